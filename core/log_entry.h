@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "clock.h"
+#include "log_window_port.h"
+
+namespace quillbox {
+
+// "hh:mm:ss - message", with the locale's time separator between the fields.
+std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
+                           std::string_view message);
+
+inline constexpr std::string_view kStartupMessage = "Quillbox loaded and running.";
+
+// The event log: the one place that writes log rows.
+class EventLog {
+public:
+    EventLog(LogWindowHost& host, Clock& clock, const LocaleFacts& locale);
+
+    // Appends one row. An empty message appends a blank row without icon and
+    // without time, whatever the key. The time is read before the log window
+    // is obtained, so a window created by this call writes its start-up entry
+    // first.
+    void AddLogEntry(std::string_view iconKey, std::string_view message);
+
+    // The log window, created and loaded (hidden) if it does not exist yet;
+    // loading writes the start-up entry.
+    LogWindowPort& LogWindow();
+    void ShowLogWindow();
+
+private:
+    LogWindowHost& m_host;
+    Clock& m_clock;
+    const LocaleFacts& m_locale;
+};
+
+} // namespace quillbox

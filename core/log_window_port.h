@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillbox {
+
+// The icon of a log row. The keys are how the log window's image list
+// names them.
+enum class LogIcon : std::uint8_t { None, Information, Exclamation, Critical };
+
+inline constexpr std::string_view kIconInformation = "_information";
+inline constexpr std::string_view kIconExclamation = "_exclamation";
+inline constexpr std::string_view kIconCritical = "_critical";
+
+// "_information" -> Information and so on; an unknown or empty key is None.
+LogIcon LogIconFromKey(std::string_view key);
+std::string_view LogIconKey(LogIcon icon);
+
+// One loaded log window, as the log needs it.
+class LogWindowPort {
+public:
+    virtual ~LogWindowPort() = default;
+    // Appends a row at the end; does not select it, scroll to it or show the
+    // window. The text may hold file names as raw bytes.
+    virtual void appendRow(std::string_view text, LogIcon icon) = 0;
+    // Shows the window modeless and without owner; a visible one stays as is.
+    virtual void show() = 0;
+};
+
+// Creates the log window on first use. The log itself writes the start-up
+// entry right after a window has been created, so a host only builds it.
+class LogWindowHost {
+public:
+    virtual ~LogWindowHost() = default;
+    virtual bool isLogWindowLoaded() = 0;
+    // Creates the window, hidden. Called only while none is loaded.
+    virtual void createLogWindow() = 0;
+    // The loaded window.
+    virtual LogWindowPort& logWindow() = 0;
+};
+
+} // namespace quillbox

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian 12 machine lacks to build, run and test
+# Quillbox. Needs root (or sudo); does nothing when all is there already.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins
+  libgtest-dev
+  fonts-dejavu-core
+)
+# For screenshots and accessibility checks under a real X server.
+if [[ "${1:-}" == "--desktop" ]]; then
+  packages+=(xvfb xauth imagemagick openbox dbus-x11 at-spi2-core python3-pyatspi)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+as_root=()
+[[ $(id -u) -eq 0 ]] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update
+"${as_root[@]}" apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"

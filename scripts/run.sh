@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds Quillbox and starts it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --target quillbox
+exec ./build/quillbox "$@"

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Quillbox with its tests and runs every one of them, headless.
+# With --sanitize, the same suites run again from build-sanitize/ under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+dir=build
+options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [[ "${1:-}" == "--sanitize" ]]; then
+  dir=build-sanitize
+  options=(-DCMAKE_BUILD_TYPE=Debug -DQUILLBOX_SANITIZE=ON -DQUILLBOX_BUILD_BENCH=OFF)
+  export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+
+cmake -S . -B "$dir" -G Ninja "${options[@]}"
+cmake --build "$dir"
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$dir" --output-on-failure --timeout 900

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "clock.h"
+#include "log_window_port.h"
+
+namespace quillbox::test {
+
+struct LogRow {
+    std::string text;
+    LogIcon icon = LogIcon::None;
+};
+
+// A log window host whose window keeps its rows in a vector. Showing the
+// window is counted and, when `operations` is set, recorded there too, so a
+// test can see it in order with the main window's operations.
+class FakeLogHost final : public LogWindowHost, public LogWindowPort {
+public:
+    std::vector<LogRow> rows;
+    bool loaded = false;
+    int loads = 0;
+    int shows = 0;
+    std::vector<std::string>* operations = nullptr;
+
+    bool isLogWindowLoaded() override { return loaded; }
+    void createLogWindow() override
+    {
+        loaded = true;
+        ++loads;
+    }
+    LogWindowPort& logWindow() override { return *this; }
+
+    void appendRow(std::string_view text, LogIcon icon) override
+    {
+        rows.push_back({std::string(text), icon});
+        if (operations != nullptr)
+            operations->push_back("log:" + std::string(text));
+    }
+    void show() override
+    {
+        ++shows;
+        if (operations != nullptr)
+            operations->push_back("log.show");
+    }
+
+    // The rows' texts without their "hh:mm:ss - " prefix (blank rows stay "").
+    std::vector<std::string> messages() const;
+};
+
+// A clock that tells the time it is set to.
+class FakeClock final : public Clock {
+public:
+    TimeOfDay time {12, 34, 56};
+    TimeOfDay now() override { return time; }
+};
+
+} // namespace quillbox::test

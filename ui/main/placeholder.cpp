@@ -1,0 +1,1 @@
+namespace quillbox { int UiPlaceholder() { return 0; } }
