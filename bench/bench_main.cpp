@@ -1,0 +1,331 @@
+// Measures full runs of the program against the least the system calls
+// allow, side by side in the same process, and prints a Markdown table.
+//
+//   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
+//                  [--disk DIR] [--skip-large] [--engine-only]
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+
+#include "raw_loops.h"
+#include "runner.h"
+#include "workload.h"
+
+using namespace quillbox::bench;
+
+namespace {
+
+struct Options {
+    int files = 100000;
+    int rounds = 5;
+    int largeCount = 8;
+    int largeMiB = 256;
+    std::string disk;
+    bool skipLarge = false;
+    bool engineOnly = false;
+};
+
+double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 != 0 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+struct Row {
+    std::string measure;
+    std::string full;
+    std::string anchor;
+    std::string ratio;
+    std::string target;
+    std::string met;
+};
+
+std::vector<Row> g_rows;
+
+std::string Seconds(double s)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", s);
+    return text;
+}
+
+std::string Fixed(double value, int digits)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.*f", digits, value);
+    return text;
+}
+
+std::string MiB(double bytes)
+{
+    return Fixed(bytes / (1024.0 * 1024.0), 2) + " MiB";
+}
+
+// A comparison of `full` against `anchor`, each round running A then B on
+// freshly prepared folders. The ratio is anchor time over full time: 1.0
+// means the full run is as fast as the anchor.
+struct Comparison {
+    std::vector<double> full, anchor, ratios;
+    double longestGap = 0;
+    std::size_t logRows = 0;
+};
+
+Comparison Compare(int rounds, const std::function<void()>& prepare, const Runner& full,
+                   const RunSpec& spec, const std::function<void()>& prepareAnchor,
+                   const std::function<void()>& anchor, const std::function<void()>& cleanup)
+{
+    Comparison c;
+    for (int round = 0; round < rounds; ++round) {
+        prepare();
+        SyncAll();
+        const RunResult result = full(spec);
+        cleanup();
+        prepareAnchor();
+        SyncAll();
+        const double start = Now();
+        anchor();
+        const double anchorSeconds = Now() - start;
+        cleanup();
+        c.full.push_back(result.seconds);
+        c.anchor.push_back(anchorSeconds);
+        c.ratios.push_back(anchorSeconds / result.seconds);
+        c.longestGap = std::max(c.longestGap, result.longestPumpGap);
+        c.logRows = result.logRows;
+        std::fprintf(stderr, "  round %d: full %.3f s, anchor %.3f s, gap %.1f ms\n", round + 1,
+                     result.seconds, anchorSeconds, result.longestPumpGap * 1000);
+    }
+    return c;
+}
+
+void AddRow(const std::string& measure, const Comparison& c, double target, bool higherIsBetter = true)
+{
+    const double ratio = Median(c.ratios);
+    const bool met = higherIsBetter ? ratio >= target : ratio <= target;
+    g_rows.push_back({measure, Seconds(Median(c.full)), Seconds(Median(c.anchor)), Fixed(ratio, 3) + "x",
+                      target > 0 ? (higherIsBetter ? ">= " : "<= ") + Fixed(target, 2) + "x" : "information",
+                      target > 0 ? (met ? "yes" : "NO") : ""});
+}
+
+void AddGapRow(const std::string& measure, double gap)
+{
+    g_rows.push_back({"Longest event-pump gap, " + measure, Fixed(gap * 1000, 1) + " ms", "", "", "< 250 ms",
+                      gap < 0.250 ? "yes" : "NO"});
+}
+
+void PrintTable(const Options& options)
+{
+    std::printf("| Measure | Full run | Anchor | Anchor time / full time | Target | Met |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    for (const Row& row : g_rows)
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", row.measure.c_str(), row.full.c_str(),
+                    row.anchor.c_str(), row.ratio.c_str(), row.target.c_str(), row.met.c_str());
+    std::printf("\nMedians of %d rounds of %d files; each round runs the full run, then its anchor, on "
+                "freshly made folders.\n",
+                options.rounds, options.files);
+    std::fflush(stdout);
+}
+
+void SmallFileComparisons(const Options& o, const Runner& full, const std::string& where, const std::string& label)
+{
+    const std::string source = where + "/source";
+    const std::string destination = where + "/destination";
+    const auto cleanup = [&] { RemoveTree(destination); };
+    const auto freshSource = [&] {
+        RemoveTree(source);
+        MakeSmallFiles(source, o.files, 4096, 12345);
+        MakeFolder(destination);
+    };
+    const auto freshSourceWithBuckets = [&] {
+        freshSource();
+        MakeBuckets(destination);
+    };
+
+    RunSpec move {source + "/", destination + "/", true, true};
+    std::fprintf(stderr, "Move, %s\n", label.c_str());
+    const Comparison moved = Compare(o.rounds, freshSource, full, move, freshSourceWithBuckets,
+                                     [&] { RawMove(source, destination); }, cleanup);
+    AddRow("Move " + std::to_string(o.files) + " small files, " + label + ", vs raw loop", moved, 0.85);
+    AddGapRow("move, " + label, moved.longestGap);
+
+    // Copies leave the source as it is: make it once.
+    RemoveTree(source);
+    MakeSmallFiles(source, o.files, 4096, 12345);
+    const auto freshDestination = [&] { MakeFolder(destination); };
+    const auto freshBuckets = [&] {
+        MakeFolder(destination);
+        MakeBuckets(destination);
+    };
+    RunSpec copy {source + "/", destination + "/", false, true};
+    std::fprintf(stderr, "Copy, %s, vs safe raw loop\n", label.c_str());
+    const Comparison safe = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
+                                    [&] { RawSafeCopy(source, destination); }, cleanup);
+    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs safe raw loop", safe, 0.85);
+    AddGapRow("copy, " + label, safe.longestGap);
+
+    std::fprintf(stderr, "Copy, %s, vs in-place loop\n", label.c_str());
+    const Comparison inPlace = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
+                                       [&] { RawInPlaceCopy(source, destination); }, cleanup);
+    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs unsafe in-place loop", inPlace, 0);
+
+    std::fprintf(stderr, "Copy, %s, vs cp\n", label.c_str());
+    const Comparison cp = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
+                                  [&] { CpByBucket(source, destination); }, cleanup);
+    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs cp by bucket", cp, 0);
+    RemoveTree(source);
+}
+
+void LargeFileComparison(const Options& o, const Runner& full, const std::string& where)
+{
+    const std::string source = where + "/large-source";
+    const std::string destination = where + "/large-destination";
+    RemoveTree(source);
+    MakeLargeFiles(source, o.largeCount, static_cast<std::uint64_t>(o.largeMiB) << 20);
+    const auto fresh = [&] { MakeFolder(destination); };
+    const auto freshBuckets = [&] {
+        MakeFolder(destination);
+        MakeBuckets(destination);
+    };
+    RunSpec copy {source + "/", destination + "/", false, true};
+    std::fprintf(stderr, "Copy, %d large files\n", o.largeCount);
+    const Comparison large = Compare(o.rounds, fresh, full, copy, freshBuckets,
+                                     [&] { CpByBucket(source, destination); }, [&] { RemoveTree(destination); });
+    AddRow("Copy " + std::to_string(o.largeCount) + " files of " + std::to_string(o.largeMiB) + " MiB, disk, vs cp",
+           large, 0.95);
+    AddGapRow("copy of large files", large.longestGap);
+    RemoveTree(source);
+}
+
+void MemoryAndFailures(const Options& o, const Runner& full, const std::string& where)
+{
+    const std::string source = where + "/source";
+    const std::string destination = where + "/destination";
+    const auto peakFor = [&](int files) {
+        RemoveTree(source);
+        RemoveTree(destination);
+        MakeSmallFiles(source, files, 64, 777);
+        MakeFolder(destination);
+        ResetPeakResident();
+        const double before = static_cast<double>(CurrentResident());
+        full({source + "/", destination + "/", true, true});
+        const double peak = static_cast<double>(PeakResident());
+        RemoveTree(destination);
+        return peak - before;
+    };
+    peakFor(1000); // warms up what every run allocates once
+    const double small = peakFor(1000);
+    const double large = peakFor(o.files);
+    g_rows.push_back({"Peak resident growth of a clean run, 1,000 files", MiB(small), "", "", "", ""});
+    g_rows.push_back({"Peak resident growth of a clean run, " + std::to_string(o.files) + " files", MiB(large), "",
+                      "", "< 2 MiB more than for 1,000", large - small < 2.0 * 1024 * 1024 ? "yes" : "NO"});
+
+    // Every file fails (no bucket folders) and is logged.
+    RemoveTree(source);
+    RemoveTree(destination);
+    MakeSmallFiles(source, o.files, 64, 777);
+    MakeFolder(destination);
+    ResetPeakResident();
+    const double before = static_cast<double>(CurrentResident());
+    const RunResult failing = full({source + "/", destination + "/", true, false});
+    const double peak = static_cast<double>(PeakResident()) - before;
+    const double perRow = failing.logRows > 0 ? peak / static_cast<double>(failing.logRows) : 0;
+    g_rows.push_back({"Peak resident growth per logged failure (" + std::to_string(failing.logRows) + " rows)",
+                      Fixed(perRow, 0) + " bytes", "", "", "< 200 bytes", perRow < 200 ? "yes" : "NO"});
+
+    std::vector<double> ratios, failTimes, cleanTimes;
+    for (int round = 0; round < o.rounds; ++round) {
+        RemoveTree(source);
+        RemoveTree(destination);
+        MakeSmallFiles(source, o.files, 64, 777);
+        MakeFolder(destination);
+        SyncAll();
+        const double failSeconds = full({source + "/", destination + "/", true, false}).seconds;
+        RemoveTree(destination);
+        MakeFolder(destination);
+        SyncAll();
+        const double cleanSeconds = full({source + "/", destination + "/", true, true}).seconds;
+        failTimes.push_back(failSeconds);
+        cleanTimes.push_back(cleanSeconds);
+        ratios.push_back(failSeconds / cleanSeconds);
+        std::fprintf(stderr, "  round %d: all failing %.3f s, clean %.3f s\n", round + 1, failSeconds, cleanSeconds);
+    }
+    const double ratio = Median(ratios);
+    g_rows.push_back({"All-failures run (no bucket folders) vs clean run, move, tmpfs", Seconds(Median(failTimes)),
+                      Seconds(Median(cleanTimes)), Fixed(ratio, 3) + "x (failing / clean)", "< 1.50x",
+                      ratio < 1.5 ? "yes" : "NO"});
+    RemoveTree(source);
+    RemoveTree(destination);
+}
+
+Options Parse(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : std::string(); };
+        if (arg == "--files")
+            o.files = std::atoi(value().c_str());
+        else if (arg == "--rounds")
+            o.rounds = std::atoi(value().c_str());
+        else if (arg == "--large-count")
+            o.largeCount = std::atoi(value().c_str());
+        else if (arg == "--large-mib")
+            o.largeMiB = std::atoi(value().c_str());
+        else if (arg == "--disk")
+            o.disk = value();
+        else if (arg == "--skip-large")
+            o.skipLarge = true;
+        else if (arg == "--engine-only")
+            o.engineOnly = true;
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const Options o = Parse(argc, argv);
+    const Runner full = o.engineOnly ? Runner(RunEngineOnly) : Runner(RunThroughWindow);
+
+    std::string disk = o.disk;
+    if (disk.empty()) {
+        char pattern[] = "/var/tmp/quillbox-bench-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            std::perror("mkdtemp");
+            return 1;
+        }
+        disk = pattern;
+    }
+    {
+        ScratchTmpfs tmpfs;
+        std::fprintf(stderr, "disk: %s, tmpfs: %s%s\n", disk.c_str(), tmpfs.path().c_str(),
+                     tmpfs.mounted() ? " (mounted for the benchmark)" : "");
+        SmallFileComparisons(o, full, disk, "disk (ext4)");
+        SmallFileComparisons(o, full, tmpfs.path(), "tmpfs");
+        {
+            JournaledExt4 journaled(disk, 4ull << 30);
+            if (journaled.ok())
+                SmallFileComparisons(o, full, journaled.path(), "ext4 with journal (loop)");
+        }
+        if (!o.skipLarge)
+            LargeFileComparison(o, full, disk);
+        MemoryAndFailures(o, full, tmpfs.path());
+    }
+    if (o.disk.empty())
+        RemoveTree(disk);
+    PrintTable(o);
+    return 0;
+}
