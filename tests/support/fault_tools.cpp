@@ -1,0 +1,282 @@
+#include "fault_tools.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <ftw.h>
+#include <linux/capability.h>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace quillbox::test {
+
+namespace {
+
+bool CapGet(__user_cap_data_struct (&data)[2])
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(SYS_capget, &header, data) == 0;
+}
+
+bool CapSet(__user_cap_data_struct (&data)[2])
+{
+    __user_cap_header_struct header {_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+constexpr std::uint32_t kDacBits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+
+} // namespace
+
+WithoutDacOverride::WithoutDacOverride()
+{
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    if ((data[0].effective & kDacBits) == 0) {
+        m_active = true; // permission bits bind already
+        return;
+    }
+    m_saved[0] = data[0].effective;
+    m_saved[1] = data[1].effective;
+    data[0].effective &= ~kDacBits;
+    m_active = CapSet(data);
+    m_restore = m_active;
+}
+
+WithoutDacOverride::~WithoutDacOverride()
+{
+    if (!m_restore)
+        return;
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    data[0].effective = m_saved[0];
+    data[1].effective = m_saved[1];
+    CapSet(data);
+}
+
+TmpfsMount::TmpfsMount(const std::string& sizeOption)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quillbox-mnt-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot create a mount point");
+    m_path = pattern;
+    const std::string options = "size=" + sizeOption + ",mode=0700";
+    m_mounted = ::mount("tmpfs", m_path.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+TmpfsMount::~TmpfsMount()
+{
+    if (m_mounted)
+        ::umount2(m_path.c_str(), MNT_DETACH);
+    ::rmdir(m_path.c_str());
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &m_saved);
+    struct rlimit lowered = m_saved;
+    lowered.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &lowered) != 0)
+        throw std::runtime_error("cannot lower RLIMIT_FSIZE");
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    ::setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_savedHandler);
+}
+
+std::string Pattern(std::size_t size, unsigned seed)
+{
+    std::string out(size, '\0');
+    std::uint32_t state = seed * 2654435761u + 1;
+    for (char& c : out) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 24);
+    }
+    return out;
+}
+
+void WriteSparse(const std::string& path, std::uint64_t size)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path);
+    const int result = ::ftruncate(fd, static_cast<off_t>(size));
+    ::close(fd);
+    if (result != 0)
+        throw std::runtime_error("cannot size " + path);
+}
+
+void MakeFifo(const std::string& path)
+{
+    if (::mkfifo(path.c_str(), 0644) != 0)
+        throw std::runtime_error("cannot make FIFO " + path);
+}
+
+void MakeSocket(const std::string& path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        throw std::runtime_error("cannot make socket");
+    const int result = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    ::close(fd);
+    if (result != 0)
+        throw std::runtime_error("cannot bind socket " + path);
+}
+
+void MakeSymlink(const std::string& target, const std::string& link)
+{
+    if (::symlink(target.c_str(), link.c_str()) != 0)
+        throw std::runtime_error("cannot make symlink " + link);
+}
+
+FileFacts Facts(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        throw std::runtime_error("cannot stat " + path);
+    return {static_cast<mode_t>(st.st_mode & 07777), st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+            static_cast<std::uint64_t>(st.st_size)};
+}
+
+void SetMtime(const std::string& path, std::int64_t seconds, long nanoseconds)
+{
+    const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
+        throw std::runtime_error("cannot set times of " + path);
+}
+
+namespace {
+std::vector<std::string>* g_leftovers = nullptr;
+
+int NoteLeftover(const char* path, const struct stat*, int, FTW* ftw)
+{
+    if (std::strncmp(path + ftw->base, ".quillbox-", 10) == 0)
+        g_leftovers->push_back(path);
+    return 0;
+}
+} // namespace
+
+std::vector<std::string> TemporaryLeftovers(const std::string& root)
+{
+    std::vector<std::string> found;
+    g_leftovers = &found;
+    ::nftw(root.c_str(), NoteLeftover, 16, FTW_PHYS);
+    g_leftovers = nullptr;
+    return found;
+}
+
+bool FinishesWithin(double seconds, const std::function<void()>& work,
+                    const std::vector<std::string>& fifos)
+{
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread worker([shared, work] {
+        work();
+        std::lock_guard lock(shared->mutex);
+        shared->finished = true;
+        shared->done.notify_all();
+    });
+    const auto bound = std::chrono::duration<double>(seconds);
+    bool inTime = false;
+    {
+        std::unique_lock lock(shared->mutex);
+        inTime = shared->done.wait_for(lock, bound, [&] { return shared->finished; });
+    }
+    if (!inTime) {
+        for (const std::string& fifo : fifos) {
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        std::unique_lock lock(shared->mutex);
+        if (!shared->done.wait_for(lock, bound, [&] { return shared->finished; })) {
+            lock.unlock();
+            worker.detach(); // stuck for good; the test fails
+            return false;
+        }
+    }
+    worker.join();
+    return inTime;
+}
+
+namespace {
+
+class RecordingListing final : public FileListing {
+public:
+    RecordingListing(std::unique_ptr<FileListing> inner, std::string& last)
+        : m_inner(std::move(inner)), m_last(last)
+    {
+    }
+    std::string next() override
+    {
+        m_last = m_inner->next();
+        return m_last;
+    }
+
+private:
+    std::unique_ptr<FileListing> m_inner;
+    std::string& m_last;
+};
+
+} // namespace
+
+std::unique_ptr<FileListing> TestFileSystem::listFiles(const std::string& folder)
+{
+    ++listings;
+    return std::make_unique<RecordingListing>(PosixFileSystem::listFiles(folder), lastListed);
+}
+
+FsLength TestFileSystem::fileLength(const std::string& path)
+{
+    if (beforeLength)
+        beforeLength(path);
+    return PosixFileSystem::fileLength(path);
+}
+
+int TestFileSystem::renameNoReplace(const char* from, const char* to)
+{
+    ++noReplaceCalls;
+    if (noReplaceError != 0) {
+        errno = noReplaceError;
+        return -1;
+    }
+    return PosixFileSystem::renameNoReplace(from, to);
+}
+
+int TestFileSystem::renameReplace(const char* from, const char* to)
+{
+    if (replaceError != 0) {
+        errno = replaceError;
+        return -1;
+    }
+    return PosixFileSystem::renameReplace(from, to);
+}
+
+} // namespace quillbox::test

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/types.h>
+#include <vector>
+
+#include "posix_file_system.h"
+
+namespace quillbox::test {
+
+// Takes CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH out of the effective set
+// while it lives, so that permission bits bind a test that runs as root.
+// active() is true when permission bits bind for the duration.
+class WithoutDacOverride {
+public:
+    WithoutDacOverride();
+    ~WithoutDacOverride();
+    WithoutDacOverride(const WithoutDacOverride&) = delete;
+    WithoutDacOverride& operator=(const WithoutDacOverride&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    bool m_restore = false;
+    std::uint32_t m_saved[2] = {0, 0};
+};
+
+// A tmpfs of `sizeOption` ("1m") mounted on a fresh folder, unmounted and
+// removed when it goes. mounted() is false where mounting is refused.
+class TmpfsMount {
+public:
+    explicit TmpfsMount(const std::string& sizeOption);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+    bool mounted() const { return m_mounted; }
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+
+private:
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+// Lowers the process's file-size limit with SIGXFSZ ignored, so a write past
+// it fails with EFBIG instead of killing the process; restores both after.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    struct rlimit m_saved {};
+    void (*m_savedHandler)(int) = nullptr;
+};
+
+// Deterministic, non-repeating-looking content of `size` bytes.
+std::string Pattern(std::size_t size, unsigned seed = 1);
+// A file of `size` bytes that takes no blocks (holes only).
+void WriteSparse(const std::string& path, std::uint64_t size);
+void MakeFifo(const std::string& path);
+void MakeSocket(const std::string& path); // a bound Unix socket, left behind as a name
+void MakeSymlink(const std::string& target, const std::string& link);
+
+struct FileFacts {
+    mode_t mode = 0;          // permission bits
+    std::int64_t mtimeSec = 0;
+    long mtimeNsec = 0;
+    std::uint64_t size = 0;
+};
+FileFacts Facts(const std::string& path);
+void SetMtime(const std::string& path, std::int64_t seconds, long nanoseconds);
+
+// Every name under `root`, at any depth, that a copy or move in progress
+// would leave behind (".quillbox-*").
+std::vector<std::string> TemporaryLeftovers(const std::string& root);
+
+// Runs `work` on a thread and waits up to `seconds` for it. When it does not
+// finish, opens each FIFO in `fifos` for writing and closes it again, which
+// releases a reader stuck in open() or read(), then waits for the thread;
+// returns whether `work` finished in time on its own.
+bool FinishesWithin(double seconds, const std::function<void()>& work,
+                    const std::vector<std::string>& fifos);
+
+// The Linux file operations with two seams open to a test: an errno that
+// renameNoReplace (or renameReplace) reports instead of acting, and hooks
+// that see the names the listings give and the lengths asked for.
+class TestFileSystem : public PosixFileSystem {
+public:
+    int noReplaceError = 0; // e.g. EXDEV or EINVAL; 0 = the real call
+    int replaceError = 0;
+    int noReplaceCalls = 0;
+
+    // The name a listing gave last (the one the run has taken up next).
+    std::string lastListed;
+    int listings = 0;
+    // Runs just before the length of a file is read.
+    std::function<void(const std::string& path)> beforeLength;
+
+    std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    FsLength fileLength(const std::string& path) override;
+
+protected:
+    int renameNoReplace(const char* from, const char* to) override;
+    int renameReplace(const char* from, const char* to) override;
+};
+
+} // namespace quillbox::test
