@@ -134,10 +134,14 @@ bool WriteAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-// Copies the rest of `in` to `out`, through the kernel where it can.
-FsStatus CopyData(int in, int out, const ChunkCallback& betweenChunks)
+// Copies `in` to `out`, through the kernel where it can. `expected` is the
+// length the source had when it was opened: the copy stops there without
+// asking for the end once more. A source that shrank ends early; for one
+// that reports no length (some pseudo files do) it reads to the end.
+FsStatus CopyData(int in, int out, off_t expected, const ChunkCallback& betweenChunks)
 {
     bool kernelCopy = true;
+    off_t copied = 0;
     off_t sinceCallback = 0;
     std::unique_ptr<char[]> buffer;
     constexpr std::size_t kBufferBytes = 1024 * 1024;
@@ -172,6 +176,9 @@ FsStatus CopyData(int in, int out, const ChunkCallback& betweenChunks)
         }
         if (moved == 0)
             return FsStatus::success();
+        copied += moved;
+        if (expected > 0 && copied >= expected)
+            return FsStatus::success();
         sinceCallback += moved;
         if (sinceCallback >= PosixFileSystem::kChunkBytes && betweenChunks) {
             sinceCallback = 0;
@@ -190,15 +197,25 @@ public:
             ::unlink(m_path.c_str());
     }
 
-    FsStatus create(const std::string& target)
+    // Creates the file with `mode` (less the umask) under a name no other
+    // file has: ".quillbox-PID-SERIAL" beside the target.
+    FsStatus create(const std::string& target, mode_t mode)
     {
-        std::string pattern = FolderOf(target) + "/.quillbox-XXXXXX";
-        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0)
-            return Failure(errno);
-        m_fd = Fd(fd);
-        m_path = std::move(pattern);
-        return FsStatus::success();
+        static unsigned long serial = 0;
+        static const std::string pid = std::to_string(::getpid());
+        const std::string prefix = FolderOf(target) + "/.quillbox-" + pid + "-";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string path = prefix + std::to_string(++serial);
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+            if (fd >= 0) {
+                m_fd = Fd(fd);
+                m_path = std::move(path);
+                return FsStatus::success();
+            }
+            if (errno != EEXIST)
+                return Failure(errno);
+        }
+        return Failure(EEXIST);
     }
 
     int fd() const { return m_fd.get(); }
@@ -212,12 +229,41 @@ private:
     std::string m_path;
 };
 
+// The process's umask, read once without changing it.
+mode_t CurrentUmask()
+{
+    static const mode_t mask = [] {
+        mode_t value = 07777; // unknown: always set the mode explicitly
+        if (FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[128];
+            while (std::fgets(line, sizeof line, status) != nullptr) {
+                if (std::strncmp(line, "Umask:", 6) == 0) {
+                    value = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+                    break;
+                }
+            }
+            std::fclose(status);
+        }
+        return value;
+    }();
+    return mask;
+}
+
+// Creates a temporary file beside `target` with the source's mode.
+FsStatus CreateTemp(const std::string& target, const struct stat& st, TempFile& temp)
+{
+    return temp.create(target, st.st_mode & 0777);
+}
+
 // Fills `temp` with the source's data, mode and times, and closes it.
 FsStatus FillTemp(int in, const struct stat& st, TempFile& temp, const ChunkCallback& betweenChunks)
 {
-    if (FsStatus copied = CopyData(in, temp.fd(), betweenChunks); !copied.ok())
+    if (FsStatus copied = CopyData(in, temp.fd(), st.st_size, betweenChunks); !copied.ok())
         return copied;
-    if (::fchmod(temp.fd(), st.st_mode & 07777) != 0)
+    // The file was created with the source's permission bits; only what the
+    // umask took away, or the special bits, need setting again.
+    const mode_t mode = st.st_mode & 07777;
+    if ((mode & (CurrentUmask() | 07000)) != 0 && ::fchmod(temp.fd(), mode) != 0)
         return Failure(errno);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(temp.fd(), times) != 0)
@@ -285,7 +331,7 @@ FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string&
         return opened;
 
     TempFile temp;
-    if (FsStatus created = temp.create(target); !created.ok())
+    if (FsStatus created = CreateTemp(target, st, temp); !created.ok())
         return created;
     if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
         return filled;
@@ -323,7 +369,7 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
     if (FsStatus opened = OpenSource(source, in, st); !opened.ok())
         return opened;
     TempFile temp;
-    if (FsStatus created = temp.create(target); !created.ok())
+    if (FsStatus created = CreateTemp(target, st, temp); !created.ok())
         return created;
     if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
         return filled;
