@@ -1,0 +1,314 @@
+// The Linux file operations against real folders: what a listing yields,
+// lengths past 32 bits, and that copy and move never lose, half-write or
+// replace what they must not, on every path they can take.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fault_tools.h"
+#include "temp_dir.h"
+
+namespace quillbox::test {
+namespace {
+
+std::set<std::string> ListAll(FileSystem& fs, const std::string& folder)
+{
+    std::set<std::string> names;
+    auto listing = fs.listFiles(folder);
+    for (std::string name = listing->next(); !name.empty(); name = listing->next())
+        names.insert(name);
+    EXPECT_EQ(listing->next(), "") << "a finished listing stays finished";
+    return names;
+}
+
+TEST(Listing, YieldsFilesAndLinksToFilesOnlyWithoutBlocking)
+{
+    TempDir dir;
+    dir.write("plain", "p");
+    dir.write(".hidden", "h");
+    dir.write("\xff\xfe not utf-8", "u");
+    dir.write("new\nline", "n");
+    dir.mkdir("folder");
+    dir.write("folder/inside", "i");
+    MakeSymlink(dir / "plain", dir / "link-to-file");
+    MakeSymlink("plain", dir / "relative-link");
+    MakeSymlink(dir / "folder", dir / "link-to-folder");
+    MakeSymlink(dir / "missing", dir / "dangling");
+    MakeFifo(dir / "fifo");
+    MakeSocket(dir / "sock");
+    MakeSymlink(dir / "fifo", dir / "link-to-fifo");
+
+    PosixFileSystem fs;
+    std::set<std::string> names;
+    ASSERT_TRUE(FinishesWithin(10, [&] { names = ListAll(fs, dir.path() + "/"); }, {dir / "fifo"}));
+    EXPECT_EQ(names, (std::set<std::string> {"plain", ".hidden", "\xff\xfe not utf-8", "new\nline",
+                                             "link-to-file", "relative-link"}));
+}
+
+TEST(Listing, FolderThatCannotBeReadYieldsNothing)
+{
+    TempDir dir;
+    dir.write("file", "f");
+    PosixFileSystem fs;
+    EXPECT_EQ(ListAll(fs, dir / "missing/"), std::set<std::string> {});
+    EXPECT_EQ(ListAll(fs, dir / "file/"), std::set<std::string> {});
+
+    dir.mkdir("locked");
+    dir.write("locked/secret", "s");
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0), 0);
+    WithoutDacOverride noOverride;
+    if (!noOverride.active())
+        GTEST_SKIP() << "cannot drop CAP_DAC_OVERRIDE";
+    EXPECT_EQ(ListAll(fs, dir / "locked/"), std::set<std::string> {});
+}
+
+TEST(Length, ThreeGiBSparseFileCountsInFull)
+{
+    TempDir dir;
+    WriteSparse(dir / "big", 3ull << 30);
+    PosixFileSystem fs;
+    const FsLength length = fs.fileLength(dir / "big");
+    EXPECT_TRUE(length.status.ok());
+    EXPECT_EQ(length.bytes, 3221225472ull);
+
+    const FsLength missing = fs.fileLength(dir / "gone");
+    EXPECT_EQ(missing.status.error, ENOENT);
+    EXPECT_EQ(missing.status.reason, "No such file or directory");
+}
+
+// Mode bits (including those the umask would take away and the special
+// ones) and the modification time to the nanosecond travel with the data.
+TEST(Copy, ReplacesTheTargetWholeWithModeAndTimeKept)
+{
+    for (const mode_t mode : {0644, 0640, 0444, 0, 0777, 0707, 04755}) {
+        SCOPED_TRACE(std::to_string(mode));
+        TempDir dir;
+        dir.mkdir("B");
+        const std::string content = Pattern(3 << 20, mode);
+        dir.write("source", content);
+        ASSERT_EQ(::chmod((dir / "source").c_str(), mode), 0);
+        SetMtime(dir / "source", 1000000000, 123456789);
+        dir.write("B/source", "an older, shorter file");
+
+        PosixFileSystem fs;
+        const FsStatus status = fs.copyFile(dir / "source", dir / "B/source", nullptr);
+
+        ASSERT_TRUE(status.ok()) << status.reason;
+        EXPECT_EQ(ReadFile(dir / "B/source"), content);
+        const FileFacts facts = Facts(dir / "B/source");
+        EXPECT_EQ(facts.mode, mode);
+        EXPECT_EQ(facts.mtimeSec, 1000000000);
+        EXPECT_EQ(facts.mtimeNsec, 123456789);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+}
+
+TEST(Copy, OntoItselfKeepsTheData)
+{
+    TempDir dir;
+    const std::string content = Pattern(100000);
+    dir.write("self", content);
+    MakeSymlink(dir / "self", dir / "alias");
+    PosixFileSystem fs;
+
+    for (const std::string& target : {dir / "self", dir / "./self"}) {
+        EXPECT_TRUE(fs.copyFile(dir / "self", target, nullptr).ok());
+        EXPECT_EQ(ReadFile(dir / "self"), content);
+    }
+    // A link whose file is the target: the data survives.
+    EXPECT_TRUE(fs.copyFile(dir / "alias", dir / "self", nullptr).ok());
+    EXPECT_EQ(ReadFile(dir / "self"), content);
+    EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+}
+
+// A copy that cannot finish (file-size limit, or a full file system) keeps
+// the old target as it was and leaves no temporary file.
+TEST(Copy, FailingHalfWayLeavesTheOldTargetWhole)
+{
+    const std::string content = Pattern(3 << 20);
+    const std::string old = Pattern(100000, 2);
+    {
+        SCOPED_TRACE("file-size limit");
+        TempDir dir;
+        dir.write("source", content);
+        dir.mkdir("S");
+        dir.write("S/source", old);
+        PosixFileSystem fs;
+        FsStatus status;
+        {
+            FileSizeLimit limit(1 << 20);
+            status = fs.copyFile(dir / "source", dir / "S/source", nullptr);
+        }
+        EXPECT_EQ(status.error, EFBIG);
+        EXPECT_EQ(status.reason, "File too large");
+        EXPECT_EQ(ReadFile(dir / "S/source"), old);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+    {
+        SCOPED_TRACE("full file system");
+        TmpfsMount small("1m");
+        if (!small.mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here";
+        TempDir dir;
+        dir.write("source", content);
+        ASSERT_EQ(::mkdir((small / "S").c_str(), 0755), 0);
+        PosixFileSystem fs;
+        {
+            const int fd = ::open((small / "S/source").c_str(), O_WRONLY | O_CREAT, 0644);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::write(fd, old.data(), old.size()), static_cast<ssize_t>(old.size()));
+            ::close(fd);
+        }
+        const FsStatus status = fs.copyFile(dir / "source", small / "S/source", nullptr);
+        EXPECT_EQ(status.error, ENOSPC);
+        EXPECT_EQ(status.reason, "No space left on device");
+        EXPECT_EQ(ReadFile(small / "S/source"), old);
+        EXPECT_EQ(TemporaryLeftovers(small.path()), std::vector<std::string> {});
+    }
+}
+
+// A FIFO that took a listed file's place: copying from it and moving it
+// across file systems are refused at once; a move within one file system
+// only renames it. Nothing waits for a writer.
+TEST(SpecialFile, FifoInPlaceOfAFileNeverBlocks)
+{
+    TempDir dir;
+    dir.mkdir("F");
+    MakeFifo(dir / "fifo");
+    TestFileSystem fs;
+
+    FsStatus copied;
+    ASSERT_TRUE(FinishesWithin(10, [&] { copied = fs.copyFile(dir / "fifo", dir / "F/fifo", nullptr); },
+                               {dir / "fifo"}));
+    EXPECT_FALSE(copied.ok());
+    EXPECT_FALSE(Exists(dir / "F/fifo"));
+
+    fs.noReplaceError = EXDEV;
+    FsStatus crossMoved;
+    ASSERT_TRUE(FinishesWithin(10, [&] { crossMoved = fs.moveFile(dir / "fifo", dir / "F/fifo", nullptr); },
+                               {dir / "fifo"}));
+    EXPECT_FALSE(crossMoved.ok());
+    EXPECT_TRUE(Exists(dir / "fifo"));
+
+    fs.noReplaceError = 0;
+    FsStatus moved;
+    ASSERT_TRUE(FinishesWithin(10, [&] { moved = fs.moveFile(dir / "fifo", dir / "F/fifo", nullptr); },
+                               {dir / "fifo", dir / "F/fifo"}));
+    EXPECT_TRUE(moved.ok());
+    EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+}
+
+// Moving never replaces, whichever way the move goes: renameat2 with
+// RENAME_NOREPLACE, link + unlink where the flag is refused (EINVAL), or a
+// copy where the target is on another file system (EXDEV).
+TEST(Move, NeverReplacesAndKeepsEverythingOnEveryPath)
+{
+    struct Case {
+        const char* name;
+        int injected;
+    };
+    for (const Case c : {Case {"renameat2", 0}, Case {"link and unlink", EINVAL}, Case {"across file systems", EXDEV}}) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.mkdir("M");
+        const std::string content = Pattern(300000, 3);
+        dir.write("mine", content);
+        ASSERT_EQ(::chmod((dir / "mine").c_str(), 0600), 0);
+        SetMtime(dir / "mine", 1200000000, 5);
+        dir.write("M/mine", "already there");
+        TestFileSystem fs;
+        fs.noReplaceError = c.injected;
+
+        const FsStatus refused = fs.moveFile(dir / "mine", dir / "M/mine", nullptr);
+        EXPECT_EQ(refused.error, EEXIST);
+        EXPECT_EQ(refused.reason, "File exists");
+        EXPECT_EQ(ReadFile(dir / "M/mine"), "already there");
+        EXPECT_EQ(ReadFile(dir / "mine"), content);
+
+        ASSERT_EQ(::unlink((dir / "M/mine").c_str()), 0);
+        const FsStatus moved = fs.moveFile(dir / "mine", dir / "M/mine", nullptr);
+        ASSERT_TRUE(moved.ok()) << moved.reason;
+        EXPECT_FALSE(Exists(dir / "mine"));
+        EXPECT_EQ(ReadFile(dir / "M/mine"), content);
+        const FileFacts facts = Facts(dir / "M/mine");
+        EXPECT_EQ(facts.mode, 0600u);
+        EXPECT_EQ(facts.mtimeSec, 1200000000);
+        EXPECT_EQ(facts.mtimeNsec, 5);
+        EXPECT_GE(fs.noReplaceCalls, 2);
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+}
+
+// Across file systems the target appears only when complete, and the
+// source goes only after that.
+TEST(Move, AcrossFileSystemsTheTargetIsCompleteBeforeTheSourceGoes)
+{
+    TmpfsMount other("64m");
+    TempDir dir;
+    const std::string bucket = other.mounted() ? other / "Q" : dir / "Q";
+    ASSERT_EQ(::mkdir(bucket.c_str(), 0755), 0);
+    const std::string content = Pattern(20 << 20, 4);
+    dir.write("quill", content);
+    TestFileSystem fs;
+    if (!other.mounted())
+        fs.noReplaceError = EXDEV; // the same code path, on one file system
+
+    int chunks = 0;
+    const FsStatus status = fs.moveFile(dir / "quill", bucket + "/quill", [&] {
+        ++chunks;
+        EXPECT_EQ(Facts(dir / "quill").size, content.size());
+        EXPECT_FALSE(Exists(bucket + "/quill"));
+    });
+
+    ASSERT_TRUE(status.ok()) << status.reason;
+    EXPECT_GE(chunks, 2);
+    EXPECT_EQ(ReadFile(bucket + "/quill"), content);
+    EXPECT_FALSE(Exists(dir / "quill"));
+    EXPECT_EQ(TemporaryLeftovers(bucket), std::vector<std::string> {});
+}
+
+TEST(Move, AcrossFileSystemsFailingHalfWayKeepsTheSource)
+{
+    const std::string content = Pattern(3 << 20, 5);
+    {
+        SCOPED_TRACE("file-size limit");
+        TempDir dir;
+        dir.mkdir("S");
+        dir.write("source", content);
+        TestFileSystem fs;
+        fs.noReplaceError = EXDEV;
+        FsStatus status;
+        {
+            FileSizeLimit limit(1 << 20);
+            status = fs.moveFile(dir / "source", dir / "S/source", nullptr);
+        }
+        EXPECT_EQ(status.error, EFBIG);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_FALSE(Exists(dir / "S/source"));
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+    {
+        SCOPED_TRACE("full file system");
+        TmpfsMount small("1m");
+        if (!small.mounted())
+            GTEST_SKIP() << "cannot mount a tmpfs here";
+        TempDir dir;
+        dir.write("source", content);
+        ASSERT_EQ(::mkdir((small / "S").c_str(), 0755), 0);
+        PosixFileSystem fs;
+        const FsStatus status = fs.moveFile(dir / "source", small / "S/source", nullptr);
+        EXPECT_EQ(status.error, ENOSPC);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_FALSE(Exists(small / "S/source"));
+        EXPECT_EQ(TemporaryLeftovers(small.path()), std::vector<std::string> {});
+    }
+}
+
+} // namespace
+} // namespace quillbox::test
