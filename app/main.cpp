@@ -1,11 +1,19 @@
 #include <QApplication>
-#include <QWidget>
+
+#include "posix_file_system.h"
+#include "screenshot_hook.h"
+#include "system_clock.h"
+#include "wmain.h"
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QStringLiteral("Quillbox v0.97"));
+    QApplication::setApplicationName(QStringLiteral("Quillbox"));
+    QApplication::setDesktopFileName(QStringLiteral("quillbox"));
+    quillbox::PosixFileSystem fileSystem;
+    quillbox::SystemClock clock;
+    quillbox::ui::wMain window(quillbox::ui::SystemServices(fileSystem, clock));
     window.show();
+    quillbox::app::StartScreenshotsIfAsked(window);
     return app.exec();
 }

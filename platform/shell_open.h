@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+#include "message_box.h"
+
+class QWidget;
+
+namespace quillbox {
+
+// Asks the desktop to open a document, program or web address with whatever
+// the system associates with it, and returns at once. A failed open is shown
+// in a box titled "ShellExe()", owned by `owner`. `parameters` is passed
+// on only for a program; "" means none.
+void ShellExe(const QString& file, const QString& parameters, QWidget* owner,
+              const MessageBoxFn& messageBox = ShowMessageBox);
+
+// The text of the box a failed open shows; `reason` is usually "".
+QString ShellExeFailureText(const QString& reason);
+
+} // namespace quillbox

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Pictures every window of Quillbox under a virtual X server (with the
+# openbox window manager when it is installed) into shots/: the main window
+# after a small sample run, the log window and the About window, each as the
+# program draws it (NAME.png) and with the window manager's frame
+# (NAME-framed.png), plus the whole screen at the end (screen.png).
+#
+#   bash scripts/screenshots.sh [build-folder]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+if [[ ! -x "$build/quillbox" ]]; then
+  cmake -S . -B "$build" -G Ninja -DQUILLBOX_BUILD_BENCH=OFF
+  cmake --build "$build" --target quillbox
+fi
+
+out=$PWD/shots
+rm -rf "$out"
+mkdir -p "$out"
+sample=$(mktemp -d)
+trap 'rm -rf "$sample"' EXIT
+mkdir -p "$sample/source" "$sample/sorted"
+for name in apple Banana cherry date Elder fig 7zip _notes Zebra quince; do
+  head -c $((RANDOM * 40)) /dev/zero > "$sample/source/$name.txt"
+done
+
+export QUILLBOX_SCREENSHOT_DIR=$out
+export QUILLBOX_SCREENSHOT_SOURCE=$sample/source/
+export QUILLBOX_SCREENSHOT_DESTINATION=$sample/sorted/
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR=$sample/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+xvfb-run -a -s "-noreset -screen 0 1280x1024x24" bash -c '
+  if command -v openbox >/dev/null; then openbox >/dev/null 2>&1 & wm=$!; sleep 1; fi
+  "$0/quillbox" &
+  app=$!
+  # The whole screen while the About window is up.
+  for _ in $(seq 1 50); do
+    [[ -f "$QUILLBOX_SCREENSHOT_DIR/log.png" ]] && break
+    sleep 0.2
+  done
+  sleep 0.4
+  import -window root "$QUILLBOX_SCREENSHOT_DIR/screen.png" || true
+  wait "$app"
+  [[ -n "${wm:-}" ]] && kill "$wm" 2>/dev/null || true
+' "$PWD/$build"
+
+ls -1 "$out"

@@ -1,0 +1,12 @@
+#include "event_pump.h"
+
+#include <QCoreApplication>
+
+namespace quillbox::ui {
+
+void PumpPendingEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+} // namespace quillbox::ui

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include "clock.h"
+#include "file_system.h"
+#include "folder_picker.h"
+#include "message_box.h"
+
+namespace quillbox::ui {
+
+// Everything the main window uses from outside itself. The program passes
+// the real ones (SystemServices); a test passes its own file system, clock,
+// folder picker and message box, and answers them itself.
+struct MainWindowServices {
+    FileSystem* fileSystem = nullptr;
+    Clock* clock = nullptr;
+    LocaleFacts locale;
+    FolderPickerFn pickFolder;
+    MessageBoxFn messageBox;
+    // The folder that holds the program (no trailing "/").
+    QString programFolder;
+};
+
+// The real services over the given file system and clock.
+MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock);
+
+} // namespace quillbox::ui

@@ -1,1 +1,0 @@
-namespace quillbox { int UiPlaceholder() { return 0; } }
