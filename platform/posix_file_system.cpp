@@ -95,30 +95,6 @@ private:
     DIR* m_dir;
 };
 
-// Opens a file to copy from. O_NONBLOCK keeps a FIFO that took the place of
-// a listed file from blocking the open; only regular files are accepted.
-FsStatus OpenSource(const std::string& path, Fd& fd, struct stat& st)
-{
-    fd = Fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0)
-        return Failure(errno);
-    if (::fstat(fd.get(), &st) != 0)
-        return Failure(errno);
-    if (!S_ISREG(st.st_mode))
-        return Failure(EINVAL, "Not a regular file");
-    return FsStatus::success();
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
 bool WriteAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -187,48 +163,6 @@ FsStatus CopyData(int in, int out, off_t expected, const ChunkCallback& betweenC
     }
 }
 
-// A temporary file beside `target` that is removed unless it is kept.
-class TempFile {
-public:
-    ~TempFile()
-    {
-        m_fd.reset();
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-
-    // Creates the file with `mode` (less the umask) under a name no other
-    // file has: ".quillbox-PID-SERIAL" beside the target.
-    FsStatus create(const std::string& target, mode_t mode)
-    {
-        static unsigned long serial = 0;
-        static const std::string pid = std::to_string(::getpid());
-        const std::string prefix = FolderOf(target) + "/.quillbox-" + pid + "-";
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string path = prefix + std::to_string(++serial);
-            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-            if (fd >= 0) {
-                m_fd = Fd(fd);
-                m_path = std::move(path);
-                return FsStatus::success();
-            }
-            if (errno != EEXIST)
-                return Failure(errno);
-        }
-        return Failure(EEXIST);
-    }
-
-    int fd() const { return m_fd.get(); }
-    const std::string& path() const { return m_path; }
-    int close() { return m_fd.close(); }
-    // The file now lives on under another name, or has gone with a rename.
-    void release() { m_path.clear(); }
-
-private:
-    Fd m_fd;
-    std::string m_path;
-};
-
 // The process's umask, read once without changing it.
 mode_t CurrentUmask()
 {
@@ -249,10 +183,63 @@ mode_t CurrentUmask()
     return mask;
 }
 
-// Creates a temporary file beside `target` with the source's mode.
-FsStatus CreateTemp(const std::string& target, const struct stat& st, TempFile& temp)
+// A temporary file in a folder, removed unless it is released.
+class TempFile {
+public:
+    ~TempFile()
+    {
+        m_fd.reset();
+        if (!m_name.empty())
+            ::unlinkat(m_dir, m_name.c_str(), 0);
+    }
+
+    // Creates ".quillbox-PID-SERIAL" in `dir` with the permission bits of
+    // `mode` (less the umask).
+    FsStatus create(int dir, mode_t mode)
+    {
+        static unsigned long serial = 0;
+        static const std::string prefix = ".quillbox-" + std::to_string(::getpid()) + "-";
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = prefix + std::to_string(++serial);
+            const int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                                    mode & 0777);
+            if (fd >= 0) {
+                m_fd = Fd(fd);
+                m_dir = dir;
+                m_name = std::move(name);
+                return FsStatus::success();
+            }
+            if (errno != EEXIST)
+                return Failure(errno);
+        }
+        return Failure(EEXIST);
+    }
+
+    int fd() const { return m_fd.get(); }
+    int dir() const { return m_dir; }
+    const std::string& name() const { return m_name; }
+    int close() { return m_fd.close(); }
+    // The file now lives on under another name, or has gone with a rename.
+    void release() { m_name.clear(); }
+
+private:
+    Fd m_fd;
+    int m_dir = AT_FDCWD;
+    std::string m_name;
+};
+
+// Opens a file to copy from. O_NONBLOCK keeps a FIFO that took the place of
+// a listed file from blocking the open; only regular files are accepted.
+FsStatus OpenSource(int dir, const char* name, Fd& fd, struct stat& st)
 {
-    return temp.create(target, st.st_mode & 0777);
+    fd = Fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0)
+        return Failure(errno);
+    if (::fstat(fd.get(), &st) != 0)
+        return Failure(errno);
+    if (!S_ISREG(st.st_mode))
+        return Failure(EINVAL, "Not a regular file");
+    return FsStatus::success();
 }
 
 // Fills `temp` with the source's data, mode and times, and closes it.
@@ -283,6 +270,13 @@ bool LinkUnsupported(int error)
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
+// The path of a file named `name` in the folder of `sibling`.
+std::string BesidePath(const std::string& sibling, const std::string& name)
+{
+    const auto slash = sibling.rfind('/');
+    return slash == std::string::npos ? name : sibling.substr(0, slash + 1) + name;
+}
+
 } // namespace
 
 std::string ErrorText(int error)
@@ -292,31 +286,82 @@ std::string ErrorText(int error)
     return ::strerror_r(error, buffer, sizeof buffer);
 }
 
+PosixFileSystem::~PosixFileSystem()
+{
+    dropFolderHandles();
+}
+
+void PosixFileSystem::dropFolderHandles()
+{
+    for (const FolderHandle& handle : m_folders)
+        ::close(handle.fd);
+    m_folders.clear();
+    m_lastFolder = 0;
+}
+
+PosixFileSystem::At PosixFileSystem::locate(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return {AT_FDCWD, path.c_str(), 0};
+    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
+    const char* name = path.c_str() + slash + 1;
+    if (*name == '\0')
+        return {AT_FDCWD, path.c_str(), 0};
+
+    if (m_lastFolder < m_folders.size() && m_folders[m_lastFolder].folder == folder)
+        return {m_folders[m_lastFolder].fd, name, 0};
+    for (std::size_t i = 0; i < m_folders.size(); ++i) {
+        if (m_folders[i].folder == folder) {
+            m_lastFolder = i;
+            return {m_folders[i].fd, name, 0};
+        }
+    }
+    std::string folderPath(folder);
+    const int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return {AT_FDCWD, path.c_str(), errno}; // the call by path tells why
+    if (m_folders.size() >= 64)
+        dropFolderHandles();
+    m_folders.push_back({std::move(folderPath), fd});
+    m_lastFolder = m_folders.size() - 1;
+    return {fd, name, 0};
+}
+
 int PosixFileSystem::renameNoReplace(const char* from, const char* to)
 {
-    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    const std::string fromPath(from), toPath(to);
+    const At source = locate(fromPath);
+    const At target = locate(toPath);
+    return ::renameat2(source.dir, source.name, target.dir, target.name, RENAME_NOREPLACE);
 }
 
 int PosixFileSystem::renameReplace(const char* from, const char* to)
 {
-    return ::rename(from, to);
+    const std::string fromPath(from), toPath(to);
+    const At source = locate(fromPath);
+    const At target = locate(toPath);
+    return ::renameat(source.dir, source.name, target.dir, target.name);
 }
 
 std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folder)
 {
+    dropFolderHandles(); // a new pass sees the folders as they are now
     return std::make_unique<DirectoryListing>(folder);
 }
 
 FsLength PosixFileSystem::fileLength(const std::string& path)
 {
+    const At at = locate(path);
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (::fstatat(at.dir, at.name, &st, 0) != 0)
         return {0, Failure(errno)};
     return {static_cast<std::uint64_t>(st.st_size), FsStatus::success()};
 }
 
 FsStatus PosixFileSystem::createFolder(const std::string& path)
 {
+    dropFolderHandles();
     if (::mkdir(path.c_str(), 0777) != 0)
         return Failure(errno);
     return FsStatus::success();
@@ -325,17 +370,21 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string& target,
                                    const ChunkCallback& betweenChunks)
 {
+    const At from = locate(source);
     Fd in;
     struct stat st {};
-    if (FsStatus opened = OpenSource(source, in, st); !opened.ok())
+    if (FsStatus opened = OpenSource(from.dir, from.name, in, st); !opened.ok())
         return opened;
 
+    const At to = locate(target);
+    if (to.error != 0)
+        return Failure(to.error);
     TempFile temp;
-    if (FsStatus created = CreateTemp(target, st, temp); !created.ok())
+    if (FsStatus created = temp.create(to.dir, st.st_mode); !created.ok())
         return created;
     if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
         return filled;
-    if (renameReplace(temp.path().c_str(), target.c_str()) != 0)
+    if (renameReplace(BesidePath(target, temp.name()).c_str(), target.c_str()) != 0)
         return Failure(errno);
     temp.release();
     return FsStatus::success();
@@ -347,13 +396,15 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
     if (renameNoReplace(source.c_str(), target.c_str()) == 0)
         return FsStatus::success();
     int error = errno;
+    const At from = locate(source);
+    const At to = locate(target);
 
     if (FlagUnsupported(error)) {
         // A file system without RENAME_NOREPLACE: a hard link never replaces.
-        if (::link(source.c_str(), target.c_str()) == 0) {
-            if (::unlink(source.c_str()) != 0) {
+        if (::linkat(from.dir, from.name, to.dir, to.name, 0) == 0) {
+            if (::unlinkat(from.dir, from.name, 0) != 0) {
                 error = errno;
-                ::unlink(target.c_str());
+                ::unlinkat(to.dir, to.name, 0);
                 return Failure(error);
             }
             return FsStatus::success();
@@ -364,38 +415,41 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         return Failure(error);
 
     // Across file systems: a complete copy first, the source goes last.
+    if (to.error != 0)
+        return Failure(to.error);
     Fd in;
     struct stat st {};
-    if (FsStatus opened = OpenSource(source, in, st); !opened.ok())
+    if (FsStatus opened = OpenSource(from.dir, from.name, in, st); !opened.ok())
         return opened;
     TempFile temp;
-    if (FsStatus created = CreateTemp(target, st, temp); !created.ok())
+    if (FsStatus created = temp.create(to.dir, st.st_mode); !created.ok())
         return created;
     if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
         return filled;
     in.reset();
 
-    if (::link(temp.path().c_str(), target.c_str()) != 0) {
+    if (::linkat(temp.dir(), temp.name().c_str(), to.dir, to.name, 0) != 0) {
         error = errno;
         if (!LinkUnsupported(error))
             return Failure(error);
         // No hard links on the target: rename without replacing instead.
-        if (renameNoReplace(temp.path().c_str(), target.c_str()) != 0) {
+        const std::string tempPath = BesidePath(target, temp.name());
+        if (renameNoReplace(tempPath.c_str(), target.c_str()) != 0) {
             error = errno;
             if (!FlagUnsupported(error))
                 return Failure(error);
             // Neither: check, then rename. Not atomic, the best that is left.
             struct stat existing {};
-            if (::lstat(target.c_str(), &existing) == 0)
+            if (::fstatat(to.dir, to.name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
                 return Failure(EEXIST);
-            if (renameReplace(temp.path().c_str(), target.c_str()) != 0)
+            if (renameReplace(tempPath.c_str(), target.c_str()) != 0)
                 return Failure(errno);
         }
         temp.release();
     }
-    // temp's destructor removes the temporary name; the target keeps the data.
+    // The temporary name goes with `temp`; the target keeps the data.
 
-    if (::unlink(source.c_str()) != 0) {
+    if (::unlinkat(from.dir, from.name, 0) != 0) {
         // The copy is complete and stays; the source stays too.
         return Failure(errno);
     }

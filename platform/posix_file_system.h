@@ -2,6 +2,10 @@
 
 #include <sys/types.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "file_system.h"
 
 namespace quillbox {
@@ -15,8 +19,18 @@ namespace quillbox {
 //   leaves no temporary file behind.
 // - Move never replaces: renameat2(RENAME_NOREPLACE), else link + unlink;
 //   across file systems it copies completely before it removes the source.
+//
+// Paths are resolved through handles of the folders they lie in, kept open
+// for the length of a pass, so that each file costs one short lookup per
+// call instead of a walk down the whole path. A new listing or a new folder
+// drops the handles, so a run never works on folders from an earlier one.
 class PosixFileSystem : public FileSystem {
 public:
+    PosixFileSystem() = default;
+    ~PosixFileSystem() override;
+    PosixFileSystem(const PosixFileSystem&) = delete;
+    PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsLength fileLength(const std::string& path) override;
     FsStatus createFolder(const std::string& path) override;
@@ -33,6 +47,25 @@ protected:
     // (return -1 and set errno on failure).
     virtual int renameNoReplace(const char* from, const char* to);
     virtual int renameReplace(const char* from, const char* to);
+
+private:
+    // A path split into an open handle of its folder and the bare name; the
+    // handle is AT_FDCWD (and the name the whole path) where the folder could
+    // not be opened, so the call itself reports why.
+    struct At {
+        int dir;
+        const char* name;
+        int error; // why the folder could not be opened, or 0
+    };
+    At locate(const std::string& path);
+    void dropFolderHandles();
+
+    struct FolderHandle {
+        std::string folder;
+        int fd;
+    };
+    std::vector<FolderHandle> m_folders;
+    std::size_t m_lastFolder = 0;
 };
 
 // The platform's reason for an errno value ("No such file or directory").
