@@ -163,7 +163,8 @@ FileFacts Facts(const std::string& path)
 
 void SetMtime(const std::string& path, std::int64_t seconds, long nanoseconds)
 {
-    const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
+    // The access time is left at now, so a mix-up of the two shows.
+    const struct timespec times[2] = {{0, UTIME_NOW}, {seconds, nanoseconds}};
     if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0)
         throw std::runtime_error("cannot set times of " + path);
 }

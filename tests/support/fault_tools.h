@@ -74,6 +74,7 @@ struct FileFacts {
     std::uint64_t size = 0;
 };
 FileFacts Facts(const std::string& path);
+// Sets the modification time; the access time becomes now.
 void SetMtime(const std::string& path, std::int64_t seconds, long nanoseconds);
 
 // Every name under `root`, at any depth, that a copy or move in progress

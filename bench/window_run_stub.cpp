@@ -1,5 +1,0 @@
-#include "runner.h"
-
-namespace quillbox::bench {
-RunResult RunThroughWindow(const RunSpec& spec) { return RunEngineOnly(spec); }
-} // namespace quillbox::bench
