@@ -346,6 +346,45 @@ TEST(FaultNesting, DestinationInsideOrEqualToTheSource)
     }
 }
 
+// Someone renames a bucket folder away and makes a new one while the run
+// is between two files. Wherever the next files land, each is somewhere
+// whole, and each that did not arrive is still in the source and logged.
+TEST(FaultFoldersChanging, BucketReplacedDuringTheRunLosesNothing)
+{
+    for (const bool move : {false, true}) {
+        SCOPED_TRACE(move ? "move" : "copy");
+        RunWorld w;
+        const std::vector<std::string> names = {"apple", "avocado", "azalea"};
+        for (const std::string& name : names)
+            w.source.write(name, "data of " + name);
+        w.window.moveMode = move;
+        w.window.onPendingEvents = [&](FakeMainWindow& window) {
+            if (!window.progressTimerTag.empty() && !Exists(w.destination / "A-old")) {
+                ASSERT_EQ(::rename((w.destination / "A").c_str(), (w.destination / "A-old").c_str()), 0);
+                w.destination.mkdir("A");
+            }
+        };
+
+        RunBounded(w);
+
+        std::size_t arrived = 0;
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            const bool inNew = Exists(w.destination / ("A/" + name));
+            const bool inOld = Exists(w.destination / ("A-old/" + name));
+            EXPECT_FALSE(inNew && inOld);
+            if (inNew || inOld) {
+                ++arrived;
+                EXPECT_EQ(ReadFile(w.destination / ((inNew ? "A/" : "A-old/") + name)), "data of " + name);
+            }
+            if (!move || !(inNew || inOld))
+                EXPECT_EQ(ReadFile(w.source / name), "data of " + name);
+        }
+        EXPECT_EQ(w.MessagesStartingWith("Could not").size(), names.size() - arrived);
+        w.ExpectEndedCleanly();
+    }
+}
+
 // Stop while counting: nothing is copied or moved, and no bucket is
 // touched beyond being created.
 TEST_F(RunFixture, StopWhileCountingTouchesNoFile)
