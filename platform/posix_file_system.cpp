@@ -270,6 +270,12 @@ bool LinkUnsupported(int error)
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
+// Folder handles kept at most. An operation looks up at most two folders
+// (the source's and the target's) and keeps using what it was given until
+// it ends, so room is made before an operation, never in the middle of one.
+constexpr std::size_t kFolderHandleLimit = 64;
+constexpr std::size_t kFoldersPerOperation = 2;
+
 // The path of a file named `name` in the folder of `sibling`.
 std::string BesidePath(const std::string& sibling, const std::string& name)
 {
@@ -321,8 +327,6 @@ PosixFileSystem::At PosixFileSystem::locate(const std::string& path)
     const int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return {AT_FDCWD, path.c_str(), errno}; // the call by path tells why
-    if (m_folders.size() >= 64)
-        dropFolderHandles();
     m_folders.push_back({std::move(folderPath), fd});
     m_lastFolder = m_folders.size() - 1;
     return {fd, name, 0};
@@ -352,6 +356,8 @@ std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folde
 
 FsLength PosixFileSystem::fileLength(const std::string& path)
 {
+    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
+        dropFolderHandles();
     const At at = locate(path);
     struct stat st {};
     if (::fstatat(at.dir, at.name, &st, 0) != 0)
@@ -370,6 +376,8 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string& target,
                                    const ChunkCallback& betweenChunks)
 {
+    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
+        dropFolderHandles();
     const At from = locate(source);
     Fd in;
     struct stat st {};
@@ -393,6 +401,8 @@ FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string&
 FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string& target,
                                    const ChunkCallback& betweenChunks)
 {
+    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
+        dropFolderHandles();
     if (renameNoReplace(source.c_str(), target.c_str()) == 0)
         return FsStatus::success();
     int error = errno;

@@ -245,6 +245,31 @@ TEST(Move, NeverReplacesAndKeepsEverythingOnEveryPath)
     }
 }
 
+// Folders are looked up through handles kept between listings; however many
+// folders the calls touch, every copy and move still reaches its file.
+TEST(Move, RightFilesHoweverManyFoldersAreTouched)
+{
+    TempDir dir;
+    dir.mkdir("first");
+    dir.write("first/file", "f");
+    PosixFileSystem fs;
+    EXPECT_TRUE(fs.fileLength(dir / "first/file").status.ok());
+    for (int i = 0; i < 80; ++i) {
+        SCOPED_TRACE(i);
+        const std::string from = "from" + std::to_string(i);
+        const std::string to = "to" + std::to_string(i);
+        dir.mkdir(from);
+        dir.mkdir(to);
+        dir.write(from + "/file", from);
+        const FsStatus moved = fs.moveFile(dir / (from + "/file"), dir / (to + "/file"), nullptr);
+        ASSERT_TRUE(moved.ok()) << moved.reason;
+        const FsStatus copied = fs.copyFile(dir / (to + "/file"), dir / (from + "/back"), nullptr);
+        ASSERT_TRUE(copied.ok()) << copied.reason;
+        EXPECT_EQ(ReadFile(dir / (from + "/back")), from);
+        EXPECT_FALSE(Exists(dir / (from + "/file")));
+    }
+}
+
 // Across file systems the target appears only when complete, and the
 // source goes only after that.
 TEST(Move, AcrossFileSystemsTheTargetIsCompleteBeforeTheSourceGoes)
