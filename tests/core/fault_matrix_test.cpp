@@ -385,24 +385,6 @@ TEST(FaultFoldersChanging, BucketReplacedDuringTheRunLosesNothing)
     }
 }
 
-// Stop while counting: nothing is copied or moved, and no bucket is
-// touched beyond being created.
-TEST_F(RunFixture, StopWhileCountingTouchesNoFile)
-{
-    for (int i = 0; i < 10; ++i)
-        source.write("n" + std::to_string(i), "x");
-    window.moveMode = true;
-    window.onPendingEvents = [](FakeMainWindow& w) { w.stopPressed = true; };
-
-    RunBounded(*this);
-
-    EXPECT_EQ(source.names().size(), 10u);
-    EXPECT_EQ(destination.names("N"), std::set<std::string> {});
-    EXPECT_EQ(LastMessages(2)[0], "File count processing aborted by user.");
-    EXPECT_FALSE(window.recorded("progressTimer.enabled=1"));
-    ExpectEndedCleanly();
-}
-
 // With no bucket folder at all, every one of 100,000 files fails and every
 // failure row is kept.
 TEST(FaultMany, HundredThousandFailuresAreAllKept)
