@@ -403,6 +403,16 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
 {
     if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
         dropFolderHandles();
+    {
+        // Only a file, or a link to one, is moved: a folder or a FIFO that
+        // took a listed file's place stays where it is, as a copy would.
+        const At from = locate(source);
+        struct stat st {};
+        if (::fstatat(from.dir, from.name, &st, 0) != 0)
+            return Failure(errno);
+        if (!S_ISREG(st.st_mode))
+            return Failure(EINVAL, "Not a regular file");
+    }
     if (renameNoReplace(source.c_str(), target.c_str()) == 0)
         return FsStatus::success();
     int error = errno;

@@ -226,25 +226,39 @@ TEST(FaultSpecialFiles, NothingBlocksAndOnlyFilesAreHandled)
     }
 }
 
-// A listed file that turns into a FIFO before it is handled is refused.
-TEST_F(RunFixture, FifoSwappedInAfterListingIsRefused)
+// A listed file that turns into a FIFO or a folder before it is handled is
+// left where it is, by copy and by move.
+TEST(FaultSwappedIn, NotAFileAnyMoreIsRefused)
 {
-    source.write("apple", "a");
-    source.write("fig", "f");
-    fs.beforeLength = [&](const std::string& path) {
-        if (path == source / "fig") {
-            ::unlink(path.c_str());
-            MakeFifo(path);
+    for (const bool move : {false, true}) {
+        for (const bool folder : {false, true}) {
+            SCOPED_TRACE(std::string(move ? "move, " : "copy, ") + (folder ? "folder" : "FIFO"));
+            RunWorld w;
+            w.source.write("apple", "a");
+            w.source.write("fig", "f");
+            w.window.moveMode = move;
+            w.fs.beforeLength = [&](const std::string& path) {
+                if (path != w.source / "fig" || !Exists(path))
+                    return;
+                ::unlink(path.c_str());
+                if (folder) {
+                    w.source.mkdir("fig");
+                    w.source.write("fig/inside", "i");
+                } else {
+                    MakeFifo(path);
+                }
+            };
+
+            RunBounded(w, {w.source / "fig", w.destination / "F/fig"});
+
+            EXPECT_EQ(w.MessagesStartingWith("Could not"),
+                      std::vector<std::string> {"Could not copy/move file fig. Not a regular file."});
+            EXPECT_FALSE(Exists(w.destination / "F/fig"));
+            EXPECT_TRUE(Exists(w.source / (folder ? "fig/inside" : "fig")));
+            EXPECT_EQ(ReadFile(w.destination / "A/apple"), "a");
+            w.ExpectEndedCleanly();
         }
-    };
-
-    RunBounded(*this, {source / "fig"});
-
-    EXPECT_EQ(MessagesStartingWith("Could not"),
-              std::vector<std::string> {"Could not copy/move file fig. Not a regular file."});
-    EXPECT_FALSE(Exists(destination / "F/fig"));
-    EXPECT_EQ(ReadFile(destination / "A/apple"), "a");
-    ExpectEndedCleanly();
+    }
 }
 
 // Names are bytes from listing to copy or move, and a failure entry names

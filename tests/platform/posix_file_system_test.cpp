@@ -173,35 +173,43 @@ TEST(Copy, FailingHalfWayLeavesTheOldTargetWhole)
     }
 }
 
-// A FIFO that took a listed file's place: copying from it and moving it
-// across file systems are refused at once; a move within one file system
-// only renames it. Nothing waits for a writer.
-TEST(SpecialFile, FifoInPlaceOfAFileNeverBlocks)
+// What took a listed file's place (a FIFO, a folder) is neither copied nor
+// moved, on any path a move can take, and nothing waits for a FIFO's writer.
+TEST(SpecialFile, WhatIsNotAFileIsRefusedWithoutBlocking)
 {
-    TempDir dir;
-    dir.mkdir("F");
-    MakeFifo(dir / "fifo");
-    TestFileSystem fs;
+    struct Case {
+        const char* name;
+        int injected; // 0: copy; else the move's path, as in the move tests
+        bool move;
+    };
+    for (const bool folder : {false, true}) {
+        for (const Case c : {Case {"copy", 0, false}, Case {"move", 0, true}, Case {"link and unlink", EINVAL, true},
+                             Case {"across file systems", EXDEV, true}}) {
+            SCOPED_TRACE(std::string(folder ? "folder, " : "FIFO, ") + c.name);
+            TempDir dir;
+            dir.mkdir("F");
+            if (folder) {
+                dir.mkdir("odd");
+                dir.write("odd/inside", "i");
+            } else {
+                MakeFifo(dir / "odd");
+            }
+            TestFileSystem fs;
+            fs.noReplaceError = c.injected;
 
-    FsStatus copied;
-    ASSERT_TRUE(FinishesWithin(10, [&] { copied = fs.copyFile(dir / "fifo", dir / "F/fifo", nullptr); },
-                               {dir / "fifo"}));
-    EXPECT_FALSE(copied.ok());
-    EXPECT_FALSE(Exists(dir / "F/fifo"));
+            FsStatus status;
+            ASSERT_TRUE(FinishesWithin(10, [&] {
+                status = c.move ? fs.moveFile(dir / "odd", dir / "F/odd", nullptr)
+                                : fs.copyFile(dir / "odd", dir / "F/odd", nullptr);
+            }, {dir / "odd", dir / "F/odd"}));
 
-    fs.noReplaceError = EXDEV;
-    FsStatus crossMoved;
-    ASSERT_TRUE(FinishesWithin(10, [&] { crossMoved = fs.moveFile(dir / "fifo", dir / "F/fifo", nullptr); },
-                               {dir / "fifo"}));
-    EXPECT_FALSE(crossMoved.ok());
-    EXPECT_TRUE(Exists(dir / "fifo"));
-
-    fs.noReplaceError = 0;
-    FsStatus moved;
-    ASSERT_TRUE(FinishesWithin(10, [&] { moved = fs.moveFile(dir / "fifo", dir / "F/fifo", nullptr); },
-                               {dir / "fifo", dir / "F/fifo"}));
-    EXPECT_TRUE(moved.ok());
-    EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+            EXPECT_EQ(status.error, EINVAL);
+            EXPECT_EQ(status.reason, "Not a regular file");
+            EXPECT_FALSE(Exists(dir / "F/odd"));
+            EXPECT_TRUE(Exists(dir / (folder ? "odd/inside" : "odd")));
+            EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+        }
+    }
 }
 
 // Moving never replaces, whichever way the move goes: renameat2 with
