@@ -73,6 +73,14 @@ LogIcon LogModel::entryIcon(std::size_t row) const
     return static_cast<LogIcon>(m_rows.at(row).icon);
 }
 
+std::size_t LogModel::storageBytes() const
+{
+    std::size_t bytes = m_rows.capacity() * sizeof(Row) + m_blocks.capacity() * sizeof(Block);
+    for (const Block& block : m_blocks)
+        bytes += block.capacity;
+    return bytes;
+}
+
 int LogModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(m_shown);

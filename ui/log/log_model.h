@@ -33,6 +33,8 @@ public:
     std::string_view entryText(std::size_t row) const;
     LogIcon entryIcon(std::size_t row) const;
     std::size_t pendingCount() const { return m_rows.size() - m_shown; }
+    // Memory held for the rows: their records and text blocks.
+    std::size_t storageBytes() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;

@@ -1,0 +1,144 @@
+// The About window, opening its address, and the real message boxes.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include "shell_open.h"
+#include "ui_harness.h"
+#include "version_title.h"
+#include "wabout.h"
+
+using namespace quillbox;
+
+namespace {
+
+// Receives the addresses the program asks the desktop to open.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+struct UrlHandlerScope {
+    UrlHandlerScope(const QString& scheme, QObject* receiver, const char* method)
+        : m_scheme(scheme)
+    {
+        QDesktopServices::setUrlHandler(scheme, receiver, method);
+    }
+    ~UrlHandlerScope() { QDesktopServices::unsetUrlHandler(m_scheme); }
+    QString m_scheme;
+};
+
+// Presses `button` on the next modal box, once one shows (bounded).
+void AnswerNextBox(QMessageBox::StandardButton button, QString* seenText, QMessageBox::Icon* seenIcon,
+                   QMessageBox::StandardButton* seenDefault)
+{
+    auto* poll = new QTimer;
+    auto deadline = std::make_shared<int>(500);
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr) {
+            *seenText = box->text();
+            *seenIcon = box->icon();
+            *seenDefault = box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton;
+            box->button(button)->click();
+        }
+        if (box != nullptr || --*deadline == 0) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(10);
+}
+
+} // namespace
+
+TEST(About, TitleFromTheVersionNumbers)
+{
+    EXPECT_EQ(ui::VersionTitle(0, 97), QStringLiteral("Quillbox v0.97"));
+    EXPECT_EQ(ui::VersionTitle(0, 5), QStringLiteral("Quillbox v0.05"));
+    EXPECT_EQ(ui::VersionTitle(10, 0), QStringLiteral("Quillbox v10.00"));
+    EXPECT_EQ(ui::VersionTitle(1, 123), QStringLiteral("Quillbox v1.123"));
+}
+
+TEST(About, WindowAndLinkOpenTheWebAddressEachClick)
+{
+    UrlCatcher catcher;
+    UrlHandlerScope scope(QStringLiteral("https"), &catcher, "open");
+    std::vector<test::BoxRequest> boxes;
+    ui::wAbout about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
+        boxes.push_back({text, title, style});
+        return QMessageBox::Ok;
+    });
+    about.show();
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("Quillbox .."));
+    EXPECT_EQ(about.size(), QSize(248, 220));
+    EXPECT_EQ(about.labTitle()->text(), QStringLiteral("Quillbox v0.97"));
+    EXPECT_TRUE(about.labTitle()->font().bold());
+    EXPECT_TRUE(about.labTitle()->font().underline());
+    EXPECT_TRUE(about.txtAbout()->isReadOnly());
+    EXPECT_TRUE(about.txtAbout()->toPlainText().contains(QStringLiteral("shall not be liable")));
+    EXPECT_EQ(about.labURL()->cursor().shape(), Qt::PointingHandCursor);
+
+    QTest::mouseClick(about.labURL(), Qt::LeftButton);
+    QTest::mouseClick(about.labURL(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return catcher.opened.size() == 2; }, 5000));
+    EXPECT_EQ(catcher.opened[0], QUrl(ui::kWebAddress));
+    EXPECT_TRUE(boxes.empty()) << "a successful open shows nothing";
+    EXPECT_TRUE(about.isVisible());
+}
+
+TEST(About, FailedOpenShowsTheShellExeBox)
+{
+    // A handler that cannot take the address: the open fails.
+    QObject refuser;
+    UrlHandlerScope scope(QStringLiteral("https"), &refuser, "noSuchSlot");
+    std::vector<test::BoxRequest> boxes;
+    ui::wAbout about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
+        boxes.push_back({text, title, style});
+        return QMessageBox::Ok;
+    });
+    about.labURL_Click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, QStringLiteral("ShellExe()"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("An unexpected error occured:\r\n    "));
+    EXPECT_EQ(boxes[0].style, BoxStyle::Critical);
+
+    // The same through the real box, answered like a person would.
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    AnswerNextBox(QMessageBox::Ok, &text, &icon, &defaultButton);
+    ShellExe(QString(), QString(), nullptr);
+    EXPECT_EQ(text, QStringLiteral("An unexpected error occured:\r\n    "));
+    EXPECT_EQ(icon, QMessageBox::Critical);
+}
+
+TEST(MessageBoxes, MoveQuestionHasYesAsDefault)
+{
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    AnswerNextBox(QMessageBox::No, &text, &icon, &defaultButton);
+    const auto answer = ShowMessageBox(nullptr, QStringLiteral("sure?"), QStringLiteral("t"), BoxStyle::YesNoQuestion);
+    EXPECT_EQ(answer, QMessageBox::No);
+    EXPECT_EQ(icon, QMessageBox::Question);
+    EXPECT_EQ(defaultButton, QMessageBox::Yes);
+
+    AnswerNextBox(QMessageBox::Ok, &text, &icon, &defaultButton);
+    EXPECT_EQ(ShowMessageBox(nullptr, QStringLiteral("row"), QStringLiteral("Selected entry.."), BoxStyle::Information),
+              QMessageBox::Ok);
+    EXPECT_EQ(icon, QMessageBox::Information);
+    EXPECT_EQ(text, QStringLiteral("row"));
+}
+
+#include "about_test.moc"

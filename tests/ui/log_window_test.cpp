@@ -1,0 +1,172 @@
+// The log window: its rows, batches, close and unload, and the row box.
+#include <QAbstractItemModel>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+#include "log_model.h"
+#include "ui_harness.h"
+
+using namespace quillbox;
+
+namespace {
+
+struct LogFixture {
+    std::vector<test::BoxRequest> boxes;
+    ui::LogHost host {[this](QWidget*, const QString& text, const QString& title, BoxStyle style) {
+        boxes.push_back({text, title, style});
+        return QMessageBox::Ok;
+    }};
+    ui::wLogging& window()
+    {
+        host.createLogWindow();
+        return *host.window();
+    }
+};
+
+} // namespace
+
+TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
+{
+    LogFixture f;
+    ui::wLogging& log = f.window();
+    EXPECT_EQ(log.windowTitle(), QStringLiteral("Quillbox Error Log.."));
+    EXPECT_EQ(log.size(), QSize(378, 295));
+    EXPECT_FALSE(log.isVisible()) << "created hidden";
+
+    log.appendRow("12:00:01 - first", LogIcon::Information);
+    log.appendRow("", LogIcon::None);
+    log.appendRow("12:00:02 - careful", LogIcon::Exclamation);
+    log.appendRow("12:00:03 - bad \xff name", LogIcon::Critical);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+
+    QAbstractItemModel* model = log.list()->model();
+    ASSERT_EQ(model->rowCount(), 4) << "showing brings every stored row in";
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Logged Entries.."));
+    EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("12:00:01 - first"));
+    EXPECT_EQ(model->index(1, 0).data().toString(), QString());
+    EXPECT_FALSE(model->index(1, 0).data(Qt::DecorationRole).isValid()) << "a blank row has no icon";
+    EXPECT_EQ(model->index(3, 0).data().toString(), QStringLiteral("12:00:03 - bad \uFFFD name"));
+    const auto image = [&](int row) {
+        return qvariant_cast<QIcon>(model->index(row, 0).data(Qt::DecorationRole)).pixmap(16, 16).toImage();
+    };
+    EXPECT_FALSE(image(0).isNull());
+    EXPECT_NE(image(0), image(2));
+    EXPECT_NE(image(2), image(3));
+    EXPECT_NE(image(0), image(3));
+    EXPECT_EQ(log.model().entryText(3), "12:00:03 - bad \xff name") << "stored as the bytes they are";
+    EXPECT_EQ(log.model().entryIcon(2), LogIcon::Exclamation);
+}
+
+TEST(LogWindow, RowsReachTheVisibleListInBatches)
+{
+    LogFixture f;
+    ui::wLogging& log = f.window();
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+    QSignalSpy inserted(log.list()->model(), &QAbstractItemModel::rowsInserted);
+
+    constexpr int kRows = 150'000;
+    std::string text;
+    for (int i = 0; i < kRows; ++i) {
+        text = "12:34:56 - Could not copy/move file name-" + std::to_string(i) + ". File exists.";
+        log.appendRow(text, LogIcon::Exclamation);
+    }
+    EXPECT_EQ(log.model().entryCount(), static_cast<std::size_t>(kRows));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.list()->model()->rowCount() == kRows; }, 10000));
+    EXPECT_EQ(inserted.count(), 1) << "one insertion for the whole batch";
+    EXPECT_EQ(log.list()->model()->index(kRows - 1, 0).data().toString(),
+              QStringLiteral("12:34:56 - Could not copy/move file name-149999. File exists."));
+    EXPECT_TRUE(log.list()->uniformRowHeights());
+    // Typical rows of ~70 characters cost well under 100 bytes each.
+    EXPECT_LT(log.model().storageBytes() / kRows, 100u);
+
+    // The view can jump to the end and paint there.
+    log.list()->scrollToBottom();
+    EXPECT_FALSE(log.list()->grab().isNull());
+}
+
+TEST(LogWindow, CloseHidesAndKeepsRowsUntilForcedUnload)
+{
+    LogFixture f;
+    ui::wLogging& log = f.window();
+    log.appendRow("12:00:01 - kept", LogIcon::Information);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+
+    EXPECT_FALSE(log.close()) << "an empty Tag refuses the unload";
+    EXPECT_FALSE(log.isVisible());
+    EXPECT_TRUE(f.host.isLogWindowLoaded());
+    log.show();
+    EXPECT_EQ(log.list()->model()->rowCount(), 1);
+
+    // Any non-empty Tag lets it go; the host forgets it.
+    QPointer<ui::wLogging> gone = &log;
+    log.setTag(QStringLiteral("anything"));
+    EXPECT_TRUE(log.close());
+    EXPECT_FALSE(f.host.isLogWindowLoaded());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.isNull(); }, 5000));
+
+    // The next use loads a fresh one.
+    f.host.createLogWindow();
+    ASSERT_NE(f.host.window(), nullptr);
+    EXPECT_EQ(f.host.window()->model().entryCount(), 0u);
+    QPointer<ui::wLogging> second = f.host.window();
+    f.host.forceUnload();
+    ASSERT_FALSE(second.isNull()) << "deleted from the event loop, not inside its own close";
+    EXPECT_EQ(second->Tag(), QStringLiteral("FORCE_QUIT"));
+    EXPECT_FALSE(f.host.isLogWindowLoaded());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return second.isNull(); }, 5000));
+}
+
+TEST(LogWindow, ListFollowsTheWindowSize)
+{
+    LogFixture f;
+    ui::wLogging& log = f.window();
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+    QTreeView* list = log.list();
+    EXPECT_EQ(list->geometry(), QRect(0, 1, 378, 294));
+    EXPECT_EQ(list->columnWidth(0), 378 - 23);
+
+    log.resize(500, 400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->width() == 500; }, 5000));
+    EXPECT_EQ(list->geometry(), QRect(0, 1, 500, 399));
+    EXPECT_EQ(list->columnWidth(0), 477);
+
+    // Too small for the list: its height stays, its width still follows, and
+    // the column keeps its width when it would be negative.
+    log.setMinimumSize(0, 0);
+    log.resize(20, 0);
+    if (log.height() == 0) {
+        EXPECT_EQ(list->height(), 399);
+        EXPECT_EQ(list->width(), 20);
+        EXPECT_EQ(list->columnWidth(0), 477);
+    }
+}
+
+TEST(LogWindow, ClickingARowShowsItsTextInABox)
+{
+    LogFixture f;
+    ui::wLogging& log = f.window();
+    log.appendRow("12:00:01 - first", LogIcon::Information);
+    log.appendRow("", LogIcon::None);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+
+    const QRect first = log.list()->visualRect(log.list()->model()->index(0, 0));
+    QTest::mouseClick(log.list()->viewport(), Qt::LeftButton, {}, first.center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.boxes.size() == 1; }, 5000));
+    EXPECT_EQ(f.boxes[0].text, QStringLiteral("12:00:01 - first"));
+    EXPECT_EQ(f.boxes[0].title, QStringLiteral("Selected entry.."));
+    EXPECT_EQ(f.boxes[0].style, BoxStyle::Information);
+
+    const QRect blank = log.list()->visualRect(log.list()->model()->index(1, 0));
+    QTest::mouseClick(log.list()->viewport(), Qt::LeftButton, {}, blank.center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.boxes.size() == 2; }, 5000));
+    EXPECT_EQ(f.boxes[1].text, QString()) << "the blank row shows an empty box";
+}

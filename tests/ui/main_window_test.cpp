@@ -1,0 +1,215 @@
+// The main window as it is created, and its folder picks.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include "ui_harness.h"
+
+using namespace quillbox;
+using quillbox::test::UiHarness;
+
+namespace {
+
+QString Label(ui::wMain& w, const char* name)
+{
+    auto* label = w.findChild<QLabel*>(QString::fromLatin1(name));
+    return label ? label->text() : QStringLiteral("<missing>");
+}
+
+} // namespace
+
+TEST(MainWindowLayout, FreshWindowHoldsTheDefaults)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Quillbox v0.97"));
+    EXPECT_EQ(w.size(), QSize(275, 270));
+    EXPECT_EQ(w.minimumSize(), w.maximumSize()) << "the window must not be resizable";
+    EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    // Form_Load: both fields on the program's folder, with one "/" appended.
+    const QString folder = QString::fromStdString(h.dir.path()) + QLatin1Char('/');
+    EXPECT_EQ(w.txtSource()->text(), folder);
+    EXPECT_EQ(w.txtDestination()->text(), folder);
+
+    EXPECT_TRUE(w.optCopyMode(0)->isChecked());
+    EXPECT_FALSE(w.optCopyMode(1)->isChecked());
+    EXPECT_TRUE(w.chkCreateDirs()->isChecked());
+    EXPECT_FALSE(w.chkViewLogWhenDone()->isChecked());
+    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.labCurrentFile()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.labMBMoved()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.prgProgress()->value(), 0);
+    EXPECT_EQ(w.prgProgress()->maximum(), 100);
+
+    EXPECT_EQ(w.tmrCountFiles().interval(), 200);
+    EXPECT_EQ(w.tmrTimer().interval(), 250);
+    EXPECT_FALSE(w.tmrCountFiles().isActive());
+    EXPECT_FALSE(w.tmrTimer().isActive());
+    EXPECT_TRUE(w.progressTimerTag().empty());
+
+    // The toolbar: keys, captions, "_stop" a disabled, released check button.
+    const std::pair<std::string_view, const char*> buttons[] = {
+        {kKeySieve, "Sieve!"}, {kKeyStop, "Stop!"}, {kKeyLogging, "Logging"}, {kKeyAbout, "About"}};
+    auto* toolbar = w.findChild<QToolBar*>(QStringLiteral("tbrDoSieve"));
+    ASSERT_NE(toolbar, nullptr);
+    ASSERT_EQ(toolbar->actions().size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QAction* action = toolbar->actions().at(i);
+        EXPECT_EQ(action->data().toString().toStdString(), buttons[i].first);
+        EXPECT_EQ(action->text(), QString::fromLatin1(buttons[i].second));
+        EXPECT_EQ(w.toolbarButton(buttons[i].first)->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        EXPECT_FALSE(action->icon().isNull());
+    }
+    EXPECT_TRUE(w.toolbarAction(kKeyStop)->isCheckable());
+    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isEnabled());
+    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isChecked());
+    EXPECT_TRUE(w.toolbarAction(kKeySieve)->isEnabled());
+
+    // The log window is loaded, hidden, with its start-up entry.
+    ASSERT_NE(w.logWindow(), nullptr);
+    EXPECT_FALSE(w.logWindow()->isVisible());
+    EXPECT_EQ(h.logMessages(), std::vector<std::string>{"Quillbox loaded and running."});
+}
+
+TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+
+    EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("Frame2"))->title(), QStringLiteral("Options"));
+    EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("Frame1"))->title(), QStringLiteral("Statistics"));
+    EXPECT_TRUE(w.findChild<QGroupBox*>(QStringLiteral("Frame1"))->font().bold());
+    EXPECT_FALSE(w.findChild<QLabel*>(QStringLiteral("Label1"))->font().bold()) << "only the frame captions are bold";
+    EXPECT_EQ(Label(w, "Label2"), QStringLiteral("Select the directory containing the files to sort."));
+    EXPECT_EQ(Label(w, "Label5"), QStringLiteral("Select where to place the created dirs+files."));
+    EXPECT_EQ(Label(w, "Label1"), QStringLiteral("File Progress :"));
+    EXPECT_EQ(Label(w, "Label3"), QStringLiteral("Current File   :"));
+    EXPECT_EQ(Label(w, "Label4"), QStringLiteral("Processed    :"));
+
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label1"))->toolTip(), QStringLiteral("current file OF total files"));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label3"))->toolTip(),
+              QStringLiteral("Filename of the file currently being processed"));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label4"))->toolTip(), QStringLiteral("Processed megabytes of data"));
+    EXPECT_EQ(w.optCopyMode(0)->toolTip(), QStringLiteral("Make a copy of the files"));
+    EXPECT_EQ(w.optCopyMode(1)->toolTip(), QStringLiteral("Copy the files and then delete the originals"));
+    EXPECT_EQ(w.chkViewLogWhenDone()->toolTip(), QStringLiteral("Display the log window when operation has completed"));
+    EXPECT_TRUE(w.chkCreateDirs()->toolTip().isEmpty());
+    EXPECT_EQ(w.prgProgress()->toolTip(), QStringLiteral("Progress of operation"));
+    EXPECT_EQ(w.sourceButton()->toolTip(), QStringLiteral("Select source directory.."));
+    EXPECT_TRUE(w.destinationButton()->toolTip().isEmpty());
+
+    EXPECT_EQ(w.sourceButton()->accessibleName(), QStringLiteral("Select source directory.."));
+    EXPECT_EQ(w.destinationButton()->accessibleName(), QStringLiteral("Select destination directory.."));
+    EXPECT_EQ(w.toolbarButton(kKeySieve)->accessibleName(), QStringLiteral("Sieve!"));
+    EXPECT_EQ(w.toolbarButton(kKeyStop)->accessibleName(), QStringLiteral("Stop!"));
+    EXPECT_FALSE(w.txtSource()->accessibleName().isEmpty());
+    EXPECT_FALSE(w.txtDestination()->accessibleName().isEmpty());
+    EXPECT_EQ(w.prgProgress()->accessibleName(), QStringLiteral("Progress of operation"));
+
+    // Folder buttons: closed folder normally, open folder under the pointer.
+    const QIcon icon = w.sourceButton()->icon();
+    const QImage normal = icon.pixmap(QSize(16, 16), QIcon::Normal).toImage();
+    const QImage active = icon.pixmap(QSize(16, 16), QIcon::Active).toImage();
+    EXPECT_NE(normal, active);
+    EXPECT_TRUE(w.sourceButton()->autoRaise());
+}
+
+TEST(MainWindowLayout, TabOrderFollowsTheTabIndexes)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.txtSource()->setFocus();
+    // txtSource (7) comes before the options (12..15), txtDestination (17)
+    // after them although it sits above them. "Stop!" is disabled, so Tab
+    // passes it by.
+    QWidget* expected[] = {w.sourceButton(), w.optCopyMode(0), w.chkCreateDirs(), w.chkViewLogWhenDone(),
+                           w.toolbarButton(kKeySieve), w.toolbarButton(kKeyLogging), w.toolbarButton(kKeyAbout),
+                           w.txtDestination(), w.destinationButton(), w.txtSource()};
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected[i]) << "Tab number " << i + 1;
+    }
+}
+
+TEST(MainWindowLayout, OptionsExcludeEachOtherAndStopIgnoresClicksUntilEnabled)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+    w.show();
+    QTest::mouseClick(w.optCopyMode(1), Qt::LeftButton);
+    EXPECT_TRUE(w.optCopyMode(1)->isChecked());
+    EXPECT_FALSE(w.optCopyMode(0)->isChecked());
+    QTest::mouseClick(w.optCopyMode(0), Qt::LeftButton);
+    EXPECT_TRUE(w.optCopyMode(0)->isChecked());
+    EXPECT_FALSE(w.optCopyMode(1)->isChecked());
+
+    h.click(kKeyStop);
+    EXPECT_FALSE(w.isStopPressed());
+    w.setToolbarButtonEnabled(kKeyStop, true);
+    h.click(kKeyStop);
+    EXPECT_TRUE(w.isStopPressed());
+    h.click(kKeyStop);
+    EXPECT_FALSE(w.isStopPressed()) << "a second click releases it again";
+}
+
+TEST(FolderPicks, SourcePickSetsBothFieldsAndCancelKeepsThem)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+    w.show();
+    const QString before = w.txtSource()->text();
+
+    h.pickerAnswers = {QString()};
+    QTest::mouseClick(w.sourceButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return h.pickerTitles.size() == 1; }, 5000));
+    EXPECT_EQ(h.pickerTitles[0], QStringLiteral("Select the directory that contains the files that require sorting.."));
+    EXPECT_EQ(w.txtSource()->text(), before);
+    EXPECT_EQ(w.txtDestination()->text(), before);
+
+    // A picked destination is overwritten by a newly picked source.
+    h.pickerAnswers = {QStringLiteral("/srv/elsewhere"), QStringLiteral("/home/me/Downloads")};
+    w.tbrDestination_ButtonClick();
+    EXPECT_EQ(h.pickerTitles.back(),
+              QStringLiteral("Select the directory that you would like the (optional) #-Z directories created in, "
+                             "and then the files copied to.."));
+    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/srv/elsewhere/"));
+    EXPECT_EQ(w.txtSource()->text(), before) << "a destination pick leaves the source alone";
+    w.tbrSource_ButtonClick();
+    EXPECT_EQ(w.txtSource()->text(), QStringLiteral("/home/me/Downloads/"));
+    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/home/me/Downloads/"));
+
+    // The root folder comes back with its "/" and keeps a single one.
+    h.pickerAnswers = {QStringLiteral("/")};
+    w.tbrSource_ButtonClick();
+    EXPECT_EQ(w.txtSource()->text(), QStringLiteral("/"));
+    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/"));
+
+    h.pickerAnswers = {QString()};
+    w.tbrDestination_ButtonClick();
+    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/"));
+}
+
+TEST(FolderPicks, DialogResultsBecomeFullPathsWithoutTrailingSlash)
+{
+    EXPECT_EQ(FolderPickResult(QString()), QString());
+    EXPECT_EQ(FolderPickResult(QStringLiteral("/")), QStringLiteral("/"));
+    EXPECT_EQ(FolderPickResult(QStringLiteral("/home/me/")), QStringLiteral("/home/me"));
+    EXPECT_EQ(FolderPickResult(QStringLiteral("/home/me")), QStringLiteral("/home/me"));
+    EXPECT_EQ(FolderPickResult(QStringLiteral("relative/dir")), QString()) << "no file-system path";
+}
