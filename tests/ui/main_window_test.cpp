@@ -1,4 +1,5 @@
 // The main window as it is created, and its folder picks.
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -125,6 +126,56 @@ TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
     const QImage active = icon.pixmap(QSize(16, 16), QIcon::Active).toImage();
     EXPECT_NE(normal, active);
     EXPECT_TRUE(w.sourceButton()->autoRaise());
+}
+
+namespace {
+
+// Every control of a window, as an assistive tool sees it: role and name.
+void CollectUnnamed(QAccessibleInterface* node, QStringList& unnamed, int& controls)
+{
+    if (node == nullptr)
+        return;
+    switch (node->role()) {
+    case QAccessible::PushButton:
+    case QAccessible::CheckBox:
+    case QAccessible::RadioButton:
+    case QAccessible::EditableText:
+    case QAccessible::ProgressBar:
+    case QAccessible::StaticText:
+    case QAccessible::ToolBar:
+    case QAccessible::List:
+    case QAccessible::Tree:
+        ++controls;
+        if (node->text(QAccessible::Name).isEmpty())
+            unnamed << QStringLiteral("%1 %2").arg(node->role()).arg(node->object() ? node->object()->objectName()
+                                                                                     : QString());
+        break;
+    default:
+        break;
+    }
+    for (int i = 0; i < node->childCount(); ++i)
+        CollectUnnamed(node->child(i), unnamed, controls);
+}
+
+} // namespace
+
+TEST(MainWindowLayout, EveryControlHasAnAccessibleName)
+{
+    UiHarness h;
+    h.w().show();
+    QStringList unnamed;
+    int controls = 0;
+    CollectUnnamed(QAccessible::queryAccessibleInterface(&h.w()), unnamed, controls);
+    EXPECT_GE(controls, 20);
+    EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral(", ")).toStdString();
+
+    ui::wLogging* log = h.w().logWindow();
+    log->show();
+    unnamed.clear();
+    controls = 0;
+    CollectUnnamed(QAccessible::queryAccessibleInterface(log), unnamed, controls);
+    EXPECT_GE(controls, 1);
+    EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral(", ")).toStdString();
 }
 
 TEST(MainWindowLayout, TabOrderFollowsTheTabIndexes)

@@ -62,6 +62,14 @@ public:
     }
 };
 
+// A toolbar's overflow button never shows in this fixed layout; it still
+// gets a name, since assistive tools list it.
+void NameExtensionButton(QToolBar* bar)
+{
+    if (auto* more = bar->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("More buttons"));
+}
+
 QString Bytes(const std::string& bytes)
 {
     return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
@@ -281,6 +289,8 @@ void wMain::buildToolbars()
         bar->layout()->setContentsMargins(0, 0, 0, 0);
         bar->layout()->setSpacing(0);
         bar->setGeometry(geometry);
+        bar->setAccessibleName(accessibleName);
+        NameExtensionButton(bar);
         action = bar->addAction(FolderButtonIcon(), QString());
         action->setToolTip(tip);
         auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
@@ -316,6 +326,8 @@ void wMain::buildToolbars()
     m_tbrDoSieve->layout()->setContentsMargins(0, 0, 0, 0);
     m_tbrDoSieve->layout()->setSpacing(0);
     m_tbrDoSieve->setGeometry(Twips(135, 3690, 4080, 330));
+    m_tbrDoSieve->setAccessibleName(QStringLiteral("Sieve commands"));
+    NameExtensionButton(m_tbrDoSieve);
 
     auto addButton = [&](std::string_view key, const QString& caption, Picture picture) {
         QAction* action = m_tbrDoSieve->addAction(PictureIcon(picture), caption);
