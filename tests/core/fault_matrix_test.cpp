@@ -40,9 +40,10 @@ TEST_F(RunFixture, MoveOntoAnExistingFileKeepsBoth)
     ExpectEndedCleanly();
 }
 
+// A long copy lets window events run between its chunks, too.
 TEST_F(RunFixture, CopyReplacesAnExistingFileWhole)
 {
-    const std::string content = Pattern(2 << 20);
+    const std::string content = Pattern(20 << 20);
     source.write("apple", content);
     destination.mkdir("A");
     destination.write("A/apple", "old and short");
@@ -50,6 +51,7 @@ TEST_F(RunFixture, CopyReplacesAnExistingFileWhole)
     RunBounded(*this);
 
     EXPECT_EQ(ReadFile(destination / "A/apple"), content);
+    EXPECT_GE(window.pendingEventCalls, 2 + 2) << "one per pass, and at least two while copying";
     EXPECT_EQ(MessagesStartingWith("Could not"), std::vector<std::string> {});
     ExpectEndedCleanly();
 }
