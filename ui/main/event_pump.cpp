@@ -1,12 +1,62 @@
 #include "event_pump.h"
 
+#include <ctime>
+#include <memory>
+
 #include <QCoreApplication>
+
+#include "pending_events_watch.h"
 
 namespace quillbox::ui {
 
+namespace {
+
+double g_lastPump = 0;
+double g_longestGap = 0;
+
+double Seconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+PendingEventsWatch& Watch()
+{
+    static PendingEventsWatch watch;
+    return watch;
+}
+
+} // namespace
+
 void PumpPendingEvents()
 {
+    double now = Seconds();
+    if (g_lastPump > 0 && now - g_lastPump > g_longestGap)
+        g_longestGap = now - g_lastPump;
+
+    PendingEventsWatch& watch = Watch();
+    if (watch.usable() && !watch.mayBePending(now)) {
+        g_lastPump = now;
+        return;
+    }
+    watch.beforeLoop();
     QCoreApplication::processEvents();
+    now = Seconds();
+    if (watch.usable())
+        watch.afterLoop(now);
+    g_lastPump = now;
+}
+
+double LongestPumpGap()
+{
+    return g_longestGap;
+}
+
+void ResetPumpGap()
+{
+    g_lastPump = Seconds();
+    g_longestGap = 0;
 }
 
 } // namespace quillbox::ui

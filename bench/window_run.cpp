@@ -1,0 +1,47 @@
+#include "runner.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "event_pump.h"
+#include "log_model.h"
+#include "posix_file_system.h"
+#include "system_clock.h"
+#include "wlogging.h"
+#include "wmain.h"
+#include "workload.h"
+
+namespace quillbox::bench {
+
+RunResult RunThroughWindow(const RunSpec& spec)
+{
+    PosixFileSystem fs;
+    SystemClock clock;
+    ui::MainWindowServices services = ui::SystemServices(fs, clock);
+    services.messageBox = [](QWidget*, const QString&, const QString&, BoxStyle) {
+        return QMessageBox::Yes; // the move confirmation
+    };
+    ui::wMain window(std::move(services));
+    window.show();
+    window.txtSource()->setText(QFile::decodeName(QByteArray::fromStdString(spec.source)));
+    window.txtDestination()->setText(QFile::decodeName(QByteArray::fromStdString(spec.destination)));
+    window.optCopyMode(spec.move ? 1 : 0)->setChecked(true);
+    window.chkCreateDirs()->setChecked(spec.createDirs);
+    QCoreApplication::processEvents();
+
+    ui::ResetPumpGap();
+    const double start = Now();
+    window.tbrDoSieve_ButtonClick(QStringLiteral("_sieve"));
+    RunResult result;
+    result.seconds = Now() - start;
+    result.longestPumpGap = ui::LongestPumpGap();
+    if (ui::wLogging* log = window.logWindow())
+        result.logRows = log->model().entryCount();
+    window.logHost().forceUnload();
+    return result;
+}
+
+} // namespace quillbox::bench
