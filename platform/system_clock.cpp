@@ -9,10 +9,17 @@ namespace quillbox {
 
 TimeOfDay SystemClock::now()
 {
+    // A run may log thousands of entries a second: convert each second once.
+    static std::time_t lastSecond = -1;
+    static TimeOfDay lastTime;
     const std::time_t t = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&t, &local);
-    return {local.tm_hour, local.tm_min, local.tm_sec};
+    if (t != lastSecond) {
+        std::tm local {};
+        ::localtime_r(&t, &local);
+        lastTime = {local.tm_hour, local.tm_min, local.tm_sec};
+        lastSecond = t;
+    }
+    return lastTime;
 }
 
 LocaleFacts SystemLocaleFacts()
