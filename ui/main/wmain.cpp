@@ -128,6 +128,14 @@ wMain::wMain(MainWindowServices services, QWidget* parent)
 
     buildOptionsFrame();
     buildStatisticsFrame();
+    // Frames with their caption on the top border line, so the first row of
+    // controls sits inside the border where the layout puts it.
+    const QString frameStyle = QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
+        " padding: 0px 2px; }");
+    m_frame1->setStyleSheet(frameStyle);
+    m_frame2->setStyleSheet(frameStyle);
     buildToolbars();
     setTabOrderByIndex();
 
