@@ -242,8 +242,11 @@ FsStatus OpenSource(int dir, const char* name, Fd& fd, struct stat& st)
     return FsStatus::success();
 }
 
+enum class Durability { AsUsual, OnDiskBeforeClose };
+
 // Fills `temp` with the source's data, mode and times, and closes it.
-FsStatus FillTemp(int in, const struct stat& st, TempFile& temp, const ChunkCallback& betweenChunks)
+FsStatus FillTemp(int in, const struct stat& st, TempFile& temp, const ChunkCallback& betweenChunks,
+                  Durability durability = Durability::AsUsual)
 {
     if (FsStatus copied = CopyData(in, temp.fd(), st.st_size, betweenChunks); !copied.ok())
         return copied;
@@ -254,6 +257,8 @@ FsStatus FillTemp(int in, const struct stat& st, TempFile& temp, const ChunkCall
         return Failure(errno);
     const struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(temp.fd(), times) != 0)
+        return Failure(errno);
+    if (durability == Durability::OnDiskBeforeClose && ::fsync(temp.fd()) != 0)
         return Failure(errno);
     if (temp.close() != 0)
         return Failure(errno);
@@ -360,8 +365,11 @@ FsLength PosixFileSystem::fileLength(const std::string& path)
         dropFolderHandles();
     const At at = locate(path);
     struct stat st {};
+    m_lastLengthPath.assign(path);
+    m_lastLengthRegular = false;
     if (::fstatat(at.dir, at.name, &st, 0) != 0)
         return {0, Failure(errno)};
+    m_lastLengthRegular = S_ISREG(st.st_mode);
     return {static_cast<std::uint64_t>(st.st_size), FsStatus::success()};
 }
 
@@ -403,9 +411,11 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
 {
     if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
         dropFolderHandles();
-    {
-        // Only a file, or a link to one, is moved: a folder or a FIFO that
-        // took a listed file's place stays where it is, as a copy would.
+    // Only a file, or a link to one, is moved: a folder or a FIFO that took
+    // a listed file's place stays where it is, as a copy would. The run asks
+    // for the length of each file just before it moves it; that look is
+    // taken for this one.
+    if (!(m_lastLengthRegular && m_lastLengthPath == source)) {
         const At from = locate(source);
         struct stat st {};
         if (::fstatat(from.dir, from.name, &st, 0) != 0)
@@ -413,6 +423,7 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         if (!S_ISREG(st.st_mode))
             return Failure(EINVAL, "Not a regular file");
     }
+    m_lastLengthRegular = false;
     if (renameNoReplace(source.c_str(), target.c_str()) == 0)
         return FsStatus::success();
     int error = errno;
@@ -444,7 +455,10 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
     TempFile temp;
     if (FsStatus created = temp.create(to.dir, st.st_mode); !created.ok())
         return created;
-    if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
+    // The source is about to go: the copy must be on the disk first, not
+    // only in the cache, or a power cut could take both.
+    if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks, Durability::OnDiskBeforeClose);
+        !filled.ok())
         return filled;
     in.reset();
 
@@ -467,11 +481,24 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         }
         temp.release();
     }
-    // The temporary name goes with `temp`; the target keeps the data.
+    // The temporary name goes with `temp`; the target keeps the data. Its
+    // new name must be on the disk too before the source goes.
+    if (const int folder = ::openat(to.dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
+        const int synced = ::fsync(folder);
+        error = errno;
+        ::close(folder);
+        if (synced != 0) {
+            ::unlinkat(to.dir, to.name, 0);
+            return Failure(error);
+        }
+    }
 
     if (::unlinkat(from.dir, from.name, 0) != 0) {
-        // The copy is complete and stays; the source stays too.
-        return Failure(errno);
+        // The source cannot go (its folder is read-only, say): take the copy
+        // back, so that the failure leaves things as they were.
+        error = errno;
+        ::unlinkat(to.dir, to.name, 0);
+        return Failure(error);
     }
     return FsStatus::success();
 }

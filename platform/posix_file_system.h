@@ -65,6 +65,11 @@ private:
         int fd;
     };
     std::vector<FolderHandle> m_folders;
+
+    // What the last length lookup found, so a move of that same file right
+    // after it need not look again whether it is a regular file.
+    std::string m_lastLengthPath;
+    bool m_lastLengthRegular = false;
     std::size_t m_lastFolder = 0;
 };
 
