@@ -524,6 +524,7 @@ void wMain::tmrTimer_Timer()
     m_labMBMoved->setText(Utf8(BytesText(counters, separator)));
     m_labFileProgress->repaint();
     m_labCurrentFile->repaint();
+    showBar();
 }
 
 // ---- Controls -------------------------------------------------------------
@@ -680,7 +681,16 @@ bool wMain::setProgressValue(double value)
     if (!(value >= m_barMin && value <= m_barMax))
         return false;
     m_barValue = value;
-    showBar();
+    // Per file, the widget is told only what a person could see: a change
+    // of the filled width, or either end. The statistics tick brings it to
+    // the exact value, for assistive tools, a few times a second.
+    const double span = m_barMax - m_barMin;
+    const int width = m_prgProgress->width();
+    const int filled = span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * width) : 0;
+    if (filled != m_barFilledShown || value == m_barMin || value == m_barMax) {
+        m_barFilledShown = filled;
+        showBar();
+    }
     return true;
 }
 

@@ -163,6 +163,8 @@ private:
     double m_barMin = 0;
     double m_barMax = 100;
     double m_barValue = 0;
+    // The filled width the widget was last told of, in pixels.
+    int m_barFilledShown = -1;
 
     // A command with a run or a modal box is under way; a second one waits
     // for nothing and is dropped, a close waits for its end.
