@@ -56,7 +56,9 @@ std::string FormatPattern(double value, std::string_view separator, bool zeroDig
     if (std::isinf(magnitude))
         return negative ? "-inf" : "inf";
     std::string text = Grouped(WholeDigits(magnitude), separator);
-    return negative ? "-" + text : text;
+    if (negative)
+        text.insert(text.begin(), '-');
+    return text;
 }
 
 } // namespace
@@ -68,9 +70,11 @@ std::string CounterText(double value)
     const double whole = std::trunc(value);
     if (std::isinf(whole))
         return whole < 0 ? "-inf" : "inf";
-    if (whole < 0)
-        return "-" + WholeDigits(-whole);
-    return WholeDigits(whole);
+    if (whole >= 0)
+        return WholeDigits(whole);
+    std::string text = WholeDigits(-whole);
+    text.insert(text.begin(), '-');
+    return text;
 }
 
 std::string FormatGrouped(double value, std::string_view separator)

@@ -9,6 +9,37 @@
 
 namespace quillbox::test {
 
+namespace {
+
+class CountingListing final : public FileListing {
+public:
+    CountingListing(std::unique_ptr<FileListing> real, std::function<void(int)> hook)
+        : m_real(std::move(real)), m_hook(std::move(hook))
+    {
+    }
+    std::string next() override
+    {
+        std::string name = m_real->next();
+        if (!name.empty() && m_hook)
+            m_hook(++m_counted);
+        return name;
+    }
+
+private:
+    std::unique_ptr<FileListing> m_real;
+    std::function<void(int)> m_hook;
+    int m_counted = 0;
+};
+
+} // namespace
+
+std::unique_ptr<FileListing> HookedFileSystem::listFiles(const std::string& folder)
+{
+    if (++listings % 2 == 1)
+        return std::make_unique<CountingListing>(m_real.listFiles(folder), afterCounted);
+    return m_real.listFiles(folder);
+}
+
 FsStatus HookedFileSystem::copyFile(const std::string& source, const std::string& target,
                                     const ChunkCallback& betweenChunks)
 {

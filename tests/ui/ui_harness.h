@@ -22,8 +22,11 @@ class HookedFileSystem final : public FileSystem {
 public:
     std::function<void(int handled)> afterFile;
     int handled = 0;
+    // After each name the first listing of a run (the count) yields.
+    std::function<void(int counted)> afterCounted;
+    int listings = 0;
 
-    std::unique_ptr<FileListing> listFiles(const std::string& folder) override { return m_real.listFiles(folder); }
+    std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsLength fileLength(const std::string& path) override { return m_real.fileLength(path); }
     FsStatus createFolder(const std::string& path) override { return m_real.createFolder(path); }
     FsStatus copyFile(const std::string& source, const std::string& target,
