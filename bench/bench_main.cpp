@@ -137,51 +137,72 @@ void PrintTable(const Options& options)
 
 void SmallFileComparisons(const Options& o, const Runner& full, const std::string& where, const std::string& label)
 {
+    // The files are made once; a move's source is a fresh set of hard links
+    // to them, and a copy reads them where they are.
+    const std::string pool = where + "/pool";
     const std::string source = where + "/source";
     const std::string destination = where + "/destination";
-    const auto cleanup = [&] { RemoveTree(destination); };
+    RemoveTree(pool);
+    MakeSmallFiles(pool, o.files, 4096, 12345);
+    const std::string files = std::to_string(o.files);
+
     const auto freshSource = [&] {
         RemoveTree(source);
-        MakeSmallFiles(source, o.files, 4096, 12345);
+        RemoveTree(destination);
+        LinkFiles(pool, source);
         MakeFolder(destination);
     };
     const auto freshSourceWithBuckets = [&] {
         freshSource();
         MakeBuckets(destination);
     };
-
-    RunSpec move {source + "/", destination + "/", true, true};
     std::fprintf(stderr, "Move, %s\n", label.c_str());
-    const Comparison moved = Compare(o.rounds, freshSource, full, move, freshSourceWithBuckets,
-                                     [&] { RawMove(source, destination); }, cleanup);
-    AddRow("Move " + std::to_string(o.files) + " small files, " + label + ", vs raw loop", moved, 0.85);
+    const Comparison moved = Compare(o.rounds, freshSource, full, {source + "/", destination + "/", true, true},
+                                     freshSourceWithBuckets, [&] { RawMove(source, destination); },
+                                     [&] { RemoveTree(destination); });
+    AddRow("Move " + files + " small files, " + label + ", vs raw loop", moved, 0.85);
     AddGapRow("move, " + label, moved.longestGap);
-
-    // Copies leave the source as it is: make it once.
     RemoveTree(source);
-    MakeSmallFiles(source, o.files, 4096, 12345);
-    const auto freshDestination = [&] { MakeFolder(destination); };
-    const auto freshBuckets = [&] {
-        MakeFolder(destination);
-        MakeBuckets(destination);
+
+    // Copies: each round runs the full copy once and then every anchor.
+    struct Anchor {
+        const char* name;
+        void (*run)(const std::string&, const std::string&);
+        double target;
+        Comparison result;
     };
-    RunSpec copy {source + "/", destination + "/", false, true};
-    std::fprintf(stderr, "Copy, %s, vs safe raw loop\n", label.c_str());
-    const Comparison safe = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
-                                    [&] { RawSafeCopy(source, destination); }, cleanup);
-    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs safe raw loop", safe, 0.85);
-    AddGapRow("copy, " + label, safe.longestGap);
-
-    std::fprintf(stderr, "Copy, %s, vs in-place loop\n", label.c_str());
-    const Comparison inPlace = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
-                                       [&] { RawInPlaceCopy(source, destination); }, cleanup);
-    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs unsafe in-place loop", inPlace, 0);
-
-    std::fprintf(stderr, "Copy, %s, vs cp\n", label.c_str());
-    const Comparison cp = Compare(o.rounds, freshDestination, full, copy, freshBuckets,
-                                  [&] { CpByBucket(source, destination); }, cleanup);
-    AddRow("Copy " + std::to_string(o.files) + " small files, " + label + ", vs cp by bucket", cp, 0);
-    RemoveTree(source);
+    Anchor anchors[] = {{"safe raw loop", RawSafeCopy, 0.85, {}},
+                        {"unsafe in-place loop", RawInPlaceCopy, 0, {}},
+                        {"cp by bucket", CpByBucket, 0, {}}};
+    std::fprintf(stderr, "Copy, %s\n", label.c_str());
+    for (int round = 0; round < o.rounds; ++round) {
+        RemoveTree(destination);
+        MakeFolder(destination);
+        SyncAll();
+        const RunResult result = full({pool + "/", destination + "/", false, true});
+        std::fprintf(stderr, "  round %d: full %.3f s, gap %.1f ms", round + 1, result.seconds,
+                     result.longestPumpGap * 1000);
+        for (Anchor& anchor : anchors) {
+            RemoveTree(destination);
+            MakeFolder(destination);
+            MakeBuckets(destination);
+            SyncAll();
+            const double start = Now();
+            anchor.run(pool, destination);
+            const double seconds = Now() - start;
+            anchor.result.full.push_back(result.seconds);
+            anchor.result.anchor.push_back(seconds);
+            anchor.result.ratios.push_back(seconds / result.seconds);
+            anchor.result.longestGap = std::max(anchor.result.longestGap, result.longestPumpGap);
+            std::fprintf(stderr, ", %s %.3f s", anchor.name, seconds);
+        }
+        std::fprintf(stderr, "\n");
+    }
+    RemoveTree(destination);
+    for (const Anchor& anchor : anchors)
+        AddRow("Copy " + files + " small files, " + label + ", vs " + anchor.name, anchor.result, anchor.target);
+    AddGapRow("copy, " + label, anchors[0].result.longestGap);
+    RemoveTree(pool);
 }
 
 void LargeFileComparison(const Options& o, const Runner& full, const std::string& where)
@@ -207,19 +228,28 @@ void LargeFileComparison(const Options& o, const Runner& full, const std::string
 
 void MemoryAndFailures(const Options& o, const Runner& full, const std::string& where)
 {
+    const std::string pool = where + "/pool";
     const std::string source = where + "/source";
     const std::string destination = where + "/destination";
-    const auto peakFor = [&](int files) {
+    const auto fresh = [&](int files) {
         RemoveTree(source);
         RemoveTree(destination);
-        MakeSmallFiles(source, files, 64, 777);
+        if (files == o.files) {
+            LinkFiles(pool, source);
+        } else {
+            MakeSmallFiles(source, files, 64, 777);
+        }
         MakeFolder(destination);
+    };
+    RemoveTree(pool);
+    MakeSmallFiles(pool, o.files, 64, 777);
+
+    const auto peakFor = [&](int files) {
+        fresh(files);
         ResetPeakResident();
         const double before = static_cast<double>(CurrentResident());
         full({source + "/", destination + "/", true, true});
-        const double peak = static_cast<double>(PeakResident());
-        RemoveTree(destination);
-        return peak - before;
+        return static_cast<double>(PeakResident()) - before;
     };
     peakFor(1000); // warms up what every run allocates once
     const double small = peakFor(1000);
@@ -229,10 +259,7 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
                       "", "< 2 MiB more than for 1,000", large - small < 2.0 * 1024 * 1024 ? "yes" : "NO"});
 
     // Every file fails (no bucket folders) and is logged.
-    RemoveTree(source);
-    RemoveTree(destination);
-    MakeSmallFiles(source, o.files, 64, 777);
-    MakeFolder(destination);
+    fresh(o.files);
     ResetPeakResident();
     const double before = static_cast<double>(CurrentResident());
     const RunResult failing = full({source + "/", destination + "/", true, false});
@@ -243,14 +270,10 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
 
     std::vector<double> ratios, failTimes, cleanTimes;
     for (int round = 0; round < o.rounds; ++round) {
-        RemoveTree(source);
-        RemoveTree(destination);
-        MakeSmallFiles(source, o.files, 64, 777);
-        MakeFolder(destination);
+        fresh(o.files);
         SyncAll();
         const double failSeconds = full({source + "/", destination + "/", true, false}).seconds;
-        RemoveTree(destination);
-        MakeFolder(destination);
+        fresh(o.files);
         SyncAll();
         const double cleanSeconds = full({source + "/", destination + "/", true, true}).seconds;
         failTimes.push_back(failSeconds);
@@ -264,6 +287,7 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
                       ratio < 1.5 ? "yes" : "NO"});
     RemoveTree(source);
     RemoveTree(destination);
+    RemoveTree(pool);
 }
 
 Options Parse(int argc, char** argv)

@@ -129,6 +129,21 @@ void MakeLargeFiles(const std::string& folder, int count, std::uint64_t bytes)
     }
 }
 
+void LinkFiles(const std::string& pool, const std::string& folder)
+{
+    MakeFolder(folder);
+    const int from = ::open(pool.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int to = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (from < 0 || to < 0)
+        throw std::runtime_error("cannot link " + pool + " into " + folder);
+    for (const std::string& name : FileNames(pool)) {
+        if (::linkat(from, name.c_str(), to, name.c_str(), 0) != 0)
+            throw std::runtime_error("cannot link " + name);
+    }
+    ::close(from);
+    ::close(to);
+}
+
 std::vector<std::string> FileNames(const std::string& folder)
 {
     std::vector<std::string> names;

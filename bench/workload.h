@@ -15,6 +15,10 @@ void MakeSmallFiles(const std::string& folder, int count, int maxBytes, std::uin
 // `count` files of `bytes` each, with data that is not all zeros.
 void MakeLargeFiles(const std::string& folder, int count, std::uint64_t bytes);
 
+// Hard-links every file of `pool` into `folder` (made if missing): a fresh
+// source for a move without writing any data again.
+void LinkFiles(const std::string& pool, const std::string& folder);
+
 void MakeFolder(const std::string& path);
 void RemoveTree(const std::string& path);
 // Creates the 27 bucket folders under `destination`.
