@@ -12,7 +12,7 @@ constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 } // namespace
 
 Sieve::Sieve(MainWindowPort& window, EventLog& log, FileSystem& fs)
-    : m_window(window), m_log(log), m_fs(fs)
+    : m_window(window), m_log(log), m_fs(fs), m_betweenChunks([this] { m_window.processPendingEvents(); })
 {
 }
 
@@ -124,7 +124,9 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
     m_window.setProgressTimerTag(name);
 
     const char letter = BucketLetter(name);
-    const std::string sourceFile = sourcePath + name;
+    // The two paths are built in buffers kept for the run: no allocation per file.
+    std::string& sourceFile = m_sourceFile;
+    sourceFile.assign(sourcePath).append(name);
     const FsLength length = m_fs.fileLength(sourceFile);
     if (!length.status.ok()) {
         // The file went away (or turned into something else) after it was
@@ -136,15 +138,15 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
     }
     m_counters.BytesProcessed += static_cast<double>(length.bytes);
 
-    std::string target = destinationPath;
+    std::string& target = m_targetFile;
+    target.assign(destinationPath);
     target.push_back(letter);
     target.push_back(kPathSeparator);
     target.append(name);
 
-    const ChunkCallback betweenChunks = [this] { m_window.processPendingEvents(); };
     const FsStatus status = m_window.isCopyModeSelected(1)
-                                ? m_fs.moveFile(sourceFile, target, betweenChunks)
-                                : m_fs.copyFile(sourceFile, target, betweenChunks);
+                                ? m_fs.moveFile(sourceFile, target, m_betweenChunks)
+                                : m_fs.copyFile(sourceFile, target, m_betweenChunks);
     if (!status.ok())
         m_log.AddLogEntry(kIconExclamation, "Could not copy/move file " + name + ". " + status.reason + ".");
 }

@@ -41,6 +41,10 @@ private:
     FileSystem& m_fs;
     RunCounters m_counters;
     bool m_running = false;
+    // Lets window events run between the chunks of a long copy.
+    const ChunkCallback m_betweenChunks;
+    std::string m_sourceFile;
+    std::string m_targetFile;
 };
 
 } // namespace quillbox
