@@ -81,14 +81,14 @@ struct Comparison {
 };
 
 Comparison Compare(int rounds, const std::function<void()>& prepare, const Runner& full,
-                   const RunSpec& spec, const std::function<void()>& prepareAnchor,
+                   const RunSpec& setup, const std::function<void()>& prepareAnchor,
                    const std::function<void()>& anchor, const std::function<void()>& cleanup)
 {
     Comparison c;
     for (int round = 0; round < rounds; ++round) {
         prepare();
         SyncAll();
-        const RunResult result = full(spec);
+        const RunResult result = full(setup);
         cleanup();
         prepareAnchor();
         SyncAll();

@@ -81,13 +81,13 @@ public:
 
 } // namespace
 
-RunResult RunEngineOnly(const RunSpec& spec)
+RunResult RunEngineOnly(const RunSpec& setup)
 {
     QuietWindow window;
-    window.source = spec.source;
-    window.destination = spec.destination;
-    window.move = spec.move;
-    window.createDirs = spec.createDirs;
+    window.source = setup.source;
+    window.destination = setup.destination;
+    window.move = setup.move;
+    window.createDirs = setup.createDirs;
     RowCounter logHost;
     ZeroClock clock;
     LocaleFacts locale;

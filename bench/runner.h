@@ -23,10 +23,10 @@ using Runner = std::function<RunResult(const RunSpec&)>;
 
 // The run engine alone, with a window that does nothing: what the run costs
 // without any toolkit.
-RunResult RunEngineOnly(const RunSpec& spec);
+RunResult RunEngineOnly(const RunSpec& setup);
 
 // A full run through the real main window (offscreen), started from its
 // toolbar, with events pumped per file and the timers live.
-RunResult RunThroughWindow(const RunSpec& spec);
+RunResult RunThroughWindow(const RunSpec& setup);
 
 } // namespace quillbox::bench

@@ -16,7 +16,7 @@
 
 namespace quillbox::bench {
 
-RunResult RunThroughWindow(const RunSpec& spec)
+RunResult RunThroughWindow(const RunSpec& setup)
 {
     PosixFileSystem fs;
     SystemClock clock;
@@ -26,10 +26,10 @@ RunResult RunThroughWindow(const RunSpec& spec)
     };
     ui::wMain window(std::move(services));
     window.show();
-    window.txtSource()->setText(QFile::decodeName(QByteArray::fromStdString(spec.source)));
-    window.txtDestination()->setText(QFile::decodeName(QByteArray::fromStdString(spec.destination)));
-    window.optCopyMode(spec.move ? 1 : 0)->setChecked(true);
-    window.chkCreateDirs()->setChecked(spec.createDirs);
+    window.txtSource()->setText(QFile::decodeName(QByteArray::fromStdString(setup.source)));
+    window.txtDestination()->setText(QFile::decodeName(QByteArray::fromStdString(setup.destination)));
+    window.optCopyMode(setup.move ? 1 : 0)->setChecked(true);
+    window.chkCreateDirs()->setChecked(setup.createDirs);
     QCoreApplication::processEvents();
 
     ui::ResetPumpGap();
