@@ -40,7 +40,9 @@ public:
                       const ChunkCallback& betweenChunks) override;
 
     // Bytes copied between two calls of the chunk callback.
-    static constexpr off_t kChunkBytes = 8 * 1024 * 1024;
+    // Small enough that even a slow disk writes one in well under the time
+    // a person notices, so the window keeps repainting during a long copy.
+    static constexpr off_t kChunkBytes = 1024 * 1024;
 
 protected:
     // Seams for the tests of the fallbacks; they behave like the system calls
