@@ -225,7 +225,7 @@ JournaledExt4::JournaledExt4(const std::string& under, std::uint64_t bytes)
     m_path = under + "/journaled-ext4";
     MakeFolder(m_path);
     const std::string size = std::to_string(bytes / (1024 * 1024)) + "M";
-    m_ok = Run("truncate -s " + size + " '" + m_image + "' && mkfs.ext4 -q -F -O has_journal '" + m_image +
+    m_ok = Run("truncate -s " + size + " '" + m_image + "' && mkfs.ext4 -q -F -N 600000 -O has_journal '" + m_image +
                "' >/dev/null 2>&1 && mount -o loop '" + m_image + "' '" + m_path + "' 2>/dev/null") == 0;
 }
 
