@@ -113,6 +113,27 @@ void RawSafeCopy(const std::string& source, const std::string& destination)
     });
 }
 
+void RawSafeCopyKeepingTimes(const std::string& source, const std::string& destination)
+{
+    Buckets buckets(destination);
+    unsigned serial = 0;
+    ForEachFile(source, [&](int dirFd, const char* name, const struct stat&) {
+        const int bucket = buckets.fds[BucketIndex(name)];
+        const int in = ::openat(dirFd, name, O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        ::fstat(in, &st);
+        char temp[32];
+        std::snprintf(temp, sizeof temp, ".tmp-%u", serial++);
+        const int out = ::openat(bucket, temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+        CopyRange(in, out, st.st_size);
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::futimens(out, times);
+        ::close(out);
+        ::close(in);
+        ::renameat(bucket, temp, bucket, name);
+    });
+}
+
 void RawInPlaceCopy(const std::string& source, const std::string& destination)
 {
     Buckets buckets(destination);

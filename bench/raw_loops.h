@@ -12,6 +12,9 @@ namespace quillbox::bench {
 void RawMove(const std::string& source, const std::string& destination);
 // readdir + fstatat + temporary file + copy_file_range + rename into place.
 void RawSafeCopy(const std::string& source, const std::string& destination);
+// The same, keeping the source's mode and times as the program does
+// (fstat of the opened source, futimens of the copy).
+void RawSafeCopyKeepingTimes(const std::string& source, const std::string& destination);
 // readdir + fstatat + open(O_TRUNC) of the target + copy_file_range: unsafe,
 // a failure leaves a half-written target.
 void RawInPlaceCopy(const std::string& source, const std::string& destination);

@@ -17,6 +17,9 @@ struct RunResult {
     double seconds = 0;
     double longestPumpGap = 0; // seconds between two event-pump calls
     std::size_t logRows = 0;
+    // How far the peak resident size rose above the size at the run's
+    // start, in bytes; meaningful in a fresh process only.
+    double peakGrowth = 0;
 };
 
 using Runner = std::function<RunResult(const RunSpec&)>;

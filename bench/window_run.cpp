@@ -33,10 +33,13 @@ RunResult RunThroughWindow(const RunSpec& setup)
     QCoreApplication::processEvents();
 
     ui::ResetPumpGap();
+    ResetPeakResident();
+    const double residentAtStart = static_cast<double>(CurrentResident());
     const double start = Now();
     window.tbrDoSieve_ButtonClick(QStringLiteral("_sieve"));
     RunResult result;
     result.seconds = Now() - start;
+    result.peakGrowth = static_cast<double>(PeakResident()) - residentAtStart;
     result.longestPumpGap = ui::LongestPumpGap();
     if (ui::wLogging* log = window.logWindow())
         result.logRows = log->model().entryCount();
