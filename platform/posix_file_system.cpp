@@ -308,48 +308,62 @@ void PosixFileSystem::dropFolderHandles()
         ::close(handle.fd);
     m_folders.clear();
     m_lastFolder = 0;
+    m_previousFolder = 0;
 }
 
-PosixFileSystem::At PosixFileSystem::locate(const std::string& path)
+PosixFileSystem::At PosixFileSystem::locate(const char* path)
 {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return {AT_FDCWD, path.c_str(), 0};
-    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
-    const char* name = path.c_str() + slash + 1;
-    if (*name == '\0')
-        return {AT_FDCWD, path.c_str(), 0};
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr || slash[1] == '\0')
+        return {AT_FDCWD, path, 0};
+    const std::string_view folder(path, slash == path ? 1 : static_cast<std::size_t>(slash - path));
+    const char* name = slash + 1;
 
-    if (m_lastFolder < m_folders.size() && m_folders[m_lastFolder].folder == folder)
-        return {m_folders[m_lastFolder].fd, name, 0};
-    for (std::size_t i = 0; i < m_folders.size(); ++i) {
-        if (m_folders[i].folder == folder) {
-            m_lastFolder = i;
-            return {m_folders[i].fd, name, 0};
+    // A run goes back and forth between the source folder and a bucket:
+    // look at the last two folders first, then at the rest by their last
+    // character (bucket paths differ only there) before the whole path.
+    const auto matches = [&](std::size_t i) {
+        const std::string& known = m_folders[i].folder;
+        return known.size() == folder.size() && known.back() == folder.back() && known == folder;
+    };
+    std::size_t found = m_folders.size();
+    if (m_lastFolder < m_folders.size() && matches(m_lastFolder)) {
+        found = m_lastFolder;
+    } else if (m_previousFolder < m_folders.size() && matches(m_previousFolder)) {
+        found = m_previousFolder;
+    } else {
+        for (std::size_t i = 0; i < m_folders.size(); ++i) {
+            if (matches(i)) {
+                found = i;
+                break;
+            }
         }
     }
-    std::string folderPath(folder);
-    const int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return {AT_FDCWD, path.c_str(), errno}; // the call by path tells why
-    m_folders.push_back({std::move(folderPath), fd});
-    m_lastFolder = m_folders.size() - 1;
-    return {fd, name, 0};
+    if (found == m_folders.size()) {
+        std::string folderPath(folder);
+        const int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return {AT_FDCWD, path, errno}; // the call by path tells why
+        m_folders.push_back({std::move(folderPath), fd});
+    }
+    if (found != m_lastFolder) {
+        m_previousFolder = m_lastFolder;
+        m_lastFolder = found;
+    }
+    return {m_folders[found].fd, name, 0};
 }
 
 int PosixFileSystem::renameNoReplace(const char* from, const char* to)
 {
-    const std::string fromPath(from), toPath(to);
-    const At source = locate(fromPath);
-    const At target = locate(toPath);
+    const At source = locate(from);
+    const At target = locate(to);
     return ::renameat2(source.dir, source.name, target.dir, target.name, RENAME_NOREPLACE);
 }
 
 int PosixFileSystem::renameReplace(const char* from, const char* to)
 {
-    const std::string fromPath(from), toPath(to);
-    const At source = locate(fromPath);
-    const At target = locate(toPath);
+    const At source = locate(from);
+    const At target = locate(to);
     return ::renameat(source.dir, source.name, target.dir, target.name);
 }
 

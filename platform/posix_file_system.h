@@ -59,7 +59,8 @@ private:
         const char* name;
         int error; // why the folder could not be opened, or 0
     };
-    At locate(const std::string& path);
+    At locate(const char* path);
+    At locate(const std::string& path) { return locate(path.c_str()); }
     void dropFolderHandles();
 
     struct FolderHandle {
@@ -73,6 +74,7 @@ private:
     std::string m_lastLengthPath;
     bool m_lastLengthRegular = false;
     std::size_t m_lastFolder = 0;
+    std::size_t m_previousFolder = 0;
 };
 
 // The platform's reason for an errno value ("No such file or directory").
