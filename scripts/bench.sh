@@ -7,6 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# The commit the benchmark is built from, read before the build starts.
+commit="$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!bench/RESULTS.md' || echo ' (with local changes)')"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_TESTS=OFF
 cmake --build build-release --target quillbox_bench
 
@@ -16,7 +18,7 @@ QT_QPA_PLATFORM=offscreen ./build-release/bench/quillbox_bench "$@" | tee "$tabl
   echo "# Benchmark results"
   echo
   echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
-  echo "- Commit: $(git rev-parse --short HEAD)$(git diff --quiet || echo ' (with local changes)')"
+  echo "- Commit: $commit"
   echo "- Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo)," \
        "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'), kernel $(uname -r)"
   echo "- Disk: $(df -T /var/tmp | awk 'NR==2 {print $2 " on " $1}')"
