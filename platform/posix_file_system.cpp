@@ -309,6 +309,7 @@ void PosixFileSystem::dropFolderHandles()
     m_folders.clear();
     m_lastFolder = 0;
     m_previousFolder = 0;
+    m_byLastCharacter.fill(0);
 }
 
 PosixFileSystem::At PosixFileSystem::locate(const char* path)
@@ -320,17 +321,21 @@ PosixFileSystem::At PosixFileSystem::locate(const char* path)
     const char* name = slash + 1;
 
     // A run goes back and forth between the source folder and a bucket:
-    // look at the last two folders first, then at the rest by their last
-    // character (bucket paths differ only there) before the whole path.
+    // look at the last two folders first, then at the one last opened with
+    // the same last character (bucket paths differ only there), and only
+    // then at all of them.
     const auto matches = [&](std::size_t i) {
         const std::string& known = m_folders[i].folder;
         return known.size() == folder.size() && known.back() == folder.back() && known == folder;
     };
     std::size_t found = m_folders.size();
+    const auto last = static_cast<unsigned char>(folder.back());
     if (m_lastFolder < m_folders.size() && matches(m_lastFolder)) {
         found = m_lastFolder;
     } else if (m_previousFolder < m_folders.size() && matches(m_previousFolder)) {
         found = m_previousFolder;
+    } else if (m_byLastCharacter[last] != 0 && matches(m_byLastCharacter[last] - 1)) {
+        found = m_byLastCharacter[last] - 1;
     } else {
         for (std::size_t i = 0; i < m_folders.size(); ++i) {
             if (matches(i)) {
@@ -345,6 +350,7 @@ PosixFileSystem::At PosixFileSystem::locate(const char* path)
         if (fd < 0)
             return {AT_FDCWD, path, errno}; // the call by path tells why
         m_folders.push_back({std::move(folderPath), fd});
+        m_byLastCharacter[last] = static_cast<std::uint8_t>(m_folders.size());
     }
     if (found != m_lastFolder) {
         m_previousFolder = m_lastFolder;

@@ -2,6 +2,8 @@
 
 #include <sys/types.h>
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,6 +77,9 @@ private:
     bool m_lastLengthRegular = false;
     std::size_t m_lastFolder = 0;
     std::size_t m_previousFolder = 0;
+    // Position + 1 in m_folders of the folder last opened whose path ends in
+    // a given byte; 0 for none.
+    std::array<std::uint8_t, 256> m_byLastCharacter {};
 };
 
 // The platform's reason for an errno value ("No such file or directory").
