@@ -151,29 +151,6 @@ TEST(Copy, FailingHalfWayLeavesTheOldTargetWhole)
         EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
     }
     {
-        SCOPED_TRACE("source that cannot be removed");
-        TempDir dir;
-        dir.mkdir("from");
-        dir.mkdir("S");
-        dir.write("from/source", content);
-        TestFileSystem fs;
-        fs.noReplaceError = EXDEV;
-        FsStatus status;
-        ASSERT_EQ(::chmod((dir / "from").c_str(), 0555), 0);
-        {
-            WithoutDacOverride bound;
-            if (!bound.active())
-                GTEST_SKIP() << "cannot drop CAP_DAC_OVERRIDE";
-            status = fs.moveFile(dir / "from/source", dir / "S/source", nullptr);
-        }
-        ::chmod((dir / "from").c_str(), 0755);
-        // Nothing moved, so nothing may stand in the bucket either.
-        EXPECT_EQ(status.error, EACCES);
-        EXPECT_EQ(ReadFile(dir / "from/source"), content);
-        EXPECT_FALSE(Exists(dir / "S/source"));
-        EXPECT_EQ(TemporaryLeftovers(dir / "S"), std::vector<std::string> {});
-    }
-    {
         SCOPED_TRACE("full file system");
         TmpfsMount small("1m");
         if (!small.mounted())
@@ -348,6 +325,33 @@ TEST(Move, AcrossFileSystemsFailingHalfWayKeepsTheSource)
         EXPECT_EQ(ReadFile(dir / "source"), content);
         EXPECT_FALSE(Exists(dir / "S/source"));
         EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+    {
+        SCOPED_TRACE("source that cannot be removed");
+        TempDir dir;
+        dir.mkdir("from");
+        dir.mkdir("S");
+        dir.write("from/source", content);
+        TestFileSystem fs;
+        fs.noReplaceError = EXDEV;
+        FsStatus status;
+        bool bound = false;
+        ASSERT_EQ(::chmod((dir / "from").c_str(), 0555), 0);
+        {
+            WithoutDacOverride permissions;
+            bound = permissions.active();
+            if (bound)
+                status = fs.moveFile(dir / "from/source", dir / "S/source", nullptr);
+        }
+        ::chmod((dir / "from").c_str(), 0755);
+        // Nothing moved, so nothing may stand in the bucket either. (Where
+        // the permission bits cannot be made to bind, the case is left out.)
+        if (bound) {
+            EXPECT_EQ(status.error, EACCES);
+            EXPECT_EQ(ReadFile(dir / "from/source"), content);
+            EXPECT_FALSE(Exists(dir / "S/source"));
+            EXPECT_EQ(TemporaryLeftovers(dir / "S"), std::vector<std::string> {});
+        }
     }
     {
         SCOPED_TRACE("full file system");
