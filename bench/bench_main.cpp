@@ -3,6 +3,7 @@
 //
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
 //                  [--disk DIR] [--skip-large] [--engine-only]
+//                  [--only disk|tmpfs|journaled|large|memory]
 
 #include <algorithm>
 #include <cstdio>
@@ -32,6 +33,9 @@ struct Options {
     std::string disk;
     bool skipLarge = false;
     bool engineOnly = false;
+    // Empty: every part; else the one part to measure.
+    std::string only;
+    bool wants(const char* part) const { return only.empty() || only == part; }
 };
 
 double Median(std::vector<double> values)
@@ -330,6 +334,8 @@ Options Parse(int argc, char** argv)
             o.skipLarge = true;
         else if (arg == "--engine-only")
             o.engineOnly = true;
+        else if (arg == "--only")
+            o.only = value();
     }
     return o;
 }
@@ -362,9 +368,11 @@ int main(int argc, char** argv)
         ScratchTmpfs tmpfs;
         std::fprintf(stderr, "disk: %s, tmpfs: %s%s\n", disk.c_str(), tmpfs.path().c_str(),
                      tmpfs.mounted() ? " (mounted for the benchmark)" : "");
-        SmallFileComparisons(o, full, disk, "disk (ext4)");
-        SmallFileComparisons(o, full, tmpfs.path(), "tmpfs");
-        {
+        if (o.wants("disk"))
+            SmallFileComparisons(o, full, disk, "disk (ext4)");
+        if (o.wants("tmpfs"))
+            SmallFileComparisons(o, full, tmpfs.path(), "tmpfs");
+        if (o.wants("journaled")) {
             // The machine's disk throttles long bursts of writes, which
             // swamps what the program itself costs; the journaled file
             // system and the large files therefore live in memory.
@@ -372,9 +380,10 @@ int main(int argc, char** argv)
             if (journaled.ok())
                 SmallFileComparisons(o, full, journaled.path(), "ext4 with journal (loop over tmpfs)");
         }
-        if (!o.skipLarge)
+        if (!o.skipLarge && o.wants("large"))
             LargeFileComparison(o, full, tmpfs.path(), "tmpfs");
-        MemoryAndFailures(o, full, tmpfs.path());
+        if (o.wants("memory"))
+            MemoryAndFailures(o, full, tmpfs.path());
     }
     if (o.disk.empty())
         RemoveTree(disk);

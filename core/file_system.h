@@ -28,8 +28,10 @@ struct FsLength {
 class FileListing {
 public:
     virtual ~FileListing() = default;
-    // The next name, or "" when no file is left.
-    virtual std::string next() = 0;
+    // The next name, or "" when no file is left. The name stays valid until
+    // the next call; a listing reuses its storage, so a long pass does not
+    // allocate a string per file.
+    virtual const std::string& next() = 0;
 };
 
 // Called between the chunks of a long copy, so the window stays alive.
@@ -42,6 +44,10 @@ public:
     // A folder that does not exist or cannot be read yields no names.
     virtual std::unique_ptr<FileListing> listFiles(const std::string& folder) = 0;
     virtual FsLength fileLength(const std::string& path) = 0;
+    // The length of a file that is about to be copied. An implementation may
+    // open the file here and keep it for a copyFile of the same path that
+    // comes next, so that the copy reads the very file that was measured.
+    virtual FsLength lengthBeforeCopy(const std::string& path) { return fileLength(path); }
     virtual FsStatus createFolder(const std::string& path) = 0;
     // Replaces an existing target as a whole, or leaves it untouched.
     virtual FsStatus copyFile(const std::string& source, const std::string& target,

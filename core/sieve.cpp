@@ -60,18 +60,18 @@ void Sieve::SieveFiles()
     // Counting pass.
     {
         auto listing = m_fs.listFiles(sourcePath);
-        std::string name = listing->next();
+        const std::string* name = &listing->next();
         m_window.setCurrentFileCaption("Counting files..");
         m_window.repaintCurrentFile();
         m_window.setCountTimerEnabled(true);
-        while (!name.empty()) {
+        while (!name->empty()) {
             if (m_window.isStopPressed()) {
                 m_log.AddLogEntry(kIconExclamation, "File count processing aborted by user.");
                 FinishRun();
                 return;
             }
             m_counters.FilesFound += 1;
-            name = listing->next();
+            name = &listing->next();
             m_window.processPendingEvents();
         }
     }
@@ -93,15 +93,15 @@ void Sieve::SieveFiles()
     m_window.setProgressTimerEnabled(true);
     {
         auto listing = m_fs.listFiles(sourcePath);
-        std::string name = listing->next();
-        while (!name.empty()) {
+        const std::string* name = &listing->next();
+        while (!name->empty()) {
             if (m_window.isStopPressed()) {
                 m_log.AddLogEntry(kIconExclamation, "Processing aborted by user.");
                 FinishRun();
                 return;
             }
-            ProcessOneFile(sourcePath, destinationPath, name);
-            name = listing->next();
+            ProcessOneFile(sourcePath, destinationPath, *name);
+            name = &listing->next();
             m_window.processPendingEvents();
         }
     }
@@ -127,7 +127,10 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
     // The two paths are built in buffers kept for the run: no allocation per file.
     std::string& sourceFile = m_sourceFile;
     sourceFile.assign(sourcePath).append(name);
-    const FsLength length = m_fs.fileLength(sourceFile);
+    // No events run between here and the copy or move, so the mode read now
+    // is the mode the file is handled in.
+    const bool move = m_window.isCopyModeSelected(1);
+    const FsLength length = move ? m_fs.fileLength(sourceFile) : m_fs.lengthBeforeCopy(sourceFile);
     if (!length.status.ok()) {
         // The file went away (or turned into something else) after it was
         // listed: report it, pass it over and go on with the next one.
@@ -144,9 +147,8 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
     target.push_back(kPathSeparator);
     target.append(name);
 
-    const FsStatus status = m_window.isCopyModeSelected(1)
-                                ? m_fs.moveFile(sourceFile, target, m_betweenChunks)
-                                : m_fs.copyFile(sourceFile, target, m_betweenChunks);
+    const FsStatus status = move ? m_fs.moveFile(sourceFile, target, m_betweenChunks)
+                                 : m_fs.copyFile(sourceFile, target, m_betweenChunks);
     if (!status.ok())
         m_log.AddLogEntry(kIconExclamation, "Could not copy/move file " + name + ". " + status.reason + ".");
 }

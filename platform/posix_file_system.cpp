@@ -67,7 +67,7 @@ public:
             ::closedir(m_dir);
     }
 
-    std::string next() override
+    const std::string& next() override
     {
         while (m_dir != nullptr) {
             const dirent* entry = ::readdir(m_dir);
@@ -80,19 +80,21 @@ public:
             if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
             if (entry->d_type == DT_REG)
-                return name;
+                return m_name.assign(name);
             if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
                 // Follows a link; stat never opens the file, so a FIFO cannot block here.
                 struct stat st {};
                 if (::fstatat(::dirfd(m_dir), name, &st, 0) == 0 && S_ISREG(st.st_mode))
-                    return name;
+                    return m_name.assign(name);
             }
         }
-        return {};
+        m_name.clear();
+        return m_name;
     }
 
 private:
     DIR* m_dir;
+    std::string m_name;
 };
 
 bool WriteAll(int fd, const char* data, std::size_t size)
@@ -183,14 +185,28 @@ mode_t CurrentUmask()
     return mask;
 }
 
+// Writes the decimal digits of `value` at `out`; returns the end.
+char* AppendDecimal(char* out, unsigned long value)
+{
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
 // A temporary file in a folder, removed unless it is released.
 class TempFile {
 public:
     ~TempFile()
     {
         m_fd.reset();
-        if (!m_name.empty())
-            ::unlinkat(m_dir, m_name.c_str(), 0);
+        if (m_name[0] != '\0')
+            ::unlinkat(m_dir, m_name, 0);
     }
 
     // Creates ".quillbox-PID-SERIAL" in `dir` with the permission bits of
@@ -200,13 +216,15 @@ public:
         static unsigned long serial = 0;
         static const std::string prefix = ".quillbox-" + std::to_string(::getpid()) + "-";
         for (int attempt = 0; attempt < 100; ++attempt) {
-            std::string name = prefix + std::to_string(++serial);
-            const int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                                    mode & 0777);
+            char name[sizeof m_name];
+            prefix.copy(name, prefix.size());
+            *AppendDecimal(name + prefix.size(), ++serial) = '\0';
+            const int fd =
+                ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 0777);
             if (fd >= 0) {
                 m_fd = Fd(fd);
                 m_dir = dir;
-                m_name = std::move(name);
+                std::memcpy(m_name, name, sizeof m_name);
                 return FsStatus::success();
             }
             if (errno != EEXIST)
@@ -217,29 +235,42 @@ public:
 
     int fd() const { return m_fd.get(); }
     int dir() const { return m_dir; }
-    const std::string& name() const { return m_name; }
+    const char* name() const { return m_name; }
     int close() { return m_fd.close(); }
     // The file now lives on under another name, or has gone with a rename.
-    void release() { m_name.clear(); }
+    void release() { m_name[0] = '\0'; }
 
 private:
     Fd m_fd;
     int m_dir = AT_FDCWD;
-    std::string m_name;
+    // ".quillbox-", a pid, "-", a serial: well inside this.
+    char m_name[64] = {};
 };
 
 // Opens a file to copy from. O_NONBLOCK keeps a FIFO that took the place of
-// a listed file from blocking the open; only regular files are accepted.
+// a listed file from blocking the open; O_NOCTTY keeps a terminal from
+// becoming ours.
+int OpenForReading(int dir, const char* name)
+{
+    return ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}
+
+// Only regular files are copied from.
+FsStatus CheckRegular(const struct stat& st)
+{
+    if (!S_ISREG(st.st_mode))
+        return Failure(EINVAL, "Not a regular file");
+    return FsStatus::success();
+}
+
 FsStatus OpenSource(int dir, const char* name, Fd& fd, struct stat& st)
 {
-    fd = Fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    fd = Fd(OpenForReading(dir, name));
     if (fd.get() < 0)
         return Failure(errno);
     if (::fstat(fd.get(), &st) != 0)
         return Failure(errno);
-    if (!S_ISREG(st.st_mode))
-        return Failure(EINVAL, "Not a regular file");
-    return FsStatus::success();
+    return CheckRegular(st);
 }
 
 enum class Durability { AsUsual, OnDiskBeforeClose };
@@ -281,11 +312,13 @@ bool LinkUnsupported(int error)
 constexpr std::size_t kFolderHandleLimit = 64;
 constexpr std::size_t kFoldersPerOperation = 2;
 
-// The path of a file named `name` in the folder of `sibling`.
-std::string BesidePath(const std::string& sibling, const std::string& name)
+// The path of a file named `name` in the folder of `sibling`, into `path`.
+const std::string& BesidePath(const std::string& sibling, const char* name, std::string& path)
 {
     const auto slash = sibling.rfind('/');
-    return slash == std::string::npos ? name : sibling.substr(0, slash + 1) + name;
+    if (slash == std::string::npos)
+        return path.assign(name);
+    return path.assign(sibling, 0, slash + 1).append(name);
 }
 
 } // namespace
@@ -299,7 +332,22 @@ std::string ErrorText(int error)
 
 PosixFileSystem::~PosixFileSystem()
 {
+    closeOpenedSource();
     dropFolderHandles();
+}
+
+void PosixFileSystem::closeOpenedSource()
+{
+    if (m_openedFd >= 0)
+        ::close(m_openedFd);
+    m_openedFd = -1;
+    m_openedPath.clear();
+}
+
+void PosixFileSystem::makeRoomForFolders()
+{
+    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
+        dropFolderHandles();
 }
 
 void PosixFileSystem::dropFolderHandles()
@@ -375,14 +423,15 @@ int PosixFileSystem::renameReplace(const char* from, const char* to)
 
 std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folder)
 {
+    closeOpenedSource();
     dropFolderHandles(); // a new pass sees the folders as they are now
     return std::make_unique<DirectoryListing>(folder);
 }
 
 FsLength PosixFileSystem::fileLength(const std::string& path)
 {
-    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
-        dropFolderHandles();
+    closeOpenedSource();
+    makeRoomForFolders();
     const At at = locate(path);
     struct stat st {};
     m_lastLengthPath.assign(path);
@@ -393,8 +442,31 @@ FsLength PosixFileSystem::fileLength(const std::string& path)
     return {static_cast<std::uint64_t>(st.st_size), FsStatus::success()};
 }
 
+FsLength PosixFileSystem::lengthBeforeCopy(const std::string& path)
+{
+    // The copy needs the file open, and its length and times from that
+    // open file: one open and one fstat here serve both, where a stat by
+    // name now and a second look at the open file later would cost a
+    // system call more per file.
+    closeOpenedSource();
+    makeRoomForFolders();
+    const At at = locate(path);
+    const int fd = OpenForReading(at.dir, at.name);
+    if (fd < 0)
+        return fileLength(path); // the copy will say why it cannot read it
+    if (::fstat(fd, &m_openedStat) != 0) {
+        ::close(fd);
+        return fileLength(path);
+    }
+    m_openedFd = fd;
+    m_openedPath.assign(path);
+    m_lastLengthRegular = false;
+    return {static_cast<std::uint64_t>(m_openedStat.st_size), FsStatus::success()};
+}
+
 FsStatus PosixFileSystem::createFolder(const std::string& path)
 {
+    closeOpenedSource();
     dropFolderHandles();
     if (::mkdir(path.c_str(), 0777) != 0)
         return Failure(errno);
@@ -404,13 +476,23 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string& target,
                                    const ChunkCallback& betweenChunks)
 {
-    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
-        dropFolderHandles();
-    const At from = locate(source);
     Fd in;
     struct stat st {};
-    if (FsStatus opened = OpenSource(from.dir, from.name, in, st); !opened.ok())
-        return opened;
+    if (m_openedFd >= 0 && m_openedPath == source) {
+        // Opened when its length was read: the same file, the same length.
+        in = Fd(m_openedFd);
+        st = m_openedStat;
+        m_openedFd = -1;
+        m_openedPath.clear();
+        if (FsStatus regular = CheckRegular(st); !regular.ok())
+            return regular;
+    } else {
+        closeOpenedSource();
+        makeRoomForFolders();
+        const At from = locate(source);
+        if (FsStatus opened = OpenSource(from.dir, from.name, in, st); !opened.ok())
+            return opened;
+    }
 
     const At to = locate(target);
     if (to.error != 0)
@@ -420,7 +502,7 @@ FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string&
         return created;
     if (FsStatus filled = FillTemp(in.get(), st, temp, betweenChunks); !filled.ok())
         return filled;
-    if (renameReplace(BesidePath(target, temp.name()).c_str(), target.c_str()) != 0)
+    if (renameReplace(BesidePath(target, temp.name(), m_tempPath).c_str(), target.c_str()) != 0)
         return Failure(errno);
     temp.release();
     return FsStatus::success();
@@ -429,8 +511,8 @@ FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string&
 FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string& target,
                                    const ChunkCallback& betweenChunks)
 {
-    if (m_folders.size() + kFoldersPerOperation > kFolderHandleLimit)
-        dropFolderHandles();
+    closeOpenedSource();
+    makeRoomForFolders();
     // Only a file, or a link to one, is moved: a folder or a FIFO that took
     // a listed file's place stays where it is, as a copy would. The run asks
     // for the length of each file just before it moves it; that look is
@@ -482,12 +564,12 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         return filled;
     in.reset();
 
-    if (::linkat(temp.dir(), temp.name().c_str(), to.dir, to.name, 0) != 0) {
+    if (::linkat(temp.dir(), temp.name(), to.dir, to.name, 0) != 0) {
         error = errno;
         if (!LinkUnsupported(error))
             return Failure(error);
         // No hard links on the target: rename without replacing instead.
-        const std::string tempPath = BesidePath(target, temp.name());
+        const std::string& tempPath = BesidePath(target, temp.name(), m_tempPath);
         if (renameNoReplace(tempPath.c_str(), target.c_str()) != 0) {
             error = errno;
             if (!FlagUnsupported(error))

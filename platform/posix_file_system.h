@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <array>
@@ -35,6 +36,7 @@ public:
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsLength fileLength(const std::string& path) override;
+    FsLength lengthBeforeCopy(const std::string& path) override;
     FsStatus createFolder(const std::string& path) override;
     FsStatus copyFile(const std::string& source, const std::string& target,
                       const ChunkCallback& betweenChunks) override;
@@ -64,6 +66,8 @@ private:
     At locate(const char* path);
     At locate(const std::string& path) { return locate(path.c_str()); }
     void dropFolderHandles();
+    void closeOpenedSource();
+    void makeRoomForFolders();
 
     struct FolderHandle {
         std::string folder;
@@ -80,6 +84,14 @@ private:
     // Position + 1 in m_folders of the folder last opened whose path ends in
     // a given byte; 0 for none.
     std::array<std::uint8_t, 256> m_byLastCharacter {};
+
+    // The file lengthBeforeCopy opened, for the copy of it that follows.
+    int m_openedFd = -1;
+    std::string m_openedPath;
+    struct stat m_openedStat {};
+
+    // The temporary file's path, built here rather than afresh per copy.
+    std::string m_tempPath;
 };
 
 // The platform's reason for an errno value ("No such file or directory").

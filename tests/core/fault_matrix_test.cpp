@@ -393,8 +393,9 @@ TEST(FaultFoldersChanging, BucketReplacedDuringTheRunLosesNothing)
                 ++arrived;
                 EXPECT_EQ(ReadFile(w.destination / ((inNew ? "A/" : "A-old/") + name)), "data of " + name);
             }
-            if (!move || !(inNew || inOld))
+            if (!move || !(inNew || inOld)) {
                 EXPECT_EQ(ReadFile(w.source / name), "data of " + name);
+            }
         }
         EXPECT_EQ(w.MessagesStartingWith("Could not").size(), names.size() - arrived);
         w.ExpectEndedCleanly();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,6 +171,112 @@ TEST(Copy, FailingHalfWayLeavesTheOldTargetWhole)
         EXPECT_EQ(status.reason, "No space left on device");
         EXPECT_EQ(ReadFile(small / "S/source"), old);
         EXPECT_EQ(TemporaryLeftovers(small.path()), std::vector<std::string> {});
+    }
+}
+
+int OpenDescriptors()
+{
+    int count = 0;
+    if (DIR* fds = ::opendir("/proc/self/fd")) {
+        while (::readdir(fds) != nullptr)
+            ++count;
+        ::closedir(fds);
+    }
+    return count;
+}
+
+// A copy reads the very file whose length was read just before: one opened
+// then, whatever happens to its name in between.
+TEST(CopyAfterLength, CopiesTheFileThatWasMeasured)
+{
+    TempDir dir;
+    dir.mkdir("B");
+    const std::string measured = Pattern(200000, 1);
+    const std::string later = Pattern(300000, 2);
+    const int descriptors = OpenDescriptors();
+    {
+        SCOPED_TRACE("replaced between length and copy");
+        dir.write("file", measured);
+        dir.write("newer", later);
+        PosixFileSystem fs;
+        const FsLength length = fs.lengthBeforeCopy(dir / "file");
+        ASSERT_TRUE(length.status.ok());
+        EXPECT_EQ(length.bytes, measured.size());
+        ASSERT_EQ(::rename((dir / "newer").c_str(), (dir / "file").c_str()), 0);
+        ASSERT_TRUE(fs.copyFile(dir / "file", dir / "B/file", nullptr).ok());
+        EXPECT_EQ(ReadFile(dir / "B/file"), measured);
+    }
+    {
+        SCOPED_TRACE("length of another file first");
+        dir.write("one", measured);
+        dir.write("two", later);
+        PosixFileSystem fs;
+        EXPECT_EQ(fs.lengthBeforeCopy(dir / "one").bytes, measured.size());
+        ASSERT_TRUE(fs.copyFile(dir / "two", dir / "B/two", nullptr).ok());
+        EXPECT_EQ(ReadFile(dir / "B/two"), later);
+        // The kept file is not used for a later copy of its name either.
+        ASSERT_TRUE(fs.copyFile(dir / "one", dir / "B/one", nullptr).ok());
+        EXPECT_EQ(ReadFile(dir / "B/one"), measured);
+    }
+    {
+        SCOPED_TRACE("nothing stays open");
+        PosixFileSystem fs;
+        fs.lengthBeforeCopy(dir / "one");
+        fs.fileLength(dir / "two");
+        fs.lengthBeforeCopy(dir / "two");
+        EXPECT_TRUE(fs.moveFile(dir / "two", dir / "B/moved", nullptr).ok());
+        fs.lengthBeforeCopy(dir / "one");
+        fs.listFiles(dir.path());
+        fs.lengthBeforeCopy(dir / "one");
+        fs.createFolder(dir / "C");
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+}
+
+// What cannot be opened, or is not a file, still has its length read as
+// before; the copy is what fails, and says why.
+TEST(CopyAfterLength, UnreadableOrSpecialFilesFailAtTheCopy)
+{
+    {
+        SCOPED_TRACE("unreadable");
+        TempDir dir;
+        dir.mkdir("U");
+        dir.write("secret", "12345");
+        ASSERT_EQ(::chmod((dir / "secret").c_str(), 0), 0);
+        WithoutDacOverride noOverride;
+        if (noOverride.active()) {
+            PosixFileSystem fs;
+            const FsLength length = fs.lengthBeforeCopy(dir / "secret");
+            ASSERT_TRUE(length.status.ok()) << length.status.reason;
+            EXPECT_EQ(length.bytes, 5u);
+            const FsStatus status = fs.copyFile(dir / "secret", dir / "U/secret", nullptr);
+            EXPECT_EQ(status.error, EACCES);
+            EXPECT_FALSE(Exists(dir / "U/secret"));
+        }
+    }
+    {
+        SCOPED_TRACE("missing");
+        TempDir dir;
+        PosixFileSystem fs;
+        EXPECT_EQ(fs.lengthBeforeCopy(dir / "gone").status.error, ENOENT);
+    }
+    {
+        SCOPED_TRACE("FIFO");
+        TempDir dir;
+        dir.mkdir("F");
+        MakeFifo(dir / "pipe");
+        PosixFileSystem fs;
+        FsStatus status;
+        FsLength length;
+        ASSERT_TRUE(FinishesWithin(10, [&] {
+            length = fs.lengthBeforeCopy(dir / "pipe");
+            status = fs.copyFile(dir / "pipe", dir / "F/pipe", nullptr);
+        }, {dir / "pipe"}));
+        EXPECT_TRUE(length.status.ok());
+        EXPECT_EQ(status.reason, "Not a regular file");
+        EXPECT_FALSE(Exists(dir / "F/pipe"));
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
     }
 }
 

@@ -235,7 +235,7 @@ public:
         : m_inner(std::move(inner)), m_last(last)
     {
     }
-    std::string next() override
+    const std::string& next() override
     {
         m_last = m_inner->next();
         return m_last;
@@ -259,6 +259,13 @@ FsLength TestFileSystem::fileLength(const std::string& path)
     if (beforeLength)
         beforeLength(path);
     return PosixFileSystem::fileLength(path);
+}
+
+FsLength TestFileSystem::lengthBeforeCopy(const std::string& path)
+{
+    if (beforeLength)
+        beforeLength(path);
+    return PosixFileSystem::lengthBeforeCopy(path);
 }
 
 int TestFileSystem::renameNoReplace(const char* from, const char* to)

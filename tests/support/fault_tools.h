@@ -105,6 +105,7 @@ public:
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsLength fileLength(const std::string& path) override;
+    FsLength lengthBeforeCopy(const std::string& path) override;
 
 protected:
     int renameNoReplace(const char* from, const char* to) override;

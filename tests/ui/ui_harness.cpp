@@ -17,9 +17,9 @@ public:
         : m_real(std::move(real)), m_hook(std::move(hook))
     {
     }
-    std::string next() override
+    const std::string& next() override
     {
-        std::string name = m_real->next();
+        const std::string& name = m_real->next();
         if (!name.empty() && m_hook)
             m_hook(++m_counted);
         return name;

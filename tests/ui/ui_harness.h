@@ -28,6 +28,7 @@ public:
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsLength fileLength(const std::string& path) override { return m_real.fileLength(path); }
+    FsLength lengthBeforeCopy(const std::string& path) override { return m_real.lengthBeforeCopy(path); }
     FsStatus createFolder(const std::string& path) override { return m_real.createFolder(path); }
     FsStatus copyFile(const std::string& source, const std::string& target,
                       const ChunkCallback& betweenChunks) override;
