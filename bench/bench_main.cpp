@@ -3,7 +3,7 @@
 //
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
 //                  [--disk DIR] [--skip-large] [--engine-only]
-//                  [--only disk|tmpfs|journaled|large|memory]
+//                  [--only disk|tmpfs|tmpfs-move|journaled|large|memory]
 
 #include <algorithm>
 #include <cstdio>
@@ -169,6 +169,10 @@ void SmallFileComparisons(const Options& o, const Runner& full, const std::strin
     AddRow("Move " + files + " small files, " + label + ", vs raw loop", moved, 0.85);
     AddGapRow("move, " + label, moved.longestGap);
     RemoveTree(source);
+    if (o.only == "tmpfs-move") {
+        RemoveTree(pool);
+        return;
+    }
 
     // Copies: each round runs the full copy once and then every anchor.
     struct Anchor {
@@ -370,7 +374,7 @@ int main(int argc, char** argv)
                      tmpfs.mounted() ? " (mounted for the benchmark)" : "");
         if (o.wants("disk"))
             SmallFileComparisons(o, full, disk, "disk (ext4)");
-        if (o.wants("tmpfs"))
+        if (o.wants("tmpfs") || o.only == "tmpfs-move")
             SmallFileComparisons(o, full, tmpfs.path(), "tmpfs");
         if (o.wants("journaled")) {
             // The machine's disk throttles long bursts of writes, which

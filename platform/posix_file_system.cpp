@@ -433,7 +433,7 @@ FsLength PosixFileSystem::fileLength(const std::string& path)
     closeOpenedSource();
     makeRoomForFolders();
     const At at = locate(path);
-    struct stat st {};
+    struct stat st; // filled by the call
     m_lastLengthPath.assign(path);
     m_lastLengthRegular = false;
     if (::fstatat(at.dir, at.name, &st, 0) != 0)

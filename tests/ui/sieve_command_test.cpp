@@ -363,3 +363,25 @@ TEST(SieveCommand, ProgressBarRefusesValuesOutsideItsRange)
     EXPECT_EQ(w.progressValue(), 4e12);
     EXPECT_EQ(w.prgProgress()->value() * 2, w.prgProgress()->maximum());
 }
+
+// During a run the bar is drawn at most a few dozen times a second; what
+// that holds back must still show when the run's timer stops, and a full
+// bar shows at once.
+TEST(SieveCommand, PacedProgressBarEndsOnTheExactValue)
+{
+    UiHarness h;
+    ui::wMain& w = h.w();
+    w.setProgressValue(0);
+    w.setProgressMax(1000);
+    w.setProgressMin(0);
+    w.setProgressTimerEnabled(true);
+    for (int value = 1; value <= 700; ++value)
+        ASSERT_TRUE(w.setProgressValue(value));
+    w.setProgressTimerEnabled(false);
+    EXPECT_EQ(w.prgProgress()->value(), 700);
+
+    w.setProgressTimerEnabled(true);
+    EXPECT_TRUE(w.setProgressValue(1000));
+    EXPECT_EQ(w.prgProgress()->value(), 1000);
+    w.setProgressTimerEnabled(false);
+}

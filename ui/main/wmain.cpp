@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <limits>
 
 #include <QAction>
@@ -30,6 +31,14 @@
 namespace quillbox::ui {
 
 namespace {
+
+// Seconds on the coarse monotonic clock: cheap enough to read per file.
+double CoarseSeconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
 
 constexpr int kCountTimerMs = 200;
 constexpr int kProgressTimerMs = 250;
@@ -684,14 +693,29 @@ bool wMain::setProgressValue(double value)
     // Per file, the widget is told only what a person could see: a change
     // of the filled width, or either end. The statistics tick brings it to
     // the exact value, for assistive tools, a few times a second.
-    const double span = m_barMax - m_barMin;
-    const int width = m_prgProgress->width();
-    const int filled = span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * width) : 0;
-    if (filled != m_barFilledShown || value == m_barMin || value == m_barMax) {
-        m_barFilledShown = filled;
-        showBar();
+    const bool end = value == m_barMin || value == m_barMax;
+    const int filled = barFilled();
+    if (filled == m_barFilledShown && !end)
+        return true;
+    // The widget repaints itself at once on such a change. While the run's
+    // statistics tick, a fast file system would have it drawn hundreds of
+    // times a second; it is drawn at most every kBarInterval instead, and a
+    // change in between waits for the first file after that.
+    if (m_barPaced && !end) {
+        const double now = CoarseSeconds();
+        if (now < m_barShownAt + kBarInterval)
+            return true;
+        m_barShownAt = now;
     }
+    m_barFilledShown = filled;
+    showBar();
     return true;
+}
+
+int wMain::barFilled() const
+{
+    const double span = m_barMax - m_barMin;
+    return span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * m_prgProgress->width()) : 0;
 }
 
 double wMain::progressValue()
@@ -740,10 +764,15 @@ void wMain::runCountTimerTick()
 
 void wMain::setProgressTimerEnabled(bool enabled)
 {
-    if (enabled && !m_tmrTimer.isActive())
+    m_barPaced = enabled;
+    if (enabled && !m_tmrTimer.isActive()) {
         m_tmrTimer.start();
-    else if (!enabled)
+    } else if (!enabled) {
         m_tmrTimer.stop();
+        // Whatever the pacing held back shows now.
+        m_barFilledShown = barFilled();
+        showBar();
+    }
 }
 
 void wMain::setProgressTimerTag(const std::string& name)

@@ -117,6 +117,7 @@ private:
     void setTabOrderByIndex();
     void centreOnScreen();
     void showBar();
+    int barFilled() const;
     void sieveCommand();
     void aboutCommand();
     void closeIfAsked();
@@ -165,6 +166,11 @@ private:
     double m_barValue = 0;
     // The filled width the widget was last told of, in pixels.
     int m_barFilledShown = -1;
+    // While the progress timer runs, the bar is drawn at most this often
+    // (seconds); when it was last drawn so.
+    static constexpr double kBarInterval = 0.04;
+    bool m_barPaced = false;
+    double m_barShownAt = 0;
 
     // A command with a run or a modal box is under way; a second one waits
     // for nothing and is dropped, a close waits for its end.
