@@ -213,6 +213,10 @@ void wMain::buildOptionsFrame()
     m_optMove->setFont(normal);
     m_optMove->setToolTip(QStringLiteral("Copy the files and then delete the originals"));
     m_optMove->setGeometry(Twips(165, 1725, 1320, 255));
+    // The run reads the mode for every file; kept here as the buttons change.
+    m_copyChecked = m_optCopy->isChecked();
+    connect(m_optCopy, &QAbstractButton::toggled, this, [this](bool checked) { m_copyChecked = checked; });
+    connect(m_optMove, &QAbstractButton::toggled, this, [this](bool checked) { m_moveChecked = checked; });
 
     m_chkCreateDirs = new QCheckBox(QStringLiteral("Create #-Z directories"), m_frame2);
     m_chkCreateDirs->setObjectName(QStringLiteral("chkCreateDirs"));
@@ -363,6 +367,9 @@ void wMain::buildToolbars()
     m_actStop = addButton(kKeyStop, QStringLiteral("Stop!"), Picture::Warning);
     m_actStop->setCheckable(true);
     m_actStop->setEnabled(false);
+    // The run asks for Stop after every file: kept here, it is read
+    // without reaching into the action.
+    connect(m_actStop, &QAction::toggled, this, [this](bool checked) { m_stopChecked = checked; });
     m_actLogging = addButton(kKeyLogging, QStringLiteral("Logging"), Picture::Logging);
     m_actAbout = addButton(kKeyAbout, QStringLiteral("About"), Picture::Information);
 
@@ -587,7 +594,7 @@ void wMain::setToolbarButtonEnabled(std::string_view key, bool enabled)
 
 bool wMain::isStopPressed()
 {
-    return m_actStop->isChecked();
+    return m_stopChecked;
 }
 
 void wMain::setStopPressed(bool pressed)
@@ -637,7 +644,7 @@ bool wMain::isCreateDirsChecked()
 
 bool wMain::isCopyModeSelected(int index)
 {
-    return index == 0 ? m_optCopy->isChecked() : index == 1 ? m_optMove->isChecked() : false;
+    return index == 0 ? m_copyChecked : index == 1 ? m_moveChecked : false;
 }
 
 bool wMain::isViewLogWhenDoneChecked()
@@ -715,7 +722,7 @@ bool wMain::setProgressValue(double value)
 int wMain::barFilled() const
 {
     const double span = m_barMax - m_barMin;
-    return span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * m_prgProgress->width()) : 0;
+    return span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * m_barWidth) : 0;
 }
 
 double wMain::progressValue()
@@ -747,6 +754,7 @@ void wMain::showBar()
     if (m_prgProgress->minimum() != min || m_prgProgress->maximum() != max)
         m_prgProgress->setRange(min, max);
     m_prgProgress->setValue(value);
+    m_barWidth = m_prgProgress->width();
 }
 
 void wMain::setCountTimerEnabled(bool enabled)

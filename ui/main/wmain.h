@@ -164,8 +164,16 @@ private:
     double m_barMin = 0;
     double m_barMax = 100;
     double m_barValue = 0;
+    // The checked states the run reads per file, as the controls report them.
+    bool m_stopChecked = false;
+    bool m_copyChecked = false;
+    bool m_moveChecked = false;
+
     // The filled width the widget was last told of, in pixels.
     int m_barFilledShown = -1;
+    // The bar's width as of its last showing, so that a file's progress
+    // need not ask the widget.
+    int m_barWidth = 0;
     // While the progress timer runs, the bar is drawn at most this often
     // (seconds); when it was last drawn so.
     static constexpr double kBarInterval = 0.04;
