@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <vector>
@@ -138,6 +139,11 @@ void PrintTable(const Options& options)
     std::printf("\nMedians of %d rounds of %d files; each round runs the full run, then its anchor, on "
                 "freshly made folders.\n",
                 options.rounds, options.files);
+    timespec tick {};
+    ::clock_getres(CLOCK_MONOTONIC_COARSE, &tick);
+    std::printf("Event-pump gaps are read on the coarse monotonic clock the pump itself uses, which moves in "
+                "steps of %.1f ms here: a gap is known to within one step.\n",
+                static_cast<double>(tick.tv_nsec) / 1e6 + static_cast<double>(tick.tv_sec) * 1e3);
     std::fflush(stdout);
 }
 
