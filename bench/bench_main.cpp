@@ -92,6 +92,13 @@ Comparison Compare(int rounds, const std::function<void()>& prepare, const Runne
                    const std::function<void()>& anchor, const std::function<void()>& cleanup)
 {
     Comparison c;
+    // One untimed run of the anchor first. On a virtual machine, memory the
+    // guest has not touched before costs a trip to the host on first use;
+    // without this, the first full run pays that alone (seconds for a few
+    // GiB), while every anchor reuses what the run before it freed.
+    prepareAnchor();
+    anchor();
+    cleanup();
     for (int round = 0; round < rounds; ++round) {
         prepare();
         SyncAll();
