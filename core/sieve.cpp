@@ -149,8 +149,10 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
 
     const FsStatus status = move ? m_fs.moveFile(sourceFile, target, m_betweenChunks)
                                  : m_fs.copyFile(sourceFile, target, m_betweenChunks);
-    if (!status.ok())
-        m_log.AddLogEntry(kIconExclamation, "Could not copy/move file " + name + ". " + status.reason + ".");
+    if (!status.ok()) {
+        m_message.assign("Could not copy/move file ").append(name).append(". ").append(status.reason).append(".");
+        m_log.AddLogEntry(kIconExclamation, m_message);
+    }
 }
 
 void Sieve::ReportNoFiles()

