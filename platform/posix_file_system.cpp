@@ -1,6 +1,7 @@
 #include "posix_file_system.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -187,20 +188,6 @@ mode_t CurrentUmask()
     return mask;
 }
 
-// Writes the decimal digits of `value` at `out`; returns the end.
-char* AppendDecimal(char* out, unsigned long value)
-{
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    while (count > 0)
-        *out++ = digits[--count];
-    return out;
-}
-
 // A temporary file in a folder, removed unless it is released.
 class TempFile {
 public:
@@ -220,7 +207,7 @@ public:
         for (int attempt = 0; attempt < 100; ++attempt) {
             char name[sizeof m_name];
             prefix.copy(name, prefix.size());
-            *AppendDecimal(name + prefix.size(), ++serial) = '\0';
+            *std::to_chars(name + prefix.size(), name + sizeof name - 1, ++serial).ptr = '\0';
             const int fd =
                 ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode & 0777);
             if (fd >= 0) {

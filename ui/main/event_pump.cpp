@@ -14,17 +14,6 @@ namespace {
 double g_lastPump = 0;
 double g_longestGap = 0;
 
-// The coarse clock: a few nanoseconds a read instead of tens, twice per
-// file. It ticks every few milliseconds, which is fine enough both for the
-// longest gap (measured against a quarter of a second) and for the watch's
-// timer deadline (timers here fire every 200 ms or more).
-double Seconds()
-{
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 PendingEventsWatch& Watch()
 {
     static PendingEventsWatch watch;
@@ -35,7 +24,7 @@ PendingEventsWatch& Watch()
 
 void PumpPendingEvents()
 {
-    double now = Seconds();
+    double now = CoarseSeconds();
     if (g_lastPump > 0 && now - g_lastPump > g_longestGap)
         g_longestGap = now - g_lastPump;
 
@@ -53,7 +42,7 @@ void PumpPendingEvents()
     }
     watch.beforeLoop();
     QCoreApplication::processEvents();
-    now = Seconds();
+    now = CoarseSeconds();
     if (watch.usable())
         watch.afterLoop(now);
     g_lastPump = now;
@@ -66,8 +55,15 @@ double LongestPumpGap()
 
 void ResetPumpGap()
 {
-    g_lastPump = Seconds();
+    g_lastPump = CoarseSeconds();
     g_longestGap = 0;
+}
+
+double CoarseSeconds()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 } // namespace quillbox::ui

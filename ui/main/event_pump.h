@@ -13,4 +13,10 @@ void PumpPendingEvents();
 double LongestPumpGap();
 void ResetPumpGap();
 
+// Seconds on the coarse monotonic clock: a few nanoseconds a read instead of
+// tens, cheap enough to read per file. It moves in steps of a few
+// milliseconds, fine for the pump's gaps and timer deadline (timers here
+// fire every 200 ms or more) and for pacing repaints.
+double CoarseSeconds();
+
 } // namespace quillbox::ui

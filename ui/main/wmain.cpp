@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <limits>
 
 #include <QAction>
@@ -31,14 +30,6 @@
 namespace quillbox::ui {
 
 namespace {
-
-// Seconds on the coarse monotonic clock: cheap enough to read per file.
-double CoarseSeconds()
-{
-    timespec ts {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 constexpr int kCountTimerMs = 200;
 constexpr int kProgressTimerMs = 250;
