@@ -300,6 +300,10 @@ bool LinkUnsupported(int error)
 // it ends, so room is made before an operation, never in the middle of one.
 constexpr std::size_t kFolderHandleLimit = 64;
 constexpr std::size_t kFoldersPerOperation = 2;
+// Lookups of a folder that would not open before it is tried again. Calls
+// into it go by whole path meanwhile, so a folder made in the middle of a
+// run receives files at once; only the handle waits.
+constexpr int kMissingFolderTries = 64;
 
 // The path of a file named `name` in the folder of `sibling`, into `path`.
 const std::string& BesidePath(const std::string& sibling, const char* name, std::string& path)
@@ -350,8 +354,10 @@ void PosixFileSystem::makeRoomForFolders()
 
 void PosixFileSystem::dropFolderHandles()
 {
-    for (const FolderHandle& handle : m_folders)
-        ::close(handle.fd);
+    for (const FolderHandle& handle : m_folders) {
+        if (handle.fd >= 0)
+            ::close(handle.fd);
+    }
     m_folders.clear();
     m_lastFolder = 0;
     m_previousFolder = 0;
@@ -391,18 +397,39 @@ PosixFileSystem::At PosixFileSystem::locate(const char* path)
         }
     }
     if (found == m_folders.size()) {
-        std::string folderPath(folder);
-        const int fd = ::open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return {AT_FDCWD, path, errno}; // the call by path tells why
-        m_folders.push_back({std::move(folderPath), fd});
+        m_folders.push_back({std::string(folder), -1});
         m_byLastCharacter[last] = static_cast<std::uint8_t>(m_folders.size());
     }
     if (found != m_lastFolder) {
         m_previousFolder = m_lastFolder;
         m_lastFolder = found;
     }
-    return {m_folders[found].fd, name, 0};
+    FolderHandle& handle = m_folders[found];
+    if (handle.fd < 0) {
+        if (handle.triesLeft > 0) {
+            --handle.triesLeft;
+            // The call by path tells whether the folder is there by now.
+            return {AT_FDCWD, path, handle.error, true};
+        }
+        handle.fd = ::open(handle.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (handle.fd < 0) {
+            handle.error = errno;
+            handle.triesLeft = kMissingFolderTries;
+            return {AT_FDCWD, path, handle.error};
+        }
+        handle.error = 0;
+    }
+    return {handle.fd, name, 0};
+}
+
+PosixFileSystem::At PosixFileSystem::locateAfresh(const std::string& path)
+{
+    At at = locate(path);
+    if (at.remembered) {
+        m_folders[m_lastFolder].triesLeft = 0;
+        at = locate(path);
+    }
+    return at;
 }
 
 int PosixFileSystem::renameNoReplace(const char* from, const char* to)
@@ -492,7 +519,7 @@ FsStatus PosixFileSystem::copyFile(const std::string& source, const std::string&
             return opened;
     }
 
-    const At to = locate(target);
+    const At to = locateAfresh(target);
     if (to.error != 0)
         return Failure(to.error);
     TempFile temp;
@@ -528,7 +555,7 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         return FsStatus::success();
     int error = errno;
     const At from = locate(source);
-    const At to = locate(target);
+    At to = locate(target);
 
     if (FlagUnsupported(error)) {
         // A file system without RENAME_NOREPLACE: a hard link never replaces.
@@ -546,6 +573,8 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         return Failure(error);
 
     // Across file systems: a complete copy first, the source goes last.
+    if (to.remembered)
+        to = locateAfresh(target);
     if (to.error != 0)
         return Failure(to.error);
     Fd in;

@@ -62,16 +62,24 @@ private:
         int dir;
         const char* name;
         int error; // why the folder could not be opened, or 0
+        bool remembered = false; // `error` is from an earlier try
     };
     At locate(const char* path);
     At locate(const std::string& path) { return locate(path.c_str()); }
+    // Like locate, but a folder that would not open is tried once more now.
+    At locateAfresh(const std::string& path);
     void dropFolderHandles();
     void closeOpenedSource();
     void makeRoomForFolders();
 
+    // A folder that would not open is kept too, with fd -1 and the reason,
+    // so that a run of failures into it does not try to open it for every
+    // file; it is tried again after kMissingFolderTries lookups.
     struct FolderHandle {
         std::string folder;
         int fd;
+        int error = 0;
+        int triesLeft = 0;
     };
     std::vector<FolderHandle> m_folders;
 

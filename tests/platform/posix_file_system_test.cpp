@@ -385,6 +385,56 @@ TEST(Move, RightFilesHoweverManyFoldersAreTouched)
     }
 }
 
+// A bucket folder that is missing makes every file into it fail, and those
+// failures must not keep the folder from receiving files once someone makes
+// it in the middle of a run, by move or by copy, and from the first file on.
+TEST(MissingFolder, FilesReachItAsSoonAsItIsMade)
+{
+    TempDir dir;
+    dir.mkdir("source");
+    PosixFileSystem fs;
+    const auto fail = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "lost" + std::to_string(i);
+            dir.write("source/" + name, name);
+            EXPECT_TRUE(fs.fileLength(dir / ("source/" + name)).status.ok());
+            const FsStatus moved = fs.moveFile(dir / ("source/" + name), dir / ("A/" + name), nullptr);
+            EXPECT_EQ(moved.error, ENOENT) << i;
+            const FsStatus copied = fs.copyFile(dir / ("source/" + name), dir / ("B/" + name), nullptr);
+            EXPECT_EQ(copied.error, ENOENT) << i;
+            EXPECT_TRUE(Exists(dir / ("source/" + name)));
+        }
+    };
+    // A few failures, then well past the point where the folder is tried again.
+    for (const int failures : {3, 150}) {
+        SCOPED_TRACE(failures);
+        fail(failures);
+        dir.mkdir("A");
+        dir.mkdir("B");
+        dir.write("source/kept", "kept");
+        ASSERT_TRUE(fs.lengthBeforeCopy(dir / "source/kept").status.ok());
+        const FsStatus copied = fs.copyFile(dir / "source/kept", dir / "B/kept", nullptr);
+        ASSERT_TRUE(copied.ok()) << copied.reason;
+        ASSERT_TRUE(fs.fileLength(dir / "source/kept").status.ok());
+        const FsStatus moved = fs.moveFile(dir / "source/kept", dir / "A/kept", nullptr);
+        ASSERT_TRUE(moved.ok()) << moved.reason;
+        EXPECT_EQ(ReadFile(dir / "A/kept"), "kept");
+        EXPECT_EQ(ReadFile(dir / "B/kept"), "kept");
+        EXPECT_FALSE(Exists(dir / "source/kept"));
+
+        // Gone again: the handle kept for it must not lead files astray.
+        RemoveTree(dir / "A");
+        RemoveTree(dir / "B");
+        dir.write("source/after", "after");
+        ASSERT_TRUE(fs.fileLength(dir / "source/after").status.ok());
+        EXPECT_FALSE(fs.moveFile(dir / "source/after", dir / "A/after", nullptr).ok());
+        EXPECT_TRUE(Exists(dir / "source/after"));
+        ASSERT_EQ(::unlink((dir / "source/after").c_str()), 0);
+        // The listing of a new pass drops whatever the last one knew.
+        fs.listFiles(dir.path());
+    }
+}
+
 // Across file systems the target appears only when complete, and the
 // source goes only after that.
 TEST(Move, AcrossFileSystemsTheTargetIsCompleteBeforeTheSourceGoes)
