@@ -95,10 +95,14 @@ struct Comparison {
     std::size_t logRows = 0;
 };
 
+// `justBeforeStart`, where given, runs right before each side's clock starts.
 Comparison Compare(int rounds, const std::function<void()>& prepare, const Runner& full,
                    const RunSpec& setup, const std::function<void()>& prepareAnchor,
-                   const std::function<void()>& anchor, const std::function<void()>& cleanup)
+                   const std::function<void()>& anchor, const std::function<void()>& cleanup,
+                   const std::function<void()>& justBeforeStart = {})
 {
+    RunSpec timed = setup;
+    timed.justBeforeStart = justBeforeStart;
     Comparison c;
     // One untimed run of the anchor first. On a virtual machine, memory the
     // guest has not touched before costs a trip to the host on first use;
@@ -110,10 +114,12 @@ Comparison Compare(int rounds, const std::function<void()>& prepare, const Runne
     for (int round = 0; round < rounds; ++round) {
         prepare();
         SyncAll();
-        const RunResult result = full(setup);
+        const RunResult result = full(timed);
         cleanup();
         prepareAnchor();
         SyncAll();
+        if (justBeforeStart)
+            justBeforeStart();
         const double start = Now();
         anchor();
         const double anchorSeconds = Now() - start;
@@ -183,10 +189,13 @@ void SmallFileComparisons(const Options& o, const Runner& full, const std::strin
         freshSource();
         MakeBuckets(destination);
     };
+    // A move writes no data, but each file's new name takes kernel memory
+    // (see TouchMemory): a couple of KiB a file is plenty.
     std::fprintf(stderr, "Move, %s\n", label.c_str());
-    const Comparison moved = Compare(o.rounds, freshSource, full, {source + "/", destination + "/", true, true},
+    const Comparison moved = Compare(o.rounds, freshSource, full, {source + "/", destination + "/", true, true, {}},
                                      freshSourceWithBuckets, [&] { RawMove(source, destination); },
-                                     [&] { RemoveTree(destination); });
+                                     [&] { RemoveTree(destination); },
+                                     [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 2048); });
     AddRow("Move " + files + " small files, " + label + ", vs raw loop", moved, 0.85);
     AddGapRow("move, " + label, moved.longestGap);
     RemoveTree(source);
@@ -206,12 +215,15 @@ void SmallFileComparisons(const Options& o, const Runner& full, const std::strin
                         {"safe raw loop that also keeps mode and times", RawSafeCopyKeepingTimes, 0, {}},
                         {"unsafe in-place loop", RawInPlaceCopy, 0, {}},
                         {"cp by bucket", CpByBucket, 0, {}}};
+    // Each side gets the memory for its copies at hand (see TouchMemory):
+    // a page of data and as much again for the rest, per file.
+    const auto memoryAtHand = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 8192); };
     std::fprintf(stderr, "Copy, %s\n", label.c_str());
     for (int round = 0; round < o.rounds; ++round) {
         RemoveTree(destination);
         MakeFolder(destination);
         SyncAll();
-        const RunResult result = full({pool + "/", destination + "/", false, true});
+        const RunResult result = full({pool + "/", destination + "/", false, true, memoryAtHand});
         std::fprintf(stderr, "  round %d: full %.3f s, gap %.1f ms", round + 1, result.seconds,
                      result.longestPumpGap * 1000);
         for (Anchor& anchor : anchors) {
@@ -219,6 +231,7 @@ void SmallFileComparisons(const Options& o, const Runner& full, const std::strin
             MakeFolder(destination);
             MakeBuckets(destination);
             SyncAll();
+            memoryAtHand();
             const double start = Now();
             anchor.run(pool, destination);
             const double seconds = Now() - start;
@@ -248,10 +261,15 @@ void LargeFileComparison(const Options& o, const Runner& full, const std::string
         MakeFolder(destination);
         MakeBuckets(destination);
     };
-    RunSpec copy {source + "/", destination + "/", false, true};
+    RunSpec copy {source + "/", destination + "/", false, true, {}};
     std::fprintf(stderr, "Copy, %d large files\n", o.largeCount);
-    const Comparison large = Compare(ShortRounds(o), fresh, full, copy, freshBuckets,
-                                     [&] { CpByBucket(source, destination); }, [&] { RemoveTree(destination); });
+    // Both sides get their memory at hand (see TouchMemory): what they
+    // write, and a quarter more for everything else.
+    const std::uint64_t written =
+        static_cast<std::uint64_t>(o.largeCount) * (static_cast<std::uint64_t>(o.largeMiB) << 20);
+    const Comparison large = Compare(
+        ShortRounds(o), fresh, full, copy, freshBuckets, [&] { CpByBucket(source, destination); },
+        [&] { RemoveTree(destination); }, [written] { TouchMemory(written + written / 4); });
     AddRow("Copy " + std::to_string(o.largeCount) + " files of " + std::to_string(o.largeMiB) + " MiB, " + label +
                ", vs cp",
            large, 0.95);
@@ -283,7 +301,7 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
     // earlier runs left to the allocator cannot hide what this one needs.
     const auto peakFor = [&](int files, bool createDirs) {
         fresh(files);
-        return RunInChildProcess({source + "/", destination + "/", true, createDirs});
+        return RunInChildProcess({source + "/", destination + "/", true, createDirs, {}});
     };
     const RunResult small = peakFor(1000, true);
     const RunResult large = peakFor(o.files, true);
@@ -304,10 +322,10 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
     for (int round = 0; round < ShortRounds(o); ++round) {
         fresh(o.files);
         SyncAll();
-        const double failSeconds = full({source + "/", destination + "/", true, false}).seconds;
+        const double failSeconds = full({source + "/", destination + "/", true, false, {}}).seconds;
         fresh(o.files);
         SyncAll();
-        const double cleanSeconds = full({source + "/", destination + "/", true, true}).seconds;
+        const double cleanSeconds = full({source + "/", destination + "/", true, true, {}}).seconds;
         failTimes.push_back(failSeconds);
         cleanTimes.push_back(cleanSeconds);
         ratios.push_back(failSeconds / cleanSeconds);
@@ -373,7 +391,7 @@ int main(int argc, char** argv)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     if (argc == 6 && std::strcmp(argv[1], "--child-run") == 0) {
-        const RunResult r = RunThroughWindow({argv[2], argv[3], argv[4][0] == '1', argv[5][0] == '1'});
+        const RunResult r = RunThroughWindow({argv[2], argv[3], argv[4][0] == '1', argv[5][0] == '1', {}});
         std::printf("%.6f %.6f %zu %.0f\n", r.seconds, r.longestPumpGap, r.logRows, r.peakGrowth);
         return 0;
     }

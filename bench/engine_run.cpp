@@ -95,6 +95,8 @@ RunResult RunEngineOnly(const RunSpec& setup)
     PosixFileSystem fs;
     Sieve sieve(window, log, fs);
 
+    if (setup.justBeforeStart)
+        setup.justBeforeStart();
     const double start = Now();
     window.lastPump = start;
     sieve.SieveFiles();

@@ -11,6 +11,8 @@ struct RunSpec {
     std::string destination;
     bool move = false;
     bool createDirs = true;
+    // Called once everything is set up, right before the clock starts.
+    std::function<void()> justBeforeStart;
 };
 
 struct RunResult {

@@ -32,6 +32,8 @@ RunResult RunThroughWindow(const RunSpec& setup)
     window.chkCreateDirs()->setChecked(setup.createDirs);
     QCoreApplication::processEvents();
 
+    if (setup.justBeforeStart)
+        setup.justBeforeStart();
     ui::ResetPumpGap();
     ResetPeakResident();
     const double residentAtStart = static_cast<double>(CurrentResident());

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -173,6 +174,13 @@ std::uint64_t CountFilesBelow(const std::string& folder)
 void SyncAll()
 {
     ::sync();
+}
+
+void TouchMemory(std::uint64_t bytes)
+{
+    void* memory = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory != MAP_FAILED)
+        ::munmap(memory, bytes);
 }
 
 void ResetPeakResident()

@@ -32,6 +32,14 @@ std::uint64_t CountFilesBelow(const std::string& folder);
 // side of a comparison does not pay for the other's writeback.
 void SyncAll();
 
+// Has the system back `bytes` of memory at once, then frees it. This
+// machine's hypervisor takes back memory that stays free for a second or
+// two, and the first touch of it afterwards costs seconds per GiB: a copy
+// that starts a moment later than its rival after the folders are cleared
+// would pay for that alone. Called right before each timed copy of the
+// large files, it gives both sides page-cache memory that is at hand.
+void TouchMemory(std::uint64_t bytes);
+
 // The peak resident size since the last ResetPeakResident(), in bytes.
 void ResetPeakResident();
 std::uint64_t PeakResident();
