@@ -573,8 +573,7 @@ FsStatus PosixFileSystem::moveFile(const std::string& source, const std::string&
         return Failure(error);
 
     // Across file systems: a complete copy first, the source goes last.
-    if (to.remembered)
-        to = locateAfresh(target);
+    to = locateAfresh(target);
     if (to.error != 0)
         return Failure(to.error);
     Fd in;

@@ -206,6 +206,7 @@ void wMain::buildOptionsFrame()
     m_optMove->setGeometry(Twips(165, 1725, 1320, 255));
     // The run reads the mode for every file; kept here as the buttons change.
     m_copyChecked = m_optCopy->isChecked();
+    m_moveChecked = m_optMove->isChecked();
     connect(m_optCopy, &QAbstractButton::toggled, this, [this](bool checked) { m_copyChecked = checked; });
     connect(m_optMove, &QAbstractButton::toggled, this, [this](bool checked) { m_moveChecked = checked; });
 
