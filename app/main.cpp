@@ -1,9 +1,9 @@
 #include <QApplication>
 
-#include "posix_file_system.h"
-#include "screenshot_hook.h"
-#include "system_clock.h"
-#include "wmain.h"
+#include "platform/posix_file_system.h"
+#include "app/screenshot_hook.h"
+#include "platform/system_clock.h"
+#include "ui/main/main_window.h"
 
 int main(int argc, char* argv[])
 {

@@ -1,4 +1,4 @@
-#include "screenshot_hook.h"
+#include "app/screenshot_hook.h"
 
 #include <QApplication>
 #include <QDir>
@@ -8,8 +8,8 @@
 #include <QScreen>
 #include <QTimer>
 
-#include "wabout.h"
-#include "wmain.h"
+#include "ui/about/about_dialog.h"
+#include "ui/main/main_window.h"
 
 namespace quillbox::app {
 

@@ -18,9 +18,9 @@
 
 #include <QApplication>
 
-#include "raw_loops.h"
-#include "runner.h"
-#include "workload.h"
+#include "bench/raw_loops.h"
+#include "bench/runner.h"
+#include "bench/workload.h"
 
 using namespace quillbox::bench;
 

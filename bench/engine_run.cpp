@@ -1,12 +1,12 @@
-#include "runner.h"
+#include "bench/runner.h"
 
 #include <string>
 #include <vector>
 
-#include "log_entry.h"
-#include "posix_file_system.h"
-#include "sieve.h"
-#include "workload.h"
+#include "core/log_entry.h"
+#include "platform/posix_file_system.h"
+#include "core/sieve.h"
+#include "bench/workload.h"
 
 namespace quillbox::bench {
 

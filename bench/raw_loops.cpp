@@ -1,4 +1,4 @@
-#include "raw_loops.h"
+#include "bench/raw_loops.h"
 
 #include <array>
 #include <cstdio>

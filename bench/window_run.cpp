@@ -1,4 +1,4 @@
-#include "runner.h"
+#include "bench/runner.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -6,13 +6,13 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
-#include "event_pump.h"
-#include "log_model.h"
-#include "posix_file_system.h"
-#include "system_clock.h"
-#include "wlogging.h"
-#include "wmain.h"
-#include "workload.h"
+#include "ui/main/event_pump.h"
+#include "ui/log/log_model.h"
+#include "platform/posix_file_system.h"
+#include "platform/system_clock.h"
+#include "ui/log/log_window.h"
+#include "ui/main/main_window.h"
+#include "bench/workload.h"
 
 namespace quillbox::bench {
 

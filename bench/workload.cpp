@@ -1,4 +1,4 @@
-#include "workload.h"
+#include "bench/workload.h"
 
 #include <cerrno>
 #include <cstdio>

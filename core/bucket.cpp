@@ -1,4 +1,4 @@
-#include "bucket.h"
+#include "core/bucket.h"
 
 #include <cstdint>
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace quillbox {
 
@@ -17,10 +18,36 @@ struct FsStatus {
     static FsStatus success() { return {}; }
 };
 
-struct FsLength {
-    std::uint64_t bytes = 0;
-    FsStatus status;
+// A value, or the reason there is none.
+template <class T>
+class FsResult {
+public:
+    FsResult(T value) : m_value(std::move(value)) {}
+    FsResult(FsStatus failure) : m_status(std::move(failure)) {}
+
+    bool ok() const { return m_status.ok(); }
+    const FsStatus& status() const { return m_status; }
+    T& value() { return m_value; }
+    const T& value() const { return m_value; }
+
+private:
+    T m_value {};
+    FsStatus m_status;
 };
+
+// Where handling one file stopped. Examine: the file could not be looked at
+// (it vanished after it was listed, say); the run reports that as an error
+// of the run. Transfer: it was looked at, and the copy or move failed.
+enum class FileStage : std::uint8_t { Done, Examine, Transfer };
+
+struct FileOutcome {
+    FileStage stage = FileStage::Done;
+    FsStatus status;
+
+    bool ok() const { return stage == FileStage::Done; }
+};
+
+enum class TransferMode : std::uint8_t { Copy, Move };
 
 // A running listing of the files directly inside one folder: regular files
 // and links to regular files, hidden ones included; never folders, FIFOs,
@@ -28,33 +55,41 @@ struct FsLength {
 class FileListing {
 public:
     virtual ~FileListing() = default;
-    // The next name, or "" when no file is left. The name stays valid until
-    // the next call; a listing reuses its storage, so a long pass does not
-    // allocate a string per file.
+    // The next name, or "" when no file is left or the listing failed. The
+    // name stays valid until the next call; a listing reuses its storage.
     virtual const std::string& next() = 0;
+    // Why the listing ended early (EIO, ESTALE, ...), or success when it saw
+    // the whole folder. A folder that cannot be opened at all yields no
+    // names and success: it has no files to sort.
+    virtual const FsStatus& status() const = 0;
 };
 
-// Called between the chunks of a long copy, so the window stays alive.
-using ChunkCallback = std::function<void()>;
+// Told a file's length as soon as it is known, before its data is copied.
+using LengthFn = std::function<void(std::uint64_t bytes)>;
+
+// One run's view of its two folders: the source folder and the bucket
+// folders of the destination. It keeps whatever handles it likes while it
+// lives and releases every one of them when it goes, so that a folder (a
+// removable disk) is not kept busy after the run.
+class RunFolders {
+public:
+    virtual ~RunFolders() = default;
+    // Copies (replacing a target as a whole, or not at all) or moves (never
+    // replacing) the file `name` of the source folder to `name` in the bucket
+    // folder `bucket` ('A'..'Z' or '#') of the destination.
+    virtual FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode,
+                                  const LengthFn& length) = 0;
+};
 
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
-    // A folder that does not exist or cannot be read yields no names.
     virtual std::unique_ptr<FileListing> listFiles(const std::string& folder) = 0;
-    virtual FsLength fileLength(const std::string& path) = 0;
-    // The length of a file that is about to be copied. An implementation may
-    // open the file here and keep it for a copyFile of the same path that
-    // comes next, so that the copy reads the very file that was measured.
-    virtual FsLength lengthBeforeCopy(const std::string& path) { return fileLength(path); }
     virtual FsStatus createFolder(const std::string& path) = 0;
-    // Replaces an existing target as a whole, or leaves it untouched.
-    virtual FsStatus copyFile(const std::string& source, const std::string& target,
-                              const ChunkCallback& betweenChunks) = 0;
-    // Never replaces an existing target.
-    virtual FsStatus moveFile(const std::string& source, const std::string& target,
-                              const ChunkCallback& betweenChunks) = 0;
+    // `source` and `destination` end in '/'; a bucket folder is the
+    // destination followed directly by its letter.
+    virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;
 };
 
 } // namespace quillbox

@@ -1,4 +1,4 @@
-#include "log_entry.h"
+#include "core/log_entry.h"
 
 namespace quillbox {
 

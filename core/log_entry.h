@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "clock.h"
-#include "log_window_port.h"
+#include "core/clock.h"
+#include "core/log_window_port.h"
 
 namespace quillbox {
 

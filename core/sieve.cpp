@@ -1,7 +1,7 @@
-#include "sieve.h"
+#include "core/sieve.h"
 
-#include "bucket.h"
-#include "number_format.h"
+#include "core/bucket.h"
+#include "core/number_format.h"
 
 namespace quillbox {
 
@@ -12,7 +12,7 @@ constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 } // namespace
 
 Sieve::Sieve(MainWindowPort& window, EventLog& log, FileSystem& fs)
-    : m_window(window), m_log(log), m_fs(fs), m_betweenChunks([this] { m_window.processPendingEvents(); })
+    : m_window(window), m_log(log), m_fs(fs)
 {
 }
 
@@ -93,6 +93,7 @@ void Sieve::SieveFiles()
     m_window.setProgressTimerEnabled(true);
     {
         auto listing = m_fs.listFiles(sourcePath);
+        auto folders = m_fs.openRun(sourcePath, destinationPath);
         const std::string* name = &listing->next();
         while (!name->empty()) {
             if (m_window.isStopPressed()) {
@@ -100,7 +101,7 @@ void Sieve::SieveFiles()
                 FinishRun();
                 return;
             }
-            ProcessOneFile(sourcePath, destinationPath, *name);
+            ProcessOneFile(*folders, *name);
             name = &listing->next();
             m_window.processPendingEvents();
         }
@@ -114,8 +115,7 @@ void Sieve::SieveFiles()
     FinishRun();
 }
 
-void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& destinationPath,
-                           const std::string& name)
+void Sieve::ProcessOneFile(RunFolders& folders, const std::string& name)
 {
     m_counters.FilesProcessed += 1;
     // A value past Max is refused by the bar (the folder gained files after
@@ -124,33 +124,15 @@ void Sieve::ProcessOneFile(const std::string& sourcePath, const std::string& des
     m_window.setProgressTimerTag(name);
 
     const char letter = BucketLetter(name);
-    // The two paths are built in buffers kept for the run: no allocation per file.
-    std::string& sourceFile = m_sourceFile;
-    sourceFile.assign(sourcePath).append(name);
-    // No events run between here and the copy or move, so the mode read now
-    // is the mode the file is handled in.
-    const bool move = m_window.isCopyModeSelected(1);
-    const FsLength length = move ? m_fs.fileLength(sourceFile) : m_fs.lengthBeforeCopy(sourceFile);
-    if (!length.status.ok()) {
-        // The file went away (or turned into something else) after it was
-        // listed: report it, pass it over and go on with the next one.
-        m_log.AddLogEntry(kIconExclamation, "Error while sieving: [" + std::to_string(length.status.error) +
-                                                "] - " + length.status.reason + ".");
+    const TransferMode mode = m_window.isCopyModeSelected(1) ? TransferMode::Move : TransferMode::Copy;
+    const FileOutcome outcome = folders.sieveFile(
+        name, letter, mode, [this](std::uint64_t bytes) { m_counters.BytesProcessed += static_cast<double>(bytes); });
+    if (outcome.stage == FileStage::Examine) {
+        m_log.AddLogEntry(kIconExclamation, "Error while sieving: [" + std::to_string(outcome.status.error) +
+                                                "] - " + outcome.status.reason + ".");
         m_log.ShowLogWindow();
-        return;
-    }
-    m_counters.BytesProcessed += static_cast<double>(length.bytes);
-
-    std::string& target = m_targetFile;
-    target.assign(destinationPath);
-    target.push_back(letter);
-    target.push_back(kPathSeparator);
-    target.append(name);
-
-    const FsStatus status = move ? m_fs.moveFile(sourceFile, target, m_betweenChunks)
-                                 : m_fs.copyFile(sourceFile, target, m_betweenChunks);
-    if (!status.ok()) {
-        m_message.assign("Could not copy/move file ").append(name).append(". ").append(status.reason).append(".");
+    } else if (outcome.stage == FileStage::Transfer) {
+        m_message.assign("Could not copy/move file ").append(name).append(". ").append(outcome.status.reason).append(".");
         m_log.AddLogEntry(kIconExclamation, m_message);
     }
 }

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "file_system.h"
-#include "log_entry.h"
-#include "main_window_port.h"
+#include "core/file_system.h"
+#include "core/log_entry.h"
+#include "core/main_window_port.h"
 
 namespace quillbox {
 
@@ -33,18 +33,13 @@ public:
     bool IsRunning() const { return m_running; }
 
 private:
-    void ProcessOneFile(const std::string& sourcePath, const std::string& destinationPath,
-                        const std::string& name);
+    void ProcessOneFile(RunFolders& folders, const std::string& name);
 
     MainWindowPort& m_window;
     EventLog& m_log;
     FileSystem& m_fs;
     RunCounters m_counters;
     bool m_running = false;
-    // Lets window events run between the chunks of a long copy.
-    const ChunkCallback m_betweenChunks;
-    std::string m_sourceFile;
-    std::string m_targetFile;
     // A failed file's log message, built here: a run in which every file
     // fails writes one per file.
     std::string m_message;

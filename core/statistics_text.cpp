@@ -1,6 +1,6 @@
-#include "statistics_text.h"
+#include "core/statistics_text.h"
 
-#include "number_format.h"
+#include "core/number_format.h"
 
 namespace quillbox {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "sieve.h"
+#include "core/sieve.h"
 
 namespace quillbox {
 

@@ -1,4 +1,4 @@
-#include "posix_file_system.h"
+#include "platform/posix_file_system.h"
 
 #include <cerrno>
 #include <charconv>
@@ -70,6 +70,8 @@ public:
             ::closedir(m_dir);
     }
 
+    const FsStatus& status() const override { return m_status; }
+
     const std::string& next() override
     {
         while (m_dir != nullptr) {
@@ -98,6 +100,39 @@ public:
 private:
     DIR* m_dir;
     std::string m_name;
+    FsStatus m_status;
+};
+
+class LegacyRunFolders final : public RunFolders {
+public:
+    LegacyRunFolders(PosixFileSystem& fs, std::string source, std::string destination)
+        : m_fs(fs), m_source(std::move(source)), m_destination(std::move(destination))
+    {
+    }
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
+    {
+        m_sourceFile.assign(m_source).append(name);
+        const bool move = mode == TransferMode::Move;
+        const FsLength measured = move ? m_fs.fileLength(m_sourceFile) : m_fs.lengthBeforeCopy(m_sourceFile);
+        if (!measured.status.ok())
+            return {FileStage::Examine, measured.status};
+        if (length)
+            length(measured.bytes);
+        m_target.assign(m_destination).push_back(bucket);
+        m_target.push_back('/');
+        m_target.append(name);
+        FsStatus status = move ? m_fs.moveFile(m_sourceFile, m_target, {}) : m_fs.copyFile(m_sourceFile, m_target, {});
+        if (!status.ok())
+            return {FileStage::Transfer, std::move(status)};
+        return {};
+    }
+
+private:
+    PosixFileSystem& m_fs;
+    std::string m_source;
+    std::string m_destination;
+    std::string m_sourceFile;
+    std::string m_target;
 };
 
 bool WriteAll(int fd, const char* data, std::size_t size)
@@ -487,6 +522,11 @@ FsLength PosixFileSystem::lengthBeforeCopy(const std::string& path)
     m_openedPath.assign(path);
     m_lastLengthRegular = false;
     return {static_cast<std::uint64_t>(m_openedStat.st_size), FsStatus::success()};
+}
+
+std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, const std::string& destination)
+{
+    return std::make_unique<LegacyRunFolders>(*this, source, destination);
 }
 
 FsStatus PosixFileSystem::createFolder(const std::string& path)

@@ -9,7 +9,15 @@
 #include <string_view>
 #include <vector>
 
-#include "file_system.h"
+#include "core/file_system.h"
+
+namespace quillbox {
+struct FsLength {
+    std::uint64_t bytes = 0;
+    FsStatus status;
+};
+using ChunkCallback = std::function<void()>;
+}
 
 namespace quillbox {
 
@@ -35,13 +43,15 @@ public:
     PosixFileSystem& operator=(const PosixFileSystem&) = delete;
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
-    FsLength fileLength(const std::string& path) override;
-    FsLength lengthBeforeCopy(const std::string& path) override;
     FsStatus createFolder(const std::string& path) override;
+    std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+
+    virtual FsLength fileLength(const std::string& path);
+    virtual FsLength lengthBeforeCopy(const std::string& path);
     FsStatus copyFile(const std::string& source, const std::string& target,
-                      const ChunkCallback& betweenChunks) override;
+                      const ChunkCallback& betweenChunks);
     FsStatus moveFile(const std::string& source, const std::string& target,
-                      const ChunkCallback& betweenChunks) override;
+                      const ChunkCallback& betweenChunks);
 
     // Bytes copied between two calls of the chunk callback.
     // Small enough that even a slow disk writes one in well under the time

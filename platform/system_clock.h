@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clock.h"
+#include "core/clock.h"
 
 namespace quillbox {
 
@@ -9,8 +9,5 @@ class SystemClock final : public Clock {
 public:
     TimeOfDay now() override;
 };
-
-// The user's time and thousands separators, read once from the system locale.
-LocaleFacts SystemLocaleFacts();
 
 } // namespace quillbox

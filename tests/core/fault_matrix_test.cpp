@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run_world.h"
+#include "tests/core/run_world.h"
 
 namespace quillbox::test {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "fake_log.h"
-#include "fake_main_window.h"
-#include "fault_tools.h"
-#include "sieve.h"
-#include "temp_dir.h"
+#include "tests/support/fake_log.h"
+#include "tests/support/fake_main_window.h"
+#include "tests/support/fault_tools.h"
+#include "core/sieve.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
 

@@ -2,7 +2,7 @@
 
 #include <unistd.h>
 
-#include "run_world.h"
+#include "tests/core/run_world.h"
 
 namespace quillbox::test {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <cmath>
 
-#include "bucket.h"
-#include "fake_log.h"
-#include "log_entry.h"
-#include "number_format.h"
-#include "statistics_text.h"
+#include "core/bucket.h"
+#include "tests/support/fake_log.h"
+#include "core/log_entry.h"
+#include "core/number_format.h"
+#include "core/statistics_text.h"
 
 namespace quillbox::test {
 namespace {

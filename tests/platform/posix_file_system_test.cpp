@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fault_tools.h"
-#include "temp_dir.h"
+#include "tests/support/fault_tools.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
 namespace {

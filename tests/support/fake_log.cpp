@@ -1,4 +1,4 @@
-#include "fake_log.h"
+#include "tests/support/fake_log.h"
 
 namespace quillbox::test {
 

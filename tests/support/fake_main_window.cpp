@@ -1,8 +1,8 @@
-#include "fake_main_window.h"
+#include "tests/support/fake_main_window.h"
 
 #include <algorithm>
 
-#include "statistics_text.h"
+#include "core/statistics_text.h"
 
 namespace quillbox::test {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "main_window_port.h"
-#include "sieve.h"
+#include "core/main_window_port.h"
+#include "core/sieve.h"
 
 namespace quillbox::test {
 

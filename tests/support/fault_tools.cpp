@@ -1,4 +1,4 @@
-#include "fault_tools.h"
+#include "tests/support/fault_tools.h"
 
 #include <cerrno>
 #include <chrono>
@@ -240,6 +240,7 @@ public:
         m_last = m_inner->next();
         return m_last;
     }
+    const FsStatus& status() const override { return m_inner->status(); }
 
 private:
     std::unique_ptr<FileListing> m_inner;

@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "posix_file_system.h"
+#include "platform/posix_file_system.h"
 
 namespace quillbox::test {
 

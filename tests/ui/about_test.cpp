@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "shell_open.h"
-#include "ui_harness.h"
-#include "version_title.h"
-#include "wabout.h"
+#include "ui/services/shell_open.h"
+#include "tests/ui/ui_harness.h"
+#include "ui/about/version_title.h"
+#include "ui/about/about_dialog.h"
 
 using namespace quillbox;
 

@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log_model.h"
-#include "ui_harness.h"
+#include "ui/log/log_model.h"
+#include "tests/ui/ui_harness.h"
 
 using namespace quillbox;
 

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ui_harness.h"
+#include "tests/ui/ui_harness.h"
 
 using namespace quillbox;
 using quillbox::test::UiHarness;

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui_harness.h"
-#include "wlogging.h"
+#include "tests/ui/ui_harness.h"
+#include "ui/log/log_window.h"
 
 namespace quillbox::test {
 namespace {

@@ -16,8 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "ui_harness.h"
-#include "wabout.h"
+#include "tests/ui/ui_harness.h"
+#include "ui/about/about_dialog.h"
 
 using namespace quillbox;
 using quillbox::test::UiHarness;

@@ -1,11 +1,11 @@
-#include "ui_harness.h"
+#include "tests/ui/ui_harness.h"
 
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
-#include "log_model.h"
+#include "ui/log/log_model.h"
 
 namespace quillbox::test {
 

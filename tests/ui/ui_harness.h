@@ -9,10 +9,10 @@
 #include <QMessageBox>
 #include <QString>
 
-#include "fake_log.h"
-#include "posix_file_system.h"
-#include "temp_dir.h"
-#include "wmain.h"
+#include "tests/support/fake_log.h"
+#include "platform/posix_file_system.h"
+#include "tests/support/temp_dir.h"
+#include "ui/main/main_window.h"
 
 namespace quillbox::test {
 

@@ -1,4 +1,4 @@
-#include "version_title.h"
+#include "ui/about/version_title.h"
 
 namespace quillbox::ui {
 

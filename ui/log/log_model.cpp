@@ -1,4 +1,4 @@
-#include "log_model.h"
+#include "ui/log/log_model.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "icons.h"
+#include "ui/common/icons.h"
 
 namespace quillbox::ui {
 

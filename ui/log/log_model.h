@@ -8,7 +8,7 @@
 #include <QAbstractListModel>
 #include <QIcon>
 
-#include "log_window_port.h"
+#include "core/log_window_port.h"
 
 namespace quillbox::ui {
 

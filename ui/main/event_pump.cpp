@@ -1,11 +1,11 @@
-#include "event_pump.h"
+#include "ui/main/event_pump.h"
 
 #include <ctime>
 #include <memory>
 
 #include <QCoreApplication>
 
-#include "pending_events_watch.h"
+#include "ui/main/pending_events_watch.h"
 
 namespace quillbox::ui {
 

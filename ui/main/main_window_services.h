@@ -2,10 +2,10 @@
 
 #include <QString>
 
-#include "clock.h"
-#include "file_system.h"
-#include "folder_picker.h"
-#include "message_box.h"
+#include "core/clock.h"
+#include "core/file_system.h"
+#include "ui/services/folder_picker.h"
+#include "ui/services/message_box.h"
 
 namespace quillbox::ui {
 

@@ -1,4 +1,4 @@
-#include "pending_events_watch.h"
+#include "ui/main/pending_events_watch.h"
 
 #include <algorithm>
 

@@ -1,13 +1,13 @@
-#include "wlogging.h"
+#include "ui/log/log_window.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QTreeView>
 
-#include "icons.h"
-#include "log_model.h"
-#include "twips.h"
+#include "ui/common/icons.h"
+#include "ui/log/log_model.h"
+#include "ui/common/twips.h"
 
 namespace quillbox::ui {
 

@@ -1,4 +1,4 @@
-#include "wmain.h"
+#include "ui/main/main_window.h"
 
 #include <algorithm>
 #include <cmath>
@@ -20,12 +20,13 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "event_pump.h"
-#include "icons.h"
-#include "statistics_text.h"
-#include "system_clock.h"
-#include "twips.h"
-#include "wabout.h"
+#include "ui/main/event_pump.h"
+#include "ui/common/icons.h"
+#include "core/statistics_text.h"
+#include "platform/system_clock.h"
+#include "ui/services/locale_facts.h"
+#include "ui/common/twips.h"
+#include "ui/about/about_dialog.h"
 
 namespace quillbox::ui {
 

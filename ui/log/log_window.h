@@ -5,8 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "log_window_port.h"
-#include "message_box.h"
+#include "core/log_window_port.h"
+#include "ui/services/message_box.h"
 
 class QTreeView;
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "message_box.h"
+#include "ui/services/message_box.h"
 
 class QWidget;
 

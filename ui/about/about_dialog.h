@@ -2,7 +2,7 @@
 
 #include <QDialog>
 
-#include "message_box.h"
+#include "ui/services/message_box.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -1,4 +1,4 @@
-#include "message_box.h"
+#include "ui/services/message_box.h"
 
 namespace quillbox {
 

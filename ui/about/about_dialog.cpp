@@ -1,4 +1,4 @@
-#include "wabout.h"
+#include "ui/about/about_dialog.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -6,10 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "icons.h"
-#include "shell_open.h"
-#include "twips.h"
-#include "version_title.h"
+#include "ui/common/icons.h"
+#include "ui/services/shell_open.h"
+#include "ui/common/twips.h"
+#include "ui/about/version_title.h"
 
 namespace quillbox::ui {
 

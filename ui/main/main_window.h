@@ -8,11 +8,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "log_entry.h"
-#include "main_window_port.h"
-#include "main_window_services.h"
-#include "sieve.h"
-#include "wlogging.h"
+#include "core/log_entry.h"
+#include "core/main_window_port.h"
+#include "ui/main/main_window_services.h"
+#include "core/sieve.h"
+#include "ui/log/log_window.h"
 
 class QAction;
 class QCheckBox;

@@ -1,4 +1,4 @@
-#include "shell_open.h"
+#include "ui/services/shell_open.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

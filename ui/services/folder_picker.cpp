@@ -1,4 +1,4 @@
-#include "folder_picker.h"
+#include "ui/services/folder_picker.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>
