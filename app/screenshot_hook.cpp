@@ -31,7 +31,7 @@ void Picture(QWidget& window, const QString& folder, const QString& name)
 
 } // namespace
 
-void StartScreenshotsIfAsked(ui::wMain& window)
+void StartScreenshotsIfAsked(ui::MainWindow& window)
 {
     const QString folder = qEnvironmentVariable("QUILLBOX_SCREENSHOT_DIR");
     if (folder.isEmpty())
@@ -42,17 +42,17 @@ void StartScreenshotsIfAsked(ui::wMain& window)
 
     QTimer::singleShot(kSettleMs, &window, [&window, folder, source, destination] {
         if (!source.isEmpty()) {
-            window.txtSource()->setText(source);
-            window.txtDestination()->setText(destination.isEmpty() ? source : destination);
-            window.tbrDoSieve_ButtonClick(QStringLiteral("_sieve"));
+            window.sourceField()->setText(source);
+            window.destinationField()->setText(destination.isEmpty() ? source : destination);
+            window.startSieve();
         }
         QTimer::singleShot(kSettleMs, &window, [&window, folder] {
             Picture(window, folder, QStringLiteral("main"));
             window.log().ShowLogWindow();
             QTimer::singleShot(kSettleMs, &window, [&window, folder] {
-                if (ui::wLogging* log = window.logWindow())
+                if (ui::LogWindow* log = window.logWindow())
                     Picture(*log, folder, QStringLiteral("log"));
-                auto* about = new ui::wAbout(&window);
+                auto* about = new ui::AboutDialog(&window);
                 about->setAttribute(Qt::WA_DeleteOnClose);
                 about->show();
                 QTimer::singleShot(kSettleMs, &window, [&window, folder, about] {

@@ -1,7 +1,7 @@
 #pragma once
 
 namespace quillbox::ui {
-class wMain;
+class MainWindow;
 }
 
 namespace quillbox::app {
@@ -10,6 +10,6 @@ namespace quillbox::app {
 // program pictures each of its windows into that folder and quits. With
 // QUILLBOX_SCREENSHOT_SOURCE set as well, it first sieves that folder (by
 // copy into QUILLBOX_SCREENSHOT_DESTINATION) so the statistics show figures.
-void StartScreenshotsIfAsked(ui::wMain& window);
+void StartScreenshotsIfAsked(ui::MainWindow& window);
 
 } // namespace quillbox::app

@@ -66,6 +66,16 @@ void EventLog::AddLogEntry(std::string_view iconKey, std::string_view message)
     LogWindow().appendRow(text, LogIconFromKey(iconKey));
 }
 
+void EventLog::append(const LogEntry& entry)
+{
+    if (entry.message.empty()) {
+        LogWindow().appendRow({}, LogIcon::None);
+        return;
+    }
+    const std::string text = FormatLogEntry(entry.time, m_locale.timeSeparator, entry.message);
+    LogWindow().appendRow(text, entry.icon);
+}
+
 LogWindowPort& EventLog::LogWindow()
 {
     if (!m_host.isLogWindowLoaded()) {

@@ -8,6 +8,14 @@
 
 namespace quillbox {
 
+// One log entry: the time it happened, its icon and its message. An empty
+// message is the blank row, which shows neither time nor icon.
+struct LogEntry {
+    LogIcon icon = LogIcon::None;
+    TimeOfDay time;
+    std::string message;
+};
+
 // "hh:mm:ss - message", with the locale's time separator between the fields.
 std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
                            std::string_view message);
@@ -24,6 +32,8 @@ public:
     // is obtained, so a window created by this call writes its start-up entry
     // first.
     void AddLogEntry(std::string_view iconKey, std::string_view message);
+    // Appends an entry written elsewhere, with the time it happened.
+    void append(const LogEntry& entry);
 
     // The log window, created and loaded (hidden) if it does not exist yet;
     // loading writes the start-up entry.

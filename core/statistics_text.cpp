@@ -4,21 +4,21 @@
 
 namespace quillbox {
 
-std::string CountLineText(const RunCounters& counters)
+std::string CountLineText(const RunFigures& figures)
 {
-    return CounterText(counters.FilesFound) + " files found..";
+    return CounterText(figures.filesFound) + " files found..";
 }
 
-std::string FileProgressText(const RunCounters& counters, std::string_view thousandsSeparator)
+std::string FileProgressText(const RunFigures& figures, std::string_view thousandsSeparator)
 {
-    return FormatGrouped(counters.FilesProcessed, thousandsSeparator) + " of " +
-           FormatGrouped(counters.FilesFound, thousandsSeparator);
+    return FormatGrouped(figures.filesProcessed, thousandsSeparator) + " of " +
+           FormatGrouped(figures.filesFound, thousandsSeparator);
 }
 
-std::string BytesText(const RunCounters& counters, std::string_view thousandsSeparator)
+std::string BytesText(const RunFigures& figures, std::string_view thousandsSeparator)
 {
-    const double megabytes = counters.BytesProcessed / 1024 / 1024;
-    return FormatGroupedZero(counters.BytesProcessed, thousandsSeparator) + " bytes (" +
+    const double megabytes = figures.bytesProcessed / 1024 / 1024;
+    return FormatGroupedZero(figures.bytesProcessed, thousandsSeparator) + " bytes (" +
            FormatGrouped(megabytes, thousandsSeparator) + " MB)";
 }
 

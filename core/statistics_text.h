@@ -3,21 +3,21 @@
 #include <string>
 #include <string_view>
 
-#include "core/sieve.h"
+#include "core/run_counters.h"
 
 namespace quillbox {
 
 // The texts the statistics labels show.
 
 // "1234 files found..": the counting pass, plain digits.
-std::string CountLineText(const RunCounters& counters);
+std::string CountLineText(const RunFigures& figures);
 
 // "1,234 of 5,678": files processed of files found, grouped; zero prints
 // as nothing, so a run whose files all vanished shows " of 3".
-std::string FileProgressText(const RunCounters& counters, std::string_view thousandsSeparator);
+std::string FileProgressText(const RunFigures& figures, std::string_view thousandsSeparator);
 
 // "5,000,000 bytes (5 MB)": bytes handled so far, and whole megabytes of
 // 1,048,576 bytes (nothing below half a megabyte: "100,000 bytes ( MB)").
-std::string BytesText(const RunCounters& counters, std::string_view thousandsSeparator);
+std::string BytesText(const RunFigures& figures, std::string_view thousandsSeparator);
 
 } // namespace quillbox

@@ -6,9 +6,10 @@ namespace quillbox {
 
 TimeOfDay SystemClock::now()
 {
-    // A run may log thousands of entries a second: convert each second once.
-    static std::time_t lastSecond = -1;
-    static TimeOfDay lastTime;
+    // A run may log thousands of entries a second: convert each second once,
+    // on each thread that asks.
+    thread_local std::time_t lastSecond = -1;
+    thread_local TimeOfDay lastTime;
     const std::time_t t = std::time(nullptr);
     if (t != lastSecond) {
         std::tm local {};

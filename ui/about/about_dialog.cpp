@@ -24,13 +24,13 @@ QFont ArialFont(double points)
 
 } // namespace
 
-wAbout::wAbout(QWidget* linkOwner, MessageBoxFn messageBox)
+AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint)
     , m_linkOwner(linkOwner)
     , m_messageBox(std::move(messageBox))
 {
-    setObjectName(QStringLiteral("wAbout"));
+    setObjectName(QStringLiteral("AboutDialog"));
     setWindowTitle(QStringLiteral("Quillbox .."));
     setWindowIcon(PictureIcon(Picture::Information));
     setModal(true);
@@ -38,62 +38,68 @@ wAbout::wAbout(QWidget* linkOwner, MessageBoxFn messageBox)
     setFont(ArialFont(8.25));
 
     // A frame without caption, its top edge lifted out of sight.
-    auto* fraMain = new QGroupBox(this);
-    fraMain->setObjectName(QStringLiteral("fraMain"));
-    fraMain->setGeometry(Twips(30, -45, 3660, 3315));
+    auto* frame = new QGroupBox(this);
+    frame->setObjectName(QStringLiteral("fraMain"));
+    frame->setGeometry(Twips(30, -45, 3660, 3315));
 
-    auto* imgIcon = new QLabel(fraMain);
-    imgIcon->setObjectName(QStringLiteral("imgIcon"));
-    imgIcon->setGeometry(Twips(165, 270, 720, 720));
-    imgIcon->setPixmap(PictureIcon(Picture::Program).pixmap(QSize(48, 48), devicePixelRatioF()));
-    imgIcon->setAccessibleName(QStringLiteral("Quillbox"));
+    auto* icon = new QLabel(frame);
+    icon->setObjectName(QStringLiteral("imgIcon"));
+    icon->setGeometry(Twips(165, 270, 720, 720));
+    icon->setPixmap(PictureIcon(Picture::Program).pixmap(QSize(48, 48), devicePixelRatioF()));
+    icon->setAccessibleName(QStringLiteral("Quillbox"));
 
-    m_labTitle = new QLabel(fraMain);
-    m_labTitle->setObjectName(QStringLiteral("labTitle"));
-    m_labTitle->setGeometry(Twips(1170, 330, 2190, 270));
-    m_labTitle->setAlignment(Qt::AlignCenter);
+    m_title = new QLabel(frame);
+    m_title->setObjectName(QStringLiteral("labTitle"));
+    m_title->setGeometry(Twips(1170, 330, 2190, 270));
+    m_title->setAlignment(Qt::AlignCenter);
     QFont titleFont = ArialFont(12);
     titleFont.setBold(true);
     titleFont.setUnderline(true);
-    m_labTitle->setFont(titleFont);
+    m_title->setFont(titleFont);
 
     // Looks like a label; a button so that it can be reached and pressed
     // from the keyboard and by assistive tools.
-    m_labURL = new QPushButton(kWebAddressText, fraMain);
-    m_labURL->setObjectName(QStringLiteral("labURL"));
-    m_labURL->setGeometry(Twips(1185, 690, 2175, 240));
-    m_labURL->setFont(ArialFont(9));
-    m_labURL->setFlat(true);
-    m_labURL->setCursor(Qt::PointingHandCursor);
-    m_labURL->setAccessibleName(kWebAddress);
-    m_labURL->setStyleSheet(QStringLiteral(
+    m_webLink = new QPushButton(kWebAddressText, frame);
+    m_webLink->setObjectName(QStringLiteral("labURL"));
+    m_webLink->setGeometry(Twips(1185, 690, 2175, 240));
+    m_webLink->setFont(ArialFont(9));
+    m_webLink->setFlat(true);
+    m_webLink->setCursor(Qt::PointingHandCursor);
+    // A link, not the dialog's button: Return and Space pressed on opening
+    // the window must not send anyone to the web site.
+    m_webLink->setAutoDefault(false);
+    m_webLink->setDefault(false);
+    m_webLink->setFocusPolicy(Qt::TabFocus);
+    m_webLink->setAccessibleName(kWebAddress);
+    m_webLink->setStyleSheet(QStringLiteral(
         "QPushButton { color: #0000ff; border: none; background: transparent; padding: 0px; }"
         "QPushButton:focus { text-decoration: underline; }"));
-    connect(m_labURL, &QPushButton::clicked, this, [this] {
-        QMetaObject::invokeMethod(this, &wAbout::labURL_Click, Qt::QueuedConnection);
+    connect(m_webLink, &QPushButton::clicked, this, [this] {
+        QMetaObject::invokeMethod(this, &AboutDialog::openWebSite, Qt::QueuedConnection);
     });
 
-    m_txtAbout = new QPlainTextEdit(fraMain);
-    m_txtAbout->setObjectName(QStringLiteral("txtAbout"));
-    m_txtAbout->setGeometry(Twips(120, 1155, 3405, 2040));
-    m_txtAbout->setReadOnly(true);
-    m_txtAbout->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    m_txtAbout->setWordWrapMode(QTextOption::WordWrap);
-    m_txtAbout->setAccessibleName(QStringLiteral("About Quillbox"));
+    m_aboutText = new QPlainTextEdit(frame);
+    m_aboutText->setObjectName(QStringLiteral("txtAbout"));
+    m_aboutText->setGeometry(Twips(120, 1155, 3405, 2040));
+    m_aboutText->setReadOnly(true);
+    m_aboutText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_aboutText->setWordWrapMode(QTextOption::WordWrap);
+    m_aboutText->setAccessibleName(QStringLiteral("About Quillbox"));
 
-    Form_Load();
+    showTexts();
+    m_aboutText->setFocus();
 }
 
-wAbout::~wAbout() = default;
+AboutDialog::~AboutDialog() = default;
 
-void wAbout::Form_Load()
+void AboutDialog::showTexts()
 {
-    m_labTitle->setText(VersionTitle(kVersionMajor, kVersionMinor));
-    m_labTitle->setAccessibleName(m_labTitle->text());
-    m_txtAbout->setPlainText(AboutText());
+    m_title->setText(VersionTitle(kVersionMajor, kVersionMinor));
+    m_title->setAccessibleName(m_title->text());
+    m_aboutText->setPlainText(AboutText());
 }
 
-void wAbout::labURL_Click()
+void AboutDialog::openWebSite()
 {
     ShellExe(kWebAddress, QString(), m_linkOwner, m_messageBox);
 }

@@ -12,28 +12,30 @@ namespace quillbox::ui {
 
 // The About window: version, disclaimer and a link to the web site. Shown
 // modal; loaded afresh for each showing.
-class wAbout final : public QDialog {
+class AboutDialog final : public QDialog {
     Q_OBJECT
 
 public:
     // `linkOwner` is the window a failed open's box belongs to (the main
     // window); the About window itself has no owner.
-    explicit wAbout(QWidget* linkOwner, MessageBoxFn messageBox = ShowMessageBox);
-    ~wAbout() override;
+    explicit AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox = ShowMessageBox);
+    ~AboutDialog() override;
 
-    void Form_Load();
-    void labURL_Click();
+    // Opens the web site with the system's handler, as a click on the link does.
+    void openWebSite();
 
-    QLabel* labTitle() const { return m_labTitle; }
-    QPushButton* labURL() const { return m_labURL; }
-    QPlainTextEdit* txtAbout() const { return m_txtAbout; }
+    QLabel* titleLabel() const { return m_title; }
+    QPushButton* webLink() const { return m_webLink; }
+    QPlainTextEdit* aboutText() const { return m_aboutText; }
 
 private:
+    void showTexts();
+
     QWidget* m_linkOwner;
     MessageBoxFn m_messageBox;
-    QLabel* m_labTitle = nullptr;
-    QPushButton* m_labURL = nullptr;
-    QPlainTextEdit* m_txtAbout = nullptr;
+    QLabel* m_title = nullptr;
+    QPushButton* m_webLink = nullptr;
+    QPlainTextEdit* m_aboutText = nullptr;
 };
 
 } // namespace quillbox::ui

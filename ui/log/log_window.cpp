@@ -18,68 +18,68 @@ constexpr int kFlushIntervalMs = 40;
 
 } // namespace
 
-wLogging::wLogging(MessageBoxFn messageBox, QWidget* parent)
+LogWindow::LogWindow(MessageBoxFn messageBox, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_messageBox(std::move(messageBox))
 {
-    setObjectName(QStringLiteral("wLogging"));
+    setObjectName(QStringLiteral("LogWindow"));
     setWindowTitle(QStringLiteral("Quillbox Error Log.."));
     setWindowIcon(PictureIcon(Picture::LogWindow));
     setAttribute(Qt::WA_DeleteOnClose);
     resize(TwipsSize(5670, 4425));
 
     m_model = new LogModel(this);
-    m_lvwLog = new QTreeView(this);
-    m_lvwLog->setObjectName(QStringLiteral("lvwLog"));
-    m_lvwLog->setAccessibleName(QStringLiteral("Logged Entries.."));
-    m_lvwLog->setModel(m_model);
-    m_lvwLog->setRootIsDecorated(false);
-    m_lvwLog->setItemsExpandable(false);
-    m_lvwLog->setUniformRowHeights(true);
-    m_lvwLog->setAllColumnsShowFocus(true);
-    m_lvwLog->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_lvwLog->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_lvwLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_lvwLog->setIconSize(QSize(16, 16));
-    m_lvwLog->setTextElideMode(Qt::ElideNone);
-    m_lvwLog->header()->setStretchLastSection(false);
-    m_lvwLog->header()->setSectionsMovable(false);
-    m_lvwLog->setGeometry(Twips(0, 15, 5670, 4410));
-    m_lvwLog->setColumnWidth(0, TwipsToPixels(5580));
-    m_lvwLog->setFocus();
+    m_list = new QTreeView(this);
+    m_list->setObjectName(QStringLiteral("lvwLog"));
+    m_list->setAccessibleName(QStringLiteral("Logged Entries.."));
+    m_list->setModel(m_model);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setIconSize(QSize(16, 16));
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionsMovable(false);
+    m_list->setGeometry(Twips(0, 15, 5670, 4410));
+    m_list->setColumnWidth(0, TwipsToPixels(5580));
+    m_list->setFocus();
 
-    connect(m_lvwLog, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+    connect(m_list, &QTreeView::clicked, this, [this](const QModelIndex& index) {
         const int row = index.row();
         // The box opens from the event loop, so the click itself returns at once.
-        QMetaObject::invokeMethod(this, [this, row] { lvwLog_ItemClick(row); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, row] { showEntryBox(row); }, Qt::QueuedConnection);
     });
 
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kFlushIntervalMs);
     connect(&m_flushTimer, &QTimer::timeout, m_model, &LogModel::flush);
-    connect(m_model, &LogModel::rowsPending, this, &wLogging::scheduleFlush);
+    connect(m_model, &LogModel::rowsPending, this, &LogWindow::scheduleFlush);
 }
 
-wLogging::~wLogging() = default;
+LogWindow::~LogWindow() = default;
 
-void wLogging::appendRow(std::string_view text, LogIcon icon)
+void LogWindow::appendRow(std::string_view text, LogIcon icon)
 {
     m_model->append(text, icon);
 }
 
-void wLogging::show()
+void LogWindow::show()
 {
     QWidget::show();
 }
 
-void wLogging::scheduleFlush()
+void LogWindow::scheduleFlush()
 {
     // A hidden list needs no rows; showing the window brings them all in.
     if (isVisible() && !m_flushTimer.isActive())
         m_flushTimer.start();
 }
 
-void wLogging::lvwLog_ItemClick(int row)
+void LogWindow::showEntryBox(int row)
 {
     QString text;
     if (row >= 0 && static_cast<std::size_t>(row) < m_model->entryCount()) {
@@ -89,9 +89,9 @@ void wLogging::lvwLog_ItemClick(int row)
     m_messageBox(this, text, QStringLiteral("Selected entry.."), BoxStyle::Information);
 }
 
-void wLogging::closeEvent(QCloseEvent* event)
+void LogWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_tag.isEmpty()) {
+    if (!m_closeForGood) {
         event->ignore();
         hide();
         return;
@@ -100,29 +100,29 @@ void wLogging::closeEvent(QCloseEvent* event)
     emit unloaded();
 }
 
-void wLogging::resizeEvent(QResizeEvent* event)
+void LogWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     fitListToWindow();
 }
 
-void wLogging::showEvent(QShowEvent* event)
+void LogWindow::showEvent(QShowEvent* event)
 {
     m_model->flush();
     QWidget::showEvent(event);
 }
 
-void wLogging::fitListToWindow()
+void LogWindow::fitListToWindow()
 {
     // Three steps; a step that cannot be done is passed over.
     const int strip = TwipsToPixels(15);
-    m_lvwLog->resize(width(), m_lvwLog->height());
+    m_list->resize(width(), m_list->height());
     const int height = this->height() - strip;
     if (height >= 0)
-        m_lvwLog->resize(m_lvwLog->width(), height);
-    const int column = m_lvwLog->width() - TwipsToPixels(345);
+        m_list->resize(m_list->width(), height);
+    const int column = m_list->width() - TwipsToPixels(345);
     if (column >= 0)
-        m_lvwLog->setColumnWidth(0, column);
+        m_list->setColumnWidth(0, column);
 }
 
 LogHost::LogHost(MessageBoxFn messageBox)
@@ -139,9 +139,9 @@ void LogHost::createLogWindow()
 {
     if (m_window != nullptr)
         return;
-    auto* created = new wLogging(m_messageBox);
+    auto* created = new LogWindow(m_messageBox);
     m_window = created;
-    connect(created, &wLogging::unloaded, this, [this, created] {
+    connect(created, &LogWindow::unloaded, this, [this, created] {
         if (m_window == created)
             m_window = nullptr;
     });
@@ -158,7 +158,7 @@ void LogHost::forceUnload()
 {
     if (m_window == nullptr)
         return;
-    m_window->setTag(QStringLiteral("FORCE_QUIT"));
+    m_window->allowClose();
     m_window->close();
 }
 

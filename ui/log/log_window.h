@@ -15,26 +15,26 @@ namespace quillbox::ui {
 class LogModel;
 
 // The log window: one list of every log row, with its icon. Closing it
-// only hides it; it really closes (unloads) only while its Tag is not empty.
-class wLogging final : public QWidget, public LogWindowPort {
+// only hides it; it really closes only once the program is ending.
+class LogWindow final : public QWidget, public LogWindowPort {
     Q_OBJECT
 
 public:
-    explicit wLogging(MessageBoxFn messageBox, QWidget* parent = nullptr);
-    ~wLogging() override;
+    explicit LogWindow(MessageBoxFn messageBox, QWidget* parent = nullptr);
+    ~LogWindow() override;
 
     // LogWindowPort
     void appendRow(std::string_view text, LogIcon icon) override;
     void show() override;
 
-    const QString& Tag() const { return m_tag; }
-    void setTag(const QString& tag) { m_tag = tag; }
+    // From now on a close closes for good instead of hiding.
+    void allowClose() { m_closeForGood = true; }
 
-    QTreeView* list() const { return m_lvwLog; }
+    QTreeView* list() const { return m_list; }
     LogModel& model() const { return *m_model; }
 
     // Shows the box for one row, as a click on it does.
-    void lvwLog_ItemClick(int row);
+    void showEntryBox(int row);
 
 signals:
     // The window let itself be unloaded; it is deleted soon after.
@@ -50,9 +50,9 @@ private:
     void scheduleFlush();
 
     MessageBoxFn m_messageBox;
-    QString m_tag;
+    bool m_closeForGood = false;
     LogModel* m_model = nullptr;
-    QTreeView* m_lvwLog = nullptr;
+    QTreeView* m_list = nullptr;
     QTimer m_flushTimer;
 };
 
@@ -70,15 +70,14 @@ public:
     LogWindowPort& logWindow() override;
 
     // The loaded window, or nullptr.
-    wLogging* window() const { return m_window.data(); }
+    LogWindow* window() const { return m_window.data(); }
 
-    // Unloads the window as the program's shutdown does: Tag "FORCE_QUIT",
-    // then close.
+    // Closes the window for good, as the program's shutdown does.
     void forceUnload();
 
 private:
     MessageBoxFn m_messageBox;
-    QPointer<wLogging> m_window;
+    QPointer<LogWindow> m_window;
 };
 
 } // namespace quillbox::ui

@@ -17,16 +17,15 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 
-#include "ui/main/event_pump.h"
-#include "ui/common/icons.h"
 #include "core/statistics_text.h"
-#include "platform/system_clock.h"
-#include "ui/services/locale_facts.h"
-#include "ui/common/twips.h"
 #include "ui/about/about_dialog.h"
+#include "ui/common/icons.h"
+#include "ui/common/twips.h"
+#include "ui/services/locale_facts.h"
 
 namespace quillbox::ui {
 
@@ -34,6 +33,8 @@ namespace {
 
 constexpr int kCountTimerMs = 200;
 constexpr int kProgressTimerMs = 250;
+// Pixels between a statistics caption and its value.
+constexpr int kCaptionGap = 6;
 
 const QString kSourcePickTitle =
     QStringLiteral("Select the directory that contains the files that require sorting..");
@@ -110,13 +111,13 @@ MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock)
     return services;
 }
 
-wMain::wMain(MainWindowServices services, QWidget* parent)
+MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_services(std::move(services))
     , m_logHost(m_services.messageBox)
     , m_log(m_logHost, *m_services.clock, m_services.locale)
-    , m_sieve(*this, m_log, *m_services.fileSystem)
+    , m_job(*m_services.fileSystem, *m_services.clock, m_bridge)
 {
     setObjectName(QStringLiteral("wMain"));
     setWindowTitle(QStringLiteral("Quillbox v0.97"));
@@ -135,27 +136,43 @@ wMain::wMain(MainWindowServices services, QWidget* parent)
         "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
         "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px;"
         " padding: 0px 2px; }");
-    m_frame1->setStyleSheet(frameStyle);
-    m_frame2->setStyleSheet(frameStyle);
+    m_statisticsFrame->setStyleSheet(frameStyle);
+    m_optionsFrame->setStyleSheet(frameStyle);
     buildToolbars();
-    setTabOrderByIndex();
+    setTabOrder();
 
-    m_tmrCountFiles.setInterval(kCountTimerMs);
-    m_tmrTimer.setInterval(kProgressTimerMs);
-    connect(&m_tmrCountFiles, &QTimer::timeout, this, &wMain::tmrCountFiles_Timer);
-    connect(&m_tmrTimer, &QTimer::timeout, this, &wMain::tmrTimer_Timer);
+    m_countTimer.setInterval(kCountTimerMs);
+    m_progressTimer.setInterval(kProgressTimerMs);
+    connect(&m_countTimer, &QTimer::timeout, this, [this] { showCountLine(m_job.counters().figures()); });
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(m_job.counters().figures()); });
+
+    connect(&m_bridge, &RunBridge::entriesLogged, this, &MainWindow::onEntriesLogged);
+    connect(&m_bridge, &RunBridge::logWindowRequested, this, [this] { m_log.ShowLogWindow(); });
+    connect(&m_bridge, &RunBridge::phaseReached, this, &MainWindow::onPhaseReached);
+    connect(&m_bridge, &RunBridge::runEnded, this, &MainWindow::onRunEnded);
 
     centreOnScreen();
-    Form_Load();
+
+    // The program's own folder in both fields; loading the log window
+    // writes its first row.
+    m_sourceField->setText(m_services.programFolder + QLatin1Char('/'));
+    m_destinationField->setText(m_sourceField->text());
+    m_log.LogWindow();
 }
 
-wMain::~wMain()
+MainWindow::~MainWindow()
 {
-    m_tmrCountFiles.stop();
-    m_tmrTimer.stop();
+    m_countTimer.stop();
+    m_progressTimer.stop();
+    if (m_worker != nullptr) {
+        // Only a window torn down without closing gets here with a run on.
+        m_controls.stop.store(true);
+        m_worker->wait();
+        delete m_worker;
+    }
 }
 
-void wMain::buildOptionsFrame()
+void MainWindow::buildOptionsFrame()
 {
     // Set the weight explicitly, or the controls would inherit the frame's bold.
     QFont normal = font();
@@ -163,65 +180,65 @@ void wMain::buildOptionsFrame()
     QFont bold = normal;
     bold.setBold(true);
 
-    m_frame2 = new QGroupBox(QStringLiteral("Options"), this);
-    m_frame2->setObjectName(QStringLiteral("Frame2"));
-    m_frame2->setFont(bold);
-    m_frame2->setGeometry(Twips(30, 30, 4065, 2070));
+    m_optionsFrame = new QGroupBox(QStringLiteral("Options"), this);
+    m_optionsFrame->setObjectName(QStringLiteral("Frame2"));
+    m_optionsFrame->setFont(bold);
+    m_optionsFrame->setGeometry(Twips(30, 30, 4065, 2070));
 
-    m_label2 = new QLabel(QStringLiteral("Select the directory containing the files to sort."), m_frame2);
-    m_label2->setObjectName(QStringLiteral("Label2"));
-    m_label2->setFont(ArialFont(8.25));
-    m_label2->setTextFormat(Qt::PlainText);
-    m_label2->setGeometry(Twips(165, 285, 3645, 225));
+    m_sourcePrompt = new QLabel(QStringLiteral("Select the directory containing the files to sort."), m_optionsFrame);
+    m_sourcePrompt->setObjectName(QStringLiteral("Label2"));
+    m_sourcePrompt->setFont(ArialFont(8.25));
+    m_sourcePrompt->setTextFormat(Qt::PlainText);
+    m_sourcePrompt->setGeometry(Twips(165, 285, 3645, 225));
 
-    m_txtSource = new QLineEdit(m_frame2);
-    m_txtSource->setObjectName(QStringLiteral("txtSource"));
-    m_txtSource->setFont(normal);
-    m_txtSource->setGeometry(Twips(150, 510, 3390, 285));
-    m_txtSource->setAccessibleName(m_label2->text());
-    m_label2->setBuddy(m_txtSource);
+    m_sourceField = new QLineEdit(m_optionsFrame);
+    m_sourceField->setObjectName(QStringLiteral("txtSource"));
+    m_sourceField->setFont(normal);
+    m_sourceField->setGeometry(Twips(150, 510, 3390, 285));
+    m_sourceField->setAccessibleName(m_sourcePrompt->text());
+    m_sourcePrompt->setBuddy(m_sourceField);
 
-    m_label5 = new QLabel(QStringLiteral("Select where to place the created dirs+files."), m_frame2);
-    m_label5->setObjectName(QStringLiteral("Label5"));
-    m_label5->setFont(ArialFont(8.25));
-    m_label5->setGeometry(Twips(180, 885, 3645, 225));
+    m_destinationPrompt = new QLabel(QStringLiteral("Select where to place the created dirs+files."), m_optionsFrame);
+    m_destinationPrompt->setObjectName(QStringLiteral("Label5"));
+    m_destinationPrompt->setFont(ArialFont(8.25));
+    m_destinationPrompt->setGeometry(Twips(180, 885, 3645, 225));
 
-    m_txtDestination = new QLineEdit(m_frame2);
-    m_txtDestination->setObjectName(QStringLiteral("txtDestination"));
-    m_txtDestination->setFont(normal);
-    m_txtDestination->setGeometry(Twips(165, 1110, 3390, 285));
-    m_txtDestination->setAccessibleName(m_label5->text());
-    m_label5->setBuddy(m_txtDestination);
+    m_destinationField = new QLineEdit(m_optionsFrame);
+    m_destinationField->setObjectName(QStringLiteral("txtDestination"));
+    m_destinationField->setFont(normal);
+    m_destinationField->setGeometry(Twips(165, 1110, 3390, 285));
+    m_destinationField->setAccessibleName(m_destinationPrompt->text());
+    m_destinationPrompt->setBuddy(m_destinationField);
 
-    m_optCopy = new QRadioButton(QStringLiteral("Copy the files"), m_frame2);
-    m_optCopy->setObjectName(QStringLiteral("optCopyMode0"));
-    m_optCopy->setFont(normal);
-    m_optCopy->setToolTip(QStringLiteral("Make a copy of the files"));
-    m_optCopy->setGeometry(Twips(165, 1470, 1320, 255));
-    m_optCopy->setChecked(true);
+    m_copyOption = new QRadioButton(QStringLiteral("Copy the files"), m_optionsFrame);
+    m_copyOption->setObjectName(QStringLiteral("optCopyMode0"));
+    m_copyOption->setFont(normal);
+    m_copyOption->setToolTip(QStringLiteral("Make a copy of the files"));
+    m_copyOption->setGeometry(Twips(165, 1470, 1320, 255));
+    m_copyOption->setChecked(true);
 
-    m_optMove = new QRadioButton(QStringLiteral("Move the files"), m_frame2);
-    m_optMove->setObjectName(QStringLiteral("optCopyMode1"));
-    m_optMove->setFont(normal);
-    m_optMove->setToolTip(QStringLiteral("Copy the files and then delete the originals"));
-    m_optMove->setGeometry(Twips(165, 1725, 1320, 255));
-    // The run reads the mode for every file; kept here as the buttons change.
-    m_copyChecked = m_optCopy->isChecked();
-    m_moveChecked = m_optMove->isChecked();
-    connect(m_optCopy, &QAbstractButton::toggled, this, [this](bool checked) { m_copyChecked = checked; });
-    connect(m_optMove, &QAbstractButton::toggled, this, [this](bool checked) { m_moveChecked = checked; });
+    m_moveOption = new QRadioButton(QStringLiteral("Move the files"), m_optionsFrame);
+    m_moveOption->setObjectName(QStringLiteral("optCopyMode1"));
+    m_moveOption->setFont(normal);
+    m_moveOption->setToolTip(QStringLiteral("Copy the files and then delete the originals"));
+    m_moveOption->setGeometry(Twips(165, 1725, 1320, 255));
+    // The run reads the mode for every file: a switch applies from the next
+    // file on.
+    connect(m_moveOption, &QAbstractButton::toggled, this, [this](bool checked) {
+        m_controls.mode.store(checked ? TransferMode::Move : TransferMode::Copy);
+    });
 
-    m_chkCreateDirs = new QCheckBox(QStringLiteral("Create #-Z directories"), m_frame2);
-    m_chkCreateDirs->setObjectName(QStringLiteral("chkCreateDirs"));
-    m_chkCreateDirs->setFont(normal);
-    m_chkCreateDirs->setGeometry(Twips(1725, 1470, 1860, 270));
-    m_chkCreateDirs->setChecked(true);
+    m_createFoldersBox = new QCheckBox(QStringLiteral("Create #-Z directories"), m_optionsFrame);
+    m_createFoldersBox->setObjectName(QStringLiteral("chkCreateDirs"));
+    m_createFoldersBox->setFont(normal);
+    m_createFoldersBox->setGeometry(Twips(1725, 1470, 1860, 270));
+    m_createFoldersBox->setChecked(true);
 
-    m_chkViewLogWhenDone = new QCheckBox(QStringLiteral("View log when done"), m_frame2);
-    m_chkViewLogWhenDone->setObjectName(QStringLiteral("chkViewLogWhenDone"));
-    m_chkViewLogWhenDone->setFont(normal);
-    m_chkViewLogWhenDone->setToolTip(QStringLiteral("Display the log window when operation has completed"));
-    m_chkViewLogWhenDone->setGeometry(Twips(1725, 1725, 1860, 270));
+    m_viewLogBox = new QCheckBox(QStringLiteral("View log when done"), m_optionsFrame);
+    m_viewLogBox->setObjectName(QStringLiteral("chkViewLogWhenDone"));
+    m_viewLogBox->setFont(normal);
+    m_viewLogBox->setToolTip(QStringLiteral("Display the log window when operation has completed"));
+    m_viewLogBox->setGeometry(Twips(1725, 1725, 1860, 270));
 
     // Where this platform's indicator and font need more room than the layout
     // gives, a choice widens to the right, up to its neighbour or the frame.
@@ -230,13 +247,13 @@ void wMain::buildOptionsFrame()
         if (wanted > control->width())
             control->resize(wanted, control->height());
     };
-    widenToFit(m_optCopy, m_chkCreateDirs->x() - 2);
-    widenToFit(m_optMove, m_chkViewLogWhenDone->x() - 2);
-    widenToFit(m_chkCreateDirs, m_frame2->width() - 4);
-    widenToFit(m_chkViewLogWhenDone, m_frame2->width() - 4);
+    widenToFit(m_copyOption, m_createFoldersBox->x() - 2);
+    widenToFit(m_moveOption, m_viewLogBox->x() - 2);
+    widenToFit(m_createFoldersBox, m_optionsFrame->width() - 4);
+    widenToFit(m_viewLogBox, m_optionsFrame->width() - 4);
 }
 
-void wMain::buildStatisticsFrame()
+void MainWindow::buildStatisticsFrame()
 {
     // Set the weight explicitly, or the controls would inherit the frame's bold.
     QFont normal = font();
@@ -244,49 +261,53 @@ void wMain::buildStatisticsFrame()
     QFont bold = normal;
     bold.setBold(true);
 
-    m_frame1 = new QGroupBox(QStringLiteral("Statistics"), this);
-    m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setFont(bold);
-    m_frame1->setGeometry(Twips(30, 2190, 4065, 1470));
+    m_statisticsFrame = new QGroupBox(QStringLiteral("Statistics"), this);
+    m_statisticsFrame->setObjectName(QStringLiteral("Frame1"));
+    m_statisticsFrame->setFont(bold);
+    m_statisticsFrame->setGeometry(Twips(30, 2190, 4065, 1470));
 
-    // The caption labels reach to their value labels, so that the colon
-    // shows whatever the font's width.
-    auto makeLabel = [&](const char* name, const QString& text, const QString& tip, QRect geometry) {
-        auto* label = new QLabel(text, m_frame1);
-        label->setObjectName(QString::fromLatin1(name));
+    // Each caption is as wide as its text, and its value starts after it
+    // with a gap, wherever this font puts the colon.
+    auto addRow = [&](const char* captionName, const QString& caption, const QString& tip, const char* valueName,
+                      int top) {
+        auto* label = new QLabel(caption, m_statisticsFrame);
+        label->setObjectName(QString::fromLatin1(captionName));
         label->setFont(normal);
         label->setTextFormat(Qt::PlainText);
-        label->setGeometry(geometry);
-        if (!tip.isEmpty())
-            label->setToolTip(tip);
-        return label;
-    };
-    m_label1 = makeLabel("Label1", QStringLiteral("File Progress :"), QStringLiteral("current file OF total files"),
-                         Twips(225, 255, 1080, 195));
-    m_labFileProgress = makeLabel("labFileProgress", QStringLiteral("--"), {}, Twips(1305, 255, 2655, 195));
-    m_label3 = makeLabel("Label3", QStringLiteral("Current File   :"),
-                         QStringLiteral("Filename of the file currently being processed"),
-                         Twips(225, 495, 1080, 195));
-    m_labCurrentFile = makeLabel("labCurrentFile", QStringLiteral("--"), {}, Twips(1305, 495, 2655, 195));
-    m_label4 = makeLabel("Label4", QStringLiteral("Processed    :"), QStringLiteral("Processed megabytes of data"),
-                         Twips(225, 735, 1080, 195));
-    m_labMBMoved = makeLabel("labMBMoved", QStringLiteral("--"), {}, Twips(1305, 735, 2655, 195));
-    m_labFileProgress->setAccessibleDescription(m_label1->toolTip());
-    m_labCurrentFile->setAccessibleDescription(m_label3->toolTip());
-    m_labMBMoved->setAccessibleDescription(m_label4->toolTip());
+        label->setToolTip(tip);
+        const QRect captionArea = Twips(225, top, 1080, 195);
+        const int captionWidth = label->fontMetrics().horizontalAdvance(caption);
+        label->setGeometry(captionArea.x(), captionArea.y(), captionWidth, captionArea.height());
 
-    m_prgProgress = new QProgressBar(m_frame1);
-    m_prgProgress->setObjectName(QStringLiteral("prgProgress"));
-    m_prgProgress->setFont(normal);
-    m_prgProgress->setGeometry(Twips(120, 1005, 3810, 345));
-    m_prgProgress->setToolTip(QStringLiteral("Progress of operation"));
-    m_prgProgress->setAccessibleName(QStringLiteral("Progress of operation"));
-    m_prgProgress->setTextVisible(false);
-    m_prgProgress->setRange(0, 100);
-    m_prgProgress->setValue(0);
+        auto* value = new QLabel(QStringLiteral("--"), m_statisticsFrame);
+        value->setObjectName(QString::fromLatin1(valueName));
+        value->setFont(normal);
+        value->setTextFormat(Qt::PlainText);
+        const QRect valueArea = Twips(1305, top, 2655, 195);
+        const int left = std::max(valueArea.x(), captionArea.x() + captionWidth + kCaptionGap);
+        value->setGeometry(left, valueArea.y(), valueArea.right() + 1 - left, valueArea.height());
+        value->setAccessibleDescription(tip);
+        return value;
+    };
+    m_fileProgress = addRow("Label1", QStringLiteral("File Progress :"), QStringLiteral("current file OF total files"),
+                            "labFileProgress", 255);
+    m_currentFile = addRow("Label3", QStringLiteral("Current File   :"),
+                           QStringLiteral("Filename of the file currently being processed"), "labCurrentFile", 495);
+    m_processed = addRow("Label4", QStringLiteral("Processed    :"), QStringLiteral("Processed megabytes of data"),
+                         "labMBMoved", 735);
+
+    m_progressBar = new QProgressBar(m_statisticsFrame);
+    m_progressBar->setObjectName(QStringLiteral("prgProgress"));
+    m_progressBar->setFont(normal);
+    m_progressBar->setGeometry(Twips(120, 1005, 3810, 345));
+    m_progressBar->setToolTip(QStringLiteral("Progress of operation"));
+    m_progressBar->setAccessibleName(QStringLiteral("Progress of operation"));
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
 }
 
-void wMain::buildToolbars()
+void MainWindow::buildToolbars()
 {
     const QFont normal = font();
     auto* noToolTip = new NoToolTip(this);
@@ -317,38 +338,38 @@ void wMain::buildToolbars()
             button->installEventFilter(noToolTip);
         return bar;
     };
-    m_tbrSource = makeFolderBar("tbrSource", m_frame2, Twips(3600, 480, 345, 330), m_actSource,
+    m_sourceBar = makeFolderBar("tbrSource", m_optionsFrame, Twips(3600, 480, 345, 330), m_pickSourceAction,
                                 QStringLiteral("Select source directory.."), QStringLiteral("Select source directory.."));
-    m_tbrDestination = makeFolderBar("tbrDestination", m_frame2, Twips(3600, 1080, 345, 330), m_actDestination,
+    m_destinationBar = makeFolderBar("tbrDestination", m_optionsFrame, Twips(3600, 1080, 345, 330), m_pickDestinationAction,
                                      QStringLiteral("Select destination directory.."), QString());
     // The pickers open a modal dialog: start them from the event loop.
-    connect(m_actSource, &QAction::triggered, this, [this] {
-        QMetaObject::invokeMethod(this, &wMain::tbrSource_ButtonClick, Qt::QueuedConnection);
+    connect(m_pickSourceAction, &QAction::triggered, this, [this] {
+        QMetaObject::invokeMethod(this, &MainWindow::pickSource, Qt::QueuedConnection);
     });
-    connect(m_actDestination, &QAction::triggered, this, [this] {
-        QMetaObject::invokeMethod(this, &wMain::tbrDestination_ButtonClick, Qt::QueuedConnection);
+    connect(m_pickDestinationAction, &QAction::triggered, this, [this] {
+        QMetaObject::invokeMethod(this, &MainWindow::pickDestination, Qt::QueuedConnection);
     });
 
-    m_tbrDoSieve = new QToolBar(this);
-    m_tbrDoSieve->setObjectName(QStringLiteral("tbrDoSieve"));
-    m_tbrDoSieve->setMovable(false);
-    m_tbrDoSieve->setFloatable(false);
-    m_tbrDoSieve->setIconSize(QSize(16, 16));
-    m_tbrDoSieve->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_tbrDoSieve->setFont(normal);
-    m_tbrDoSieve->setContentsMargins(0, 0, 0, 0);
-    m_tbrDoSieve->layout()->setContentsMargins(0, 0, 0, 0);
-    m_tbrDoSieve->layout()->setSpacing(0);
-    m_tbrDoSieve->setGeometry(Twips(135, 3690, 4080, 330));
-    m_tbrDoSieve->setAccessibleName(QStringLiteral("Sieve commands"));
-    NameExtensionButton(m_tbrDoSieve);
+    m_commandBar = new QToolBar(this);
+    m_commandBar->setObjectName(QStringLiteral("tbrDoSieve"));
+    m_commandBar->setMovable(false);
+    m_commandBar->setFloatable(false);
+    m_commandBar->setIconSize(QSize(16, 16));
+    m_commandBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_commandBar->setFont(normal);
+    m_commandBar->setContentsMargins(0, 0, 0, 0);
+    m_commandBar->layout()->setContentsMargins(0, 0, 0, 0);
+    m_commandBar->layout()->setSpacing(0);
+    m_commandBar->setGeometry(Twips(135, 3690, 4080, 330));
+    m_commandBar->setAccessibleName(QStringLiteral("Sieve commands"));
+    NameExtensionButton(m_commandBar);
 
-    auto addButton = [&](std::string_view key, const QString& caption, Picture picture) {
-        QAction* action = m_tbrDoSieve->addAction(PictureIcon(picture), caption);
-        const QString keyText = QString::fromLatin1(key.data(), static_cast<qsizetype>(key.size()));
+    auto addButton = [&](Command command, const char* key, const QString& caption, Picture picture) {
+        QAction* action = m_commandBar->addAction(PictureIcon(picture), caption);
+        const QString keyText = QString::fromLatin1(key);
         action->setObjectName(keyText);
-        action->setData(keyText);
-        auto* button = qobject_cast<QToolButton*>(m_tbrDoSieve->widgetForAction(action));
+        action->setData(static_cast<int>(command));
+        auto* button = qobject_cast<QToolButton*>(m_commandBar->widgetForAction(action));
         button->setObjectName(QStringLiteral("tbrDoSieve") + keyText);
         button->setFixedSize(TwipsSize(960, 330));
         button->setFocusPolicy(Qt::TabFocus);
@@ -356,50 +377,63 @@ void wMain::buildToolbars()
         button->installEventFilter(noToolTip);
         return action;
     };
-    m_actSieve = addButton(kKeySieve, QStringLiteral("Sieve!"), Picture::Sieve);
-    m_actStop = addButton(kKeyStop, QStringLiteral("Stop!"), Picture::Warning);
-    m_actStop->setCheckable(true);
-    m_actStop->setEnabled(false);
-    // The run asks for Stop after every file: kept here, it is read
-    // without reaching into the action.
-    connect(m_actStop, &QAction::toggled, this, [this](bool checked) { m_stopChecked = checked; });
-    m_actLogging = addButton(kKeyLogging, QStringLiteral("Logging"), Picture::Logging);
-    m_actAbout = addButton(kKeyAbout, QStringLiteral("About"), Picture::Information);
+    m_sieveAction = addButton(Command::Sieve, "_sieve", QStringLiteral("Sieve!"), Picture::Sieve);
+    m_stopAction = addButton(Command::Stop, "_stop", QStringLiteral("Stop!"), Picture::Warning);
+    m_stopAction->setCheckable(true);
+    m_stopAction->setEnabled(false);
+    connect(m_stopAction, &QAction::toggled, this, [this](bool checked) {
+        // Once the window is closing, the run stays stopped.
+        if (!checked && m_closeRequested && isRunning()) {
+            m_stopAction->setChecked(true);
+            return;
+        }
+        m_controls.stop.store(checked);
+    });
+    m_loggingAction = addButton(Command::Logging, "_logging", QStringLiteral("Logging"), Picture::Logging);
+    m_aboutAction = addButton(Command::About, "_about", QStringLiteral("About"), Picture::Information);
 
-    // "_stop" toggles by itself; the run reads it. The other commands run
-    // from the event loop, so a click (or an assistive tool's press) returns
-    // at once instead of waiting for a whole run or a modal box.
-    connect(m_tbrDoSieve, &QToolBar::actionTriggered, this, [this](QAction* action) {
-        const QString key = action->data().toString();
-        QMetaObject::invokeMethod(this, [this, key] { tbrDoSieve_ButtonClick(key); }, Qt::QueuedConnection);
+    // Stop toggles by itself. The other commands run from the event loop, so
+    // that a click (or an assistive tool's press) returns at once instead of
+    // waiting for a modal box.
+    connect(m_commandBar, &QToolBar::actionTriggered, this, [this](QAction* action) {
+        switch (static_cast<Command>(action->data().toInt())) {
+        case Command::Sieve:
+            QMetaObject::invokeMethod(this, &MainWindow::startSieve, Qt::QueuedConnection);
+            break;
+        case Command::Logging:
+            QMetaObject::invokeMethod(this, &MainWindow::showLog, Qt::QueuedConnection);
+            break;
+        case Command::About:
+            QMetaObject::invokeMethod(this, &MainWindow::showAbout, Qt::QueuedConnection);
+            break;
+        case Command::Stop:
+            break;
+        }
     });
 }
 
-void wMain::setTabOrderByIndex()
+void MainWindow::setTabOrder()
 {
-    // Ascending tab index: txtSource 7, tbrSource 8, optCopyMode 12/13,
-    // chkCreateDirs 14, chkViewLogWhenDone 15, tbrDoSieve 16,
-    // txtDestination 17, tbrDestination 19.
     QWidget* order[] = {
-        m_txtSource,
+        m_sourceField,
         sourceButton(),
-        m_optCopy,
-        m_optMove,
-        m_chkCreateDirs,
-        m_chkViewLogWhenDone,
-        toolbarButton(kKeySieve),
-        toolbarButton(kKeyStop),
-        toolbarButton(kKeyLogging),
-        toolbarButton(kKeyAbout),
-        m_txtDestination,
+        m_copyOption,
+        m_moveOption,
+        m_createFoldersBox,
+        m_viewLogBox,
+        commandButton(Command::Sieve),
+        commandButton(Command::Stop),
+        commandButton(Command::Logging),
+        commandButton(Command::About),
+        m_destinationField,
         destinationButton(),
     };
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
-    m_txtSource->setFocus();
+    m_sourceField->setFocus();
 }
 
-void wMain::centreOnScreen()
+void MainWindow::centreOnScreen()
 {
     if (QScreen* s = screen()) {
         const QRect area = s->availableGeometry();
@@ -409,386 +443,254 @@ void wMain::centreOnScreen()
 
 // ---- Commands --------------------------------------------------------------
 
-void wMain::Form_Load()
+template <class F>
+void MainWindow::runModalCommand(F&& command)
 {
-    const QString folder = m_services.programFolder + QLatin1Char('/');
-    m_txtSource->setText(folder);
-    m_txtDestination->setText(m_txtSource->text());
-    // Loading the log window writes its first row.
-    m_log.LogWindow();
-}
-
-void wMain::Form_Unload()
-{
-    m_logHost.forceUnload();
-}
-
-void wMain::tbrSource_ButtonClick()
-{
-    if (!m_actSource->isEnabled())
+    if (m_modalOpen)
         return;
-    const QString chosen = m_services.pickFolder(this, kSourcePickTitle);
-    if (chosen.isEmpty())
-        return;
-    QString path = chosen;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    m_txtSource->setText(path);
-    m_txtDestination->setText(m_txtSource->text());
+    m_modalOpen = true;
+    command();
+    m_modalOpen = false;
+    if (m_closeRequested && !isRunning()) {
+        m_closeRequested = false;
+        close();
+    }
 }
 
-void wMain::tbrDestination_ButtonClick()
+void MainWindow::pickSource()
 {
-    if (!m_actDestination->isEnabled())
+    if (!m_pickSourceAction->isEnabled() || isRunning())
         return;
-    const QString chosen = m_services.pickFolder(this, kDestinationPickTitle);
-    if (chosen.isEmpty())
-        return;
-    QString path = chosen;
-    if (!path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    m_txtDestination->setText(path);
+    runModalCommand([this] {
+        QString path = m_services.pickFolder(this, kSourcePickTitle);
+        // The run may have been started, or the window closed, meanwhile:
+        // a folder chosen then is not used.
+        if (path.isEmpty() || isRunning() || m_closeRequested)
+            return;
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        m_sourceField->setText(path);
+        m_destinationField->setText(path);
+    });
 }
 
-void wMain::tbrDoSieve_ButtonClick(const QString& key)
+void MainWindow::pickDestination()
 {
-    if (key == QLatin1String(kKeySieve.data(), static_cast<qsizetype>(kKeySieve.size())))
-        sieveCommand();
-    else if (key == QLatin1String(kKeyLogging.data(), static_cast<qsizetype>(kKeyLogging.size())))
-        m_log.ShowLogWindow();
-    else if (key == QLatin1String(kKeyAbout.data(), static_cast<qsizetype>(kKeyAbout.size())))
-        aboutCommand();
+    if (!m_pickDestinationAction->isEnabled() || isRunning())
+        return;
+    runModalCommand([this] {
+        QString path = m_services.pickFolder(this, kDestinationPickTitle);
+        if (path.isEmpty() || isRunning() || m_closeRequested)
+            return;
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        m_destinationField->setText(path);
+    });
 }
 
-void wMain::sieveCommand()
+void MainWindow::showLog()
+{
+    m_log.ShowLogWindow();
+    if (LogWindow* window = m_logHost.window()) {
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+void MainWindow::showAbout()
+{
+    if (!m_aboutAction->isEnabled() || isRunning())
+        return;
+    runModalCommand([this] {
+        // Loaded afresh for every showing, and gone when closed.
+        AboutDialog about(this, m_services.messageBox);
+        about.exec();
+    });
+}
+
+void MainWindow::startSieve()
 {
     // A click queued before the run locked the toolbar finds it running.
-    if (m_commandActive || m_sieve.IsRunning() || !m_actSieve->isEnabled())
+    if (isRunning() || !m_sieveAction->isEnabled())
         return;
-    m_commandActive = true;
-    bool run = true;
-    if (m_optMove->isChecked()) {
-        const auto answer = m_services.messageBox(this, MoveConfirmationText(), QStringLiteral("Move confirmation.."),
-                                                  BoxStyle::YesNoQuestion);
-        run = answer == QMessageBox::Yes;
+    bool confirmed = true;
+    runModalCommand([this, &confirmed] {
+        if (m_moveOption->isChecked()) {
+            const auto answer = m_services.messageBox(this, MoveConfirmationText(),
+                                                      QStringLiteral("Move confirmation.."), BoxStyle::YesNoQuestion);
+            confirmed = answer == QMessageBox::Yes;
+        }
+        // The window may have been asked to close while the box was open.
+        confirmed = confirmed && !m_closeRequested;
+    });
+    if (!confirmed || m_modalOpen || isRunning())
+        return;
+
+    // Both fields end in the separator before the run reads them.
+    for (QLineEdit* field : {m_sourceField, m_destinationField}) {
+        if (!field->text().endsWith(QLatin1Char('/')))
+            field->setText(field->text() + QLatin1Char('/'));
     }
-    if (run && !m_closeAfterCommand)
-        m_sieve.SieveFiles();
-    m_commandActive = false;
-    emit sieveCommandFinished();
-    closeIfAsked();
+    RunSettings settings;
+    settings.source = ToBytes(m_sourceField->text());
+    settings.destination = ToBytes(m_destinationField->text());
+    settings.createFolders = m_createFoldersBox->isChecked();
+    m_controls.stop.store(false);
+    m_controls.mode.store(m_moveOption->isChecked() ? TransferMode::Move : TransferMode::Copy);
+
+    lockForRun(true);
+    m_worker = QThread::create([this, settings = std::move(settings)] { m_job.run(settings, m_controls); });
+    m_worker->setObjectName(QStringLiteral("sieve run"));
+    m_worker->start();
 }
 
-void wMain::aboutCommand()
+void MainWindow::lockForRun(bool locked)
 {
-    if (m_commandActive || m_sieve.IsRunning() || !m_actAbout->isEnabled())
-        return;
-    m_commandActive = true;
-    {
-        // Loaded afresh for every showing, and gone when closed.
-        wAbout about(this, m_services.messageBox);
-        about.exec();
+    m_pickSourceAction->setEnabled(!locked);
+    m_pickDestinationAction->setEnabled(!locked);
+    m_sieveAction->setEnabled(!locked);
+    m_aboutAction->setEnabled(!locked);
+    m_stopAction->setEnabled(locked);
+    if (!locked)
+        m_stopAction->setChecked(false);
+    m_sourceField->setEnabled(!locked);
+    m_destinationField->setEnabled(!locked);
+    m_createFoldersBox->setEnabled(!locked);
+}
+
+void MainWindow::onEntriesLogged(const std::vector<LogEntry>& entries)
+{
+    for (const LogEntry& entry : entries)
+        m_log.append(entry);
+}
+
+void MainWindow::onPhaseReached(RunPhase phase, const RunFigures& figures)
+{
+    switch (phase) {
+    case RunPhase::Counting:
+        m_currentFile->setText(QStringLiteral("Counting files.."));
+        m_countTimer.start();
+        break;
+    case RunPhase::Counted:
+        m_countTimer.stop();
+        showCountLine(figures);
+        break;
+    case RunPhase::NoFiles:
+        m_countTimer.stop();
+        showCountLine(figures);
+        m_fileProgress->setText(QStringLiteral("No files were found. Check Log."));
+        break;
+    case RunPhase::Processing:
+        m_found = figures.filesFound;
+        showBar(0, m_found);
+        m_progressTimer.start();
+        break;
+    case RunPhase::Processed:
+        m_progressTimer.stop();
+        showProgress(figures);
+        showBar(m_found, m_found);
+        break;
     }
-    m_commandActive = false;
-    closeIfAsked();
 }
 
-void wMain::closeIfAsked()
+void MainWindow::onRunEnded()
 {
-    if (!m_closeAfterCommand)
-        return;
-    m_closeAfterCommand = false;
-    close();
+    // The run's thread has nothing left to do but return.
+    m_worker->wait();
+    delete m_worker;
+    m_worker = nullptr;
+
+    m_countTimer.stop();
+    m_progressTimer.stop();
+    const bool closing = m_closeRequested;
+    m_closeRequested = false;
+    lockForRun(false);
+    if (m_viewLogBox->isChecked())
+        m_log.ShowLogWindow();
+    emit runFinished();
+    if (closing && !m_modalOpen)
+        close();
 }
 
-void wMain::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_sieve.IsRunning() || m_commandActive) {
-        // Closing during a run stops it: the run sees Stop at its next file
-        // and ends as usual; the window closes once the command has returned.
-        m_closeAfterCommand = true;
-        if (m_sieve.IsRunning())
-            m_actStop->setChecked(true);
+    if (isRunning() || m_modalOpen) {
+        // Closing during a run stops it; the window closes once the run has
+        // ended through its usual ending (or the modal window has closed).
+        m_closeRequested = true;
+        if (isRunning()) {
+            m_controls.stop.store(true);
+            m_stopAction->setChecked(true);
+        }
         event->ignore();
         return;
     }
-    Form_Unload();
+    m_logHost.forceUnload();
     event->accept();
 }
 
 // ---- Statistics -----------------------------------------------------------
 
-void wMain::tmrCountFiles_Timer()
+void MainWindow::showCountLine(const RunFigures& figures)
 {
-    m_labCurrentFile->setText(Utf8(CountLineText(m_sieve.Counters())));
-    m_labCurrentFile->repaint();
+    m_currentFile->setText(Utf8(CountLineText(figures)));
 }
 
-void wMain::tmrTimer_Timer()
+void MainWindow::showProgress(const RunFigures& figures)
 {
-    const RunCounters& counters = m_sieve.Counters();
     const std::string& separator = m_services.locale.thousandsSeparator;
-    m_labFileProgress->setText(Utf8(FileProgressText(counters, separator)));
-    m_labCurrentFile->setText(Bytes(m_timerTag));
-    m_labMBMoved->setText(Utf8(BytesText(counters, separator)));
-    m_labFileProgress->repaint();
-    m_labCurrentFile->repaint();
-    showBar();
+    m_fileProgress->setText(Utf8(FileProgressText(figures, separator)));
+    m_currentFile->setText(Bytes(m_bridge.currentName()));
+    m_processed->setText(Utf8(BytesText(figures, separator)));
+    // Files added to the folder after counting leave the bar full.
+    showBar(std::min(figures.filesProcessed, m_found), m_found);
+}
+
+void MainWindow::showBar(double value, double max)
+{
+    // The widget counts in int: a range that does not fit is shown scaled.
+    constexpr double kIntMax = std::numeric_limits<int>::max();
+    int shownMax = 0;
+    int shownValue = 0;
+    if (max <= kIntMax) {
+        shownMax = static_cast<int>(max);
+        shownValue = static_cast<int>(value);
+    } else {
+        constexpr int kSteps = 1'000'000;
+        shownMax = kSteps;
+        shownValue = static_cast<int>(std::floor(value / max * kSteps));
+    }
+    if (m_progressBar->minimum() != 0 || m_progressBar->maximum() != shownMax)
+        m_progressBar->setRange(0, shownMax);
+    m_progressBar->setValue(shownValue);
 }
 
 // ---- Controls -------------------------------------------------------------
 
-QAction* wMain::toolbarAction(std::string_view key) const
+QAction* MainWindow::action(Command command) const
 {
-    if (key == kKeySieve)
-        return m_actSieve;
-    if (key == kKeyStop)
-        return m_actStop;
-    if (key == kKeyLogging)
-        return m_actLogging;
-    if (key == kKeyAbout)
-        return m_actAbout;
+    switch (command) {
+    case Command::Sieve: return m_sieveAction;
+    case Command::Stop: return m_stopAction;
+    case Command::Logging: return m_loggingAction;
+    case Command::About: return m_aboutAction;
+    }
     return nullptr;
 }
 
-QToolButton* wMain::toolbarButton(std::string_view key) const
+QToolButton* MainWindow::commandButton(Command command) const
 {
-    QAction* action = toolbarAction(key);
-    return action ? qobject_cast<QToolButton*>(m_tbrDoSieve->widgetForAction(action)) : nullptr;
+    return qobject_cast<QToolButton*>(m_commandBar->widgetForAction(action(command)));
 }
 
-QToolButton* wMain::sourceButton() const
+QToolButton* MainWindow::sourceButton() const
 {
-    return qobject_cast<QToolButton*>(m_tbrSource->widgetForAction(m_actSource));
+    return qobject_cast<QToolButton*>(m_sourceBar->widgetForAction(m_pickSourceAction));
 }
 
-QToolButton* wMain::destinationButton() const
+QToolButton* MainWindow::destinationButton() const
 {
-    return qobject_cast<QToolButton*>(m_tbrDestination->widgetForAction(m_actDestination));
-}
-
-// ---- MainWindowPort -------------------------------------------------------
-
-void wMain::setSourcePickerEnabled(bool enabled)
-{
-    m_actSource->setEnabled(enabled);
-}
-
-void wMain::setDestinationPickerEnabled(bool enabled)
-{
-    m_actDestination->setEnabled(enabled);
-}
-
-void wMain::setToolbarButtonEnabled(std::string_view key, bool enabled)
-{
-    if (QAction* action = toolbarAction(key))
-        action->setEnabled(enabled);
-}
-
-bool wMain::isStopPressed()
-{
-    return m_stopChecked;
-}
-
-void wMain::setStopPressed(bool pressed)
-{
-    m_actStop->setChecked(pressed);
-}
-
-void wMain::setSourceEnabled(bool enabled)
-{
-    m_txtSource->setEnabled(enabled);
-}
-
-std::string wMain::sourceText()
-{
-    return ToBytes(m_txtSource->text());
-}
-
-void wMain::setSourceText(const std::string& text)
-{
-    m_txtSource->setText(Bytes(text));
-}
-
-void wMain::setDestinationEnabled(bool enabled)
-{
-    m_txtDestination->setEnabled(enabled);
-}
-
-std::string wMain::destinationText()
-{
-    return ToBytes(m_txtDestination->text());
-}
-
-void wMain::setDestinationText(const std::string& text)
-{
-    m_txtDestination->setText(Bytes(text));
-}
-
-void wMain::setCreateDirsEnabled(bool enabled)
-{
-    m_chkCreateDirs->setEnabled(enabled);
-}
-
-bool wMain::isCreateDirsChecked()
-{
-    return m_chkCreateDirs->isChecked();
-}
-
-bool wMain::isCopyModeSelected(int index)
-{
-    return index == 0 ? m_copyChecked : index == 1 ? m_moveChecked : false;
-}
-
-bool wMain::isViewLogWhenDoneChecked()
-{
-    return m_chkViewLogWhenDone->isChecked();
-}
-
-void wMain::setCurrentFileCaption(const std::string& caption)
-{
-    m_labCurrentFile->setText(Utf8(caption));
-}
-
-void wMain::repaintCurrentFile()
-{
-    m_labCurrentFile->repaint();
-}
-
-void wMain::setFileProgressCaption(const std::string& caption)
-{
-    m_labFileProgress->setText(Utf8(caption));
-}
-
-void wMain::repaintFileProgress()
-{
-    m_labFileProgress->repaint();
-}
-
-void wMain::setProgressMax(double max)
-{
-    m_barMax = max;
-    if (m_barMin > m_barMax)
-        m_barMin = m_barMax;
-    if (m_barValue > m_barMax)
-        m_barValue = m_barMax;
-    showBar();
-}
-
-void wMain::setProgressMin(double min)
-{
-    m_barMin = min;
-    if (m_barMax < m_barMin)
-        m_barMax = m_barMin;
-    if (m_barValue < m_barMin)
-        m_barValue = m_barMin;
-    showBar();
-}
-
-bool wMain::setProgressValue(double value)
-{
-    if (!(value >= m_barMin && value <= m_barMax))
-        return false;
-    m_barValue = value;
-    // Per file, the widget is told only what a person could see: a change
-    // of the filled width, or either end. The statistics tick brings it to
-    // the exact value, for assistive tools, a few times a second.
-    const bool end = value == m_barMin || value == m_barMax;
-    const int filled = barFilled();
-    if (filled == m_barFilledShown && !end)
-        return true;
-    // The widget repaints itself at once on such a change. While the run's
-    // statistics tick, a fast file system would have it drawn hundreds of
-    // times a second; it is drawn at most every kBarInterval instead, and a
-    // change in between waits for the first file after that.
-    if (m_barPaced && !end) {
-        const double now = CoarseSeconds();
-        if (now < m_barShownAt + kBarInterval)
-            return true;
-        m_barShownAt = now;
-    }
-    m_barFilledShown = filled;
-    showBar();
-    return true;
-}
-
-int wMain::barFilled() const
-{
-    const double span = m_barMax - m_barMin;
-    return span > 0 ? static_cast<int>((m_barValue - m_barMin) / span * m_barWidth) : 0;
-}
-
-double wMain::progressValue()
-{
-    return m_barValue;
-}
-
-double wMain::progressMax()
-{
-    return m_barMax;
-}
-
-void wMain::showBar()
-{
-    // The widget counts in int: a range that does not fit is shown scaled.
-    constexpr double kIntMax = std::numeric_limits<int>::max();
-    const bool fits = m_barMin >= 0 && m_barMax <= kIntMax;
-    int min = 0, max = 0, value = 0;
-    if (fits) {
-        min = static_cast<int>(m_barMin);
-        max = static_cast<int>(m_barMax);
-        value = static_cast<int>(m_barValue);
-    } else {
-        constexpr int kSteps = 1'000'000;
-        const double span = m_barMax - m_barMin;
-        max = kSteps;
-        value = span > 0 ? static_cast<int>(std::floor((m_barValue - m_barMin) / span * kSteps)) : 0;
-    }
-    if (m_prgProgress->minimum() != min || m_prgProgress->maximum() != max)
-        m_prgProgress->setRange(min, max);
-    m_prgProgress->setValue(value);
-    m_barWidth = m_prgProgress->width();
-}
-
-void wMain::setCountTimerEnabled(bool enabled)
-{
-    if (enabled && !m_tmrCountFiles.isActive())
-        m_tmrCountFiles.start();
-    else if (!enabled)
-        m_tmrCountFiles.stop();
-}
-
-void wMain::runCountTimerTick()
-{
-    tmrCountFiles_Timer();
-}
-
-void wMain::setProgressTimerEnabled(bool enabled)
-{
-    m_barPaced = enabled;
-    if (enabled && !m_tmrTimer.isActive()) {
-        m_tmrTimer.start();
-    } else if (!enabled) {
-        m_tmrTimer.stop();
-        // Whatever the pacing held back shows now.
-        m_barFilledShown = barFilled();
-        showBar();
-    }
-}
-
-void wMain::setProgressTimerTag(const std::string& name)
-{
-    m_timerTag = name;
-}
-
-void wMain::runProgressTimerTick()
-{
-    tmrTimer_Timer();
-}
-
-void wMain::processPendingEvents()
-{
-    PumpPendingEvents();
+    return qobject_cast<QToolButton*>(m_destinationBar->widgetForAction(m_pickDestinationAction));
 }
 
 } // namespace quillbox::ui

@@ -1,0 +1,146 @@
+#include "core/sieve_job.h"
+
+#include "core/bucket.h"
+#include "core/number_format.h"
+
+namespace quillbox {
+
+namespace {
+
+constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
+
+std::string ErrorWhileSieving(const FsStatus& status)
+{
+    return "Error while sieving: [" + std::to_string(status.error) + "] - " + status.reason + ".";
+}
+
+} // namespace
+
+SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer)
+    : m_fs(fs), m_clock(clock), m_observer(observer)
+{
+}
+
+void SieveJob::log(LogIcon icon, std::string message)
+{
+    m_entry.icon = message.empty() ? LogIcon::None : icon;
+    m_entry.time = m_clock.now();
+    m_entry.message = std::move(message);
+    m_observer.entryLogged(m_entry);
+}
+
+void SieveJob::logListingFailure(const FsStatus& status)
+{
+    log(LogIcon::Exclamation, ErrorWhileSieving(status));
+    m_observer.logWindowWanted();
+}
+
+RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
+{
+    m_counters.reset();
+
+    log(LogIcon::None, {});
+    log(LogIcon::Information, " -- SIEVING ----");
+
+    const std::string source = WithTrailingSeparator(settings.source);
+    const std::string destination = WithTrailingSeparator(settings.destination);
+    const bool copyAtStart = controls.mode.load() == TransferMode::Copy;
+    log(LogIcon::Information, "Source directory = " + source);
+    log(LogIcon::Information, "Destination directory = " + destination);
+    log(LogIcon::Information, std::string("Copy Mode = ") + (copyAtStart ? "Copy" : "Move"));
+
+    // Bucket folders; one that cannot be made (usually: already there) shows
+    // later as failed copies or moves into it.
+    if (settings.createFolders) {
+        log(LogIcon::Information, "Creating directories #-Z ..");
+        for (const char* letter = kBucketLetters; *letter != '\0'; ++letter)
+            m_fs.createFolder(destination + *letter);
+    }
+
+    RunEnd how = RunEnd::Completed;
+    if (!countFiles(source, controls, how))
+        return finish(how);
+
+    if (m_counters.found() == 0) {
+        log(LogIcon::Exclamation, "No files found in the selected directory. Aborting.");
+        m_observer.phaseChanged(RunPhase::NoFiles, m_counters.figures());
+        return finish(RunEnd::NoFiles);
+    }
+    const RunFigures counted = m_counters.figures();
+    log(LogIcon::Information, "Found " + CounterText(counted.filesFound) + " file(s) for processing.");
+    return finish(processFiles(source, destination, controls));
+}
+
+bool SieveJob::countFiles(const std::string& source, const RunControls& controls, RunEnd& how)
+{
+    m_observer.phaseChanged(RunPhase::Counting, m_counters.figures());
+    const auto listing = m_fs.listFiles(source);
+    for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
+        if (controls.stop.load(std::memory_order_relaxed)) {
+            log(LogIcon::Exclamation, "File count processing aborted by user.");
+            how = RunEnd::StoppedWhileCounting;
+            return false;
+        }
+        m_counters.addFound();
+    }
+    if (!listing->status().ok()) {
+        // Counting only part of the folder would report a wrong total.
+        logListingFailure(listing->status());
+        how = RunEnd::Failed;
+        return false;
+    }
+    m_observer.phaseChanged(RunPhase::Counted, m_counters.figures());
+    return true;
+}
+
+RunEnd SieveJob::processFiles(const std::string& source, const std::string& destination,
+                              const RunControls& controls)
+{
+    m_observer.phaseChanged(RunPhase::Processing, m_counters.figures());
+    {
+        // The folders are held for this pass only: released before the run
+        // reports its end.
+        const auto listing = m_fs.listFiles(source);
+        const auto folders = m_fs.openRun(source, destination);
+        const LengthFn addLength = [this](std::uint64_t bytes) { m_counters.addBytes(bytes); };
+        std::string message;
+        for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
+            if (controls.stop.load(std::memory_order_relaxed)) {
+                log(LogIcon::Exclamation, "Processing aborted by user.");
+                return RunEnd::StoppedWhileProcessing;
+            }
+            m_counters.addProcessed();
+            m_observer.fileStarted(*name);
+            const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
+            const FileOutcome outcome = folders->sieveFile(*name, BucketLetter(*name), mode, addLength);
+            if (outcome.stage == FileStage::Examine) {
+                // The file went away, or turned into something else, after
+                // it was listed: report it and go on with the next one.
+                log(LogIcon::Exclamation, ErrorWhileSieving(outcome.status));
+                m_observer.logWindowWanted();
+            } else if (outcome.stage == FileStage::Transfer) {
+                message.assign("Could not copy/move file ").append(*name).append(". ");
+                message.append(outcome.status.reason).append(".");
+                log(LogIcon::Exclamation, message);
+            }
+        }
+        if (!listing->status().ok()) {
+            logListingFailure(listing->status());
+            return RunEnd::Failed;
+        }
+    }
+    const RunFigures final = m_counters.figures();
+    m_observer.phaseChanged(RunPhase::Processed, final);
+    log(LogIcon::Information, "Operation complete. " + CounterText(final.filesFound) + " file(s) processed.");
+    return RunEnd::Completed;
+}
+
+RunEnd SieveJob::finish(RunEnd how)
+{
+    m_counters.reset();
+    log(LogIcon::Information, "Cleaning up complete.");
+    m_observer.ended(how);
+    return how;
+}
+
+} // namespace quillbox

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "core/clock.h"
+#include "core/file_system.h"
+#include "core/run_counters.h"
+#include "core/run_observer.h"
+
+namespace quillbox {
+
+// What a run is asked to do, fixed when it starts.
+struct RunSettings {
+    std::string source;
+    std::string destination;
+    bool createFolders = false;
+};
+
+// What may change while a run goes on: Stop is honoured before the next
+// file, the mode applies from the next file on.
+struct RunControls {
+    std::atomic<bool> stop {false};
+    std::atomic<TransferMode> mode {TransferMode::Copy};
+};
+
+// The sieve run: sorts the files directly inside the source folder into the
+// bucket folders "A".."Z" and "#" of the destination, by copy or by move,
+// and reports what it does to its observer. It knows no window; it runs on
+// whatever thread calls run().
+class SieveJob {
+public:
+    SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer);
+
+    // The whole run, start to end. Every way out logs "Cleaning up
+    // complete." and ends with observer.ended().
+    RunEnd run(const RunSettings& settings, const RunControls& controls);
+
+    // Zero outside a run.
+    const RunCounters& counters() const { return m_counters; }
+
+private:
+    void log(LogIcon icon, std::string message);
+    void logListingFailure(const FsStatus& status);
+    bool countFiles(const std::string& source, const RunControls& controls, RunEnd& how);
+    RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
+    RunEnd finish(RunEnd how);
+
+    FileSystem& m_fs;
+    Clock& m_clock;
+    RunObserver& m_observer;
+    RunCounters m_counters;
+    LogEntry m_entry;
+};
+
+} // namespace quillbox
