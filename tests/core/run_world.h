@@ -1,7 +1,7 @@
 #pragma once
 
-// A run over real temporary folders, with a fake main window, a fake log
-// window and a fixed clock; shared by the run tests and the fault tests.
+// A run over real temporary folders, with an observer that records what the
+// run reports and a fixed clock; shared by the run tests and the fault tests.
 
 #include <gtest/gtest.h>
 
@@ -9,40 +9,83 @@
 #include <string>
 #include <vector>
 
+#include "core/sieve_job.h"
+#include "core/statistics_text.h"
 #include "tests/support/fake_log.h"
-#include "tests/support/fake_main_window.h"
 #include "tests/support/fault_tools.h"
-#include "core/sieve.h"
+#include "tests/support/hooked_file_system.h"
+#include "tests/support/open_descriptors.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
 
+// Everything a run reported, in order, as text: "entry:message" (the blank
+// row is "entry:"), "phase:N" with the files found, "log.show", "ended:N".
+class RecordingObserver final : public RunObserver {
+public:
+    std::vector<std::string> events;
+    std::vector<LogEntry> entries;
+    std::vector<std::string> started;
+    RunFigures processed; // the figures of the Processed phase
+    bool anyFolderOpenAtEnd = false;
+    std::string watchedFolder; // checked for open descriptors when the run ends
+
+    void entryLogged(const LogEntry& entry) override
+    {
+        entries.push_back(entry);
+        events.push_back("entry:" + entry.message);
+    }
+    void logWindowWanted() override { events.push_back("log.show"); }
+    void phaseChanged(RunPhase phase, const RunFigures& figures) override
+    {
+        static const char* const kNames[] = {"Counting", "Counted", "NoFiles", "Processing", "Processed"};
+        events.push_back(std::string("phase:") + kNames[static_cast<int>(phase)] + ":" +
+                         std::to_string(static_cast<long long>(figures.filesFound)));
+        if (phase == RunPhase::Processed)
+            processed = figures;
+    }
+    void fileStarted(const std::string& name) override { started.push_back(name); }
+    void ended(RunEnd how) override
+    {
+        events.push_back("ended:" + std::to_string(static_cast<int>(how)));
+        if (!watchedFolder.empty())
+            anyFolderOpenAtEnd = OpenDescriptorsUnder(watchedFolder) > 0;
+    }
+};
+
 struct RunWorld {
     TempDir source;
     TempDir destination;
-    FakeMainWindow window;
-    FakeLogHost logHost;
+    std::string sourcePath = source.path();
+    std::string destinationPath = destination.path();
+    bool move = false;
+    bool createDirs = true;
     FakeClock clock;
-    LocaleFacts locale;
-    EventLog log {logHost, clock, locale};
-    TestFileSystem fs;
-    Sieve sieve {window, log, fs};
+    RecordingObserver observer;
+    TestFileSystem real;
+    HookedFileSystem fs {&real};
+    RunControls controls;
+    SieveJob job {fs, clock, observer};
+    int runs = 0;
 
-    RunWorld()
+    RunEnd Sieve()
     {
-        window.source = source.path();
-        window.destination = destination.path();
-        window.sieve = &sieve;
-        logHost.operations = &window.operations;
-        log.LogWindow(); // the main window loads the log at start-up
+        controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
+        ++runs;
+        return job.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
     }
 
-    // How a log row reads in `window.operations`.
-    static std::string Row(const std::string& message) { return "log:12:34:56 - " + message; }
+    std::vector<std::string> messages() const
+    {
+        std::vector<std::string> out;
+        for (const LogEntry& entry : observer.entries)
+            out.push_back(entry.message);
+        return out;
+    }
 
     std::vector<std::string> LastMessages(std::size_t count) const
     {
-        const std::vector<std::string> all = logHost.messages();
+        const std::vector<std::string> all = messages();
         const std::size_t from = all.size() > count ? all.size() - count : 0;
         return {all.begin() + static_cast<std::ptrdiff_t>(from), all.end()};
     }
@@ -52,42 +95,32 @@ struct RunWorld {
     std::vector<std::string> MessagesStartingWith(const std::string& prefix) const
     {
         std::vector<std::string> out;
-        for (const std::string& m : logHost.messages())
+        for (const std::string& m : messages())
             if (m.rfind(prefix, 0) == 0)
                 out.push_back(m);
         std::sort(out.begin(), out.end());
         return out;
     }
 
-    long Count(const std::string& operation) const
-    {
-        return std::count(window.operations.begin(), window.operations.end(), operation);
-    }
+    std::string FileProgress() const { return FileProgressText(observer.processed, ","); }
+    std::string BytesCaption() const { return BytesText(observer.processed, ","); }
 
-    // The state every way out of a run leaves: the window as before the
-    // run, counters back to 0, FinishRun run once, nothing half-written.
-    void ExpectEndedCleanly(long runs = 1) const
+    // The state every way out of a run leaves: counters back to 0, the end
+    // reported once per run after "Cleaning up complete.", nothing
+    // half-written left behind.
+    void ExpectEndedCleanly() const
     {
-        EXPECT_FALSE(sieve.IsRunning());
-        EXPECT_TRUE(window.sourcePickerEnabled);
-        EXPECT_TRUE(window.destinationPickerEnabled);
-        EXPECT_TRUE(window.sieveEnabled);
-        EXPECT_TRUE(window.aboutEnabled);
-        EXPECT_FALSE(window.stopEnabled);
-        EXPECT_FALSE(window.stopPressed);
-        EXPECT_TRUE(window.sourceEnabled);
-        EXPECT_TRUE(window.destinationEnabled);
-        EXPECT_TRUE(window.createDirsEnabled);
-        EXPECT_FALSE(window.countTimerEnabled);
-        EXPECT_FALSE(window.progressTimerEnabled);
-        EXPECT_EQ(sieve.Counters().FilesFound, 0);
-        EXPECT_EQ(sieve.Counters().FilesProcessed, 0);
-        EXPECT_EQ(sieve.Counters().BytesProcessed, 0);
-        EXPECT_EQ(Count("_stop.pressed=0"), runs) << "FinishRun runs exactly once per run";
-        ASSERT_FALSE(logHost.messages().empty());
-        EXPECT_EQ(logHost.messages().back(), "Cleaning up complete.");
-        EXPECT_EQ(TemporaryLeftovers(source.path()), std::vector<std::string>{});
-        EXPECT_EQ(TemporaryLeftovers(destination.path()), std::vector<std::string>{});
+        const RunFigures figures = job.counters().figures();
+        EXPECT_EQ(figures.filesFound, 0);
+        EXPECT_EQ(figures.filesProcessed, 0);
+        EXPECT_EQ(figures.bytesProcessed, 0);
+        EXPECT_EQ(std::count_if(observer.events.begin(), observer.events.end(),
+                                [](const std::string& e) { return e.rfind("ended:", 0) == 0; }),
+                  runs);
+        ASSERT_GE(observer.events.size(), 2u);
+        EXPECT_EQ(observer.events[observer.events.size() - 2], "entry:Cleaning up complete.");
+        EXPECT_EQ(TemporaryLeftovers(source.path()), std::vector<std::string> {});
+        EXPECT_EQ(TemporaryLeftovers(destination.path()), std::vector<std::string> {});
     }
 };
 

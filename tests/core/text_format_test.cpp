@@ -175,7 +175,7 @@ TEST(CounterText, PlainDigitsExactUpTo2To53)
 TEST(StatisticsText, LabelsFromCounters)
 {
     struct Case {
-        RunCounters counters; // FilesFound, FilesProcessed, BytesProcessed
+        RunFigures counters; // FilesFound, FilesProcessed, BytesProcessed
         std::string progress;
         std::string bytes;
     };

@@ -1,0 +1,230 @@
+// The run itself over real folders: what it logs and reports, in order, on
+// each way out, and how it follows Stop and the mode while it goes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <unistd.h>
+
+#include "tests/core/run_world.h"
+
+namespace quillbox::test {
+namespace {
+
+TEST_F(RunFixture, CompletedRunReportsEachStepInOrder)
+{
+    source.write("apple.txt", "a");
+    source.write("Zebra.doc", "zz");
+    source.write("1st.txt", "111");
+    source.mkdir("sub");
+    source.write("sub/inner.txt", "x");
+    observer.watchedFolder = destination.path();
+
+    EXPECT_EQ(Sieve(), RunEnd::Completed);
+
+    EXPECT_EQ(ReadFile(destination / "A/apple.txt"), "a");
+    EXPECT_EQ(ReadFile(destination / "Z/Zebra.doc"), "zz");
+    EXPECT_EQ(ReadFile(destination / "#/1st.txt"), "111");
+    EXPECT_EQ(destination.names().size(), 27u);
+    EXPECT_TRUE(Exists(source / "apple.txt"));
+    EXPECT_FALSE(Exists(destination / "S/sub"));
+
+    const std::vector<std::string> expected = {
+        "entry:",
+        "entry: -- SIEVING ----",
+        "entry:Source directory = " + source.path() + "/",
+        "entry:Destination directory = " + destination.path() + "/",
+        "entry:Copy Mode = Copy",
+        "entry:Creating directories #-Z ..",
+        "phase:Counting:0",
+        "phase:Counted:3",
+        "entry:Found 3 file(s) for processing.",
+        "phase:Processing:3",
+        "phase:Processed:3",
+        "entry:Operation complete. 3 file(s) processed.",
+        "entry:Cleaning up complete.",
+        "ended:" + std::to_string(static_cast<int>(RunEnd::Completed)),
+    };
+    EXPECT_EQ(observer.events, expected);
+    EXPECT_EQ(FileProgress(), "3 of 3");
+    EXPECT_EQ(BytesCaption(), "6 bytes ( MB)");
+    EXPECT_EQ(observer.started.size(), 3u);
+    EXPECT_EQ(observer.entries[1].icon, LogIcon::Information);
+    EXPECT_EQ(observer.entries[1].time.second, 56) << "stamped by the run's clock";
+    EXPECT_FALSE(observer.anyFolderOpenAtEnd) << "every folder is released before the end is reported";
+    ExpectEndedCleanly();
+}
+
+TEST(RunWaysOut, EachEndsWithItsEntriesThenCleaningUp)
+{
+    struct Case {
+        const char* name;
+        int files;
+        bool stopWhileCounting;
+        int stopBeforeFile; // 0: never
+        RunEnd end;
+        std::vector<std::string> last;
+        std::size_t handled;
+    };
+    const Case cases[] = {
+        {"no files", 0, false, 0, RunEnd::NoFiles,
+         {"No files found in the selected directory. Aborting.", "Cleaning up complete."}, 0},
+        {"stop while counting", 3, true, 0, RunEnd::StoppedWhileCounting,
+         {"File count processing aborted by user.", "Cleaning up complete."}, 0},
+        {"stop at the first file", 3, false, 1, RunEnd::StoppedWhileProcessing,
+         {"Processing aborted by user.", "Cleaning up complete."}, 1},
+        {"stop at the second file", 3, false, 2, RunEnd::StoppedWhileProcessing,
+         {"Processing aborted by user.", "Cleaning up complete."}, 2},
+        // No file is left to take up: the run completes.
+        {"stop at the last file", 3, false, 3, RunEnd::Completed,
+         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."}, 3},
+        {"completed", 3, false, 0, RunEnd::Completed,
+         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunWorld w;
+        w.move = true;
+        for (int i = 0; i < c.files; ++i)
+            w.source.write("f" + std::to_string(i), "x");
+        // Stop is pressed while the file goes: it completes, and the run
+        // ends before the next one.
+        if (c.stopWhileCounting)
+            w.fs.afterCounted = [&](int) { w.controls.stop.store(true); };
+        if (c.stopBeforeFile > 0)
+            w.fs.beforeFile = [&](const std::string&, int index) {
+                if (index == c.stopBeforeFile)
+                    w.controls.stop.store(true);
+            };
+
+        EXPECT_EQ(w.Sieve(), c.end);
+
+        EXPECT_EQ(w.LastMessages(2), c.last);
+        EXPECT_EQ(w.observer.started.size(), c.handled);
+        std::size_t moved = 0;
+        for (const std::string& bucket : w.destination.names())
+            moved += w.destination.names(bucket).size();
+        EXPECT_EQ(moved, c.handled);
+        EXPECT_EQ(w.source.names().size(), static_cast<std::size_t>(c.files) - c.handled);
+        if (c.end == RunEnd::NoFiles)
+            EXPECT_NE(std::find(w.observer.events.begin(), w.observer.events.end(), "phase:NoFiles:0"),
+                      w.observer.events.end());
+        w.ExpectEndedCleanly();
+    }
+}
+
+TEST_F(RunFixture, SwitchingToMoveMidRunMovesTheFollowingFiles)
+{
+    for (const char* name : {"a1", "a2", "a3", "a4"})
+        source.write(name, name);
+    fs.afterFile = [&](int handled) {
+        if (handled == 2)
+            controls.mode.store(TransferMode::Move);
+    };
+
+    Sieve();
+
+    EXPECT_EQ(MessagesStartingWith("Copy Mode"), std::vector<std::string> {"Copy Mode = Copy"});
+    EXPECT_EQ(destination.names("A").size(), 4u);
+    EXPECT_EQ(source.names().size(), 2u) << "the first two were copied, the last two moved";
+    ExpectEndedCleanly();
+}
+
+TEST_F(RunFixture, VanishedFileIsReportedAndTheRunGoesOn)
+{
+    source.write("apple", "a");
+    source.write("berry", "b");
+    fs.beforeFile = [&](const std::string& name, int) {
+        if (name == "apple")
+            ::unlink((source / "apple").c_str());
+    };
+
+    Sieve();
+
+    EXPECT_EQ(MessagesStartingWith("Error while sieving"),
+              std::vector<std::string> {"Error while sieving: [2] - No such file or directory."});
+    const auto error = std::find(observer.events.begin(), observer.events.end(),
+                                 "entry:Error while sieving: [2] - No such file or directory.");
+    ASSERT_NE(error, observer.events.end());
+    EXPECT_EQ(*(error + 1), "log.show") << "the log window shows with the entry in it";
+    EXPECT_EQ(ReadFile(destination / "B/berry"), "b");
+    EXPECT_EQ(LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
+    ExpectEndedCleanly();
+}
+
+TEST_F(RunFixture, WithoutBucketsEveryFileFailsAndIsStillCounted)
+{
+    source.write("apple", "12345");
+    source.write("berry", "678");
+    createDirs = false;
+
+    Sieve();
+
+    EXPECT_EQ(MessagesStartingWith("Could not"),
+              (std::vector<std::string> {"Could not copy/move file apple. No such file or directory.",
+                                         "Could not copy/move file berry. No such file or directory."}));
+    EXPECT_EQ(MessagesStartingWith("Creating"), std::vector<std::string> {});
+    EXPECT_EQ(BytesCaption(), "8 bytes ( MB)");
+    EXPECT_EQ(LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
+    ExpectEndedCleanly();
+}
+
+// A folder that cannot be read to its end is never reported as sorted.
+TEST_F(RunFixture, ListingThatFailsPartWayEndsTheRunWithItsReason)
+{
+    for (const char* name : {"a", "b", "c", "d"})
+        source.write(name, name);
+    fs.failListingAfter = 2;
+    fs.listingError = EIO;
+
+    EXPECT_EQ(Sieve(), RunEnd::Failed);
+
+    EXPECT_EQ(LastMessages(2), (std::vector<std::string> {"Error while sieving: [5] - Input/output error.",
+                                                          "Cleaning up complete."}));
+    EXPECT_EQ(MessagesStartingWith("Operation complete"), std::vector<std::string> {});
+    EXPECT_EQ(observer.started.size(), 2u);
+    ExpectEndedCleanly();
+}
+
+TEST_F(RunFixture, FilesAddedOrGoneBetweenThePassesAreHandledAsFound)
+{
+    source.write("apple", "a");
+    fs.afterCounted = [&](int) {
+        source.write("berry", "b");
+        source.write("cherry", "c");
+    };
+
+    Sieve();
+
+    EXPECT_EQ(MessagesStartingWith("Found"), std::vector<std::string> {"Found 1 file(s) for processing."});
+    EXPECT_EQ(FileProgress(), "3 of 1");
+    EXPECT_EQ(LastMessages(2)[0], "Operation complete. 1 file(s) processed.");
+    EXPECT_TRUE(Exists(destination / "C/cherry"));
+
+    // And the other way: every file gone before the second pass.
+    fs.afterCounted = [&](int) {
+        for (const std::string& name : source.names())
+            ::unlink((source / name).c_str());
+    };
+    observer.entries.clear();
+    Sieve();
+    EXPECT_EQ(FileProgress(), " of 3");
+    EXPECT_EQ(LastMessages(2)[0], "Operation complete. 3 file(s) processed.");
+    ExpectEndedCleanly();
+}
+
+TEST_F(RunFixture, FolderFieldsWithoutSeparatorGetOne)
+{
+    source.write("apple", "a");
+    Sieve();
+    EXPECT_EQ(MessagesStartingWith("Source"), std::vector<std::string> {"Source directory = " + source.path() + "/"});
+    sourcePath = source.path() + "/";
+    destinationPath = destination.path() + "/";
+    observer.entries.clear();
+    Sieve();
+    EXPECT_EQ(MessagesStartingWith("Destination"),
+              std::vector<std::string> {"Destination directory = " + destination.path() + "/"});
+    EXPECT_EQ(ReadFile(destination / "A/apple"), "a");
+}
+
+} // namespace
+} // namespace quillbox::test

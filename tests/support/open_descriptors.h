@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace quillbox::test {
+
+// How many of this process's descriptors refer to `folder` or to anything
+// beneath it.
+int OpenDescriptorsUnder(const std::string& folder);
+
+} // namespace quillbox::test
