@@ -36,8 +36,9 @@ public:
     virtual void phaseChanged(RunPhase phase, const RunFigures& figures) = 0;
     // A file is taken up. Called for every file: keep it cheap.
     virtual void fileStarted(const std::string& name) = 0;
-    // The last call of a run; every folder the run opened is released.
-    virtual void ended(RunEnd how) = 0;
+    // The last call of a run; every folder the run opened is released. The
+    // figures are those the run ended with; its counters are back to 0.
+    virtual void ended(RunEnd how, const RunFigures& last) = 0;
 };
 
 } // namespace quillbox

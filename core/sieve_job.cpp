@@ -137,9 +137,10 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
 
 RunEnd SieveJob::finish(RunEnd how)
 {
+    const RunFigures last = m_counters.figures();
     m_counters.reset();
     log(LogIcon::Information, "Cleaning up complete.");
-    m_observer.ended(how);
+    m_observer.ended(how, last);
     return how;
 }
 

@@ -45,7 +45,7 @@ public:
             processed = figures;
     }
     void fileStarted(const std::string& name) override { started.push_back(name); }
-    void ended(RunEnd how) override
+    void ended(RunEnd how, const RunFigures&) override
     {
         events.push_back("ended:" + std::to_string(static_cast<int>(how)));
         if (!watchedFolder.empty())

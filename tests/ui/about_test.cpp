@@ -75,22 +75,32 @@ TEST(About, WindowAndLinkOpenTheWebAddressEachClick)
     UrlCatcher catcher;
     UrlHandlerScope scope(QStringLiteral("https"), &catcher, "open");
     std::vector<test::BoxRequest> boxes;
-    ui::wAbout about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
+    ui::AboutDialog about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
         boxes.push_back({text, title, style});
         return QMessageBox::Ok;
     });
     about.show();
     EXPECT_EQ(about.windowTitle(), QStringLiteral("Quillbox .."));
     EXPECT_EQ(about.size(), QSize(248, 220));
-    EXPECT_EQ(about.labTitle()->text(), QStringLiteral("Quillbox v0.97"));
-    EXPECT_TRUE(about.labTitle()->font().bold());
-    EXPECT_TRUE(about.labTitle()->font().underline());
-    EXPECT_TRUE(about.txtAbout()->isReadOnly());
-    EXPECT_TRUE(about.txtAbout()->toPlainText().contains(QStringLiteral("shall not be liable")));
-    EXPECT_EQ(about.labURL()->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(about.titleLabel()->text(), QStringLiteral("Quillbox v0.97"));
+    EXPECT_TRUE(about.titleLabel()->font().bold());
+    EXPECT_TRUE(about.titleLabel()->font().underline());
+    EXPECT_TRUE(about.aboutText()->isReadOnly());
+    EXPECT_TRUE(about.aboutText()->toPlainText().contains(QStringLiteral("shall not be liable")));
+    EXPECT_EQ(about.webLink()->cursor().shape(), Qt::PointingHandCursor);
 
-    QTest::mouseClick(about.labURL(), Qt::LeftButton);
-    QTest::mouseClick(about.labURL(), Qt::LeftButton);
+    // Return and Space on the freshly opened window go nowhere.
+    about.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+    EXPECT_NE(QApplication::focusWidget(), about.webLink()) << "the link takes no first focus";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    QApplication::processEvents();
+    EXPECT_TRUE(catcher.opened.isEmpty());
+    EXPECT_FALSE(about.webLink()->autoDefault());
+
+    QTest::mouseClick(about.webLink(), Qt::LeftButton);
+    QTest::mouseClick(about.webLink(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return catcher.opened.size() == 2; }, 5000));
     EXPECT_EQ(catcher.opened[0], QUrl(ui::kWebAddress));
     EXPECT_TRUE(boxes.empty()) << "a successful open shows nothing";
@@ -103,11 +113,11 @@ TEST(About, FailedOpenShowsTheShellExeBox)
     QObject refuser;
     UrlHandlerScope scope(QStringLiteral("https"), &refuser, "noSuchSlot");
     std::vector<test::BoxRequest> boxes;
-    ui::wAbout about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
+    ui::AboutDialog about(nullptr, [&](QWidget*, const QString& text, const QString& title, BoxStyle style) {
         boxes.push_back({text, title, style});
         return QMessageBox::Ok;
     });
-    about.labURL_Click();
+    about.openWebSite();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].title, QStringLiteral("ShellExe()"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("An unexpected error occured:\r\n    "));

@@ -21,7 +21,7 @@ struct LogFixture {
         boxes.push_back({text, title, style});
         return QMessageBox::Ok;
     }};
-    ui::wLogging& window()
+    ui::LogWindow& window()
     {
         host.createLogWindow();
         return *host.window();
@@ -33,7 +33,7 @@ struct LogFixture {
 TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
 {
     LogFixture f;
-    ui::wLogging& log = f.window();
+    ui::LogWindow& log = f.window();
     EXPECT_EQ(log.windowTitle(), QStringLiteral("Quillbox Error Log.."));
     EXPECT_EQ(log.size(), QSize(378, 295));
     EXPECT_FALSE(log.isVisible()) << "created hidden";
@@ -66,7 +66,7 @@ TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
 TEST(LogWindow, RowsReachTheVisibleListInBatches)
 {
     LogFixture f;
-    ui::wLogging& log = f.window();
+    ui::LogWindow& log = f.window();
     log.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
     QSignalSpy inserted(log.list()->model(), &QAbstractItemModel::rowsInserted);
@@ -94,20 +94,20 @@ TEST(LogWindow, RowsReachTheVisibleListInBatches)
 TEST(LogWindow, CloseHidesAndKeepsRowsUntilForcedUnload)
 {
     LogFixture f;
-    ui::wLogging& log = f.window();
+    ui::LogWindow& log = f.window();
     log.appendRow("12:00:01 - kept", LogIcon::Information);
     log.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
 
-    EXPECT_FALSE(log.close()) << "an empty Tag refuses the unload";
+    EXPECT_FALSE(log.close()) << "a close only hides it";
     EXPECT_FALSE(log.isVisible());
     EXPECT_TRUE(f.host.isLogWindowLoaded());
     log.show();
     EXPECT_EQ(log.list()->model()->rowCount(), 1);
 
-    // Any non-empty Tag lets it go; the host forgets it.
-    QPointer<ui::wLogging> gone = &log;
-    log.setTag(QStringLiteral("anything"));
+    // Once closing is allowed it goes; the host forgets it.
+    QPointer<ui::LogWindow> gone = &log;
+    log.allowClose();
     EXPECT_TRUE(log.close());
     EXPECT_FALSE(f.host.isLogWindowLoaded());
     EXPECT_TRUE(QTest::qWaitFor([&] { return gone.isNull(); }, 5000));
@@ -116,10 +116,9 @@ TEST(LogWindow, CloseHidesAndKeepsRowsUntilForcedUnload)
     f.host.createLogWindow();
     ASSERT_NE(f.host.window(), nullptr);
     EXPECT_EQ(f.host.window()->model().entryCount(), 0u);
-    QPointer<ui::wLogging> second = f.host.window();
+    QPointer<ui::LogWindow> second = f.host.window();
     f.host.forceUnload();
     ASSERT_FALSE(second.isNull()) << "deleted from the event loop, not inside its own close";
-    EXPECT_EQ(second->Tag(), QStringLiteral("FORCE_QUIT"));
     EXPECT_FALSE(f.host.isLogWindowLoaded());
     EXPECT_TRUE(QTest::qWaitFor([&] { return second.isNull(); }, 5000));
 }
@@ -127,7 +126,7 @@ TEST(LogWindow, CloseHidesAndKeepsRowsUntilForcedUnload)
 TEST(LogWindow, ListFollowsTheWindowSize)
 {
     LogFixture f;
-    ui::wLogging& log = f.window();
+    ui::LogWindow& log = f.window();
     log.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
     QTreeView* list = log.list();
@@ -156,7 +155,7 @@ TEST(LogWindow, ListFollowsTheWindowSize)
 TEST(LogWindow, ClickingARowShowsItsTextInABox)
 {
     LogFixture f;
-    ui::wLogging& log = f.window();
+    ui::LogWindow& log = f.window();
     log.appendRow("12:00:01 - first", LogIcon::Information);
     log.appendRow("", LogIcon::None);
     log.show();

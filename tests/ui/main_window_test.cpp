@@ -21,7 +21,7 @@ using quillbox::test::UiHarness;
 
 namespace {
 
-QString Label(ui::wMain& w, const char* name)
+QString Label(ui::MainWindow& w, const char* name)
 {
     auto* label = w.findChild<QLabel*>(QString::fromLatin1(name));
     return label ? label->text() : QStringLiteral("<missing>");
@@ -32,7 +32,7 @@ QString Label(ui::wMain& w, const char* name)
 TEST(MainWindowLayout, FreshWindowHoldsTheDefaults)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
 
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Quillbox v0.97"));
     EXPECT_EQ(w.size(), QSize(275, 270));
@@ -40,44 +40,45 @@ TEST(MainWindowLayout, FreshWindowHoldsTheDefaults)
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(w.windowFlags() & Qt::WindowMinimizeButtonHint);
 
-    // Form_Load: both fields on the program's folder, with one "/" appended.
+    // Both fields on the program's folder, with one "/" appended.
     const QString folder = QString::fromStdString(h.dir.path()) + QLatin1Char('/');
-    EXPECT_EQ(w.txtSource()->text(), folder);
-    EXPECT_EQ(w.txtDestination()->text(), folder);
+    EXPECT_EQ(w.sourceField()->text(), folder);
+    EXPECT_EQ(w.destinationField()->text(), folder);
 
-    EXPECT_TRUE(w.optCopyMode(0)->isChecked());
-    EXPECT_FALSE(w.optCopyMode(1)->isChecked());
-    EXPECT_TRUE(w.chkCreateDirs()->isChecked());
-    EXPECT_FALSE(w.chkViewLogWhenDone()->isChecked());
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("--"));
-    EXPECT_EQ(w.labCurrentFile()->text(), QStringLiteral("--"));
-    EXPECT_EQ(w.labMBMoved()->text(), QStringLiteral("--"));
-    EXPECT_EQ(w.prgProgress()->value(), 0);
-    EXPECT_EQ(w.prgProgress()->maximum(), 100);
+    EXPECT_TRUE(w.copyOption()->isChecked());
+    EXPECT_FALSE(w.moveOption()->isChecked());
+    EXPECT_TRUE(w.createFoldersBox()->isChecked());
+    EXPECT_FALSE(w.viewLogBox()->isChecked());
+    EXPECT_EQ(w.fileProgressLabel()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.currentFileLabel()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.processedLabel()->text(), QStringLiteral("--"));
+    EXPECT_EQ(w.progressBar()->value(), 0);
+    EXPECT_EQ(w.progressBar()->maximum(), 100);
 
-    EXPECT_EQ(w.tmrCountFiles().interval(), 200);
-    EXPECT_EQ(w.tmrTimer().interval(), 250);
-    EXPECT_FALSE(w.tmrCountFiles().isActive());
-    EXPECT_FALSE(w.tmrTimer().isActive());
-    EXPECT_TRUE(w.progressTimerTag().empty());
+    EXPECT_EQ(w.countTimer().interval(), 200);
+    EXPECT_EQ(w.progressTimer().interval(), 250);
+    EXPECT_FALSE(w.countTimer().isActive());
+    EXPECT_FALSE(w.progressTimer().isActive());
 
     // The toolbar: keys, captions, "_stop" a disabled, released check button.
-    const std::pair<std::string_view, const char*> buttons[] = {
-        {kKeySieve, "Sieve!"}, {kKeyStop, "Stop!"}, {kKeyLogging, "Logging"}, {kKeyAbout, "About"}};
+    const std::pair<ui::Command, const char*> buttons[] = {{ui::Command::Sieve, "Sieve!"},
+                                                           {ui::Command::Stop, "Stop!"},
+                                                           {ui::Command::Logging, "Logging"},
+                                                           {ui::Command::About, "About"}};
     auto* toolbar = w.findChild<QToolBar*>(QStringLiteral("tbrDoSieve"));
     ASSERT_NE(toolbar, nullptr);
     ASSERT_EQ(toolbar->actions().size(), 4);
     for (int i = 0; i < 4; ++i) {
         QAction* action = toolbar->actions().at(i);
-        EXPECT_EQ(action->data().toString().toStdString(), buttons[i].first);
+        EXPECT_EQ(action, w.action(buttons[i].first));
         EXPECT_EQ(action->text(), QString::fromLatin1(buttons[i].second));
-        EXPECT_EQ(w.toolbarButton(buttons[i].first)->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        EXPECT_EQ(w.commandButton(buttons[i].first)->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
         EXPECT_FALSE(action->icon().isNull());
     }
-    EXPECT_TRUE(w.toolbarAction(kKeyStop)->isCheckable());
-    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isEnabled());
-    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isChecked());
-    EXPECT_TRUE(w.toolbarAction(kKeySieve)->isEnabled());
+    EXPECT_TRUE(w.action(ui::Command::Stop)->isCheckable());
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isEnabled());
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isChecked());
+    EXPECT_TRUE(w.action(ui::Command::Sieve)->isEnabled());
 
     // The log window is loaded, hidden, with its start-up entry.
     ASSERT_NE(w.logWindow(), nullptr);
@@ -88,7 +89,7 @@ TEST(MainWindowLayout, FreshWindowHoldsTheDefaults)
 TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
 
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("Frame2"))->title(), QStringLiteral("Options"));
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("Frame1"))->title(), QStringLiteral("Statistics"));
@@ -104,21 +105,31 @@ TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
     EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label3"))->toolTip(),
               QStringLiteral("Filename of the file currently being processed"));
     EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("Label4"))->toolTip(), QStringLiteral("Processed megabytes of data"));
-    EXPECT_EQ(w.optCopyMode(0)->toolTip(), QStringLiteral("Make a copy of the files"));
-    EXPECT_EQ(w.optCopyMode(1)->toolTip(), QStringLiteral("Copy the files and then delete the originals"));
-    EXPECT_EQ(w.chkViewLogWhenDone()->toolTip(), QStringLiteral("Display the log window when operation has completed"));
-    EXPECT_TRUE(w.chkCreateDirs()->toolTip().isEmpty());
-    EXPECT_EQ(w.prgProgress()->toolTip(), QStringLiteral("Progress of operation"));
+    EXPECT_EQ(w.copyOption()->toolTip(), QStringLiteral("Make a copy of the files"));
+    EXPECT_EQ(w.moveOption()->toolTip(), QStringLiteral("Copy the files and then delete the originals"));
+    EXPECT_EQ(w.viewLogBox()->toolTip(), QStringLiteral("Display the log window when operation has completed"));
+    EXPECT_TRUE(w.createFoldersBox()->toolTip().isEmpty());
+    EXPECT_EQ(w.progressBar()->toolTip(), QStringLiteral("Progress of operation"));
     EXPECT_EQ(w.sourceButton()->toolTip(), QStringLiteral("Select source directory.."));
     EXPECT_TRUE(w.destinationButton()->toolTip().isEmpty());
 
     EXPECT_EQ(w.sourceButton()->accessibleName(), QStringLiteral("Select source directory.."));
     EXPECT_EQ(w.destinationButton()->accessibleName(), QStringLiteral("Select destination directory.."));
-    EXPECT_EQ(w.toolbarButton(kKeySieve)->accessibleName(), QStringLiteral("Sieve!"));
-    EXPECT_EQ(w.toolbarButton(kKeyStop)->accessibleName(), QStringLiteral("Stop!"));
-    EXPECT_FALSE(w.txtSource()->accessibleName().isEmpty());
-    EXPECT_FALSE(w.txtDestination()->accessibleName().isEmpty());
-    EXPECT_EQ(w.prgProgress()->accessibleName(), QStringLiteral("Progress of operation"));
+    EXPECT_EQ(w.commandButton(ui::Command::Sieve)->accessibleName(), QStringLiteral("Sieve!"));
+    EXPECT_EQ(w.commandButton(ui::Command::Stop)->accessibleName(), QStringLiteral("Stop!"));
+    EXPECT_FALSE(w.sourceField()->accessibleName().isEmpty());
+    EXPECT_FALSE(w.destinationField()->accessibleName().isEmpty());
+    EXPECT_EQ(w.progressBar()->accessibleName(), QStringLiteral("Progress of operation"));
+
+    // Each caption shows whole, with a gap before its value.
+    const std::pair<const char*, QLabel*> rows[] = {
+        {"Label1", w.fileProgressLabel()}, {"Label3", w.currentFileLabel()}, {"Label4", w.processedLabel()}};
+    for (const auto& [name, value] : rows) {
+        auto* caption = w.findChild<QLabel*>(QString::fromLatin1(name));
+        const int textRight = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
+        EXPECT_GE(caption->width(), textRight - caption->x()) << name;
+        EXPECT_GE(value->x() - textRight, 4) << name;
+    }
 
     // Folder buttons: closed folder normally, open folder under the pointer.
     const QIcon icon = w.sourceButton()->icon();
@@ -169,7 +180,7 @@ TEST(MainWindowLayout, EveryControlHasAnAccessibleName)
     EXPECT_GE(controls, 20);
     EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(QStringLiteral(", ")).toStdString();
 
-    ui::wLogging* log = h.w().logWindow();
+    ui::LogWindow* log = h.w().logWindow();
     log->show();
     unnamed.clear();
     controls = 0;
@@ -181,17 +192,17 @@ TEST(MainWindowLayout, EveryControlHasAnAccessibleName)
 TEST(MainWindowLayout, TabOrderFollowsTheTabIndexes)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    w.txtSource()->setFocus();
+    w.sourceField()->setFocus();
     // txtSource (7) comes before the options (12..15), txtDestination (17)
     // after them although it sits above them. "Stop!" is disabled, so Tab
     // passes it by.
-    QWidget* expected[] = {w.sourceButton(), w.optCopyMode(0), w.chkCreateDirs(), w.chkViewLogWhenDone(),
-                           w.toolbarButton(kKeySieve), w.toolbarButton(kKeyLogging), w.toolbarButton(kKeyAbout),
-                           w.txtDestination(), w.destinationButton(), w.txtSource()};
+    QWidget* expected[] = {w.sourceButton(), w.copyOption(), w.createFoldersBox(), w.viewLogBox(),
+                           w.commandButton(ui::Command::Sieve), w.commandButton(ui::Command::Logging), w.commandButton(ui::Command::About),
+                           w.destinationField(), w.destinationButton(), w.sourceField()};
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected[i]) << "Tab number " << i + 1;
@@ -201,59 +212,59 @@ TEST(MainWindowLayout, TabOrderFollowsTheTabIndexes)
 TEST(MainWindowLayout, OptionsExcludeEachOtherAndStopIgnoresClicksUntilEnabled)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
-    QTest::mouseClick(w.optCopyMode(1), Qt::LeftButton);
-    EXPECT_TRUE(w.optCopyMode(1)->isChecked());
-    EXPECT_FALSE(w.optCopyMode(0)->isChecked());
-    QTest::mouseClick(w.optCopyMode(0), Qt::LeftButton);
-    EXPECT_TRUE(w.optCopyMode(0)->isChecked());
-    EXPECT_FALSE(w.optCopyMode(1)->isChecked());
+    QTest::mouseClick(w.moveOption(), Qt::LeftButton);
+    EXPECT_TRUE(w.moveOption()->isChecked());
+    EXPECT_FALSE(w.copyOption()->isChecked());
+    QTest::mouseClick(w.copyOption(), Qt::LeftButton);
+    EXPECT_TRUE(w.copyOption()->isChecked());
+    EXPECT_FALSE(w.moveOption()->isChecked());
 
-    h.click(kKeyStop);
-    EXPECT_FALSE(w.isStopPressed());
-    w.setToolbarButtonEnabled(kKeyStop, true);
-    h.click(kKeyStop);
-    EXPECT_TRUE(w.isStopPressed());
-    h.click(kKeyStop);
-    EXPECT_FALSE(w.isStopPressed()) << "a second click releases it again";
+    h.click(ui::Command::Stop);
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isChecked());
+    w.action(ui::Command::Stop)->setEnabled(true);
+    h.click(ui::Command::Stop);
+    EXPECT_TRUE(w.action(ui::Command::Stop)->isChecked());
+    h.click(ui::Command::Stop);
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isChecked()) << "a second click releases it again";
 }
 
 TEST(FolderPicks, SourcePickSetsBothFieldsAndCancelKeepsThem)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
-    const QString before = w.txtSource()->text();
+    const QString before = w.sourceField()->text();
 
     h.pickerAnswers = {QString()};
     QTest::mouseClick(w.sourceButton(), Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return h.pickerTitles.size() == 1; }, 5000));
     EXPECT_EQ(h.pickerTitles[0], QStringLiteral("Select the directory that contains the files that require sorting.."));
-    EXPECT_EQ(w.txtSource()->text(), before);
-    EXPECT_EQ(w.txtDestination()->text(), before);
+    EXPECT_EQ(w.sourceField()->text(), before);
+    EXPECT_EQ(w.destinationField()->text(), before);
 
     // A picked destination is overwritten by a newly picked source.
     h.pickerAnswers = {QStringLiteral("/srv/elsewhere"), QStringLiteral("/home/me/Downloads")};
-    w.tbrDestination_ButtonClick();
+    w.pickDestination();
     EXPECT_EQ(h.pickerTitles.back(),
               QStringLiteral("Select the directory that you would like the (optional) #-Z directories created in, "
                              "and then the files copied to.."));
-    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/srv/elsewhere/"));
-    EXPECT_EQ(w.txtSource()->text(), before) << "a destination pick leaves the source alone";
-    w.tbrSource_ButtonClick();
-    EXPECT_EQ(w.txtSource()->text(), QStringLiteral("/home/me/Downloads/"));
-    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/home/me/Downloads/"));
+    EXPECT_EQ(w.destinationField()->text(), QStringLiteral("/srv/elsewhere/"));
+    EXPECT_EQ(w.sourceField()->text(), before) << "a destination pick leaves the source alone";
+    w.pickSource();
+    EXPECT_EQ(w.sourceField()->text(), QStringLiteral("/home/me/Downloads/"));
+    EXPECT_EQ(w.destinationField()->text(), QStringLiteral("/home/me/Downloads/"));
 
     // The root folder comes back with its "/" and keeps a single one.
     h.pickerAnswers = {QStringLiteral("/")};
-    w.tbrSource_ButtonClick();
-    EXPECT_EQ(w.txtSource()->text(), QStringLiteral("/"));
-    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/"));
+    w.pickSource();
+    EXPECT_EQ(w.sourceField()->text(), QStringLiteral("/"));
+    EXPECT_EQ(w.destinationField()->text(), QStringLiteral("/"));
 
     h.pickerAnswers = {QString()};
-    w.tbrDestination_ButtonClick();
-    EXPECT_EQ(w.txtDestination()->text(), QStringLiteral("/"));
+    w.pickDestination();
+    EXPECT_EQ(w.destinationField()->text(), QStringLiteral("/"));
 }
 
 TEST(FolderPicks, DialogResultsBecomeFullPathsWithoutTrailingSlash)
@@ -263,4 +274,18 @@ TEST(FolderPicks, DialogResultsBecomeFullPathsWithoutTrailingSlash)
     EXPECT_EQ(FolderPickResult(QStringLiteral("/home/me/")), QStringLiteral("/home/me"));
     EXPECT_EQ(FolderPickResult(QStringLiteral("/home/me")), QStringLiteral("/home/me"));
     EXPECT_EQ(FolderPickResult(QStringLiteral("relative/dir")), QString()) << "no file-system path";
+}
+
+TEST(MainWindowCommands, LoggingRaisesTheLogWindowWhenItIsAlreadyOpen)
+{
+    UiHarness h;
+    ui::MainWindow& w = h.w();
+    w.show();
+    h.click(ui::Command::Logging);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.logWindow()->isVisible(); }, 5000));
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+
+    h.click(ui::Command::Logging);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(w.logWindow()));
 }

@@ -57,25 +57,36 @@ TEST(Shutdown, ClosingWhileCountingOrProcessingEndsTheRunAndTheLoopCleanly)
         SCOPED_TRACE(c.when);
         UiHarness h;
         h.useFolders(files);
-        ui::wMain& w = h.w();
-        w.optCopyMode(1)->setChecked(true); // move: a file is in one place or the other
+        ui::MainWindow& w = h.w();
+        w.moveOption()->setChecked(true); // move: a file is in one place or the other
         w.show();
         w.log().ShowLogWindow();
-        QPointer<ui::wLogging> log = w.logWindow();
+        QPointer<ui::LogWindow> log = w.logWindow();
         std::vector<std::string> logAtEnd;
-        QObject::connect(&w, &ui::wMain::sieveCommandFinished, [&] { logAtEnd = h.logMessages(); });
-        const auto closeSoon = [&w] { QMetaObject::invokeMethod(&w, [&w] { w.close(); }, Qt::QueuedConnection); };
+        QObject::connect(&w, &ui::MainWindow::runFinished, [&] { logAtEnd = h.logMessages(); });
+        // The run is held at the third file; the window is closed then, as a
+        // person would, and the run let go.
+        Gate gate;
         if (c.whileCounting)
-            h.fs.afterCounted = [&](int counted) { if (counted == 3) closeSoon(); };
+            h.fs.afterCounted = [&](int counted) { if (counted == 3) gate.pass(); };
         else
-            h.fs.afterFile = [&](int handled) { if (handled == 3) closeSoon(); };
+            h.fs.afterFile = [&](int handled) { if (handled == 3) gate.pass(); };
+        QTimer closer;
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (!gate.reached())
+                return;
+            closer.stop();
+            w.close();
+            gate.release();
+        });
+        closer.start(5);
 
-        h.click(kKeySieve);
+        h.click(ui::Command::Sieve);
         EXPECT_EQ(ExecUntilLastWindowCloses(), 0);
 
         ASSERT_GE(logAtEnd.size(), 2u);
         EXPECT_EQ(std::vector<std::string>(logAtEnd.end() - 2, logAtEnd.end()), c.lastEntries);
-        EXPECT_FALSE(w.sieve().IsRunning());
+        EXPECT_FALSE(w.isRunning());
         EXPECT_FALSE(w.isVisible());
         EXPECT_TRUE(log.isNull() || !log->isVisible());
         std::size_t moved = 0;

@@ -1,4 +1,6 @@
-// Runs started from the toolbar, end to end on real files.
+// Runs started from the toolbar, end to end on real files, with the run on
+// its own thread: the window locks and unlocks around it, stays answerable
+// while it goes, and reacts to Stop, the mode, boxes and a close.
 #include <algorithm>
 #include <set>
 
@@ -8,8 +10,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -18,16 +22,13 @@
 
 #include "tests/ui/ui_harness.h"
 #include "ui/about/about_dialog.h"
+#include "ui/log/log_model.h"
 
 using namespace quillbox;
+using quillbox::test::Gate;
 using quillbox::test::UiHarness;
 
 namespace {
-
-bool Contains(const std::vector<std::string>& messages, const std::string& message)
-{
-    return std::find(messages.begin(), messages.end(), message) != messages.end();
-}
 
 // The last two log messages.
 std::vector<std::string> Tail(const std::vector<std::string>& messages)
@@ -37,351 +38,327 @@ std::vector<std::string> Tail(const std::vector<std::string>& messages)
     return {messages.end() - 2, messages.end()};
 }
 
-void ExpectIdleControls(ui::wMain& w)
+bool LockedForRun(ui::MainWindow& w)
 {
+    return !w.sourceField()->isEnabled() && !w.destinationField()->isEnabled() && !w.sourceButton()->isEnabled() &&
+           !w.destinationButton()->isEnabled() && !w.action(ui::Command::Sieve)->isEnabled() &&
+           !w.action(ui::Command::About)->isEnabled() && w.action(ui::Command::Stop)->isEnabled() &&
+           !w.createFoldersBox()->isEnabled() && w.action(ui::Command::Logging)->isEnabled() &&
+           w.viewLogBox()->isEnabled() && w.copyOption()->isEnabled();
+}
+
+void ExpectIdle(ui::MainWindow& w)
+{
+    EXPECT_FALSE(w.isRunning());
     EXPECT_TRUE(w.sourceButton()->isEnabled());
     EXPECT_TRUE(w.destinationButton()->isEnabled());
-    EXPECT_TRUE(w.toolbarAction(kKeySieve)->isEnabled());
-    EXPECT_TRUE(w.toolbarAction(kKeyAbout)->isEnabled());
-    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isEnabled());
-    EXPECT_FALSE(w.toolbarAction(kKeyStop)->isChecked());
-    EXPECT_TRUE(w.txtSource()->isEnabled());
-    EXPECT_TRUE(w.txtDestination()->isEnabled());
-    EXPECT_TRUE(w.chkCreateDirs()->isEnabled());
-    EXPECT_FALSE(w.tmrCountFiles().isActive());
-    EXPECT_FALSE(w.tmrTimer().isActive());
-    EXPECT_FALSE(w.sieve().IsRunning());
+    EXPECT_TRUE(w.action(ui::Command::Sieve)->isEnabled());
+    EXPECT_TRUE(w.action(ui::Command::About)->isEnabled());
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isEnabled());
+    EXPECT_FALSE(w.action(ui::Command::Stop)->isChecked());
+    EXPECT_TRUE(w.sourceField()->isEnabled());
+    EXPECT_TRUE(w.destinationField()->isEnabled());
+    EXPECT_TRUE(w.createFoldersBox()->isEnabled());
+    EXPECT_FALSE(w.countTimer().isActive());
+    EXPECT_FALSE(w.progressTimer().isActive());
+    EXPECT_EQ(w.counters().figures().filesFound, 0);
+}
+
+// Holds the run before its `index`th file.
+void HoldBefore(UiHarness& h, Gate& gate, int index)
+{
+    h.fs.beforeFile = [&gate, index](const std::string&, int at) {
+        if (at == index)
+            gate.pass();
+    };
+}
+
+std::size_t FilesUnder(const UiHarness& h, const std::string& folder)
+{
+    std::size_t count = 0;
+    for (const std::string& bucket : h.dir.names(folder))
+        count += h.dir.names(folder + "/" + bucket).size();
+    return count;
 }
 
 } // namespace
 
-TEST(SieveCommand, CopyRunSortsEveryFileWithoutAskingAndShowsFinalFigures)
+TEST(SieveCommand, CopyRunLocksTheWindowThenShowsItsFinalFigures)
 {
     UiHarness h;
     h.useFolders({"apple", "Banana", "1num", "zed"});
     h.dir.write("in/big", std::string(1'500'000, 'x'));
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
+    Gate gate;
+    HoldBefore(h, gate, 2);
 
-    // While the run is on, the window is locked.
-    bool lockedDuringRun = false;
-    h.fs.afterFile = [&](int) {
-        lockedDuringRun = !w.txtSource()->isEnabled() && !w.sourceButton()->isEnabled() &&
-                          !w.toolbarAction(kKeySieve)->isEnabled() && !w.toolbarAction(kKeyAbout)->isEnabled() &&
-                          w.toolbarAction(kKeyStop)->isEnabled() && !w.chkCreateDirs()->isEnabled() &&
-                          w.toolbarAction(kKeyLogging)->isEnabled() && w.chkViewLogWhenDone()->isEnabled();
-    };
-    ASSERT_TRUE(h.clickSieveAndWait());
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    EXPECT_TRUE(LockedForRun(w));
+    EXPECT_TRUE(w.isRunning());
+    // The window's thread is free: the progress timer ticks while the run
+    // is held, and shows the file in hand.
+    EXPECT_TRUE(UiHarness::waitFor([&] { return w.fileProgressLabel()->text() == QStringLiteral("2 of 5"); }, 5000));
+    EXPECT_FALSE(w.currentFileLabel()->text().isEmpty());
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
 
     EXPECT_TRUE(h.boxes.empty()) << "copy mode asks nothing";
-    EXPECT_TRUE(lockedDuringRun);
     EXPECT_EQ(h.dir.names("out").size(), 27u) << "A..Z and #";
-    EXPECT_EQ(h.dir.names("out/A"), std::set<std::string>{"apple"});
-    EXPECT_EQ(h.dir.names("out/B"), (std::set<std::string>{"Banana", "big"}));
-    EXPECT_EQ(h.dir.names("out/#"), std::set<std::string>{"1num"});
-    EXPECT_EQ(h.dir.names("out/Z"), std::set<std::string>{"zed"});
+    EXPECT_EQ(h.dir.names("out/B"), (std::set<std::string> {"Banana", "big"}));
     EXPECT_EQ(h.dir.names("in").size(), 5u) << "a copy leaves the sources";
-    EXPECT_EQ(test::ReadFile(h.dir / "out/A/apple"), "content of apple");
-
-    // Fields got their trailing "/" from the run.
-    EXPECT_EQ(w.txtSource()->text().toStdString(), h.source() + "/");
-
-    const auto messages = h.logMessages();
-    EXPECT_TRUE(Contains(messages, " -- SIEVING ----"));
-    EXPECT_TRUE(Contains(messages, "Copy Mode = Copy"));
-    EXPECT_TRUE(Contains(messages, "Found 5 file(s) for processing."));
-    EXPECT_EQ(Tail(messages),
-              (std::vector<std::string>{"Operation complete. 5 file(s) processed.", "Cleaning up complete."}));
-
-    const std::size_t bytes = 1'500'000 + std::string("content of apple").size() + std::string("content of Banana").size() +
-                              std::string("content of 1num").size() + std::string("content of zed").size();
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("5 of 5"));
-    EXPECT_EQ(w.labCurrentFile()->text().toStdString(), w.progressTimerTag());
-    EXPECT_FALSE(w.progressTimerTag().empty());
-    EXPECT_EQ(w.labMBMoved()->text(), QStringLiteral("1,500,%1 bytes (1 MB)").arg(bytes - 1'500'000, 3, 10, QLatin1Char('0')));
-    EXPECT_EQ(w.prgProgress()->maximum(), 5);
-    EXPECT_EQ(w.prgProgress()->value(), 5);
-    ExpectIdleControls(w);
-    EXPECT_EQ(w.sieve().Counters().FilesFound, 0) << "counters are reset, the labels keep the figures";
+    EXPECT_EQ(w.sourceField()->text().toStdString(), h.source() + "/") << "fields get their trailing separator";
+    EXPECT_EQ(Tail(h.logMessages()),
+              (std::vector<std::string> {"Operation complete. 5 file(s) processed.", "Cleaning up complete."}));
+    EXPECT_EQ(w.fileProgressLabel()->text(), QStringLiteral("5 of 5"));
+    EXPECT_EQ(w.processedLabel()->text(), QStringLiteral("1,500,062 bytes (1 MB)"));
+    EXPECT_EQ(w.progressBar()->maximum(), 5);
+    EXPECT_EQ(w.progressBar()->value(), 5);
+    ExpectIdle(w);
     EXPECT_FALSE(w.logWindow()->isVisible()) << "\"View log when done\" is off";
 }
 
-TEST(SieveCommand, MoveAskedAndAnsweredYesMovesTheFiles)
+TEST(SieveCommand, MoveIsConfirmedFirstAndNoDoesNothing)
 {
     UiHarness h;
-    h.useFolders({"alpha", "beta", "Gamma"});
-    ui::wMain& w = h.w();
+    h.useFolders({"apple", "berry"});
+    ui::MainWindow& w = h.w();
     w.show();
-    QTest::mouseClick(w.optCopyMode(1), Qt::LeftButton);
-    w.chkViewLogWhenDone()->setChecked(true);
-    h.boxAnswers = {QMessageBox::Yes};
+    QTest::mouseClick(w.moveOption(), Qt::LeftButton);
 
-    ASSERT_TRUE(h.clickSieveAndWait());
-
-    ASSERT_EQ(h.boxes.size(), 1u);
-    EXPECT_EQ(h.boxes[0].title, QStringLiteral("Move confirmation.."));
-    EXPECT_EQ(h.boxes[0].text, QStringLiteral("You have selected MOVE for the copymode - all files\n"
-                                              "contained within the source directory will be moved\n"
-                                              "to the destination directory.\n\n"
-                                              "ARE YOU SURE YOU WANT TO DO THIS?"));
-    EXPECT_EQ(h.boxes[0].style, BoxStyle::YesNoQuestion);
-    EXPECT_TRUE(h.dir.names("in").empty());
-    EXPECT_EQ(h.dir.names("out/A"), std::set<std::string>{"alpha"});
-    EXPECT_EQ(h.dir.names("out/G"), std::set<std::string>{"Gamma"});
-    EXPECT_TRUE(Contains(h.logMessages(), "Copy Mode = Move"));
-    ASSERT_NE(w.logWindow(), nullptr);
-    EXPECT_TRUE(w.logWindow()->isVisible()) << "\"View log when done\" shows the log at the end";
-    ExpectIdleControls(w);
-}
-
-TEST(SieveCommand, MoveAnsweredNoDoesNothingAtAll)
-{
-    UiHarness h;
-    h.useFolders({"alpha", "beta"});
-    ui::wMain& w = h.w();
-    w.show();
-    w.optCopyMode(1)->setChecked(true);
     h.boxAnswers = {QMessageBox::No};
-    const auto logBefore = h.logMessages();
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return h.boxes.size() == 1; }));
+    QApplication::processEvents();
+    EXPECT_EQ(h.boxes[0].title, QStringLiteral("Move confirmation.."));
+    EXPECT_EQ(h.boxes[0].style, BoxStyle::YesNoQuestion);
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_EQ(h.logMessages(), std::vector<std::string> {"Quillbox loaded and running."});
+    EXPECT_EQ(h.dir.names("in").size(), 2u);
 
+    h.boxAnswers = {QMessageBox::Yes};
     ASSERT_TRUE(h.clickSieveAndWait());
-
-    EXPECT_EQ(h.boxes.size(), 1u);
-    EXPECT_EQ(h.logMessages(), logBefore) << "no run, no log entry";
-    EXPECT_EQ(h.dir.names("in"), (std::set<std::string>{"alpha", "beta"}));
-    EXPECT_TRUE(h.dir.names("out").empty());
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("--"));
-    EXPECT_EQ(w.txtSource()->text().toStdString(), h.source()) << "not even the trailing /";
-    ExpectIdleControls(w);
+    EXPECT_EQ(h.dir.names("in").size(), 0u);
+    EXPECT_EQ(FilesUnder(h, "out"), 2u);
+    ExpectIdle(w);
 }
 
-TEST(SieveCommand, StopPressedMidRunEndsBeforeTheNextFile)
+TEST(SieveCommand, StopEndsTheRunBeforeTheNextFile)
 {
     UiHarness h;
-    h.useFolders({"a1", "b2", "c3", "d4", "e5", "f6"});
-    ui::wMain& w = h.w();
+    h.useFolders({"a1", "b2", "c3", "d4", "e5"});
+    ui::MainWindow& w = h.w();
     w.show();
-    int handledAtStop = -1;
-    h.fs.afterFile = [&](int handled) {
-        if (handled == 2) {
-            handledAtStop = handled;
-            // The person's click arrives with the run's next event processing.
-            QMetaObject::invokeMethod(
-                &w, [&w] { QTest::mouseClick(w.toolbarButton(kKeyStop), Qt::LeftButton); }, Qt::QueuedConnection);
-        }
-    };
-    ASSERT_TRUE(h.clickSieveAndWait());
+    w.viewLogBox()->setChecked(true);
+    Gate gate;
+    HoldBefore(h, gate, 2);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
 
-    EXPECT_EQ(handledAtStop, 2);
-    EXPECT_EQ(h.fs.handled, 2) << "no file after the one during which Stop was pressed";
-    std::size_t copied = 0;
-    for (const std::string& bucket : h.dir.names("out"))
-        copied += h.dir.names("out/" + bucket).size();
-    EXPECT_EQ(copied, 2u);
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    h.click(ui::Command::Stop);
+    EXPECT_TRUE(w.action(ui::Command::Stop)->isChecked());
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+
+    EXPECT_EQ(FilesUnder(h, "out"), 2u) << "the file in hand completes, no further one is touched";
     EXPECT_EQ(Tail(h.logMessages()),
-              (std::vector<std::string>{"Processing aborted by user.", "Cleaning up complete."}));
-    ExpectIdleControls(w);
-    EXPECT_EQ(w.prgProgress()->value(), 2) << "the bar stays part-way";
+              (std::vector<std::string> {"Processing aborted by user.", "Cleaning up complete."}));
+    EXPECT_TRUE(w.logWindow()->isVisible()) << "shown at the end, with the last entry in it";
+    EXPECT_EQ(w.logWindow()->model().entryCount(), w.logWindow()->model().entryCount() - w.logWindow()->model().pendingCount());
+    EXPECT_EQ(w.progressBar()->value(), 2) << "the bar keeps where the run stopped";
+    ExpectIdle(w);
 }
 
-TEST(SieveCommand, StatisticsShowAtTicksAndNoFilesIsReported)
+TEST(SieveCommand, SwitchingToMoveMidRunMovesTheFollowingFilesWithoutAsking)
 {
     UiHarness h;
-    h.useFolders({"a1", "b2", "c3", "d4"});
-    ui::wMain& w = h.w();
+    h.useFolders({"a1", "a2", "a3", "a4"});
+    ui::MainWindow& w = h.w();
     w.show();
-    QString atTick;
-    QString nameAtTick;
-    bool tickSeen = false;
+    Gate gate;
+    // Held after two files have been copied, before the third is taken up.
     h.fs.afterFile = [&](int handled) {
-        if (handled != 3)
-            return;
-        nameAtTick = QString::fromStdString(w.progressTimerTag());
-        // Wait (bounded) for a real tick of tmrTimer to write the labels.
-        tickSeen = QTest::qWaitFor([&] { return w.labFileProgress()->text() == QStringLiteral("3 of 4"); }, 5000);
-        atTick = w.labFileProgress()->text() + QLatin1Char('|') + w.labCurrentFile()->text();
+        if (handled == 2)
+            gate.pass();
     };
-    ASSERT_TRUE(h.clickSieveAndWait());
-    EXPECT_TRUE(tickSeen);
-    EXPECT_FALSE(nameAtTick.isEmpty());
-    EXPECT_EQ(atTick, QStringLiteral("3 of 4|") + nameAtTick) << "the tick shows the file handled last";
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("4 of 4"));
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
 
-    // An empty source: the count line for 0 files and the no-files text.
-    test::RemoveTree(h.source());
-    h.dir.mkdir("in");
-    ASSERT_TRUE(h.clickSieveAndWait());
-    EXPECT_EQ(w.labCurrentFile()->text(), QStringLiteral("0 files found.."));
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral("No files were found. Check Log."));
-    EXPECT_EQ(Tail(h.logMessages()), (std::vector<std::string>{"No files found in the selected directory. Aborting.",
-                                                               "Cleaning up complete."}));
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    QTest::mouseClick(w.moveOption(), Qt::LeftButton);
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+
+    EXPECT_TRUE(h.boxes.empty());
+    EXPECT_EQ(h.dir.names("in").size(), 2u);
+    EXPECT_EQ(h.dir.names("out/A").size(), 4u);
+    const auto messages = h.logMessages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "Copy Mode = Copy"), messages.end());
 }
 
-TEST(SieveCommand, TickHandlersWriteTheLocaleTexts)
-{
-    UiHarness h;
-    ui::wMain& w = h.w();
-    // A direct call behaves as a tick, whether the timer runs or not.
-    w.setProgressTimerTag("caf\xc3\xa9 \xff.txt");
-    w.tmrTimer_Timer();
-    EXPECT_EQ(w.labFileProgress()->text(), QStringLiteral(" of "));
-    EXPECT_EQ(w.labMBMoved()->text(), QStringLiteral("0 bytes ( MB)"));
-    EXPECT_TRUE(w.labCurrentFile()->text().startsWith(QStringLiteral("caf\u00e9 "))) << "names show as best possible";
-    w.tmrCountFiles_Timer();
-    EXPECT_EQ(w.labCurrentFile()->text(), QStringLiteral("0 files found.."));
-}
-
-TEST(SieveCommand, CommandsAreDispatchedByExactKeyAndNeverNest)
+// The box of a clicked log row is modal; the run goes on behind it.
+TEST(SieveCommand, LogRowBoxDuringARunDoesNotHoldTheRun)
 {
     UiHarness h;
     h.useFolders({"a1", "b2", "c3"});
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
-    const auto logBefore = h.logMessages();
-    w.tbrDoSieve_ButtonClick(QStringLiteral("_SIEVE"));
-    w.tbrDoSieve_ButtonClick(QStringLiteral("_stop"));
-    w.tbrDoSieve_ButtonClick(QStringLiteral("sieve"));
-    EXPECT_EQ(h.logMessages(), logBefore);
+    Gate gate;
+    HoldBefore(h, gate, 1);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+    bool endedWhileBoxOpen = false;
+    h.w().logWindow(); // loaded at start
+    // The box: lets the run go on, then stays open (in its own loop, as a
+    // modal box does) until the run has ended.
+    ui::LogWindow* log = w.logWindow();
+    ASSERT_NE(log, nullptr);
 
-    // A second "_sieve" reaching the window during a run is dropped, and
-    // "_logging" works meanwhile.
-    h.fs.afterFile = [&](int handled) {
-        if (handled == 1) {
-            w.tbrDoSieve_ButtonClick(QStringLiteral("_sieve"));
-            w.tbrDoSieve_ButtonClick(QStringLiteral("_about"));
-            h.click(kKeyLogging);
-        }
-    };
-    ASSERT_TRUE(h.clickSieveAndWait());
-    const auto messages = h.logMessages();
-    EXPECT_EQ(std::count(messages.begin(), messages.end(), std::string(" -- SIEVING ----")), 1);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    ASSERT_NE(w.logWindow(), nullptr);
-    EXPECT_TRUE(w.logWindow()->isVisible());
-
-    // Showing it again keeps one window.
-    ui::wLogging* first = w.logWindow();
-    w.tbrDoSieve_ButtonClick(QStringLiteral("_logging"));
-    EXPECT_EQ(w.logWindow(), first);
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    h.boxAnswers.clear();
+    std::size_t boxesBefore = h.boxes.size();
+    QTimer::singleShot(0, log, [&] {
+        gate.release();
+        endedWhileBoxOpen = UiHarness::waitFor([&] { return finished.count() == 1; });
+    });
+    log->showEntryBox(0);
+    EXPECT_EQ(h.boxes.size(), boxesBefore + 1);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+    EXPECT_TRUE(endedWhileBoxOpen);
+    EXPECT_EQ(FilesUnder(h, "out"), 3u);
 }
 
-TEST(SieveCommand, ClosingTheMainWindowMidRunStopsTheRunAndThenCloses)
+// Once the window has been asked to close, a second click on Stop! does not
+// release the run: the close wins, the run ends through its usual ending,
+// and the window closes.
+TEST(SieveCommand, CloseMidRunStopsAndASecondStopClickDoesNotUndoIt)
 {
     UiHarness h;
-    h.useFolders({"a1", "b2", "c3", "d4", "e5", "f6"});
-    ui::wMain& w = h.w();
+    h.useFolders({"a1", "b2", "c3", "d4"});
+    ui::MainWindow& w = h.w();
     w.show();
-    w.optCopyMode(1)->setChecked(true);
-    w.chkViewLogWhenDone()->setChecked(true);
-    QPointer<ui::wLogging> log = w.logWindow();
+    Gate gate;
+    HoldBefore(h, gate, 2);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+
     std::vector<std::string> logAtEnd;
-    QObject::connect(&w, &ui::wMain::sieveCommandFinished, [&] { logAtEnd = h.logMessages(); });
-    h.fs.afterFile = [&](int handled) {
-        if (handled == 2)
-            QMetaObject::invokeMethod(&w, [&w] { w.close(); }, Qt::QueuedConnection);
+    QObject::connect(&w, &ui::MainWindow::runFinished, [&] { logAtEnd = h.logMessages(); });
+
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    EXPECT_FALSE(w.close()) << "the window waits for the run";
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.action(ui::Command::Stop)->isChecked());
+    h.click(ui::Command::Stop);
+    EXPECT_TRUE(w.action(ui::Command::Stop)->isChecked());
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+
+    EXPECT_TRUE(UiHarness::waitFor([&] { return !w.isVisible(); }));
+    EXPECT_EQ(FilesUnder(h, "out"), 2u);
+    EXPECT_EQ(Tail(logAtEnd), (std::vector<std::string> {"Processing aborted by user.", "Cleaning up complete."}));
+    EXPECT_EQ(w.logWindow(), nullptr) << "the log window went with it";
+}
+
+// A Sieve! click that arrives while a folder picker is open is dropped: no
+// run starts inside the picker, nor after it.
+TEST(SieveCommand, SieveClickDuringAPickerNeverStartsANestedRun)
+{
+    UiHarness h;
+    h.useFolders({"a1"});
+    ui::MainWindow& w = h.w();
+    w.show();
+    bool runningInsidePicker = false;
+    h.pickerAnswers = {QString::fromStdString(h.source())};
+    h.whilePickerOpen = [&] {
+        QTest::mouseClick(w.commandButton(ui::Command::Sieve), Qt::LeftButton);
+        QApplication::processEvents(); // the dialog's own loop delivers the click
+        runningInsidePicker = w.isRunning();
     };
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
 
+    QTest::mouseClick(w.sourceButton(), Qt::LeftButton);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return !h.pickerTitles.empty(); }));
+    QApplication::processEvents();
+
+    EXPECT_FALSE(runningInsidePicker);
+    EXPECT_FALSE(w.isRunning());
+    EXPECT_EQ(finished.count(), 0);
+    EXPECT_EQ(h.dir.names("out").size(), 0u);
+    EXPECT_EQ(w.sourceField()->text().toStdString(), h.source() + "/") << "the pick itself still counts";
+}
+
+TEST(SieveCommand, AboutStaysShutDuringARun)
+{
+    UiHarness h;
+    h.useFolders({"a1", "b2"});
+    ui::MainWindow& w = h.w();
+    w.show();
+    Gate gate;
+    HoldBefore(h, gate, 1);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    EXPECT_FALSE(w.action(ui::Command::About)->isEnabled());
+    w.showAbout(); // as a stray queued click would
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+}
+
+TEST(SieveCommand, NoFilesShowsTheCountLineAndTheNoFilesText)
+{
+    UiHarness h;
+    h.useFolders({});
+    ui::MainWindow& w = h.w();
+    w.show();
     ASSERT_TRUE(h.clickSieveAndWait());
-
-    EXPECT_EQ(h.fs.handled, 2);
-    EXPECT_EQ(Tail(logAtEnd), (std::vector<std::string>{"Processing aborted by user.", "Cleaning up complete."}));
-    EXPECT_FALSE(w.sieve().IsRunning());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.isVisible(); }, 5000));
-    // The log window went with it.
-    EXPECT_EQ(w.logWindow(), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return log.isNull(); }, 5000));
-    // Every file is in exactly one place.
-    std::set<std::string> everywhere = h.dir.names("in");
-    std::size_t moved = 0;
-    for (const std::string& bucket : h.dir.names("out")) {
-        for (const std::string& name : h.dir.names("out/" + bucket)) {
-            everywhere.insert(name);
-            ++moved;
-        }
-    }
-    EXPECT_EQ(moved, 2u);
-    EXPECT_EQ(h.dir.names("in").size(), 4u);
-    EXPECT_EQ(everywhere, (std::set<std::string>{"a1", "b2", "c3", "d4", "e5", "f6"}));
+    EXPECT_EQ(w.currentFileLabel()->text(), QStringLiteral("0 files found.."));
+    EXPECT_EQ(w.fileProgressLabel()->text(), QStringLiteral("No files were found. Check Log."));
+    EXPECT_EQ(Tail(h.logMessages()), (std::vector<std::string> {"No files found in the selected directory. Aborting.",
+                                                                "Cleaning up complete."}));
+    ExpectIdle(w);
 }
 
 TEST(SieveCommand, ClosingWhenIdleTakesTheVisibleLogWindowAlong)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
-    h.click(kKeyLogging);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return w.logWindow() && w.logWindow()->isVisible(); }, 5000));
-    QPointer<ui::wLogging> log = w.logWindow();
+    h.click(ui::Command::Logging);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return w.logWindow() && w.logWindow()->isVisible(); }));
+    QPointer<ui::LogWindow> log = w.logWindow();
     EXPECT_TRUE(w.close());
     EXPECT_EQ(w.logWindow(), nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return log.isNull(); }, 5000));
+    EXPECT_TRUE(UiHarness::waitFor([&] { return log.isNull(); }));
 }
 
 TEST(SieveCommand, AboutOpensModalFromTheToolbarAndCloses)
 {
     UiHarness h;
-    ui::wMain& w = h.w();
+    ui::MainWindow& w = h.w();
     w.show();
     // The About window runs its own loop; look at it and close it from a
     // timer inside that loop, as a person would.
     QString title, caption;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* about = qobject_cast<ui::wAbout*>(QApplication::activeModalWidget())) {
+        if (auto* about = qobject_cast<ui::AboutDialog*>(QApplication::activeModalWidget())) {
             title = about->windowTitle();
-            caption = about->labTitle()->text();
+            caption = about->titleLabel()->text();
             about->close();
         }
     });
     poll.start(10);
-    h.click(kKeyAbout);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !title.isEmpty(); }, 5000));
+    h.click(ui::Command::About);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return !title.isEmpty(); }, 5000));
     poll.stop();
     EXPECT_EQ(title, QStringLiteral("Quillbox .."));
     EXPECT_EQ(caption, QStringLiteral("Quillbox v0.97"));
-    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000));
-    EXPECT_TRUE(w.toolbarAction(kKeySieve)->isEnabled());
-}
-
-TEST(SieveCommand, ProgressBarRefusesValuesOutsideItsRange)
-{
-    UiHarness h;
-    ui::wMain& w = h.w();
-    w.setProgressValue(0);
-    w.setProgressMax(10);
-    w.setProgressMin(0);
-    EXPECT_TRUE(w.setProgressValue(10));
-    EXPECT_FALSE(w.setProgressValue(11));
-    EXPECT_FALSE(w.setProgressValue(-1));
-    EXPECT_EQ(w.progressValue(), 10);
-    EXPECT_EQ(w.prgProgress()->value(), 10);
-
-    // Counts beyond the widget's int still show in proportion.
-    w.setProgressValue(0);
-    w.setProgressMax(8e12);
-    EXPECT_TRUE(w.setProgressValue(4e12));
-    EXPECT_EQ(w.progressValue(), 4e12);
-    EXPECT_EQ(w.prgProgress()->value() * 2, w.prgProgress()->maximum());
-}
-
-// During a run the bar is drawn at most a few dozen times a second; what
-// that holds back must still show when the run's timer stops, and a full
-// bar shows at once.
-TEST(SieveCommand, PacedProgressBarEndsOnTheExactValue)
-{
-    UiHarness h;
-    ui::wMain& w = h.w();
-    w.setProgressValue(0);
-    w.setProgressMax(1000);
-    w.setProgressMin(0);
-    w.setProgressTimerEnabled(true);
-    for (int value = 1; value <= 700; ++value)
-        ASSERT_TRUE(w.setProgressValue(value));
-    w.setProgressTimerEnabled(false);
-    EXPECT_EQ(w.prgProgress()->value(), 700);
-
-    w.setProgressTimerEnabled(true);
-    EXPECT_TRUE(w.setProgressValue(1000));
-    EXPECT_EQ(w.prgProgress()->value(), 1000);
-    w.setProgressTimerEnabled(false);
+    EXPECT_TRUE(UiHarness::waitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000));
+    EXPECT_TRUE(w.action(ui::Command::Sieve)->isEnabled());
 }

@@ -9,60 +9,6 @@
 
 namespace quillbox::test {
 
-namespace {
-
-class CountingListing final : public FileListing {
-public:
-    CountingListing(std::unique_ptr<FileListing> real, std::function<void(int)> hook)
-        : m_real(std::move(real)), m_hook(std::move(hook))
-    {
-    }
-    const std::string& next() override
-    {
-        const std::string& name = m_real->next();
-        if (!name.empty() && m_hook)
-            m_hook(++m_counted);
-        return name;
-    }
-
-private:
-    std::unique_ptr<FileListing> m_real;
-    std::function<void(int)> m_hook;
-    int m_counted = 0;
-};
-
-} // namespace
-
-std::unique_ptr<FileListing> HookedFileSystem::listFiles(const std::string& folder)
-{
-    if (++listings % 2 == 1)
-        return std::make_unique<CountingListing>(m_real.listFiles(folder), afterCounted);
-    return m_real.listFiles(folder);
-}
-
-FsStatus HookedFileSystem::copyFile(const std::string& source, const std::string& target,
-                                    const ChunkCallback& betweenChunks)
-{
-    const FsStatus status = m_real.copyFile(source, target, betweenChunks);
-    after();
-    return status;
-}
-
-FsStatus HookedFileSystem::moveFile(const std::string& source, const std::string& target,
-                                    const ChunkCallback& betweenChunks)
-{
-    const FsStatus status = m_real.moveFile(source, target, betweenChunks);
-    after();
-    return status;
-}
-
-void HookedFileSystem::after()
-{
-    ++handled;
-    if (afterFile)
-        afterFile(handled);
-}
-
 UiHarness::UiHarness()
 {
     ui::MainWindowServices services;
@@ -73,6 +19,8 @@ UiHarness::UiHarness()
     services.programFolder = QString::fromStdString(dir.path());
     services.pickFolder = [this](QWidget*, const QString& title) {
         pickerTitles.push_back(title);
+        if (whilePickerOpen)
+            whilePickerOpen();
         if (pickerAnswers.empty())
             return QString();
         QString answer = pickerAnswers.front();
@@ -87,7 +35,7 @@ UiHarness::UiHarness()
         boxAnswers.pop_front();
         return answer;
     };
-    window = std::make_unique<ui::wMain>(std::move(services));
+    window = std::make_unique<ui::MainWindow>(std::move(services));
 }
 
 UiHarness::~UiHarness()
@@ -101,26 +49,31 @@ void UiHarness::useFolders(const std::vector<std::string>& files)
     dir.mkdir("out");
     for (const std::string& name : files)
         dir.write("in/" + name, "content of " + name);
-    w().txtSource()->setText(QString::fromStdString(source()));
-    w().txtDestination()->setText(QString::fromStdString(destination()));
+    w().sourceField()->setText(QString::fromStdString(source()));
+    w().destinationField()->setText(QString::fromStdString(destination()));
 }
 
-void UiHarness::click(std::string_view key)
+void UiHarness::click(ui::Command command)
 {
-    QTest::mouseClick(w().toolbarButton(key), Qt::LeftButton);
+    QTest::mouseClick(w().commandButton(command), Qt::LeftButton);
 }
 
 bool UiHarness::clickSieveAndWait()
 {
-    QSignalSpy finished(window.get(), &ui::wMain::sieveCommandFinished);
-    click(kKeySieve);
-    return QTest::qWaitFor([&] { return finished.count() > 0; }, 20000);
+    QSignalSpy finished(window.get(), &ui::MainWindow::runFinished);
+    click(ui::Command::Sieve);
+    return waitFor([&] { return finished.count() > 0; });
+}
+
+bool UiHarness::waitFor(const std::function<bool()>& condition, int ms)
+{
+    return QTest::qWaitFor(condition, ms);
 }
 
 std::vector<std::string> UiHarness::logMessages() const
 {
     std::vector<std::string> messages;
-    const ui::wLogging* log = window->logWindow();
+    const ui::LogWindow* log = window->logWindow();
     if (log == nullptr)
         return messages;
     const ui::LogModel& model = log->model();

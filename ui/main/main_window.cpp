@@ -149,7 +149,8 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     connect(&m_bridge, &RunBridge::entriesLogged, this, &MainWindow::onEntriesLogged);
     connect(&m_bridge, &RunBridge::logWindowRequested, this, [this] { m_log.ShowLogWindow(); });
     connect(&m_bridge, &RunBridge::phaseReached, this, &MainWindow::onPhaseReached);
-    connect(&m_bridge, &RunBridge::runEnded, this, &MainWindow::onRunEnded);
+    connect(&m_bridge, &RunBridge::runEnded, this,
+            [this](RunEnd, const RunFigures& last) { onRunEnded(last); });
 
     centreOnScreen();
 
@@ -593,7 +594,7 @@ void MainWindow::onPhaseReached(RunPhase phase, const RunFigures& figures)
     }
 }
 
-void MainWindow::onRunEnded()
+void MainWindow::onRunEnded(const RunFigures& last)
 {
     // The run's thread has nothing left to do but return.
     m_worker->wait();
@@ -601,6 +602,10 @@ void MainWindow::onRunEnded()
     m_worker = nullptr;
 
     m_countTimer.stop();
+    // A run stopped while processing leaves the bar where it stopped; the
+    // labels keep what they showed last.
+    if (m_progressTimer.isActive())
+        showBar(std::min(last.filesProcessed, m_found), m_found);
     m_progressTimer.stop();
     const bool closing = m_closeRequested;
     m_closeRequested = false;

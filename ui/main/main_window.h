@@ -93,7 +93,7 @@ private:
     void showBar(double value, double max);
     void onEntriesLogged(const std::vector<LogEntry>& entries);
     void onPhaseReached(RunPhase phase, const RunFigures& figures);
-    void onRunEnded();
+    void onRunEnded(const RunFigures& last);
     // Runs a command that opens a modal window, unless another one is open.
     template <class F>
     void runModalCommand(F&& command);

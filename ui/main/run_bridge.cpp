@@ -43,9 +43,9 @@ void RunBridge::fileStarted(const std::string& name)
     m_currentName.assign(name);
 }
 
-void RunBridge::ended(RunEnd how)
+void RunBridge::ended(RunEnd how, const RunFigures& last)
 {
-    push({Event::Kind::Ended, {}, RunPhase::Counting, {}, how});
+    push({Event::Kind::Ended, {}, RunPhase::Counting, last, how});
 }
 
 std::string RunBridge::currentName() const
@@ -83,7 +83,7 @@ void RunBridge::deliver()
             break;
         case Event::Kind::Ended:
             flushEntries();
-            emit runEnded(event.end);
+            emit runEnded(event.end, event.figures);
             break;
         }
     }

@@ -27,7 +27,7 @@ public:
     void logWindowWanted() override;
     void phaseChanged(RunPhase phase, const RunFigures& figures) override;
     void fileStarted(const std::string& name) override;
-    void ended(RunEnd how) override;
+    void ended(RunEnd how, const RunFigures& last) override;
 
     // The name of the file the run took up last.
     std::string currentName() const;
@@ -36,7 +36,7 @@ signals:
     void entriesLogged(const std::vector<quillbox::LogEntry>& entries);
     void logWindowRequested();
     void phaseReached(quillbox::RunPhase phase, const quillbox::RunFigures& figures);
-    void runEnded(quillbox::RunEnd how);
+    void runEnded(quillbox::RunEnd how, const quillbox::RunFigures& last);
 
 private:
     struct Event {
