@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libglib2.0-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev
   fonts-dejavu-core
 )
