@@ -1,9 +1,11 @@
 #include <csignal>
 
 #include <QApplication>
+#include <QFile>
 
-#include "platform/posix_file_system.h"
+#include "app/command_line.h"
 #include "app/screenshot_hook.h"
+#include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 #include "ui/main/main_window.h"
 
@@ -12,12 +14,20 @@ int main(int argc, char* argv[])
     // A write past the file-size limit fails with EFBIG and is reported like
     // any other failure, instead of ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
+    // Any option means the command line: no window, no display needed.
+    if (quillbox::app::WantsCommandLine(argc, argv))
+        return quillbox::app::RunCommandLine(argc, argv);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillbox"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("quillbox"));
     quillbox::PosixFileSystem fileSystem;
     quillbox::SystemClock clock;
     quillbox::ui::MainWindow window(quillbox::ui::SystemServices(fileSystem, clock));
+    // "quillbox SOURCE [DESTINATION]", as a file manager's "Open with" calls it.
+    if (argc >= 2)
+        window.openFolders(QFile::decodeName(argv[1]), argc >= 3 ? QFile::decodeName(argv[2]) : QString());
     window.show();
     quillbox::app::StartScreenshotsIfAsked(window);
     return app.exec();

@@ -113,6 +113,8 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             m_observer.fileStarted(*name);
             const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
             const FileOutcome outcome = folders->sieveFile(*name, BucketLetter(*name), mode, addLength);
+            if (!outcome.ok())
+                m_counters.addFailed();
             if (outcome.stage == FileStage::Examine) {
                 // The file went away, or turned into something else, after
                 // it was listed: report it and go on with the next one.

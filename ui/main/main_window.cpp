@@ -25,6 +25,7 @@
 #include "ui/about/about_dialog.h"
 #include "ui/common/icons.h"
 #include "ui/common/twips.h"
+#include "ui/main/folder_drop.h"
 #include "ui/services/locale_facts.h"
 
 namespace quillbox::ui {
@@ -210,6 +211,8 @@ void MainWindow::buildOptionsFrame()
     m_destinationField->setGeometry(Twips(165, 1110, 3390, 285));
     m_destinationField->setAccessibleName(m_destinationPrompt->text());
     m_destinationPrompt->setBuddy(m_destinationField);
+    FolderDrop::enable(m_sourceField);
+    FolderDrop::enable(m_destinationField);
 
     m_copyOption = new QRadioButton(QStringLiteral("Copy the files"), m_optionsFrame);
     m_copyOption->setObjectName(QStringLiteral("optCopyMode0"));
@@ -443,6 +446,19 @@ void MainWindow::centreOnScreen()
 }
 
 // ---- Commands --------------------------------------------------------------
+
+void MainWindow::openFolders(const QString& source, const QString& destination)
+{
+    const auto withSeparator = [](QString path) {
+        if (!path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        return path;
+    };
+    if (source.isEmpty())
+        return;
+    m_sourceField->setText(withSeparator(source));
+    m_destinationField->setText(withSeparator(destination.isEmpty() ? source : destination));
+}
 
 template <class F>
 void MainWindow::runModalCommand(F&& command)

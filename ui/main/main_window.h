@@ -65,6 +65,10 @@ public:
     const QTimer& countTimer() const { return m_countTimer; }
     const QTimer& progressTimer() const { return m_progressTimer; }
 
+    // Fills the folder fields as "Open with" asks: the source, and the
+    // destination when given (else the source again).
+    void openFolders(const QString& source, const QString& destination);
+
 public slots:
     // What the toolbar's buttons do; a click queues these.
     void startSieve();

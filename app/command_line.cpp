@@ -1,0 +1,215 @@
+#include "app/command_line.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/console_report.h"
+#include "core/sieve_job.h"
+#include "platform/posix_file_system.h"
+#include "platform/system_clock.h"
+#include "ui/services/locale_facts.h"
+
+namespace quillbox::app {
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+const char kUsage[] = "Usage: quillbox --copy|--move [--create-dirs] [--dry-run] SOURCE DESTINATION\n"
+                      "       quillbox [SOURCE [DESTINATION]]\n";
+
+const char kHelp[] =
+    "Sorts the files directly inside SOURCE into the folders A to Z and # of\n"
+    "DESTINATION, named after the upper-cased first letter of each file's name\n"
+    "(# for any other first character). Subfolders of SOURCE are left alone.\n"
+    "\n"
+    "  --copy          copy the files; a copy replaces a file of the same name\n"
+    "  --move          move the files; a move never replaces a file. On the\n"
+    "                  command line a move asks for no confirmation.\n"
+    "  --create-dirs   create the folders A to Z and # in DESTINATION first\n"
+    "  --dry-run       change nothing: show, per folder, how many files and\n"
+    "                  bytes would go there and every file that would fail\n"
+    "  --help          show this help and exit\n"
+    "  --version       show the version and exit\n"
+    "\n"
+    "Every log entry is printed to standard output. Where standard error is a\n"
+    "terminal, a line there shows the progress. Ctrl-C stops the run between\n"
+    "two files.\n"
+    "\n"
+    "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
+    "\n"
+    "Exit status: 0 every file handled; 1 the run ended but some files failed;\n"
+    "2 bad usage or a folder that cannot be read; 130 stopped by Ctrl-C.\n";
+
+struct Options {
+    bool copy = false;
+    bool move = false;
+    bool createDirs = false;
+    bool dryRun = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> folders;
+};
+
+// The run's Stop, for the signal handler; the first Ctrl-C sets it, any
+// further one changes nothing.
+std::atomic<bool>* g_stop = nullptr;
+std::atomic<bool> g_interrupted {false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void OnInterrupt(int)
+{
+    g_interrupted.store(true);
+    if (g_stop != nullptr)
+        g_stop->store(true);
+}
+
+int UsageError(const std::string& message)
+{
+    std::fprintf(stderr, "quillbox: %s (see quillbox --help)\n", message.c_str());
+    return kExitUsage;
+}
+
+// Parses the arguments as bytes: a folder's name reaches the run exactly as
+// it was given.
+bool Parse(int argc, char* argv[], Options& options, std::string& error)
+{
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            options.folders.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--")
+            optionsEnded = true;
+        else if (arg == "--copy")
+            options.copy = true;
+        else if (arg == "--move")
+            options.move = true;
+        else if (arg == "--create-dirs")
+            options.createDirs = true;
+        else if (arg == "--dry-run")
+            options.dryRun = true;
+        else if (arg == "--help" || arg == "-h")
+            options.help = true;
+        else if (arg == "--version")
+            options.version = true;
+        else {
+            error = "unknown option " + std::string(arg);
+            return false;
+        }
+    }
+    if (options.help || options.version)
+        return true;
+    if (options.copy && options.move) {
+        error = "--copy and --move exclude each other";
+        return false;
+    }
+    if (!options.copy && !options.move) {
+        error = "say --copy or --move";
+        return false;
+    }
+    if (options.folders.size() != 2) {
+        error = options.folders.size() < 2 ? "SOURCE and DESTINATION are both needed" : "too many folders";
+        return false;
+    }
+    return true;
+}
+
+// Why `path` cannot serve as the folder named `role`, or "".
+std::string FolderProblem(const std::string& path, const char* role, bool mustRead)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::string(role) + " " + path + ": " + std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return std::string(role) + " " + path + ": not a folder";
+    if (mustRead) {
+        DIR* dir = ::opendir(path.c_str());
+        if (dir == nullptr)
+            return std::string(role) + " " + path + ": " + std::strerror(errno);
+        ::closedir(dir);
+    }
+    return {};
+}
+
+} // namespace
+
+bool WantsCommandLine(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return true;
+    }
+    return false;
+}
+
+int RunCommandLine(int argc, char* argv[])
+{
+    Options options;
+    std::string error;
+    if (!Parse(argc, argv, options, error))
+        return UsageError(error);
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        std::fputs("\n", stdout);
+        std::fputs(kHelp, stdout);
+        return kExitDone;
+    }
+    if (options.version) {
+        std::printf("quillbox %s\n", QUILLBOX_VERSION);
+        return kExitDone;
+    }
+    if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
+        return UsageError(problem);
+    if (std::string problem = FolderProblem(options.folders[1], "destination", false); !problem.empty())
+        return UsageError(problem);
+
+    const LocaleFacts locale = SystemLocaleFacts();
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    PosixFileSystem fs;
+    SystemClock clock;
+    ConsoleReport report(stdout, terminal ? stderr : nullptr, locale.timeSeparator);
+    SieveJob job(fs, clock, report);
+    report.watch(job.counters());
+
+    RunControls controls;
+    controls.mode.store(options.move ? TransferMode::Move : TransferMode::Copy);
+    g_stop = &controls.stop;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    const RunEnd end = job.run(RunSettings {options.folders[0], options.folders[1], options.createDirs}, controls);
+    std::fflush(stdout);
+
+    switch (end) {
+    case RunEnd::StoppedWhileCounting:
+    case RunEnd::StoppedWhileProcessing:
+        return kExitInterrupted;
+    case RunEnd::Failed:
+        return kExitUsage;
+    case RunEnd::NoFiles:
+        return kExitDone;
+    case RunEnd::Completed:
+        break;
+    }
+    return report.last().filesFailed > 0 ? kExitSomeFailed : kExitDone;
+}
+
+} // namespace quillbox::app

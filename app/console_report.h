@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/run_observer.h"
+#include "core/sieve_job.h"
+
+namespace quillbox::app {
+
+// A run as the command line shows it: every log entry on standard output
+// as the log window shows it, and, where standard error is a terminal, one
+// line there that keeps the progress current and is cleared at the end.
+class ConsoleReport final : public RunObserver {
+public:
+    ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator);
+    ~ConsoleReport() override;
+
+    // The counters the progress line reads, once the run exists.
+    void watch(const RunCounters& counters);
+
+    void entryLogged(const LogEntry& entry) override;
+    void logWindowWanted() override {}
+    void phaseChanged(RunPhase phase, const RunFigures& figures) override;
+    void fileStarted(const std::string&) override {}
+    void ended(RunEnd how, const RunFigures& last) override;
+
+    RunEnd end() const { return m_end; }
+    const RunFigures& last() const { return m_last; }
+
+private:
+    void tick();
+    void clearLine();
+
+    std::FILE* m_out;
+    std::FILE* m_progress; // nullptr: no progress line
+    std::string m_timeSeparator;
+    const RunCounters* m_counters = nullptr;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopTicking = false;
+    bool m_processing = false;
+    bool m_lineShown = false;
+    double m_processingSince = 0;
+    std::thread m_ticker;
+
+    RunEnd m_end = RunEnd::Completed;
+    RunFigures m_last;
+};
+
+} // namespace quillbox::app

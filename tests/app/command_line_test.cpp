@@ -1,0 +1,191 @@
+// The command line, driven as a user drives it: the built program started
+// with arguments and no display, its output and exit status read, and the
+// folders looked at afterwards.
+#include <algorithm>
+#include <csignal>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace quillbox::test {
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> lines; // stdout, without the "hh:mm:ss - " prefix
+};
+
+QProcess* Start(const QStringList& arguments)
+{
+    auto* process = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process->setProcessEnvironment(environment);
+    process->start(QStringLiteral(QUILLBOX_BINARY), arguments);
+    return process;
+}
+
+Result Finish(QProcess* process)
+{
+    Result result;
+    EXPECT_TRUE(process->waitForFinished(60000));
+    result.status = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    result.out = process->readAllStandardOutput().toStdString();
+    result.err = process->readAllStandardError().toStdString();
+    std::size_t start = 0;
+    while (start < result.out.size()) {
+        const std::size_t end = result.out.find('\n', start);
+        std::string line = result.out.substr(start, end - start);
+        const std::size_t dash = line.find(" - ");
+        result.lines.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+        start = end == std::string::npos ? result.out.size() : end + 1;
+    }
+    delete process;
+    return result;
+}
+
+Result Quillbox(const QStringList& arguments)
+{
+    return Finish(Start(arguments));
+}
+
+QString Q(const std::string& path)
+{
+    return QString::fromStdString(path);
+}
+
+TEST(CommandLine, MovePrintsTheLogAndExitsZeroWithoutADisplay)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.write("in/apple", "a");
+    dir.write("in/Berry", "b");
+
+    const Result r = Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
+
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "") << "standard error is no terminal: nothing but the entries";
+    const std::vector<std::string> expected = {
+        "",
+        " -- SIEVING ----",
+        "Source directory = " + (dir / "in") + "/",
+        "Destination directory = " + (dir / "out") + "/",
+        "Copy Mode = Move",
+        "Creating directories #-Z ..",
+        "Found 2 file(s) for processing.",
+        "Operation complete. 2 file(s) processed.",
+        "Cleaning up complete.",
+    };
+    EXPECT_EQ(r.lines, expected);
+    EXPECT_EQ(ReadFile(dir / "out/A/apple"), "a");
+    EXPECT_EQ(ReadFile(dir / "out/B/Berry"), "b");
+    EXPECT_TRUE(dir.names("in").empty());
+}
+
+TEST(CommandLine, SomeFilesFailingExitsOne)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.mkdir("out/A");
+    dir.write("in/apple", "new");
+    dir.write("out/A/apple", "old");
+    dir.write("in/cherry", "c"); // no bucket C: fails too
+
+    const Result r = Quillbox({QStringLiteral("--move"), Q(dir / "in"), Q(dir / "out")});
+
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadFile(dir / "out/A/apple"), "old");
+    EXPECT_EQ(dir.names("in"), (std::set<std::string> {"apple", "cherry"}));
+}
+
+TEST(CommandLine, BadUsageSaysWhatIsWrongInOneLineAndTouchesNothing)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.write("in/apple", "a");
+    dir.write("a-file", "f");
+    const std::string in = dir / "in";
+    const std::string out = dir / "out"; // not there
+    const struct {
+        QStringList arguments;
+        const char* says;
+    } cases[] = {
+        {{QStringLiteral("--frobnicate"), Q(in), Q(in)}, "unknown option --frobnicate"},
+        {{QStringLiteral("--copy"), Q(in)}, "SOURCE and DESTINATION"},
+        {{QStringLiteral("--copy"), QStringLiteral("--move"), Q(in), Q(in)}, "exclude each other"},
+        {{QStringLiteral("--create-dirs"), Q(in), Q(in)}, "--copy or --move"},
+        {{QStringLiteral("--copy"), Q(dir / "nowhere"), Q(in)}, "No such file or directory"},
+        {{QStringLiteral("--copy"), Q(dir / "a-file"), Q(in)}, "not a folder"},
+        {{QStringLiteral("--move"), Q(in), Q(out)}, "destination"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        const Result r = Quillbox(c.arguments);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(dir.names(), (std::set<std::string> {"in", "a-file"}));
+    EXPECT_EQ(dir.names("in"), std::set<std::string> {"apple"});
+}
+
+TEST(CommandLine, HelpAndVersionFollowTheUsualConventions)
+{
+    const Result help = Quillbox({QStringLiteral("--help")});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--copy", "--move", "--create-dirs", "--dry-run", "--help", "--version"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    EXPECT_NE(help.out.find("no confirmation"), std::string::npos);
+    EXPECT_NE(help.out.find("130"), std::string::npos);
+
+    const Result version = Quillbox({QStringLiteral("--version")});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quillbox " QUILLBOX_VERSION "\n");
+}
+
+// The first Ctrl-C is Stop: the run ends between two files through its
+// usual ending; a second one then changes nothing.
+TEST(CommandLine, CtrlCStopsBetweenTwoFilesAndExits130)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    constexpr int kFiles = 30000;
+    for (int i = 0; i < kFiles; ++i)
+        dir.write("in/f" + std::to_string(i), "");
+
+    QProcess* process = Start({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
+    ASSERT_TRUE(process->waitForStarted(10000));
+    // The entries up to "Found" come out as the processing pass begins.
+    QByteArray seen;
+    while (!seen.contains("Found ") && process->waitForReadyRead(20000))
+        seen += process->readAllStandardOutput();
+    ASSERT_TRUE(seen.contains("Found "));
+    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
+    Result r = Finish(process);
+    r.out = seen.toStdString() + r.out;
+
+    EXPECT_EQ(r.status, 130);
+    EXPECT_NE(r.out.find("Processing aborted by user.\n"), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 22), "Cleaning up complete.\n");
+    EXPECT_EQ(r.out.find("Operation complete"), std::string::npos);
+}
+
+} // namespace
+} // namespace quillbox::test
