@@ -1,11 +1,20 @@
 #include "ui/log/log_window.h"
 
+#include <algorithm>
+
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QGuiApplication>
+#include <QKeySequence>
+#include <QSaveFile>
 #include <QHeaderView>
 #include <QMetaObject>
 #include <QTreeView>
 
 #include "ui/common/icons.h"
+#include "core/log_text.h"
 #include "ui/log/log_model.h"
 #include "ui/common/twips.h"
 
@@ -18,9 +27,10 @@ constexpr int kFlushIntervalMs = 40;
 
 } // namespace
 
-LogWindow::LogWindow(MessageBoxFn messageBox, QWidget* parent)
+LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget* parent)
     : QWidget(parent, Qt::Window)
     , m_messageBox(std::move(messageBox))
+    , m_pickSaveFile(std::move(pickSaveFile))
 {
     setObjectName(QStringLiteral("LogWindow"));
     setWindowTitle(QStringLiteral("Quillbox Error Log.."));
@@ -38,7 +48,7 @@ LogWindow::LogWindow(MessageBoxFn messageBox, QWidget* parent)
     m_list->setUniformRowHeights(true);
     m_list->setAllColumnsShowFocus(true);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setIconSize(QSize(16, 16));
     m_list->setTextElideMode(Qt::ElideNone);
@@ -53,6 +63,21 @@ LogWindow::LogWindow(MessageBoxFn messageBox, QWidget* parent)
         // The box opens from the event loop, so the click itself returns at once.
         QMetaObject::invokeMethod(this, [this, row] { showEntryBox(row); }, Qt::QueuedConnection);
     });
+
+    // The usual ways to keep what the log says: a context menu and its keys.
+    auto addCommand = [this](const QString& text, const QKeySequence& keys, auto slot) {
+        auto* action = new QAction(text, m_list);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        m_list->addAction(action);
+        return action;
+    };
+    addCommand(QStringLiteral("&Copy"), QKeySequence::Copy, [this] { copySelection(); });
+    addCommand(QStringLiteral("Select &all"), QKeySequence::SelectAll, [this] { m_list->selectAll(); });
+    addCommand(QStringLiteral("&Save log as..."), QKeySequence::Save,
+               [this] { QMetaObject::invokeMethod(this, &LogWindow::saveLog, Qt::QueuedConnection); });
+    m_list->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(kFlushIntervalMs);
@@ -87,6 +112,45 @@ void LogWindow::showEntryBox(int row)
         text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     }
     m_messageBox(this, text, QStringLiteral("Selected entry.."), BoxStyle::Information);
+}
+
+void LogWindow::copySelection()
+{
+    QModelIndexList selected = m_list->selectionModel()->selectedRows();
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    QStringList lines;
+    for (const QModelIndex& index : selected) {
+        const std::string_view bytes = m_model->entryText(static_cast<std::size_t>(index.row()));
+        lines << QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    }
+    if (!lines.isEmpty())
+        QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+bool LogWindow::saveLog()
+{
+    const QString path = m_pickSaveFile(this, QStringLiteral("Save log as.."),
+                                        QDir::home().filePath(QStringLiteral("quillbox-log.txt")));
+    if (path.isEmpty())
+        return false;
+    // Written beside the target under another name and renamed over it once
+    // complete: a failed save leaves no half a file, and an older file whole.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        std::string line;
+        for (std::size_t row = 0; row < m_model->entryCount(); ++row) {
+            line = LogLineForSaving(m_model->entryText(row));
+            line.push_back('\n');
+            if (file.write(line.data(), static_cast<qint64>(line.size())) != static_cast<qint64>(line.size()))
+                break;
+        }
+        if (file.commit())
+            return true;
+    }
+    m_messageBox(this, QStringLiteral("The log could not be saved to %1: %2").arg(path, file.errorString()),
+                 QStringLiteral("Save log as.."), BoxStyle::Critical);
+    return false;
 }
 
 void LogWindow::closeEvent(QCloseEvent* event)
@@ -125,8 +189,9 @@ void LogWindow::fitListToWindow()
         m_list->setColumnWidth(0, column);
 }
 
-LogHost::LogHost(MessageBoxFn messageBox)
+LogHost::LogHost(MessageBoxFn messageBox, SavePickerFn pickSaveFile)
     : m_messageBox(std::move(messageBox))
+    , m_pickSaveFile(std::move(pickSaveFile))
 {
 }
 
@@ -139,7 +204,7 @@ void LogHost::createLogWindow()
 {
     if (m_window != nullptr)
         return;
-    auto* created = new LogWindow(m_messageBox);
+    auto* created = new LogWindow(m_messageBox, m_pickSaveFile);
     m_window = created;
     connect(created, &LogWindow::unloaded, this, [this, created] {
         if (m_window == created)

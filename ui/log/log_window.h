@@ -7,6 +7,7 @@
 
 #include "core/log_window_port.h"
 #include "ui/services/message_box.h"
+#include "ui/services/save_picker.h"
 
 class QTreeView;
 
@@ -20,7 +21,8 @@ class LogWindow final : public QWidget, public LogWindowPort {
     Q_OBJECT
 
 public:
-    explicit LogWindow(MessageBoxFn messageBox, QWidget* parent = nullptr);
+    explicit LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile = AskSaveFileName,
+                       QWidget* parent = nullptr);
     ~LogWindow() override;
 
     // LogWindowPort
@@ -35,6 +37,12 @@ public:
 
     // Shows the box for one row, as a click on it does.
     void showEntryBox(int row);
+    // The selected rows as text, one per line, to the clipboard.
+    void copySelection();
+    // Asks where, and writes the whole log there as UTF-8 text, one entry a
+    // line; the file appears whole or not at all. False when nothing was
+    // written (cancelled, or failed: a box says why).
+    bool saveLog();
 
 signals:
     // The window let itself be unloaded; it is deleted soon after.
@@ -50,6 +58,7 @@ private:
     void scheduleFlush();
 
     MessageBoxFn m_messageBox;
+    SavePickerFn m_pickSaveFile;
     bool m_closeForGood = false;
     LogModel* m_model = nullptr;
     QTreeView* m_list = nullptr;
@@ -62,7 +71,7 @@ class LogHost final : public QObject, public LogWindowHost {
     Q_OBJECT
 
 public:
-    explicit LogHost(MessageBoxFn messageBox);
+    explicit LogHost(MessageBoxFn messageBox, SavePickerFn pickSaveFile = AskSaveFileName);
     ~LogHost() override;
 
     bool isLogWindowLoaded() override { return m_window != nullptr; }
@@ -77,6 +86,7 @@ public:
 
 private:
     MessageBoxFn m_messageBox;
+    SavePickerFn m_pickSaveFile;
     QPointer<LogWindow> m_window;
 };
 

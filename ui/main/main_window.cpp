@@ -116,7 +116,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_services(std::move(services))
-    , m_logHost(m_services.messageBox)
+    , m_logHost(m_services.messageBox, m_services.pickSaveFile)
     , m_log(m_logHost, *m_services.clock, m_services.locale)
     , m_job(*m_services.fileSystem, *m_services.clock, m_bridge)
 {

@@ -6,6 +6,7 @@
 #include "core/file_system.h"
 #include "ui/services/folder_picker.h"
 #include "ui/services/message_box.h"
+#include "ui/services/save_picker.h"
 
 namespace quillbox::ui {
 
@@ -18,6 +19,7 @@ struct MainWindowServices {
     LocaleFacts locale;
     FolderPickerFn pickFolder;
     MessageBoxFn messageBox;
+    SavePickerFn pickSaveFile = AskSaveFileName;
     // The folder that holds the program (no trailing "/").
     QString programFolder;
 };

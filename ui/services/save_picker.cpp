@@ -1,0 +1,12 @@
+#include "ui/services/save_picker.h"
+
+#include <QFileDialog>
+
+namespace quillbox {
+
+QString AskSaveFileName(QWidget* owner, const QString& title, const QString& suggested)
+{
+    return QFileDialog::getSaveFileName(owner, title, suggested, QStringLiteral("Text files (*.txt);;All files (*)"));
+}
+
+} // namespace quillbox
