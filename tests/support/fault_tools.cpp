@@ -68,6 +68,36 @@ WithoutDacOverride::~WithoutDacOverride()
     CapSet(data);
 }
 
+WithoutCapability::WithoutCapability(int capability)
+{
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    const std::uint32_t bit = 1u << (capability % 32);
+    __u32& effective = data[capability / 32].effective;
+    if ((effective & bit) == 0) {
+        m_active = true;
+        return;
+    }
+    m_saved[0] = data[0].effective;
+    m_saved[1] = data[1].effective;
+    effective &= ~bit;
+    m_active = CapSet(data);
+    m_restore = m_active;
+}
+
+WithoutCapability::~WithoutCapability()
+{
+    if (!m_restore)
+        return;
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    data[0].effective = m_saved[0];
+    data[1].effective = m_saved[1];
+    CapSet(data);
+}
+
 TmpfsMount::TmpfsMount(const std::string& sizeOption)
 {
     const char* tmp = std::getenv("TMPDIR");

@@ -29,6 +29,22 @@ private:
     std::uint32_t m_saved[2] = {0, 0};
 };
 
+// Takes one capability (CAP_CHOWN, say) out of the effective set while it
+// lives. active() is true when the process is without it for the duration.
+class WithoutCapability {
+public:
+    explicit WithoutCapability(int capability);
+    ~WithoutCapability();
+    WithoutCapability(const WithoutCapability&) = delete;
+    WithoutCapability& operator=(const WithoutCapability&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    bool m_restore = false;
+    std::uint32_t m_saved[2] = {0, 0};
+};
+
 // A tmpfs of `sizeOption` ("1m") mounted on a fresh folder, unmounted and
 // removed when it goes. mounted() is false where mounting is refused.
 class TmpfsMount {
