@@ -71,7 +71,7 @@ TEST(Copy, ReplacesTheTargetWholeWithModeAndTimeKept)
     }
 }
 
-// While the data is written the target name shows nothing new: no part of
+// While the data is written the target name shows nothing new: nothing of
 // the copy, and for a new name not even a temporary name a crash could
 // leave behind.
 TEST(Copy, IsUnseenUntilComplete)
@@ -239,7 +239,8 @@ TEST(Copy, KeepsHoles)
 // the copy, the copy loses the bits rather than become root's.
 TEST(Copy, SetIdBitsOnlyWithTheSourcesOwner)
 {
-    ASSERT_EQ(::geteuid(), 0u) << "runs as root, as CI does";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as CI runs it";
     for (const bool canChown : {true, false}) {
         for (const mode_t mode : {04755, 02755, 06711}) {
             SCOPED_TRACE(std::to_string(mode) + (canChown ? "" : ", without CAP_CHOWN"));

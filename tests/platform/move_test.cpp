@@ -113,7 +113,8 @@ TEST(Move, LinkStaysALink)
 // source goes only after that; owner, group and set-id bits come along.
 TEST(MoveAcross, TheTargetIsCompleteBeforeTheSourceGoes)
 {
-    ASSERT_EQ(::geteuid(), 0u) << "runs as root, as CI does";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as CI runs it";
     TmpfsMount other("64m");
     QUILLBOX_NEED_TMPFS(other);
     ASSERT_EQ(::mkdir((other / "Q").c_str(), 0755), 0);
