@@ -68,6 +68,36 @@ WithoutDacOverride::~WithoutDacOverride()
     CapSet(data);
 }
 
+WithoutCapability::WithoutCapability(int capability)
+{
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    const std::uint32_t bit = 1u << (capability % 32);
+    __u32& effective = data[capability / 32].effective;
+    if ((effective & bit) == 0) {
+        m_active = true;
+        return;
+    }
+    m_saved[0] = data[0].effective;
+    m_saved[1] = data[1].effective;
+    effective &= ~bit;
+    m_active = CapSet(data);
+    m_restore = m_active;
+}
+
+WithoutCapability::~WithoutCapability()
+{
+    if (!m_restore)
+        return;
+    __user_cap_data_struct data[2] {};
+    if (!CapGet(data))
+        return;
+    data[0].effective = m_saved[0];
+    data[1].effective = m_saved[1];
+    CapSet(data);
+}
+
 TmpfsMount::TmpfsMount(const std::string& sizeOption)
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -247,45 +277,113 @@ private:
     std::string& m_last;
 };
 
+class HookedRunFolders final : public RunFolders {
+public:
+    HookedRunFolders(std::unique_ptr<RunFolders> inner, std::string source,
+                     const std::function<void(const std::string&)>& before)
+        : m_inner(std::move(inner)), m_source(std::move(source)), m_before(before)
+    {
+    }
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
+    {
+        if (m_before)
+            m_before(m_source + name);
+        return m_inner->sieveFile(name, bucket, mode, length);
+    }
+
+private:
+    std::unique_ptr<RunFolders> m_inner;
+    std::string m_source;
+    const std::function<void(const std::string&)>& m_before;
+};
+
 } // namespace
+
+class TestFileSystem::Calls final : public SystemCalls {
+public:
+    explicit Calls(TestFileSystem& fs) : m_fs(fs) {}
+
+    int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) override
+    {
+        ++m_fs.noReplaceCalls;
+        const int error = m_fs.noReplaceError;
+        if (error != 0 && (error != EXDEV || fromDir != toDir))
+            return Fail(error);
+        return SystemCalls::renameNoReplace(fromDir, from, toDir, to);
+    }
+    int renameReplace(int fromDir, const char* from, int toDir, const char* to) override
+    {
+        if (m_fs.replaceError != 0)
+            return Fail(m_fs.replaceError);
+        return SystemCalls::renameReplace(fromDir, from, toDir, to);
+    }
+    int link(int fromDir, const char* from, int toDir, const char* to, int flags) override
+    {
+        if (m_fs.linkError != 0)
+            return Fail(m_fs.linkError);
+        return SystemCalls::link(fromDir, from, toDir, to, flags);
+    }
+    int openAnonymous(int dir, int flags, mode_t mode) override
+    {
+        if (m_fs.anonymousError != 0)
+            return Fail(m_fs.anonymousError);
+        return SystemCalls::openAnonymous(dir, flags, mode);
+    }
+    ssize_t copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length) override
+    {
+        if (m_fs.beforeCopyRange)
+            m_fs.beforeCopyRange();
+        if (m_fs.copyRangeError != 0)
+            return Fail(m_fs.copyRangeError);
+        return SystemCalls::copyRange(in, inOffset, out, outOffset, length);
+    }
+    dirent* readDirectory(DIR* dir) override
+    {
+        if (m_fs.listingError != 0 && m_entries++ >= m_fs.listingErrorAfter) {
+            errno = m_fs.listingError;
+            return nullptr;
+        }
+        return SystemCalls::readDirectory(dir);
+    }
+    std::int64_t coarseMilliseconds() override
+    {
+        return m_fs.clockMs >= 0 ? m_fs.clockMs : SystemCalls::coarseMilliseconds();
+    }
+
+    int m_entries = 0;
+
+private:
+    static int Fail(int error)
+    {
+        errno = error;
+        return -1;
+    }
+
+    TestFileSystem& m_fs;
+};
+
+TestFileSystem::TestFileSystem()
+    : m_calls(std::make_unique<Calls>(*this)), m_real(std::make_unique<PosixFileSystem>(*m_calls))
+{
+}
+
+TestFileSystem::~TestFileSystem() = default;
 
 std::unique_ptr<FileListing> TestFileSystem::listFiles(const std::string& folder)
 {
     ++listings;
-    return std::make_unique<RecordingListing>(PosixFileSystem::listFiles(folder), lastListed);
+    m_calls->m_entries = 0;
+    return std::make_unique<RecordingListing>(m_real->listFiles(folder), lastListed);
 }
 
-FsLength TestFileSystem::fileLength(const std::string& path)
+FsStatus TestFileSystem::createFolder(const std::string& path)
 {
-    if (beforeLength)
-        beforeLength(path);
-    return PosixFileSystem::fileLength(path);
+    return m_real->createFolder(path);
 }
 
-FsLength TestFileSystem::lengthBeforeCopy(const std::string& path)
+std::unique_ptr<RunFolders> TestFileSystem::openRun(const std::string& source, const std::string& destination)
 {
-    if (beforeLength)
-        beforeLength(path);
-    return PosixFileSystem::lengthBeforeCopy(path);
-}
-
-int TestFileSystem::renameNoReplace(const char* from, const char* to)
-{
-    ++noReplaceCalls;
-    if (noReplaceError != 0) {
-        errno = noReplaceError;
-        return -1;
-    }
-    return PosixFileSystem::renameNoReplace(from, to);
-}
-
-int TestFileSystem::renameReplace(const char* from, const char* to)
-{
-    if (replaceError != 0) {
-        errno = replaceError;
-        return -1;
-    }
-    return PosixFileSystem::renameReplace(from, to);
+    return std::make_unique<HookedRunFolders>(m_real->openRun(source, destination), source, beforeLength);
 }
 
 } // namespace quillbox::test

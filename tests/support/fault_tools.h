@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/posix_file_system.h"
+#include "platform/system_calls.h"
 
 namespace quillbox::test {
 
@@ -20,6 +21,22 @@ public:
     ~WithoutDacOverride();
     WithoutDacOverride(const WithoutDacOverride&) = delete;
     WithoutDacOverride& operator=(const WithoutDacOverride&) = delete;
+    bool active() const { return m_active; }
+
+private:
+    bool m_active = false;
+    bool m_restore = false;
+    std::uint32_t m_saved[2] = {0, 0};
+};
+
+// Takes one capability (CAP_CHOWN, say) out of the effective set while it
+// lives. active() is true when the process is without it for the duration.
+class WithoutCapability {
+public:
+    explicit WithoutCapability(int capability);
+    ~WithoutCapability();
+    WithoutCapability(const WithoutCapability&) = delete;
+    WithoutCapability& operator=(const WithoutCapability&) = delete;
     bool active() const { return m_active; }
 
 private:
@@ -88,28 +105,52 @@ std::vector<std::string> TemporaryLeftovers(const std::string& root);
 bool FinishesWithin(double seconds, const std::function<void()>& work,
                     const std::vector<std::string>& fifos);
 
-// The Linux file operations with two seams open to a test: an errno that
-// renameNoReplace (or renameReplace) reports instead of acting, and hooks
-// that see the names the listings give and the lengths asked for.
-class TestFileSystem : public PosixFileSystem {
+// The Linux file system with its seams open to a test: errnos that calls
+// report instead of acting, as a file system that refuses them would, a
+// clock the test moves, and hooks that see the names the listings give and
+// each file just before it is handled.
+class TestFileSystem : public FileSystem {
 public:
-    int noReplaceError = 0; // e.g. EXDEV or EINVAL; 0 = the real call
-    int replaceError = 0;
+    TestFileSystem();
+    ~TestFileSystem() override;
+
+    // renameat2(RENAME_NOREPLACE) fails with this (EINVAL: the flag is
+    // refused; EXDEV: the bucket is on another file system, which is
+    // reported only where the two folders differ, as the system would);
+    // 0 = the real call.
+    int noReplaceError = 0;
+    int replaceError = 0;      // renameat
+    int linkError = 0;         // linkat (EPERM: no hard links here)
+    int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
+    int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
     int noReplaceCalls = 0;
+    // Runs before each copy_file_range call, whatever it then does.
+    std::function<void()> beforeCopyRange;
+
+    // After `listingErrorAfter` entries of a listing ("." and ".." count),
+    // readdir fails with `listingError`.
+    int listingError = 0;
+    int listingErrorAfter = 0;
+
+    // The coarse clock the run's bucket folders are checked by, in
+    // milliseconds; negative = the real one.
+    std::int64_t clockMs = -1;
 
     // The name a listing gave last (the one the run has taken up next).
     std::string lastListed;
     int listings = 0;
-    // Runs just before the length of a file is read.
+    // Runs just before a file is handled (its length is read first), with
+    // its path.
     std::function<void(const std::string& path)> beforeLength;
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
-    FsLength fileLength(const std::string& path) override;
-    FsLength lengthBeforeCopy(const std::string& path) override;
+    FsStatus createFolder(const std::string& path) override;
+    std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
 
-protected:
-    int renameNoReplace(const char* from, const char* to) override;
-    int renameReplace(const char* from, const char* to) override;
+private:
+    class Calls;
+    std::unique_ptr<Calls> m_calls;
+    std::unique_ptr<PosixFileSystem> m_real;
 };
 
 } // namespace quillbox::test

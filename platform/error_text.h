@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "core/file_system.h"
+
+namespace quillbox {
+
+// The platform's reason for an errno value ("No such file or directory").
+std::string ErrorText(int error);
+
+namespace posix {
+
+// A failure with the platform's reason for `error`.
+FsStatus Failure(int error);
+// A failure with a reason of our own.
+FsStatus Failure(int error, std::string reason);
+
+// The reason given for a file that is not a regular file (a FIFO or a folder
+// took its name): EINVAL.
+FsStatus NotRegularFile();
+// The reason given when a file changed while it was being copied.
+FsStatus ChangedWhileCopied(bool originalKept);
+
+} // namespace posix
+} // namespace quillbox

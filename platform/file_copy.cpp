@@ -1,0 +1,374 @@
+#include "platform/file_copy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "platform/error_text.h"
+#include "platform/name_moves.h"
+
+namespace quillbox::posix {
+
+namespace {
+
+// The most one copy_file_range call is asked for.
+constexpr std::size_t kKernelChunk = std::size_t {1} << 30;
+constexpr std::size_t kBufferBytes = 1024 * 1024;
+
+// The process's umask, read without changing it (changing it would race
+// with any other thread that creates a file).
+mode_t ReadUmask()
+{
+    mode_t mask = 07777; // unknown: the mode is always set explicitly
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[128];
+        while (std::fgets(line, sizeof line, status) != nullptr) {
+            if (std::strncmp(line, "Umask:", 6) == 0) {
+                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
+                break;
+            }
+        }
+        std::fclose(status);
+    }
+    return mask;
+}
+
+bool KernelCopyRefused(int error)
+{
+    return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL || error == EPERM;
+}
+
+bool AnonymousFilesRefused(int error)
+{
+    return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size, off_t offset)
+{
+    while (size > 0) {
+        const ssize_t written = ::pwrite(fd, data, size, offset);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+        offset += written;
+    }
+    return true;
+}
+
+// Copies `length` bytes at `offset` of `in` to the same offset of `out`
+// (to the end of `in` with `toEnd`), through the kernel where it will, else
+// through the buffer. A source that ends early ends the copy; the look at
+// the source after the copy tells that it changed.
+FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_t offset, off_t length, bool toEnd)
+{
+    off_t inOffset = offset;
+    off_t outOffset = offset;
+    while (toEnd || length > 0) {
+        const std::size_t want =
+            toEnd ? kKernelChunk : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(kKernelChunk)));
+        ssize_t moved = 0;
+        if (!traits.noKernelCopy) {
+            moved = state.calls.copyRange(in, &inOffset, out, &outOffset, want);
+            if (moved < 0) {
+                const int error = errno;
+                if (error == EINTR)
+                    continue;
+                if (!KernelCopyRefused(error))
+                    return Failure(error);
+                traits.noKernelCopy = true; // the plain way, from where the kernel stopped
+                continue;
+            }
+        } else {
+            if (!state.buffer)
+                state.buffer = std::make_unique<char[]>(kBufferBytes);
+            moved = ::pread(in, state.buffer.get(), std::min(want, kBufferBytes), inOffset);
+            if (moved < 0) {
+                if (errno == EINTR)
+                    continue;
+                return Failure(errno);
+            }
+            if (moved > 0 && !WriteAll(out, state.buffer.get(), static_cast<std::size_t>(moved), outOffset))
+                return Failure(errno);
+            inOffset += moved;
+            outOffset += moved;
+        }
+        if (moved == 0)
+            break;
+        length -= moved;
+    }
+    return FsStatus::success();
+}
+
+// Copies the data of `in` to `out`. Only a file with fewer blocks than its
+// length can have holes: for such a file the data segments alone are copied
+// and the length set at the end, so holes stay holes. A file that reports
+// no length (some pseudo files do) is read to its end.
+FsStatus CopyData(CopyState& state, BucketTraits& traits, int in, int out, const struct stat& st)
+{
+    const off_t size = st.st_size;
+    if (size == 0)
+        return CopyRange(state, traits, in, out, 0, 0, true);
+    if (static_cast<off_t>(st.st_blocks) * 512 >= size)
+        return CopyRange(state, traits, in, out, 0, size, false);
+
+    off_t at = 0;
+    while (at < size) {
+        const off_t data = ::lseek(in, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                break; // a hole to the end
+            if (errno != EINVAL)
+                return Failure(errno);
+            // No way to find holes here: the rest in full.
+            if (FsStatus copied = CopyRange(state, traits, in, out, at, size - at, false); !copied.ok())
+                return copied;
+            break;
+        }
+        if (data >= size)
+            break;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0)
+            return Failure(errno);
+        hole = std::min(hole, size);
+        if (FsStatus copied = CopyRange(state, traits, in, out, data, hole - data, false); !copied.ok())
+            return copied;
+        at = hole;
+    }
+    if (::ftruncate(out, size) != 0)
+        return Failure(errno);
+    return FsStatus::success();
+}
+
+FsStatus SetAttributes(const CopyState& state, int out, const struct stat& st, bool keepOwner)
+{
+    mode_t mode = st.st_mode & 07777;
+    // As root a copy is made ours: a set-user-ID file of another user must
+    // not become a set-user-ID file of root. The special bits stay only
+    // where the copy is given the source's owner and group. fchown comes
+    // first, as it clears those bits itself.
+    bool ownerKept = false;
+    if (keepOwner || (mode & 06000) != 0)
+        ownerKept = ::fchown(out, st.st_uid, st.st_gid) == 0;
+    if (!ownerKept)
+        mode &= ~static_cast<mode_t>(06000);
+    // The file was created with the source's permission bits; only what the
+    // umask took away, or the special bits, need setting again.
+    if ((mode & (state.umask | 07000)) != 0 && ::fchmod(out, mode) != 0)
+        return Failure(errno);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out, times) != 0)
+        return Failure(errno);
+    return FsStatus::success();
+}
+
+} // namespace
+
+CopyState::CopyState(SystemCalls& calls)
+    : calls(calls), umask(ReadUmask()), tempPrefix(".quillbox-" + std::to_string(::getpid()) + "-")
+{
+}
+
+FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source)
+{
+    source.fd.reset(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags));
+    if (!source.fd.valid())
+        return Failure(errno);
+    if (::fstat(source.fd.get(), &source.st) != 0)
+        return Failure(errno);
+    if (!S_ISREG(source.st.st_mode))
+        return NotRegularFile();
+    return FsStatus::success();
+}
+
+bool Unchanged(const struct stat& before, const struct stat& now)
+{
+    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
+           before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
+}
+
+FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
+{
+    struct stat now; // filled by the call
+    if (::fstat(source.fd.get(), &now) != 0)
+        return Failure(errno);
+    if (!Unchanged(source.st, now))
+        return ChangedWhileCopied(originalKept);
+    return FsStatus::success();
+}
+
+NewFile::~NewFile()
+{
+    m_fd.reset();
+    if (m_named)
+        ::unlinkat(m_dir, m_tempName, 0);
+}
+
+void NewFile::nextTempName()
+{
+    const std::string& prefix = m_state.tempPrefix;
+    const std::size_t length = std::min(prefix.size(), sizeof m_tempName - 24);
+    prefix.copy(m_tempName, length);
+    *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, ++m_state.serial).ptr = '\0';
+}
+
+FsStatus NewFile::create(BucketTraits& traits, mode_t mode)
+{
+    mode &= 0777;
+    if (!traits.noAnonymousFiles) {
+        m_fd.reset(m_state.calls.openAnonymous(m_dir, O_WRONLY | O_CLOEXEC, mode));
+        if (m_fd.valid()) {
+            m_anonymous = true;
+            return FsStatus::success();
+        }
+        if (!AnonymousFilesRefused(errno))
+            return Failure(errno);
+        traits.noAnonymousFiles = true;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        nextTempName();
+        m_fd.reset(::openat(m_dir, m_tempName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (m_fd.valid()) {
+            m_named = true;
+            return FsStatus::success();
+        }
+        if (errno != EEXIST)
+            return Failure(errno);
+    }
+    return Failure(EEXIST);
+}
+
+int NewFile::linkAnonymous(const char* name)
+{
+    if (!m_state.linkThroughProc) {
+        if (m_state.calls.link(m_fd.get(), "", m_dir, name, AT_EMPTY_PATH) == 0)
+            return 0;
+        if (errno != ENOENT)
+            return errno;
+    }
+    char path[32] = "/proc/self/fd/";
+    *std::to_chars(path + 14, path + sizeof path - 1, m_fd.get()).ptr = '\0';
+    if (m_state.calls.link(AT_FDCWD, path, m_dir, name, AT_SYMLINK_FOLLOW) == 0) {
+        m_state.linkThroughProc = true;
+        return 0;
+    }
+    return errno;
+}
+
+int NewFile::nameAnonymous()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        nextTempName();
+        const int error = linkAnonymous(m_tempName);
+        if (error == 0) {
+            m_named = true;
+            return 0;
+        }
+        if (error != EEXIST)
+            return error;
+    }
+    return EEXIST;
+}
+
+int NewFile::replaceWithTemporary(const char* name)
+{
+    if (::fsync(m_fd.get()) != 0)
+        return errno;
+    if (m_state.calls.renameReplace(m_dir, m_tempName, m_dir, name) != 0)
+        return errno;
+    m_named = false;
+    return 0;
+}
+
+int NewFile::placeNoReplace(const char* name)
+{
+    if (m_anonymous)
+        return linkAnonymous(name);
+    const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name);
+    if (error == 0)
+        m_named = false;
+    return error;
+}
+
+int NewFile::placeReplacing(const char* name)
+{
+    if (m_anonymous) {
+        // A new name needs no more than the link, which never replaces.
+        const int error = linkAnonymous(name);
+        if (error != EEXIST)
+            return error;
+        // To replace a file as a whole the copy needs a name of its own to
+        // be renamed from.
+        if (const int named = nameAnonymous(); named != 0)
+            return named;
+        return replaceWithTemporary(name);
+    }
+    if (m_state.calls.renameNoReplace(m_dir, m_tempName, m_dir, name) == 0) {
+        m_named = false;
+        return 0;
+    }
+    const int error = errno;
+    if (error == EEXIST)
+        return replaceWithTemporary(name);
+    if (!NoReplaceRefused(error))
+        return error;
+    struct stat st; // filled by the call
+    if (::fstatat(m_dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return replaceWithTemporary(name);
+    if (m_state.calls.renameReplace(m_dir, m_tempName, m_dir, name) != 0)
+        return errno;
+    m_named = false;
+    return 0;
+}
+
+FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool keepOwner)
+{
+    if (FsStatus created = out.create(traits, source.st.st_mode); !created.ok())
+        return created;
+    if (FsStatus copied = CopyData(state, traits, source.fd.get(), out.fd(), source.st); !copied.ok())
+        return copied;
+    return SetAttributes(state, out.fd(), source.st, keepOwner);
+}
+
+FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
+                     const LengthFn& length)
+{
+    // Links are followed: a link to a file is copied as that file.
+    SourceFile source;
+    if (FsStatus opened = OpenSourceFile(sourceDir, name, 0, source); !opened.ok())
+        return {FileStage::Examine, std::move(opened)};
+    if (length)
+        length(static_cast<std::uint64_t>(source.st.st_size));
+
+    const FsResult<int> dir = folders.bucket(bucket);
+    if (!dir.ok())
+        return {FileStage::Transfer, dir.status()};
+    BucketTraits& traits = folders.traits(bucket);
+    for (;;) {
+        NewFile copy(state, dir.value());
+        if (FsStatus filled = FillNewFile(state, traits, copy, source, false); !filled.ok())
+            return {FileStage::Transfer, std::move(filled)};
+        if (FsStatus same = CheckUnchanged(source, false); !same.ok())
+            return {FileStage::Transfer, std::move(same)};
+        const int error = copy.placeReplacing(name);
+        if (error == 0)
+            return {};
+        if (copy.anonymous() && LinksRefused(error)) {
+            // Anonymous files can be made here but not linked: once more,
+            // with a named temporary file.
+            traits.noAnonymousFiles = true;
+            continue;
+        }
+        return {FileStage::Transfer, Failure(error)};
+    }
+}
+
+} // namespace quillbox::posix

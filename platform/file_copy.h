@@ -1,0 +1,97 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include "core/file_system.h"
+#include "platform/folder_handles.h"
+#include "platform/system_calls.h"
+#include "platform/unique_fd.h"
+
+namespace quillbox::posix {
+
+// What the copies of one run share: the system's calls, the umask as it was
+// when the run began, the temporary names' prefix and serial, and a buffer
+// for copies the kernel will not make itself.
+struct CopyState {
+    explicit CopyState(SystemCalls& calls);
+
+    SystemCalls& calls;
+    mode_t umask;
+    std::string tempPrefix; // ".quillbox-PID-"
+    unsigned long serial = 0;
+    // An anonymous file is linked into place through /proc/self/fd where the
+    // process may not link it by its descriptor (without CAP_DAC_READ_SEARCH
+    // on older kernels).
+    bool linkThroughProc = false;
+    std::unique_ptr<char[]> buffer;
+};
+
+// A file opened to copy from, and what fstat said of it then.
+struct SourceFile {
+    UniqueFd fd;
+    struct stat st {};
+};
+
+// Opens `name` in `dir` to read from. O_NONBLOCK keeps a FIFO that took a
+// listed file's name from blocking the open, O_NOCTTY keeps a terminal from
+// becoming ours; only a regular file is accepted.
+FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source);
+
+// Whether a file is still what it was: the same inode, length and change time.
+bool Unchanged(const struct stat& before, const struct stat& now);
+// Looks at the open source again; a failure when it changed since it was opened.
+FsStatus CheckUnchanged(const SourceFile& source, bool originalKept);
+
+// A file being written in a folder, unseen until it is complete: anonymous
+// (O_TMPFILE) and linked into place, or, where the folder's file system
+// does not allow that, named ".quillbox-PID-N" and renamed into place. On
+// every way out that does not place it, it leaves nothing behind.
+class NewFile {
+public:
+    NewFile(CopyState& state, int dir) : m_state(state), m_dir(dir) {}
+    ~NewFile();
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    // Creates the file with the permission bits of `mode` (less the umask).
+    FsStatus create(BucketTraits& traits, mode_t mode);
+    int fd() const { return m_fd.get(); }
+    bool anonymous() const { return m_anonymous; }
+
+    // Gives the file `name` if nothing has it yet. 0, or the errno: EEXIST
+    // when the name is taken.
+    int placeNoReplace(const char* name);
+    // Gives the file `name`, replacing whatever had it as a whole; the data
+    // is on the disk before an existing file is replaced. 0, or the errno.
+    int placeReplacing(const char* name);
+
+private:
+    int linkAnonymous(const char* name);
+    int nameAnonymous();
+    int replaceWithTemporary(const char* name);
+    void nextTempName();
+
+    CopyState& m_state;
+    int m_dir;
+    UniqueFd m_fd;
+    bool m_anonymous = false;
+    bool m_named = false; // m_tempName exists in the folder and is ours
+    char m_tempName[64] = {};
+};
+
+// Fills `out` with the data of `source`, keeping its holes where it may have
+// some, then its mode and times; with `keepOwner` (a move) its owner and
+// group too where the process may set them. The set-user-ID and set-group-ID
+// bits are kept only where the copy has the source's owner and group.
+FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool keepOwner);
+
+// Copies the file `name` of the source folder to `name` in a bucket folder,
+// replacing a file there as a whole. A source that changes while it is
+// copied is not copied.
+FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
+                     const LengthFn& length);
+
+} // namespace quillbox::posix

@@ -1,0 +1,172 @@
+#include "platform/file_move.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/error_text.h"
+#include "platform/name_moves.h"
+
+namespace quillbox::posix {
+
+namespace {
+
+// Puts the entries of the folder `dir` on the disk. A folder that may be
+// written but not read (a drop box, 0733) cannot be opened for fsync: then
+// the whole file system goes to the disk instead, through a file on it
+// (`fileOnIt`, or an anonymous file made for the purpose).
+FsStatus SyncFolder(SystemCalls& calls, int dir, int fileOnIt)
+{
+    UniqueFd folder(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) {
+        if (::fsync(folder.get()) != 0)
+            return Failure(errno);
+        return FsStatus::success();
+    }
+    if (errno != EACCES)
+        return Failure(errno);
+    UniqueFd made;
+    if (fileOnIt < 0) {
+        made.reset(calls.openAnonymous(dir, O_WRONLY | O_CLOEXEC, 0600));
+        if (!made.valid())
+            return Failure(EACCES);
+        fileOnIt = made.get();
+    }
+    if (::syncfs(fileOnIt) != 0)
+        return Failure(errno);
+    return FsStatus::success();
+}
+
+// Whether `name` in `dir` is still the inode `seen` was taken of, unchanged.
+bool StillTheSame(int dir, const char* name, const struct stat& seen)
+{
+    struct stat now; // filled by the call
+    return ::fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && Unchanged(seen, now);
+}
+
+FileOutcome TakeBack(int bucketDir, const char* name, FsStatus why)
+{
+    ::unlinkat(bucketDir, name, 0);
+    return {FileStage::Transfer, std::move(why)};
+}
+
+// Removes the source once its copy is in place and on the disk, or takes
+// the copy back when the source cannot go (its folder is read-only, say).
+FileOutcome RemoveSource(int sourceDir, const char* name, int bucketDir)
+{
+    if (::unlinkat(sourceDir, name, 0) != 0)
+        return TakeBack(bucketDir, name, Failure(errno));
+    return {};
+}
+
+FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
+                           int bucketDir, const struct stat& seen)
+{
+    SourceFile source;
+    if (FsStatus opened = OpenSourceFile(sourceDir, name, O_NOFOLLOW, source); !opened.ok()) {
+        if (opened.error == ELOOP) // a link took its name since it was looked at
+            return {FileStage::Transfer, ChangedWhileCopied(true)};
+        return {FileStage::Examine, std::move(opened)};
+    }
+    if (!Unchanged(seen, source.st))
+        return {FileStage::Transfer, ChangedWhileCopied(true)};
+
+    BucketTraits& traits = folders.traits(bucket);
+    for (;;) {
+        NewFile copy(state, bucketDir);
+        if (FsStatus filled = FillNewFile(state, traits, copy, source, true); !filled.ok())
+            return {FileStage::Transfer, std::move(filled)};
+        // The source is about to go: the copy must be on the disk first, not
+        // only in the cache, or a power cut could take both.
+        if (::fsync(copy.fd()) != 0)
+            return {FileStage::Transfer, Failure(errno)};
+        if (FsStatus same = CheckUnchanged(source, true); !same.ok())
+            return {FileStage::Transfer, std::move(same)};
+        const int error = copy.placeNoReplace(name);
+        if (error != 0) {
+            if (copy.anonymous() && LinksRefused(error)) {
+                traits.noAnonymousFiles = true;
+                continue;
+            }
+            return {FileStage::Transfer, Failure(error)};
+        }
+        // Its new name must be on the disk too before the source goes.
+        if (FsStatus synced = SyncFolder(state.calls, bucketDir, copy.fd()); !synced.ok())
+            return TakeBack(bucketDir, name, std::move(synced));
+        break;
+    }
+    // The source goes only if it is still the file that was copied, under
+    // the name it was copied from.
+    if (FsStatus same = CheckUnchanged(source, true); !same.ok())
+        return TakeBack(bucketDir, name, std::move(same));
+    struct stat named; // filled by the call
+    if (::fstatat(sourceDir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != seen.st_dev ||
+        named.st_ino != seen.st_ino)
+        return TakeBack(bucketDir, name, ChangedWhileCopied(true));
+    return RemoveSource(sourceDir, name, bucketDir);
+}
+
+// A link is made anew on the other side with the same target text; it is
+// never replaced, as symlinkat never replaces.
+FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* name, int bucketDir, const struct stat& seen)
+{
+    char text[PATH_MAX + 1];
+    const ssize_t length = ::readlinkat(sourceDir, name, text, sizeof text);
+    if (length < 0)
+        return {FileStage::Examine, Failure(errno)};
+    if (static_cast<std::size_t>(length) >= sizeof text)
+        return {FileStage::Transfer, ChangedWhileCopied(true)};
+    text[length] = '\0';
+    if (::symlinkat(text, bucketDir, name) != 0)
+        return {FileStage::Transfer, Failure(errno)};
+    // Owner and times as on the source, where the process may set them.
+    ::fchownat(bucketDir, name, seen.st_uid, seen.st_gid, AT_SYMLINK_NOFOLLOW);
+    const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
+    ::utimensat(bucketDir, name, times, AT_SYMLINK_NOFOLLOW);
+
+    if (FsStatus synced = SyncFolder(state.calls, bucketDir, -1); !synced.ok())
+        return TakeBack(bucketDir, name, std::move(synced));
+    if (!StillTheSame(sourceDir, name, seen))
+        return TakeBack(bucketDir, name, ChangedWhileCopied(true));
+    return RemoveSource(sourceDir, name, bucketDir);
+}
+
+} // namespace
+
+FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
+                     const LengthFn& length)
+{
+    struct stat seen; // filled by the call
+    if (::fstatat(sourceDir, name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+        return {FileStage::Examine, Failure(errno)};
+    std::uint64_t bytes = 0;
+    if (S_ISREG(seen.st_mode)) {
+        bytes = static_cast<std::uint64_t>(seen.st_size);
+    } else if (S_ISLNK(seen.st_mode)) {
+        // The listing gives links to files: the length is the file's.
+        struct stat target; // filled by the call
+        if (::fstatat(sourceDir, name, &target, 0) == 0 && S_ISREG(target.st_mode))
+            bytes = static_cast<std::uint64_t>(target.st_size);
+    } else {
+        return {FileStage::Examine, NotRegularFile()};
+    }
+    if (length)
+        length(bytes);
+
+    const FsResult<int> dir = folders.bucket(bucket);
+    if (!dir.ok())
+        return {FileStage::Transfer, dir.status()};
+    const int error = MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name);
+    if (error == 0)
+        return {};
+    if (error != EXDEV)
+        return {FileStage::Transfer, Failure(error)};
+    if (S_ISLNK(seen.st_mode))
+        return MoveLinkAcross(state, sourceDir, name, dir.value(), seen);
+    return MoveFileAcross(state, folders, sourceDir, name, bucket, dir.value(), seen);
+}
+
+} // namespace quillbox::posix

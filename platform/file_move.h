@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/file_system.h"
+#include "platform/file_copy.h"
+#include "platform/folder_handles.h"
+
+namespace quillbox::posix {
+
+// Moves the file `name` of the source folder to `name` in a bucket folder,
+// never replacing a file there. A link is moved as the link it is.
+//
+// Within one file system the name moves (see MoveNameNoReplace). Across
+// file systems a complete copy is made, its data and its new name are on
+// the disk, and only then does the source go, and only if it is still the
+// very file that was copied, unchanged; otherwise the copy is taken back
+// and the source stays.
+FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
+                     const LengthFn& length);
+
+} // namespace quillbox::posix

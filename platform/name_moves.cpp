@@ -1,0 +1,50 @@
+#include "platform/name_moves.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillbox::posix {
+
+bool NoReplaceRefused(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+bool LinksRefused(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to)
+{
+    if (calls.renameNoReplace(fromDir, from, toDir, to) == 0)
+        return 0;
+    int error = errno;
+    if (!NoReplaceRefused(error))
+        return error;
+
+    if (calls.link(fromDir, from, toDir, to, 0) == 0) {
+        if (::unlinkat(fromDir, from, 0) != 0) {
+            error = errno;
+            ::unlinkat(toDir, to, 0);
+            return error;
+        }
+        return 0;
+    }
+    error = errno;
+    if (!LinksRefused(error))
+        return error;
+
+    struct stat st; // filled by the call
+    if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
+    if (calls.renameReplace(fromDir, from, toDir, to) != 0)
+        return errno;
+    return 0;
+}
+
+} // namespace quillbox::posix

@@ -1,0 +1,53 @@
+#include "platform/system_calls.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace quillbox {
+
+int SystemCalls::renameNoReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    return ::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE);
+}
+
+int SystemCalls::renameReplace(int fromDir, const char* from, int toDir, const char* to)
+{
+    return ::renameat(fromDir, from, toDir, to);
+}
+
+int SystemCalls::link(int fromDir, const char* from, int toDir, const char* to, int flags)
+{
+    return ::linkat(fromDir, from, toDir, to, flags);
+}
+
+int SystemCalls::openAnonymous(int dir, int flags, mode_t mode)
+{
+    return ::openat(dir, ".", O_TMPFILE | flags, mode);
+}
+
+ssize_t SystemCalls::copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length)
+{
+    return ::copy_file_range(in, inOffset, out, outOffset, length, 0);
+}
+
+dirent* SystemCalls::readDirectory(DIR* dir)
+{
+    return ::readdir(dir);
+}
+
+std::int64_t SystemCalls::coarseMilliseconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+SystemCalls& SystemCalls::real()
+{
+    static SystemCalls calls;
+    return calls;
+}
+
+} // namespace quillbox

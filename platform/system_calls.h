@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <dirent.h>
+#include <sys/types.h>
+
+namespace quillbox {
+
+// The few system services whose refusals the file layer has fallbacks for,
+// and its clock. Each behaves like the call it wraps (-1, or nullptr, with
+// errno set on failure). The program uses them as they are; a test derives
+// from this to make a file system refuse what a real one it cannot mount
+// would refuse, or to move time on.
+class SystemCalls {
+public:
+    virtual ~SystemCalls() = default;
+
+    // renameat2(..., RENAME_NOREPLACE)
+    virtual int renameNoReplace(int fromDir, const char* from, int toDir, const char* to);
+    // renameat(...): replaces the target.
+    virtual int renameReplace(int fromDir, const char* from, int toDir, const char* to);
+    // linkat(...)
+    virtual int link(int fromDir, const char* from, int toDir, const char* to, int flags);
+    // openat(dir, ".", O_TMPFILE | flags, mode): a file without a name.
+    virtual int openAnonymous(int dir, int flags, mode_t mode);
+    // copy_file_range(...)
+    virtual ssize_t copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length);
+    // readdir(...)
+    virtual dirent* readDirectory(DIR* dir);
+    // CLOCK_MONOTONIC_COARSE, in milliseconds.
+    virtual std::int64_t coarseMilliseconds();
+
+    // The calls as the system makes them; shared, as they keep no state.
+    static SystemCalls& real();
+};
+
+} // namespace quillbox

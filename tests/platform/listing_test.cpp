@@ -1,0 +1,76 @@
+// What a listing of a folder yields, and how it tells that it ended early.
+
+#include <cerrno>
+
+#include "tests/platform/platform_test_tools.h"
+
+namespace quillbox::test {
+namespace {
+
+TEST(Listing, YieldsFilesAndLinksToFilesOnlyWithoutBlocking)
+{
+    TempDir dir;
+    dir.write("plain", "p");
+    dir.write(".hidden", "h");
+    dir.write("\xff\xfe not utf-8", "u");
+    dir.write("new\nline", "n");
+    dir.mkdir("folder");
+    dir.write("folder/inside", "i");
+    MakeSymlink(dir / "plain", dir / "link-to-file");
+    MakeSymlink("plain", dir / "relative-link");
+    MakeSymlink(dir / "folder", dir / "link-to-folder");
+    MakeSymlink(dir / "missing", dir / "dangling");
+    MakeFifo(dir / "fifo");
+    MakeSocket(dir / "sock");
+    MakeSymlink(dir / "fifo", dir / "link-to-fifo");
+
+    PosixFileSystem fs;
+    std::set<std::string> names;
+    FsStatus status;
+    ASSERT_TRUE(FinishesWithin(10, [&] { names = ListAll(fs, dir.path() + "/", &status); }, {dir / "fifo"}));
+    EXPECT_EQ(names, (std::set<std::string> {"plain", ".hidden", "\xff\xfe not utf-8", "new\nline",
+                                             "link-to-file", "relative-link"}));
+    EXPECT_TRUE(status.ok());
+}
+
+// A folder that cannot be opened has no files to sort; that is no failure.
+TEST(Listing, FolderThatCannotBeOpenedYieldsNothing)
+{
+    TempDir dir;
+    dir.write("file", "f");
+    dir.mkdir("locked");
+    dir.write("locked/secret", "s");
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0), 0);
+    PosixFileSystem fs;
+    FsStatus status;
+    EXPECT_EQ(ListAll(fs, dir / "missing/", &status), std::set<std::string> {});
+    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(ListAll(fs, dir / "file/", &status), std::set<std::string> {});
+    EXPECT_TRUE(status.ok());
+
+    WithoutDacOverride noOverride;
+    ASSERT_TRUE(noOverride.active());
+    EXPECT_EQ(ListAll(fs, dir / "locked/", &status), std::set<std::string> {});
+    EXPECT_TRUE(status.ok());
+}
+
+// A folder whose reading fails part-way (EIO from a failing disk, ESTALE on
+// a network share) gives what it read, then says why it stopped.
+TEST(Listing, ReadFailingPartWayIsReported)
+{
+    TempDir dir;
+    for (const char* name : {"a", "b", "c", "d", "e", "f"})
+        dir.write(name, name);
+    TestFileSystem fs;
+    fs.listingError = EIO;
+    fs.listingErrorAfter = 4; // in the folder's order, "." and ".." among them
+    FsStatus status;
+    const std::set<std::string> names = ListAll(fs, dir.path() + "/", &status);
+    EXPECT_GE(names.size(), 2u);
+    EXPECT_LE(names.size(), 4u);
+    EXPECT_EQ(status.error, EIO);
+    EXPECT_EQ(status.reason, "Input/output error");
+}
+
+} // namespace
+} // namespace quillbox::test

@@ -1,0 +1,278 @@
+// Moving one file into its bucket: never replacing, whichever way the move
+// goes, and across file systems never removing the source before a whole,
+// durable copy stands, nor when the source changed meanwhile.
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/platform/platform_test_tools.h"
+
+namespace quillbox::test {
+namespace {
+
+// The ways a move can go, by what the file system refuses: renameat2 with
+// RENAME_NOREPLACE; a link and an unlink where the flag is refused; a look
+// and a rename where hard links are refused too; a copy across file
+// systems, written as an anonymous or as a named temporary file, and on a
+// file system that refuses the flag and links as well.
+struct Path {
+    const char* name;
+    int noReplaceError;
+    int linkError;
+    int anonymousError;
+};
+constexpr Path kPaths[] = {
+    {"renameat2", 0, 0, 0},
+    {"link and unlink", EINVAL, 0, 0},
+    {"look, then rename", EINVAL, EPERM, 0},
+    {"across file systems", EXDEV, 0, 0},
+    {"across, named temporary file", EXDEV, 0, EOPNOTSUPP},
+    {"across, no flag and no links", EXDEV, EPERM, 0},
+};
+
+void Use(TestFileSystem& fs, const Path& path)
+{
+    fs.noReplaceError = path.noReplaceError;
+    fs.linkError = path.linkError;
+    fs.anonymousError = path.anonymousError;
+}
+
+TEST(Move, NeverReplacesAndKeepsEverythingOnEveryPath)
+{
+    for (const Path& path : kPaths) {
+        SCOPED_TRACE(path.name);
+        TempDir src;
+        TempDir dst;
+        dst.mkdir("M");
+        const std::string content = Pattern(300000, 3);
+        src.write("mine", content);
+        ASSERT_EQ(::chmod((src / "mine").c_str(), 0600), 0);
+        SetMtime(src / "mine", 1200000000, 5);
+        dst.write("M/mine", "already there");
+        TestFileSystem fs;
+        Use(fs, path);
+
+        const Sieved refused = SieveOne(fs, src.path(), dst.path(), "mine", 'M', TransferMode::Move);
+        EXPECT_EQ(refused.outcome.stage, FileStage::Transfer);
+        EXPECT_EQ(refused.outcome.status.error, EEXIST);
+        EXPECT_EQ(refused.outcome.status.reason, "File exists");
+        EXPECT_EQ(ReadFile(dst / "M/mine"), "already there");
+        EXPECT_EQ(ReadFile(src / "mine"), content);
+
+        ASSERT_EQ(::unlink((dst / "M/mine").c_str()), 0);
+        const Sieved moved = SieveOne(fs, src.path(), dst.path(), "mine", 'M', TransferMode::Move);
+        ASSERT_TRUE(moved.outcome.ok()) << moved.outcome.status.reason;
+        EXPECT_EQ(moved.length, content.size());
+        EXPECT_FALSE(Exists(src / "mine"));
+        EXPECT_EQ(ReadFile(dst / "M/mine"), content);
+        const FileFacts facts = Facts(dst / "M/mine");
+        EXPECT_EQ(facts.mode, 0600u);
+        EXPECT_EQ(facts.mtimeSec, 1200000000);
+        EXPECT_EQ(facts.mtimeNsec, 5);
+        EXPECT_GE(fs.noReplaceCalls, 2);
+        EXPECT_EQ(TemporaryLeftovers(dst.path()), std::vector<std::string> {});
+    }
+}
+
+// A moved link stays a link with the same target text, on every path; its
+// length is its file's.
+TEST(Move, LinkStaysALink)
+{
+    TmpfsMount other("4m");
+    QUILLBOX_NEED_TMPFS(other);
+    for (const Path& path : kPaths) {
+        for (const bool toOther : {false, true}) {
+            SCOPED_TRACE(std::string(path.name) + (toOther ? ", to a tmpfs" : ""));
+            TempDir src;
+            TempDir here;
+            const std::string destination = toOther ? other.path() : here.path();
+            RemoveTree(destination + "/L");
+            ASSERT_EQ(::mkdir((destination + "/L").c_str(), 0755), 0);
+            src.write("file", "12345");
+            MakeSymlink("file", src / "link");
+            TestFileSystem fs;
+            Use(fs, path);
+
+            const Sieved moved = SieveOne(fs, src.path(), destination, "link", 'L', TransferMode::Move);
+
+            ASSERT_TRUE(moved.outcome.ok()) << moved.outcome.status.reason;
+            EXPECT_EQ(moved.length, 5u);
+            EXPECT_FALSE(Exists(src / "link"));
+            EXPECT_EQ(ReadFile(src / "file"), "12345");
+            ASSERT_TRUE(S_ISLNK(LinkStat(destination + "/L/link").st_mode));
+            char text[64] = {};
+            EXPECT_EQ(::readlink((destination + "/L/link").c_str(), text, sizeof text - 1), 4);
+            EXPECT_STREQ(text, "file");
+        }
+    }
+}
+
+// Across file systems the target appears only when complete, and the
+// source goes only after that; owner, group and set-id bits come along.
+TEST(MoveAcross, TheTargetIsCompleteBeforeTheSourceGoes)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as CI runs it";
+    TmpfsMount other("64m");
+    QUILLBOX_NEED_TMPFS(other);
+    ASSERT_EQ(::mkdir((other / "Q").c_str(), 0755), 0);
+    TempDir src;
+    const std::string content = Pattern(20 << 20, 4);
+    src.write("quill", content);
+    ASSERT_EQ(::chown((src / "quill").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod((src / "quill").c_str(), 04755), 0);
+    TestFileSystem fs;
+    int looks = 0;
+    fs.beforeCopyRange = [&] {
+        ++looks;
+        EXPECT_EQ(Facts(src / "quill").size, content.size());
+        EXPECT_FALSE(Exists(other / "Q/quill"));
+    };
+
+    const Sieved moved = SieveOne(fs, src.path(), other.path(), "quill", 'Q', TransferMode::Move);
+
+    ASSERT_TRUE(moved.outcome.ok()) << moved.outcome.status.reason;
+    EXPECT_GE(looks, 1);
+    EXPECT_EQ(ReadFile(other / "Q/quill"), content);
+    EXPECT_FALSE(Exists(src / "quill"));
+    const struct stat target = LinkStat(other / "Q/quill");
+    EXPECT_EQ(target.st_uid, 65534u);
+    EXPECT_EQ(target.st_gid, 65534u);
+    EXPECT_EQ(target.st_mode & 07777, 04755u);
+    EXPECT_EQ(TemporaryLeftovers(other.path()), std::vector<std::string> {});
+}
+
+TEST(MoveAcross, FailingHalfWayKeepsTheSource)
+{
+    const std::string content = Pattern(3 << 20, 5);
+    {
+        SCOPED_TRACE("file-size limit");
+        TempDir dir;
+        dir.mkdir("S");
+        dir.write("source", content);
+        TestFileSystem fs;
+        fs.noReplaceError = EXDEV;
+        Sieved done;
+        {
+            FileSizeLimit limit(1 << 20);
+            done = SieveOne(fs, dir.path(), dir.path(), "source", 'S', TransferMode::Move);
+        }
+        EXPECT_EQ(done.outcome.stage, FileStage::Transfer);
+        EXPECT_EQ(done.outcome.status.error, EFBIG);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_FALSE(Exists(dir / "S/source"));
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+    {
+        SCOPED_TRACE("source that cannot be removed");
+        TempDir dir;
+        dir.mkdir("from");
+        dir.mkdir("S");
+        dir.write("from/source", content);
+        TestFileSystem fs;
+        fs.noReplaceError = EXDEV;
+        ASSERT_EQ(::chmod((dir / "from").c_str(), 0555), 0);
+        Sieved done;
+        {
+            WithoutDacOverride permissions;
+            ASSERT_TRUE(permissions.active());
+            done = SieveOne(fs, dir / "from", dir.path(), "source", 'S', TransferMode::Move);
+        }
+        // Nothing moved, so nothing may stand in the bucket either.
+        EXPECT_EQ(done.outcome.stage, FileStage::Transfer);
+        EXPECT_EQ(done.outcome.status.error, EACCES);
+        EXPECT_EQ(ReadFile(dir / "from/source"), content);
+        EXPECT_FALSE(Exists(dir / "S/source"));
+        EXPECT_EQ(TemporaryLeftovers(dir / "S"), std::vector<std::string> {});
+    }
+    {
+        SCOPED_TRACE("full file system");
+        TmpfsMount small("1m");
+        QUILLBOX_NEED_TMPFS(small);
+        TempDir dir;
+        dir.write("source", content);
+        ASSERT_EQ(::mkdir((small / "S").c_str(), 0755), 0);
+        PosixFileSystem fs;
+        const Sieved done = SieveOne(fs, dir.path(), small.path(), "source", 'S', TransferMode::Move);
+        EXPECT_EQ(done.outcome.status.error, ENOSPC);
+        EXPECT_EQ(ReadFile(dir / "source"), content);
+        EXPECT_FALSE(Exists(small / "S/source"));
+        EXPECT_EQ(TemporaryLeftovers(small.path()), std::vector<std::string> {});
+    }
+}
+
+// A source written to while it is copied, or whose name is given to
+// another file meanwhile, is not removed, and its copy is taken back.
+TEST(MoveAcross, SourceChangedMeanwhileIsKept)
+{
+    for (const bool renamedOver : {false, true}) {
+        SCOPED_TRACE(renamedOver ? "another file took its name" : "appended to");
+        TempDir dir;
+        dir.mkdir("C");
+        const std::string content = Pattern(1 << 20, 6);
+        dir.write("changing", content);
+        dir.write("other", "another file");
+        TestFileSystem fs;
+        fs.noReplaceError = EXDEV;
+        bool changed = false;
+        fs.beforeCopyRange = [&] {
+            if (changed)
+                return;
+            changed = true;
+            if (renamedOver) {
+                ASSERT_EQ(::rename((dir / "other").c_str(), (dir / "changing").c_str()), 0);
+            } else {
+                const int fd = ::open((dir / "changing").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
+                ASSERT_EQ(::write(fd, "more", 4), 4);
+                ::close(fd);
+            }
+        };
+
+        const Sieved done = SieveOne(fs, dir.path(), dir.path(), "changing", 'C', TransferMode::Move);
+
+        EXPECT_EQ(done.outcome.stage, FileStage::Transfer);
+        EXPECT_EQ(done.outcome.status.reason, "The file changed while it was being copied; the original is kept");
+        EXPECT_EQ(ReadFile(dir / "changing"), renamedOver ? "another file" : content + "more");
+        EXPECT_FALSE(Exists(dir / "C/changing"));
+        EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+    }
+}
+
+// A bucket folder that may be written but not read (a drop box, 0733): its
+// new entry is put on the disk another way, and the move succeeds.
+TEST(MoveAcross, IntoAFolderThatCannotBeRead)
+{
+    TmpfsMount other("4m");
+    QUILLBOX_NEED_TMPFS(other);
+    for (const bool link : {false, true}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        TempDir src;
+        src.write("drop", "dropped");
+        if (link)
+            MakeSymlink("drop", src / "dlink");
+        const std::string name = link ? "dlink" : "drop";
+        RemoveTree(other / "D");
+        ASSERT_EQ(::mkdir((other / "D").c_str(), 0733), 0);
+        ASSERT_EQ(::chmod((other / "D").c_str(), 0733), 0);
+        ASSERT_EQ(::chown((other / "D").c_str(), 65534, 65534), 0);
+        PosixFileSystem fs;
+        Sieved done;
+        {
+            WithoutDacOverride permissions;
+            ASSERT_TRUE(permissions.active());
+            ASSERT_LT(::open((other / "D").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), 0);
+            done = SieveOne(fs, src.path(), other.path(), name, 'D', TransferMode::Move);
+        }
+        ASSERT_TRUE(done.outcome.ok()) << done.outcome.status.reason;
+        EXPECT_FALSE(Exists(src / name));
+        EXPECT_EQ(link ? std::string(S_ISLNK(LinkStat(other / "D/dlink").st_mode) ? "link" : "not a link")
+                       : ReadFile(other / "D/drop"),
+                  link ? "link" : "dropped");
+    }
+}
+
+} // namespace
+} // namespace quillbox::test
