@@ -343,8 +343,17 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
 {
     // Links are followed: a link to a file is copied as that file.
     SourceFile source;
-    if (FsStatus opened = OpenSourceFile(sourceDir, name, 0, source); !opened.ok())
-        return {FileStage::Examine, std::move(opened)};
+    if (FsStatus opened = OpenSourceFile(sourceDir, name, 0, source); !opened.ok()) {
+        // A name that no longer leads anywhere could not be looked at; a
+        // file that is there but cannot be read (or is no file any more)
+        // could not be copied, and counts with its length.
+        struct stat st; // filled by the call
+        if (::fstatat(sourceDir, name, &st, 0) != 0)
+            return {FileStage::Examine, Failure(errno)};
+        if (length)
+            length(static_cast<std::uint64_t>(st.st_size));
+        return {FileStage::Transfer, std::move(opened)};
+    }
     if (length)
         length(static_cast<std::uint64_t>(source.st.st_size));
 

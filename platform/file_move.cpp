@@ -69,7 +69,7 @@ FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sour
     if (FsStatus opened = OpenSourceFile(sourceDir, name, O_NOFOLLOW, source); !opened.ok()) {
         if (opened.error == ELOOP) // a link took its name since it was looked at
             return {FileStage::Transfer, ChangedWhileCopied(true)};
-        return {FileStage::Examine, std::move(opened)};
+        return {opened.error == ENOENT ? FileStage::Examine : FileStage::Transfer, std::move(opened)};
     }
     if (!Unchanged(seen, source.st))
         return {FileStage::Transfer, ChangedWhileCopied(true)};
@@ -151,7 +151,10 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
         if (::fstatat(sourceDir, name, &target, 0) == 0 && S_ISREG(target.st_mode))
             bytes = static_cast<std::uint64_t>(target.st_size);
     } else {
-        return {FileStage::Examine, NotRegularFile()};
+        // Something else took the listed file's name: it stays where it is.
+        if (length)
+            length(static_cast<std::uint64_t>(seen.st_size));
+        return {FileStage::Transfer, NotRegularFile()};
     }
     if (length)
         length(bytes);
