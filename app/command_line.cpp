@@ -14,7 +14,11 @@
 #include <unistd.h>
 
 #include "app/console_report.h"
+#include "core/bucket.h"
+#include "core/number_format.h"
+#include "core/run_messages.h"
 #include "core/sieve_job.h"
+#include "core/sieve_preview.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 #include "ui/services/locale_facts.h"
@@ -147,6 +151,43 @@ std::string FolderProblem(const std::string& path, const char* role, bool mustRe
     return {};
 }
 
+void PrintLine(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+// The plan of a dry run: per bucket the files and bytes that would arrive,
+// every file that would fail as the run would log it, and a summary.
+int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move, const LocaleFacts& locale)
+{
+    const auto grouped = [&](std::uint64_t value) {
+        return FormatGroupedZero(static_cast<double>(value), locale.thousandsSeparator);
+    };
+    const char* verb = move ? "moved" : "copied";
+    PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " +
+              WithTrailingSeparator(settings.source) + " to " + WithTrailingSeparator(settings.destination) + ":");
+    for (std::size_t i = 0; i < plan.buckets.size(); ++i) {
+        const PreviewPlan::Bucket& bucket = plan.buckets[i];
+        if (bucket.files != 0)
+            PrintLine(std::string(1, PreviewBucketLetter(i)) + ": " + grouped(bucket.files) + " file(s), " +
+                      grouped(bucket.bytes) + " bytes");
+    }
+    for (const std::string& failure : plan.failures)
+        PrintLine(failure);
+    if (!plan.listing.ok())
+        PrintLine(ErrorWhileSieving(plan.listing));
+    const std::uint64_t failed = plan.failures.size();
+    PrintLine("Summary: " + grouped(plan.files) + " file(s) found, " + grouped(plan.files - failed) + " would be " +
+              verb + ", " + grouped(failed) + " would fail." + (plan.stopped ? " Stopped before the end." : ""));
+    std::fflush(stdout);
+    if (plan.stopped)
+        return kExitInterrupted;
+    if (!plan.listing.ok())
+        return kExitUsage;
+    return failed > 0 ? kExitSomeFailed : kExitDone;
+}
+
 } // namespace
 
 bool WantsCommandLine(int argc, char* argv[])
@@ -180,6 +221,21 @@ int RunCommandLine(int argc, char* argv[])
         return UsageError(problem);
 
     const LocaleFacts locale = SystemLocaleFacts();
+    const RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+
+    if (options.dryRun) {
+        PosixFileSystem fs;
+        std::atomic<bool> stop {false};
+        g_stop = &stop;
+        ::sigaction(SIGINT, &action, nullptr);
+        const PreviewPlan plan =
+            PreviewRun(fs, settings, options.move ? TransferMode::Move : TransferMode::Copy, stop);
+        return PrintPreview(plan, settings, options.move, locale);
+    }
+
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     PosixFileSystem fs;
     SystemClock clock;
@@ -190,12 +246,9 @@ int RunCommandLine(int argc, char* argv[])
     RunControls controls;
     controls.mode.store(options.move ? TransferMode::Move : TransferMode::Copy);
     g_stop = &controls.stop;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
 
-    const RunEnd end = job.run(RunSettings {options.folders[0], options.folders[1], options.createDirs}, controls);
+    const RunEnd end = job.run(settings, controls);
     std::fflush(stdout);
 
     switch (end) {

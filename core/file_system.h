@@ -79,6 +79,11 @@ public:
     // folder `bucket` ('A'..'Z' or '#') of the destination.
     virtual FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode,
                                   const LengthFn& length) = 0;
+    // What sieveFile would come to, with the same outcome and reason, while
+    // nothing is changed on disk. With `bucketsWillBeMade`, a bucket folder
+    // that is not there counts as made where the destination allows it.
+    virtual FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
+                                    const LengthFn& length) = 0;
 };
 
 class FileSystem {

@@ -2,17 +2,13 @@
 
 #include "core/bucket.h"
 #include "core/number_format.h"
+#include "core/run_messages.h"
 
 namespace quillbox {
 
 namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
-
-std::string ErrorWhileSieving(const FsStatus& status)
-{
-    return "Error while sieving: [" + std::to_string(status.error) + "] - " + status.reason + ".";
-}
 
 } // namespace
 
@@ -113,18 +109,16 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             m_observer.fileStarted(*name);
             const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
             const FileOutcome outcome = folders->sieveFile(*name, BucketLetter(*name), mode, addLength);
-            if (!outcome.ok())
-                m_counters.addFailed();
-            if (outcome.stage == FileStage::Examine) {
-                // The file went away, or turned into something else, after
-                // it was listed: report it and go on with the next one.
-                log(LogIcon::Exclamation, ErrorWhileSieving(outcome.status));
+            if (outcome.ok())
+                continue;
+            m_counters.addFailed();
+            message.clear();
+            AppendFailureMessage(message, *name, outcome);
+            log(LogIcon::Exclamation, message);
+            // A file that went away after it was listed is an error of the
+            // run: the log window shows it. The run goes on.
+            if (outcome.stage == FileStage::Examine)
                 m_observer.logWindowWanted();
-            } else if (outcome.stage == FileStage::Transfer) {
-                message.assign("Could not copy/move file ").append(*name).append(". ");
-                message.append(outcome.status.reason).append(".");
-                log(LogIcon::Exclamation, message);
-            }
         }
         if (!listing->status().ok()) {
             logListingFailure(listing->status());

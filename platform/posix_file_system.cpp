@@ -7,6 +7,7 @@
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/file_move.h"
+#include "platform/file_preview.h"
 #include "platform/folder_handles.h"
 #include "platform/listing.h"
 
@@ -23,11 +24,7 @@ public:
 
     FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
     {
-        // A bare name of the source folder, nothing that leads elsewhere.
-        if (name.empty() || name == "." || name == ".." || std::memchr(name.data(), '/', name.size()) != nullptr ||
-            std::strlen(name.c_str()) != name.size())
-            return {FileStage::Examine, posix::Failure(EINVAL, "Not a file name")};
-        const FsResult<int> source = m_folders.source();
+        const FsResult<int> source = sourceFolder(name);
         if (!source.ok())
             return {FileStage::Examine, source.status()};
         if (mode == TransferMode::Move)
@@ -35,7 +32,26 @@ public:
         return posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
     }
 
+    FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
+                            const LengthFn& length) override
+    {
+        const FsResult<int> source = sourceFolder(name);
+        if (!source.ok())
+            return {FileStage::Examine, source.status()};
+        return posix::PreviewFile(m_folders, source.value(), name.c_str(), bucket, mode, bucketsWillBeMade, length);
+    }
+
 private:
+    // The source folder's handle, for a bare name of it: nothing that leads
+    // elsewhere.
+    FsResult<int> sourceFolder(const std::string& name)
+    {
+        if (name.empty() || name == "." || name == ".." || std::memchr(name.data(), '/', name.size()) != nullptr ||
+            std::strlen(name.c_str()) != name.size())
+            return posix::Failure(EINVAL, "Not a file name");
+        return m_folders.source();
+    }
+
     posix::RunFolderHandles m_folders;
     posix::CopyState m_state;
 };

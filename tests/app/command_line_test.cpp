@@ -144,6 +144,33 @@ TEST(CommandLine, BadUsageSaysWhatIsWrongInOneLineAndTouchesNothing)
     EXPECT_EQ(dir.names("in"), std::set<std::string> {"apple"});
 }
 
+TEST(CommandLine, DryRunPrintsThePlanAndMakesNothing)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.mkdir("out/A");
+    dir.write("in/apple", "new");
+    dir.write("out/A/apple", "old");
+    dir.write("in/avocado", "12345");
+    dir.write("in/berry", "b");
+
+    const Result r = Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), QStringLiteral("--dry-run"),
+                              Q(dir / "in"), Q(dir / "out")});
+
+    EXPECT_EQ(r.status, 1) << "a file would fail";
+    const std::vector<std::string> expected = {
+        "Dry run: nothing is changed. Files that would be moved from " + (dir / "in") + "/ to " + (dir / "out") + "/:",
+        "A: 1 file(s), 5 bytes",
+        "B: 1 file(s), 1 bytes",
+        "Could not copy/move file apple. File exists.",
+        "Summary: 3 file(s) found, 2 would be moved, 1 would fail.",
+    };
+    EXPECT_EQ(r.lines, expected);
+    EXPECT_EQ(dir.names("out"), std::set<std::string> {"A"}) << "no folder made";
+    EXPECT_EQ(dir.names("in").size(), 3u);
+}
+
 TEST(CommandLine, HelpAndVersionFollowTheUsualConventions)
 {
     const Result help = Quillbox({QStringLiteral("--help")});

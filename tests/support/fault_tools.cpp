@@ -290,6 +290,11 @@ public:
             m_before(m_source + name);
         return m_inner->sieveFile(name, bucket, mode, length);
     }
+    FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
+                            const LengthFn& length) override
+    {
+        return m_inner->previewFile(name, bucket, mode, bucketsWillBeMade, length);
+    }
 
 private:
     std::unique_ptr<RunFolders> m_inner;

@@ -62,6 +62,12 @@ public:
         return outcome;
     }
 
+    FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
+                            const LengthFn& length) override
+    {
+        return m_inner->previewFile(name, bucket, mode, bucketsWillBeMade, length);
+    }
+
 private:
     std::unique_ptr<RunFolders> m_inner;
     HookedFileSystem& m_fs;

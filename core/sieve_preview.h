@@ -1,0 +1,40 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/file_system.h"
+#include "core/sieve_job.h"
+
+namespace quillbox {
+
+// What a run would do, found without changing anything on disk.
+struct PreviewPlan {
+    struct Bucket {
+        std::uint64_t files = 0;
+        std::uint64_t bytes = 0;
+    };
+    // By bucket: 'A'..'Z' at 0..25, '#' at 26; the files that would arrive.
+    std::array<Bucket, 27> buckets {};
+    // Every file that would fail, as the run would log it, in listing order.
+    std::vector<std::string> failures;
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+    // Why the source folder could not be read to its end, or success.
+    FsStatus listing;
+    bool stopped = false;
+};
+
+// The letter of bucket `index` of a plan.
+char PreviewBucketLetter(std::size_t index);
+
+// Lists the source once and asks, for each file, what its copy or move
+// would come to: the same decisions the run makes, none of its acts. No
+// folder is made, even when the run would make the buckets.
+PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, TransferMode mode,
+                       const std::atomic<bool>& stop);
+
+} // namespace quillbox
