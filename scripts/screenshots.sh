@@ -9,6 +9,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
+[[ "$build" == /* ]] || build=$PWD/$build
+if ! command -v xvfb-run >/dev/null; then
+  echo "screenshots: xvfb-run is missing; install it with: bash scripts/install-deps.sh --desktop" >&2
+  exit 1
+fi
+if ! command -v import >/dev/null; then
+  echo "screenshots: ImageMagick's import is missing, so screen.png is left out;" \
+       "install it with: bash scripts/install-deps.sh --desktop" >&2
+fi
 if [[ ! -x "$build/quillbox" ]]; then
   cmake -S . -B "$build" -G Ninja -DQUILLBOX_BUILD_BENCH=OFF
   cmake --build "$build" --target quillbox
@@ -41,9 +50,11 @@ xvfb-run -a -s "-noreset -screen 0 1280x1024x24" bash -c '
     sleep 0.2
   done
   sleep 0.4
-  import -window root "$QUILLBOX_SCREENSHOT_DIR/screen.png" || true
+  if command -v import >/dev/null; then
+    import -window root "$QUILLBOX_SCREENSHOT_DIR/screen.png" || true
+  fi
   wait "$app"
   [[ -n "${wm:-}" ]] && kill "$wm" 2>/dev/null || true
-' "$PWD/$build"
+' "$build"
 
 ls -1 "$out"

@@ -8,11 +8,24 @@
 #include "core/bucket.h"
 #include "tests/support/fake_log.h"
 #include "core/log_entry.h"
+#include "core/log_text.h"
 #include "core/number_format.h"
 #include "core/statistics_text.h"
 
 namespace quillbox::test {
 namespace {
+
+TEST(SavedLogLine, InvalidUtf8AndBackslashesAreEscapedValidTextIsNot)
+{
+    EXPECT_EQ(LogLineForSaving("plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"),
+              "plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81");
+    EXPECT_EQ(LogLineForSaving("a\\b"), "a\\\\b");
+    EXPECT_EQ(LogLineForSaving("\xff\xfe"), "\\xFF\\xFE");
+    EXPECT_EQ(LogLineForSaving("\xc3"), "\\xC3") << "cut short";
+    EXPECT_EQ(LogLineForSaving("\xc0\xaf"), "\\xC0\\xAF") << "overlong";
+    EXPECT_EQ(LogLineForSaving("\xed\xa0\x80"), "\\xED\\xA0\\x80") << "a surrogate";
+    EXPECT_EQ(LogLineForSaving("\\xFF"), "\\\\xFF") << "a name that reads like an escape stays apart";
+}
 
 TEST(LogEntryText, TimeFieldsSeparatorAndMessageKeptAsGiven)
 {

@@ -1,14 +1,22 @@
 // The log window: its rows, batches, close and unload, and the row box.
 #include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QScrollBar>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
+#include <sys/stat.h>
+
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "ui/log/log_model.h"
+#include "tests/support/fault_tools.h"
 #include "tests/ui/ui_harness.h"
 
 using namespace quillbox;
@@ -17,10 +25,12 @@ namespace {
 
 struct LogFixture {
     std::vector<test::BoxRequest> boxes;
+    QString saveAs; // what the save dialog answers
     ui::LogHost host {[this](QWidget*, const QString& text, const QString& title, BoxStyle style) {
-        boxes.push_back({text, title, style});
-        return QMessageBox::Ok;
-    }};
+                          boxes.push_back({text, title, style});
+                          return QMessageBox::Ok;
+                      },
+                      [this](QWidget*, const QString&, const QString&) { return saveAs; }};
     ui::LogWindow& window()
     {
         host.createLogWindow();
@@ -172,4 +182,44 @@ TEST(LogWindow, ClickingARowShowsItsTextInABox)
     QTest::mouseClick(log.list()->viewport(), Qt::LeftButton, {}, blank.center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.boxes.size() == 2; }, 5000));
     EXPECT_EQ(f.boxes[1].text, QString()) << "the blank row shows an empty box";
+}
+
+TEST(LogWindow, KeysCopyTheSelectionAndSaveTheWholeLog)
+{
+    LogFixture f;
+    ui::LogWindow& log = f.window();
+    log.appendRow("12:00:01 - first", LogIcon::Information);
+    log.appendRow("", LogIcon::None);
+    log.appendRow("12:00:02 - Could not copy/move file caf\xc3\xa9 \xff\\x. File exists.", LogIcon::Exclamation);
+    log.show();
+    log.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
+    log.list()->setFocus();
+
+    QTest::keyClick(log.list(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(log.list(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count(QLatin1Char('\n')), 3);
+    EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("12:00:01 - first\n\n12:00:02")));
+    EXPECT_EQ(log.list()->actions().size(), 3) << "Copy, Select all, Save log as...";
+
+    // Saved whole, names that are not UTF-8 told apart from those that are.
+    test::TempDir dir;
+    dir.write("log.txt", "an older log");
+    f.saveAs = QString::fromStdString(dir / "log.txt");
+    QTest::keyClick(log.list(), Qt::Key_S, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return test::ReadFile(dir / "log.txt") != "an older log"; }, 5000));
+    EXPECT_EQ(test::ReadFile(dir / "log.txt"),
+              "12:00:01 - first\n\n12:00:02 - Could not copy/move file caf\xc3\xa9 \\xFF\\\\x. File exists.\n");
+    EXPECT_EQ(dir.names(), std::set<std::string> {"log.txt"}) << "no temporary file left";
+
+    // A save that cannot be written leaves the old file and says why.
+    ::chmod(dir.path().c_str(), 0555);
+    f.saveAs = QString::fromStdString(dir / "other.txt");
+    {
+        test::WithoutDacOverride noOverride;
+        EXPECT_FALSE(log.saveLog());
+    }
+    ::chmod(dir.path().c_str(), 0755);
+    EXPECT_EQ(f.boxes.size(), 1u);
+    EXPECT_EQ(dir.names(), std::set<std::string> {"log.txt"});
 }

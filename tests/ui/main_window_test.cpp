@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -288,4 +291,35 @@ TEST(MainWindowCommands, LoggingRaisesTheLogWindowWhenItIsAlreadyOpen)
 
     h.click(ui::Command::Logging);
     EXPECT_TRUE(QTest::qWaitForWindowActive(w.logWindow()));
+}
+
+// "Open with" fills the fields; so does a folder dropped from a file
+// manager, and a dropped file gives its folder.
+TEST(MainWindowCommands, OpenWithAndDroppedFoldersFillTheFields)
+{
+    UiHarness h;
+    ui::MainWindow& w = h.w();
+    h.dir.mkdir("photos");
+    h.dir.write("photos/img.jpg", "j");
+    w.openFolders(QString::fromStdString(h.dir / "photos"), QString());
+    EXPECT_EQ(w.sourceField()->text().toStdString(), h.dir / "photos/");
+    EXPECT_EQ(w.destinationField()->text().toStdString(), h.dir / "photos/");
+    w.openFolders(QStringLiteral("/srv/in"), QStringLiteral("/srv/out"));
+    EXPECT_EQ(w.destinationField()->text(), QStringLiteral("/srv/out/"));
+
+    w.show();
+    const auto drop = [&](QLineEdit* field, const std::string& path) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(field, &dropped);
+    };
+    drop(w.destinationField(), h.dir / "photos");
+    EXPECT_EQ(w.destinationField()->text().toStdString(), h.dir / "photos/");
+    drop(w.sourceField(), h.dir / "photos/img.jpg");
+    EXPECT_EQ(w.sourceField()->text().toStdString(), h.dir / "photos/");
+    EXPECT_EQ(w.destinationField()->text().toStdString(), h.dir / "photos/") << "a drop fills only its own field";
 }
