@@ -40,9 +40,27 @@ private:
 // of the run. Transfer: it was looked at, and the copy or move failed.
 enum class FileStage : std::uint8_t { Done, Examine, Transfer };
 
+// Which file a copy or move left under the target's name, so that the run
+// can later be taken back only while that file is still there, unchanged.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
 struct FileOutcome {
+    FileOutcome() = default;
+    FileOutcome(FileStage failedAt, FsStatus why) : stage(failedAt), status(std::move(why)) {}
+
     FileStage stage = FileStage::Done;
     FsStatus status;
+    // On success: the file now under the target's name, and whether a copy
+    // replaced a file that had that name.
+    FileIdentity placed;
+    bool replaced = false;
 
     bool ok() const { return stage == FileStage::Done; }
 };

@@ -189,6 +189,13 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
     return FsStatus::success();
 }
 
+FileIdentity IdentityOf(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 bool Unchanged(const struct stat& before, const struct stat& now)
 {
     return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
@@ -285,6 +292,7 @@ int NewFile::replaceWithTemporary(const char* name)
     if (m_state.calls.renameReplace(m_dir, m_tempName, m_dir, name) != 0)
         return errno;
     m_named = false;
+    m_replaced = true;
     return 0;
 }
 
@@ -368,8 +376,14 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
         if (FsStatus same = CheckUnchanged(source, false); !same.ok())
             return {FileStage::Transfer, std::move(same)};
         const int error = copy.placeReplacing(name);
-        if (error == 0)
-            return {};
+        if (error == 0) {
+            FileOutcome done;
+            struct stat placed; // filled by the call
+            if (::fstat(copy.fd(), &placed) == 0)
+                done.placed = IdentityOf(placed);
+            done.replaced = copy.replaced();
+            return done;
+        }
         if (copy.anonymous() && LinksRefused(error)) {
             // Anonymous files can be made here but not linked: once more,
             // with a named temporary file.

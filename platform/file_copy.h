@@ -40,6 +40,9 @@ struct SourceFile {
 // becoming ours; only a regular file is accepted.
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source);
 
+// Who a file is, as a run records it.
+FileIdentity IdentityOf(const struct stat& st);
+
 // Whether a file is still what it was: the same inode, length and change time.
 bool Unchanged(const struct stat& before, const struct stat& now);
 // Looks at the open source again; a failure when it changed since it was opened.
@@ -60,6 +63,8 @@ public:
     FsStatus create(BucketTraits& traits, mode_t mode);
     int fd() const { return m_fd.get(); }
     bool anonymous() const { return m_anonymous; }
+    // Whether placing it replaced a file that had the name.
+    bool replaced() const { return m_replaced; }
 
     // Gives the file `name` if nothing has it yet. 0, or the errno: EEXIST
     // when the name is taken.
@@ -79,6 +84,7 @@ private:
     UniqueFd m_fd;
     bool m_anonymous = false;
     bool m_named = false; // m_tempName exists in the folder and is ours
+    bool m_replaced = false;
     char m_tempName[64] = {};
 };
 

@@ -75,6 +75,7 @@ FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sour
         return {FileStage::Transfer, ChangedWhileCopied(true)};
 
     BucketTraits& traits = folders.traits(bucket);
+    FileIdentity placed;
     for (;;) {
         NewFile copy(state, bucketDir);
         if (FsStatus filled = FillNewFile(state, traits, copy, source, true); !filled.ok())
@@ -96,6 +97,9 @@ FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sour
         // Its new name must be on the disk too before the source goes.
         if (FsStatus synced = SyncFolder(state.calls, bucketDir, copy.fd()); !synced.ok())
             return TakeBack(bucketDir, name, std::move(synced));
+        struct stat placedStat; // filled by the call
+        if (::fstat(copy.fd(), &placedStat) == 0)
+            placed = IdentityOf(placedStat);
         break;
     }
     // The source goes only if it is still the file that was copied, under
@@ -106,7 +110,10 @@ FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sour
     if (::fstatat(sourceDir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != seen.st_dev ||
         named.st_ino != seen.st_ino)
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
-    return RemoveSource(sourceDir, name, bucketDir);
+    FileOutcome done = RemoveSource(sourceDir, name, bucketDir);
+    if (done.ok())
+        done.placed = placed;
+    return done;
 }
 
 // A link is made anew on the other side with the same target text; it is
@@ -131,7 +138,12 @@ FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* name, in
         return TakeBack(bucketDir, name, std::move(synced));
     if (!StillTheSame(sourceDir, name, seen))
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
-    return RemoveSource(sourceDir, name, bucketDir);
+    struct stat placed; // filled by the call
+    const bool known = ::fstatat(bucketDir, name, &placed, AT_SYMLINK_NOFOLLOW) == 0;
+    FileOutcome done = RemoveSource(sourceDir, name, bucketDir);
+    if (done.ok() && known)
+        done.placed = IdentityOf(placed);
+    return done;
 }
 
 } // namespace
@@ -163,8 +175,12 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (!dir.ok())
         return {FileStage::Transfer, dir.status()};
     const int error = MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name);
-    if (error == 0)
-        return {};
+    if (error == 0) {
+        // The same inode under its new name.
+        FileOutcome done;
+        done.placed = IdentityOf(seen);
+        return done;
+    }
     if (error != EXDEV)
         return {FileStage::Transfer, Failure(error)};
     if (S_ISLNK(seen.st_mode))

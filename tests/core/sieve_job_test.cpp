@@ -105,9 +105,10 @@ TEST(RunWaysOut, EachEndsWithItsEntriesThenCleaningUp)
             moved += w.destination.names(bucket).size();
         EXPECT_EQ(moved, c.handled);
         EXPECT_EQ(w.source.names().size(), static_cast<std::size_t>(c.files) - c.handled);
-        if (c.end == RunEnd::NoFiles)
+        if (c.end == RunEnd::NoFiles) {
             EXPECT_NE(std::find(w.observer.events.begin(), w.observer.events.end(), "phase:NoFiles:0"),
                       w.observer.events.end());
+        }
         w.ExpectEndedCleanly();
     }
 }
