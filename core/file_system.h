@@ -104,6 +104,19 @@ public:
                                     const LengthFn& length) = 0;
 };
 
+// What taking back one file of a run came to.
+enum class TakeBackResult : std::uint8_t {
+    PutBack,     // a moved file is back where it came from
+    Removed,     // a copy is gone
+    AlreadyBack, // nothing was left to do: an earlier take-back did it
+    Skipped,     // left as it is, for the reason given
+};
+
+struct TakeBackOutcome {
+    TakeBackResult result = TakeBackResult::Skipped;
+    FsStatus why;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -113,6 +126,15 @@ public:
     // `source` and `destination` end in '/'; a bucket folder is the
     // destination followed directly by its letter.
     virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;
+
+    // Takes back one file a run placed at `target`, only while the file
+    // there is still `placed`: a moved file goes back to `source` the way a
+    // move goes (never replacing what took its old place), a copy is
+    // removed.
+    virtual TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                                     const FileIdentity& placed) = 0;
+    // Removes a folder if it is empty; a folder with anything in it stays.
+    virtual FsStatus removeEmptyFolder(const std::string& path) = 0;
 };
 
 } // namespace quillbox

@@ -1,5 +1,7 @@
 #include "core/sieve_job.h"
 
+#include <ctime>
+
 #include "core/bucket.h"
 #include "core/number_format.h"
 #include "core/run_messages.h"
@@ -12,9 +14,35 @@ constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 
 } // namespace
 
-SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer)
-    : m_fs(fs), m_clock(clock), m_observer(observer)
+SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalStore* journals)
+    : m_fs(fs), m_clock(clock), m_observer(observer), m_journals(journals)
 {
+}
+
+void SieveJob::startJournal(const RunSettings&, const std::string& source, const std::string& destination,
+                            TransferMode mode)
+{
+    m_journal.reset();
+    m_journalFailed = false;
+    if (m_journals == nullptr)
+        return;
+    FsResult<std::unique_ptr<JournalWriter>> started =
+        m_journals->startRun({static_cast<std::int64_t>(std::time(nullptr)), mode, source, destination});
+    if (!started.ok()) {
+        checkJournal(started.status());
+        return;
+    }
+    m_journal = std::move(started.value());
+}
+
+void SieveJob::checkJournal(const FsStatus& status)
+{
+    if (status.ok() || m_journalFailed)
+        return;
+    m_journalFailed = true;
+    m_journal.reset();
+    log(LogIcon::Exclamation,
+        "The journal of this run could not be written (" + status.reason + "): it cannot be taken back.");
 }
 
 void SieveJob::log(LogIcon icon, std::string message)
@@ -44,13 +72,17 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
     log(LogIcon::Information, "Source directory = " + source);
     log(LogIcon::Information, "Destination directory = " + destination);
     log(LogIcon::Information, std::string("Copy Mode = ") + (copyAtStart ? "Copy" : "Move"));
+    startJournal(settings, source, destination, copyAtStart ? TransferMode::Copy : TransferMode::Move);
 
     // Bucket folders; one that cannot be made (usually: already there) shows
     // later as failed copies or moves into it.
     if (settings.createFolders) {
         log(LogIcon::Information, "Creating directories #-Z ..");
-        for (const char* letter = kBucketLetters; *letter != '\0'; ++letter)
-            m_fs.createFolder(destination + *letter);
+        for (const char* letter = kBucketLetters; *letter != '\0'; ++letter) {
+            const std::string folder = destination + *letter;
+            if (m_fs.createFolder(folder).ok() && m_journal)
+                checkJournal(m_journal->folder(folder));
+        }
     }
 
     RunEnd how = RunEnd::Completed;
@@ -108,9 +140,19 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             m_counters.addProcessed();
             m_observer.fileStarted(*name);
             const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
-            const FileOutcome outcome = folders->sieveFile(*name, BucketLetter(*name), mode, addLength);
-            if (outcome.ok())
+            const char letter = BucketLetter(*name);
+            const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength);
+            if (outcome.ok()) {
+                if (m_journal) {
+                    m_record.mode = mode;
+                    m_record.source.assign(source).append(*name);
+                    m_record.target.assign(destination).append(1, letter).append(1, '/').append(*name);
+                    m_record.replaced = outcome.replaced;
+                    m_record.placed = outcome.placed;
+                    checkJournal(m_journal->file(m_record));
+                }
                 continue;
+            }
             m_counters.addFailed();
             message.clear();
             AppendFailureMessage(message, *name, outcome);
@@ -133,6 +175,10 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
 
 RunEnd SieveJob::finish(RunEnd how)
 {
+    if (m_journal) {
+        checkJournal(m_journal->flush());
+        m_journal.reset();
+    }
     const RunFigures last = m_counters.figures();
     m_counters.reset();
     log(LogIcon::Information, "Cleaning up complete.");

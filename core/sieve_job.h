@@ -5,6 +5,7 @@
 
 #include "core/clock.h"
 #include "core/file_system.h"
+#include "core/journal.h"
 #include "core/run_counters.h"
 #include "core/run_observer.h"
 
@@ -30,7 +31,9 @@ struct RunControls {
 // whatever thread calls run().
 class SieveJob {
 public:
-    SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer);
+    // With a journal store, every run keeps a journal of what it placed, so
+    // that it can be taken back.
+    SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalStore* journals = nullptr);
 
     // The whole run, start to end. Every way out logs "Cleaning up
     // complete." and ends with observer.ended().
@@ -45,10 +48,18 @@ private:
     bool countFiles(const std::string& source, const RunControls& controls, RunEnd& how);
     RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
     RunEnd finish(RunEnd how);
+    void startJournal(const RunSettings& settings, const std::string& source, const std::string& destination,
+                      TransferMode mode);
+    // A journal that cannot be written is reported once; the run goes on.
+    void checkJournal(const FsStatus& status);
 
     FileSystem& m_fs;
     Clock& m_clock;
     RunObserver& m_observer;
+    JournalStore* m_journals;
+    std::unique_ptr<JournalWriter> m_journal;
+    bool m_journalFailed = false;
+    JournalFile m_record;
     RunCounters m_counters;
     LogEntry m_entry;
 };

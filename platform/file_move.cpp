@@ -62,8 +62,8 @@ FileOutcome RemoveSource(int sourceDir, const char* name, int bucketDir)
     return {};
 }
 
-FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
-                           int bucketDir, const struct stat& seen)
+FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* name, int bucketDir,
+                           const struct stat& seen)
 {
     SourceFile source;
     if (FsStatus opened = OpenSourceFile(sourceDir, name, O_NOFOLLOW, source); !opened.ok()) {
@@ -74,7 +74,6 @@ FileOutcome MoveFileAcross(CopyState& state, RunFolderHandles& folders, int sour
     if (!Unchanged(seen, source.st))
         return {FileStage::Transfer, ChangedWhileCopied(true)};
 
-    BucketTraits& traits = folders.traits(bucket);
     FileIdentity placed;
     for (;;) {
         NewFile copy(state, bucketDir);
@@ -174,7 +173,13 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     const FsResult<int> dir = folders.bucket(bucket);
     if (!dir.ok())
         return {FileStage::Transfer, dir.status()};
-    const int error = MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name);
+    return MoveName(state, folders.traits(bucket), sourceDir, name, dir.value(), seen);
+}
+
+FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* name, int toDir,
+                     const struct stat& seen)
+{
+    const int error = MoveNameNoReplace(state.calls, fromDir, name, toDir, name);
     if (error == 0) {
         // The same inode under its new name.
         FileOutcome done;
@@ -184,8 +189,8 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (error != EXDEV)
         return {FileStage::Transfer, Failure(error)};
     if (S_ISLNK(seen.st_mode))
-        return MoveLinkAcross(state, sourceDir, name, dir.value(), seen);
-    return MoveFileAcross(state, folders, sourceDir, name, bucket, dir.value(), seen);
+        return MoveLinkAcross(state, fromDir, name, toDir, seen);
+    return MoveFileAcross(state, traits, fromDir, name, toDir, seen);
 }
 
 } // namespace quillbox::posix

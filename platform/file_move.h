@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include "core/file_system.h"
 #include "platform/file_copy.h"
 #include "platform/folder_handles.h"
@@ -16,5 +18,11 @@ namespace quillbox::posix {
 // and the source stays.
 FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
                      const LengthFn& length);
+
+// Moves `name` from one folder to the same name in another, the same way:
+// never replacing, across file systems only once the copy is complete and
+// the original still the file `seen` (its fstatat without following links).
+FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* name, int toDir,
+                     const struct stat& seen);
 
 } // namespace quillbox::posix

@@ -8,6 +8,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_move.h"
 #include "platform/file_preview.h"
+#include "platform/file_take_back.h"
 #include "platform/folder_handles.h"
 #include "platform/listing.h"
 
@@ -77,6 +78,20 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, const std::string& destination)
 {
     return std::make_unique<PosixRunFolders>(source, destination, *m_calls);
+}
+
+TakeBackOutcome PosixFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                                          const FileIdentity& placed)
+{
+    posix::CopyState state(*m_calls);
+    return posix::TakeBackFile(state, mode, source, target, placed);
+}
+
+FsStatus PosixFileSystem::removeEmptyFolder(const std::string& path)
+{
+    if (::rmdir(path.c_str()) != 0)
+        return posix::Failure(errno);
+    return FsStatus::success();
 }
 
 } // namespace quillbox

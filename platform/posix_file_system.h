@@ -31,6 +31,9 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+    TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                             const FileIdentity& placed) override;
+    FsStatus removeEmptyFolder(const std::string& path) override;
 
 private:
     SystemCalls* m_calls;

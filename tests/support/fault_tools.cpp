@@ -386,6 +386,17 @@ FsStatus TestFileSystem::createFolder(const std::string& path)
     return m_real->createFolder(path);
 }
 
+TakeBackOutcome TestFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                                         const FileIdentity& placed)
+{
+    return m_real->takeBack(mode, source, target, placed);
+}
+
+FsStatus TestFileSystem::removeEmptyFolder(const std::string& path)
+{
+    return m_real->removeEmptyFolder(path);
+}
+
 std::unique_ptr<RunFolders> TestFileSystem::openRun(const std::string& source, const std::string& destination)
 {
     return std::make_unique<HookedRunFolders>(m_real->openRun(source, destination), source, beforeLength);

@@ -119,4 +119,12 @@ std::unique_ptr<RunFolders> HookedFileSystem::openRun(const std::string& source,
     return std::make_unique<HookedFolders>(m_inner->openRun(source, destination), *this, m_handled);
 }
 
+TakeBackOutcome HookedFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                                           const FileIdentity& placed)
+{
+    if (beforeTakeBack)
+        beforeTakeBack(++m_takenBack);
+    return m_inner->takeBack(mode, source, target, placed);
+}
+
 } // namespace quillbox::test

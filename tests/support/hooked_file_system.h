@@ -52,11 +52,18 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+    TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
+                             const FileIdentity& placed) override;
+    FsStatus removeEmptyFolder(const std::string& path) override { return m_inner->removeEmptyFolder(path); }
+
+    // Before each file an undo takes back: 1, 2...
+    std::function<void(int index)> beforeTakeBack;
 
 private:
     std::unique_ptr<FileSystem> m_own;
     FileSystem* m_inner;
     int m_handled = 0;
+    int m_takenBack = 0;
 };
 
 } // namespace quillbox::test

@@ -1,0 +1,221 @@
+#include "core/journal.h"
+
+#include <cstring>
+
+namespace quillbox {
+
+namespace {
+
+constexpr std::string_view kMagic = "quillbox journal 1\n";
+
+enum class Kind : std::uint8_t { Header = 1, File = 2, Folder = 3, TakenBack = 4 };
+
+void PutU64(std::string& out, std::uint64_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+}
+
+void PutU32(std::string& out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<char>(value >> (8 * i) & 0xFF));
+}
+
+void PutBytes(std::string& out, std::string_view bytes)
+{
+    PutU32(out, static_cast<std::uint32_t>(bytes.size()));
+    out.append(bytes);
+}
+
+std::uint32_t Checksum(std::string_view bytes)
+{
+    std::uint32_t hash = 2166136261u; // FNV-1a
+    for (const char c : bytes) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 16777619u;
+    }
+    return hash;
+}
+
+// Frames a record: kind, length, payload, checksum of the three.
+class Record {
+public:
+    Record(std::string& out, Kind kind) : m_out(out), m_start(out.size())
+    {
+        out.push_back(static_cast<char>(kind));
+        PutU32(out, 0); // the length, filled in by the end
+    }
+    ~Record()
+    {
+        const std::size_t length = m_out.size() - m_start - 5;
+        for (int i = 0; i < 4; ++i)
+            m_out[m_start + 1 + static_cast<std::size_t>(i)] = static_cast<char>(length >> (8 * i) & 0xFF);
+        PutU32(m_out, Checksum(std::string_view(m_out).substr(m_start)));
+    }
+    Record(const Record&) = delete;
+    Record& operator=(const Record&) = delete;
+
+private:
+    std::string& m_out;
+    std::size_t m_start;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
+    bool u64(std::uint64_t& value)
+    {
+        if (m_bytes.size() < 8)
+            return false;
+        value = 0;
+        for (int i = 0; i < 8; ++i)
+            value |= static_cast<std::uint64_t>(static_cast<unsigned char>(m_bytes[static_cast<std::size_t>(i)]))
+                     << (8 * i);
+        m_bytes.remove_prefix(8);
+        return true;
+    }
+    bool u32(std::uint32_t& value)
+    {
+        if (m_bytes.size() < 4)
+            return false;
+        value = 0;
+        for (int i = 0; i < 4; ++i)
+            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(m_bytes[static_cast<std::size_t>(i)]))
+                     << (8 * i);
+        m_bytes.remove_prefix(4);
+        return true;
+    }
+    bool bytes(std::string& value)
+    {
+        std::uint32_t length = 0;
+        if (!u32(length) || m_bytes.size() < length)
+            return false;
+        value.assign(m_bytes.substr(0, length));
+        m_bytes.remove_prefix(length);
+        return true;
+    }
+    bool empty() const { return m_bytes.empty(); }
+
+private:
+    std::string_view m_bytes;
+};
+
+void PutMode(std::string& out, TransferMode mode)
+{
+    out.push_back(mode == TransferMode::Move ? 'M' : 'C');
+}
+
+bool ReadHeader(Reader& in, std::string_view mode, JournalHeader& header)
+{
+    std::uint64_t started = 0;
+    if (!in.u64(started) || !in.bytes(header.source) || !in.bytes(header.destination) || !in.empty())
+        return false;
+    header.startedAt = static_cast<std::int64_t>(started);
+    header.mode = mode == "M" ? TransferMode::Move : TransferMode::Copy;
+    return true;
+}
+
+} // namespace
+
+std::string JournalStart(const JournalHeader& header)
+{
+    std::string out(kMagic);
+    Record record(out, Kind::Header);
+    PutMode(out, header.mode);
+    PutU64(out, static_cast<std::uint64_t>(header.startedAt));
+    PutBytes(out, header.source);
+    PutBytes(out, header.destination);
+    return out;
+}
+
+void AppendJournalFile(std::string& out, const JournalFile& file)
+{
+    Record record(out, Kind::File);
+    PutMode(out, file.mode);
+    out.push_back(file.replaced ? 1 : 0);
+    PutU64(out, file.placed.device);
+    PutU64(out, file.placed.inode);
+    PutU64(out, file.placed.size);
+    PutU64(out, static_cast<std::uint64_t>(file.placed.mtimeNs));
+    PutBytes(out, file.source);
+    PutBytes(out, file.target);
+}
+
+void AppendJournalFolder(std::string& out, const std::string& path)
+{
+    Record record(out, Kind::Folder);
+    PutBytes(out, path);
+}
+
+void AppendJournalTakenBack(std::string& out)
+{
+    Record record(out, Kind::TakenBack);
+}
+
+bool ParseJournal(std::string_view bytes, Journal& journal)
+{
+    if (!bytes.starts_with(kMagic))
+        return false;
+    bytes.remove_prefix(kMagic.size());
+    bool headerSeen = false;
+    while (bytes.size() >= 9) {
+        const auto kind = static_cast<Kind>(static_cast<unsigned char>(bytes[0]));
+        std::uint32_t length = 0;
+        Reader lengthReader(bytes.substr(1, 4));
+        lengthReader.u32(length);
+        if (bytes.size() < 5 + static_cast<std::size_t>(length) + 4)
+            break; // cut short
+        const std::string_view framed = bytes.substr(0, 5 + length);
+        std::uint32_t stored = 0;
+        Reader checksumReader(bytes.substr(5 + length, 4));
+        checksumReader.u32(stored);
+        if (stored != Checksum(framed))
+            break; // damaged: nothing after it is trusted
+        std::string_view payload = framed.substr(5);
+        bytes.remove_prefix(5 + length + 4);
+
+        switch (kind) {
+        case Kind::Header: {
+            if (payload.empty())
+                return false;
+            Reader in(payload.substr(1));
+            if (!ReadHeader(in, payload.substr(0, 1), journal.header))
+                return false;
+            headerSeen = true;
+            break;
+        }
+        case Kind::File: {
+            if (payload.size() < 2)
+                return headerSeen;
+            JournalFile file;
+            file.mode = payload[0] == 'M' ? TransferMode::Move : TransferMode::Copy;
+            file.replaced = payload[1] != 0;
+            Reader in(payload.substr(2));
+            std::uint64_t mtime = 0;
+            if (!in.u64(file.placed.device) || !in.u64(file.placed.inode) || !in.u64(file.placed.size) ||
+                !in.u64(mtime) || !in.bytes(file.source) || !in.bytes(file.target))
+                return headerSeen;
+            file.placed.mtimeNs = static_cast<std::int64_t>(mtime);
+            journal.files.push_back(std::move(file));
+            break;
+        }
+        case Kind::Folder: {
+            Reader in(payload);
+            std::string path;
+            if (!in.bytes(path))
+                return headerSeen;
+            journal.folders.push_back(std::move(path));
+            break;
+        }
+        case Kind::TakenBack:
+            journal.takenBack = true;
+            break;
+        default:
+            break; // a kind this version does not know: passed over
+        }
+    }
+    return headerSeen;
+}
+
+} // namespace quillbox
