@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include "core/run_messages.h"
 #include "core/sieve_job.h"
 #include "core/sieve_preview.h"
+#include "core/undo_job.h"
+#include "platform/journal_files.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 #include "ui/services/locale_facts.h"
@@ -33,6 +36,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
 const char kUsage[] = "Usage: quillbox --copy|--move [--create-dirs] [--dry-run] SOURCE DESTINATION\n"
+                      "       quillbox --list-runs\n"
+                      "       quillbox --undo [RUN]\n"
                       "       quillbox [SOURCE [DESTINATION]]\n";
 
 const char kHelp[] =
@@ -46,12 +51,19 @@ const char kHelp[] =
     "  --create-dirs   create the folders A to Z and # in DESTINATION first\n"
     "  --dry-run       change nothing: show, per folder, how many files and\n"
     "                  bytes would go there and every file that would fail\n"
+    "  --list-runs     list the runs that can be taken back, newest first\n"
+    "  --undo [RUN]    take back a run (the newest when RUN is not given):\n"
+    "                  moved files go back, copies go, only while they are\n"
+    "                  still as the run left them; nothing is replaced\n"
     "  --help          show this help and exit\n"
     "  --version       show the version and exit\n"
     "\n"
     "Every log entry is printed to standard output. Where standard error is a\n"
     "terminal, a line there shows the progress. Ctrl-C stops the run between\n"
     "two files.\n"
+    "\n"
+    "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
+    "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
     "\n"
     "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
     "\n"
@@ -65,6 +77,9 @@ struct Options {
     bool dryRun = false;
     bool help = false;
     bool version = false;
+    bool listRuns = false;
+    bool undo = false;
+    std::string run; // which run to take back; "" the newest
     std::vector<std::string> folders;
 };
 
@@ -108,7 +123,13 @@ bool Parse(int argc, char* argv[], Options& options, std::string& error)
             options.createDirs = true;
         else if (arg == "--dry-run")
             options.dryRun = true;
-        else if (arg == "--help" || arg == "-h")
+        else if (arg == "--list-runs")
+            options.listRuns = true;
+        else if (arg == "--undo") {
+            options.undo = true;
+            if (i + 1 < argc && argv[i + 1][0] != '-')
+                options.run = argv[++i];
+        } else if (arg == "--help" || arg == "-h")
             options.help = true;
         else if (arg == "--version")
             options.version = true;
@@ -119,6 +140,17 @@ bool Parse(int argc, char* argv[], Options& options, std::string& error)
     }
     if (options.help || options.version)
         return true;
+    if (options.listRuns || options.undo) {
+        if (options.listRuns && options.undo) {
+            error = "--list-runs and --undo exclude each other";
+            return false;
+        }
+        if (options.copy || options.move || options.createDirs || options.dryRun || !options.folders.empty()) {
+            error = std::string(options.undo ? "--undo" : "--list-runs") + " takes no folders or run options";
+            return false;
+        }
+        return true;
+    }
     if (options.copy && options.move) {
         error = "--copy and --move exclude each other";
         return false;
@@ -188,6 +220,51 @@ int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move
     return failed > 0 ? kExitSomeFailed : kExitDone;
 }
 
+int ListRuns(JournalFolder& journals)
+{
+    for (const JournalSummary& run : journals.list()) {
+        PrintLine(run.id + "  " + RunDescription(run.header) + ", " +
+                  CounterText(static_cast<double>(run.files)) + " file(s)" + (run.takenBack ? ", taken back" : ""));
+    }
+    std::fflush(stdout);
+    return kExitDone;
+}
+
+int UndoRun(JournalFolder& journals, const std::string& run)
+{
+    if (!run.empty()) {
+        if (FsResult<Journal> found = journals.read(run); !found.ok())
+            return UsageError("run " + run + ": " + found.status().reason);
+    } else if (journals.list().empty()) {
+        return UsageError("there is no run to take back");
+    }
+    const LocaleFacts locale = SystemLocaleFacts();
+    PosixFileSystem fs;
+    SystemClock clock;
+    ConsoleReport report(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    UndoJob undo(fs, journals, clock, report);
+    report.watch(undo.counters());
+    RunControls controls;
+    g_stop = &controls.stop;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    const RunEnd end = undo.run(run, controls);
+    std::fflush(stdout);
+    switch (end) {
+    case RunEnd::StoppedWhileCounting:
+    case RunEnd::StoppedWhileProcessing:
+        return kExitInterrupted;
+    case RunEnd::Failed:
+        return kExitUsage;
+    case RunEnd::NoFiles:
+    case RunEnd::Completed:
+        break;
+    }
+    return report.last().filesFailed > 0 ? kExitSomeFailed : kExitDone;
+}
+
 } // namespace
 
 bool WantsCommandLine(int argc, char* argv[])
@@ -215,11 +292,26 @@ int RunCommandLine(int argc, char* argv[])
         std::printf("quillbox %s\n", QUILLBOX_VERSION);
         return kExitDone;
     }
+    JournalFolder journals(JournalFolder::DefaultFolder());
+    if (options.listRuns)
+        return ListRuns(journals);
+    if (options.undo)
+        return UndoRun(journals, options.run);
+
     if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
         return UsageError(problem);
     if (std::string problem = FolderProblem(options.folders[1], "destination", false); !problem.empty())
         return UsageError(problem);
 
+    // Folders are made absolute, so that the run's journal can be taken
+    // back from anywhere.
+    for (std::string& folder : options.folders) {
+        if (folder[0] != '/') {
+            char cwd[PATH_MAX];
+            if (::getcwd(cwd, sizeof cwd) != nullptr)
+                folder = std::string(cwd) + "/" + folder;
+        }
+    }
     const LocaleFacts locale = SystemLocaleFacts();
     const RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
     struct sigaction action {};
@@ -240,7 +332,7 @@ int RunCommandLine(int argc, char* argv[])
     PosixFileSystem fs;
     SystemClock clock;
     ConsoleReport report(stdout, terminal ? stderr : nullptr, locale.timeSeparator);
-    SieveJob job(fs, clock, report);
+    SieveJob job(fs, clock, report, &journals);
     report.watch(job.counters());
 
     RunControls controls;

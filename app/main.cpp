@@ -5,6 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/screenshot_hook.h"
+#include "platform/journal_files.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 #include "ui/main/main_window.h"
@@ -24,7 +25,8 @@ int main(int argc, char* argv[])
     QApplication::setDesktopFileName(QStringLiteral("quillbox"));
     quillbox::PosixFileSystem fileSystem;
     quillbox::SystemClock clock;
-    quillbox::ui::MainWindow window(quillbox::ui::SystemServices(fileSystem, clock));
+    quillbox::JournalFolder journals(quillbox::JournalFolder::DefaultFolder());
+    quillbox::ui::MainWindow window(quillbox::ui::SystemServices(fileSystem, clock, &journals));
     // "quillbox SOURCE [DESTINATION]", as a file manager's "Open with" calls it.
     if (argc >= 2)
         window.openFolders(QFile::decodeName(argv[1]), argc >= 3 ? QFile::decodeName(argv[2]) : QString());

@@ -61,6 +61,8 @@ private:
 
 PosixFileSystem::PosixFileSystem() : m_calls(&SystemCalls::real()) {}
 
+PosixFileSystem::~PosixFileSystem() = default;
+
 PosixFileSystem::PosixFileSystem(SystemCalls& calls) : m_calls(&calls) {}
 
 std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folder)
@@ -83,8 +85,9 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
 TakeBackOutcome PosixFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
                                           const FileIdentity& placed)
 {
-    posix::CopyState state(*m_calls);
-    return posix::TakeBackFile(state, mode, source, target, placed);
+    if (!m_takeBackState)
+        m_takeBackState = std::make_unique<posix::CopyState>(*m_calls);
+    return posix::TakeBackFile(*m_takeBackState, mode, source, target, placed);
 }
 
 FsStatus PosixFileSystem::removeEmptyFolder(const std::string& path)

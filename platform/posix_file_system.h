@@ -3,10 +3,16 @@
 #include <memory>
 #include <string>
 
+#include <memory>
+
 #include "core/file_system.h"
 #include "platform/system_calls.h"
 
 namespace quillbox {
+
+namespace posix {
+struct CopyState;
+}
 
 // The file system of a run on Linux.
 //
@@ -25,6 +31,7 @@ namespace quillbox {
 class PosixFileSystem : public FileSystem {
 public:
     PosixFileSystem();
+    ~PosixFileSystem() override;
     // With calls a test can make refuse what a file system may refuse.
     explicit PosixFileSystem(SystemCalls& calls);
 
@@ -37,6 +44,8 @@ public:
 
 private:
     SystemCalls* m_calls;
+    // What take-backs share, made on the first.
+    std::unique_ptr<posix::CopyState> m_takeBackState;
 };
 
 } // namespace quillbox

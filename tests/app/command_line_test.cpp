@@ -4,15 +4,21 @@
 #include <algorithm>
 #include <csignal>
 #include <set>
+
+#include <dirent.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
 #include <QProcess>
+#include <QTest>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
+#include "core/journal.h"
+#include "platform/journal_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
@@ -25,6 +31,25 @@ struct Result {
     std::vector<std::string> lines; // stdout, without the "hh:mm:ss - " prefix
 };
 
+std::vector<std::string> TempDirNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.')
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+    }
+    return names;
+}
+
+// The runs' journals, away from the user's.
+const TempDir& StateFolder()
+{
+    static const TempDir state;
+    return state;
+}
+
 QProcess* Start(const QStringList& arguments)
 {
     auto* process = new QProcess;
@@ -32,6 +57,7 @@ QProcess* Start(const QStringList& arguments)
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(StateFolder().path()));
     process->setProcessEnvironment(environment);
     process->start(QStringLiteral(QUILLBOX_BINARY), arguments);
     return process;
@@ -212,6 +238,63 @@ TEST(CommandLine, CtrlCStopsBetweenTwoFilesAndExits130)
     EXPECT_NE(r.out.find("Processing aborted by user.\n"), std::string::npos);
     EXPECT_EQ(r.out.substr(r.out.size() - 22), "Cleaning up complete.\n");
     EXPECT_EQ(r.out.find("Operation complete"), std::string::npos);
+}
+
+// A run killed outright leaves a journal of what it had placed, all but the
+// last batch at most; the run can then be listed and taken back.
+TEST(CommandLine, KilledRunLeavesAJournalThatUndoTakesBack)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    constexpr int kFiles = 30000;
+    for (int i = 0; i < kFiles; ++i)
+        dir.write("in/f" + std::to_string(i), "x");
+    RemoveTree(StateFolder() / "quillbox");
+
+    QProcess* process = Start({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
+    ASSERT_TRUE(process->waitForStarted(10000));
+    QByteArray seen;
+    while (!seen.contains("Found ") && process->waitForReadyRead(20000))
+        seen += process->readAllStandardOutput();
+    // Once a first batch of records is out, the whole process goes at once.
+    const std::string runsFolder = StateFolder() / "quillbox/runs";
+    const auto journalBytes = [&] {
+        struct stat st {};
+        for (const std::string& name : TempDirNames(runsFolder))
+            if (::stat((runsFolder + "/" + name).c_str(), &st) == 0)
+                return static_cast<std::size_t>(st.st_size);
+        return std::size_t {0};
+    };
+    const std::size_t headerOnly = journalBytes();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return journalBytes() > headerOnly + 1000; }, 20000));
+    ::kill(static_cast<pid_t>(process->processId()), SIGKILL);
+    Finish(process);
+
+    JournalFolder journals(runsFolder);
+    const std::vector<JournalSummary> runs = journals.list();
+    ASSERT_EQ(runs.size(), 1u);
+    FsResult<Journal> journal = journals.read(runs[0].id);
+    ASSERT_TRUE(journal.ok());
+    std::size_t moved = 0;
+    for (const std::string& bucket : dir.names("out"))
+        moved += dir.names("out/" + bucket).size();
+    EXPECT_LE(journal.value().files.size(), moved);
+    for (const JournalFile& file : journal.value().files) {
+        EXPECT_TRUE(Exists(file.target)) << file.target;
+        EXPECT_FALSE(Exists(file.source)) << file.source;
+    }
+    EXPECT_EQ(journal.value().folders.size(), 27u);
+
+    const Result listed = Quillbox({QStringLiteral("--list-runs")});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_NE(listed.out.find(runs[0].id + "  "), std::string::npos);
+    EXPECT_NE(listed.out.find("Move from " + (dir / "in") + "/ to "), std::string::npos);
+
+    const Result undone = Quillbox({QStringLiteral("--undo")});
+    EXPECT_EQ(undone.status, 0) << undone.out;
+    EXPECT_EQ(dir.names("in").size(), kFiles - moved + journal.value().files.size());
+    EXPECT_NE(Quillbox({QStringLiteral("--list-runs")}).out.find(", taken back"), std::string::npos);
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -361,4 +362,39 @@ TEST(SieveCommand, AboutOpensModalFromTheToolbarAndCloses)
     EXPECT_EQ(caption, QStringLiteral("Quillbox v0.97"));
     EXPECT_TRUE(UiHarness::waitFor([] { return QApplication::activeModalWidget() == nullptr; }, 5000));
     EXPECT_TRUE(w.action(ui::Command::Sieve)->isEnabled());
+}
+
+// Ctrl+Z asks which run it would take back, then takes it back as a run of
+// its own; it is shut while a run goes.
+TEST(SieveCommand, UndoLastRunAsksThenPutsTheFilesBack)
+{
+    UiHarness h;
+    h.useFolders({"apple", "berry"});
+    ui::MainWindow& w = h.w();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::mouseClick(w.moveOption(), Qt::LeftButton);
+    Gate gate;
+    HoldBefore(h, gate, 2);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    EXPECT_FALSE(w.undoAction()->isEnabled());
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+    ASSERT_TRUE(h.dir.names("in").empty());
+    EXPECT_TRUE(w.undoAction()->isEnabled());
+    EXPECT_TRUE(w.logWindow()->list()->actions().contains(w.undoAction())) << "in the log window's menu too";
+
+    h.boxAnswers = {QMessageBox::Yes};
+    const std::size_t boxesBefore = h.boxes.size();
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 2; }));
+    ASSERT_EQ(h.boxes.size(), boxesBefore + 1);
+    EXPECT_TRUE(h.boxes.back().text.contains(QStringLiteral("Move from ") + QString::fromStdString(h.source())));
+    EXPECT_TRUE(h.boxes.back().text.contains(QStringLiteral("put back 2 moved file(s)")));
+    EXPECT_EQ(h.dir.names("in"), (std::set<std::string> {"apple", "berry"}));
+    EXPECT_EQ(Tail(h.logMessages()).front(), "Undo complete. 2 file(s) put back, 0 copies removed, 0 left as they were.");
+    ExpectIdle(w);
 }

@@ -14,6 +14,7 @@ UiHarness::UiHarness()
     ui::MainWindowServices services;
     services.fileSystem = &fs;
     services.clock = &clock;
+    services.journals = &journals;
     services.locale.thousandsSeparator = ",";
     services.locale.timeSeparator = ":";
     services.programFolder = QString::fromStdString(dir.path());

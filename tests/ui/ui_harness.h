@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "tests/support/fake_log.h"
+#include "platform/journal_files.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/temp_dir.h"
 #include "ui/main/main_window.h"
@@ -31,6 +32,8 @@ public:
     ~UiHarness();
 
     TempDir dir;
+    TempDir state; // where the runs keep their journals
+    JournalFolder journals {state.path() + "/runs"};
     HookedFileSystem fs;
     FakeClock clock;
     // Folders the picker returns, in turn ("" is a cancel); titles it saw.

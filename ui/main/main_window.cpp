@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QFile>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "core/statistics_text.h"
 #include "ui/about/about_dialog.h"
@@ -100,11 +102,12 @@ QFont ArialFont(double points)
 
 } // namespace
 
-MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock)
+MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock, JournalStore* journals)
 {
     MainWindowServices services;
     services.fileSystem = &fileSystem;
     services.clock = &clock;
+    services.journals = journals;
     services.locale = SystemLocaleFacts();
     services.pickFolder = BrowseForFolder;
     services.messageBox = ShowMessageBox;
@@ -118,8 +121,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     , m_services(std::move(services))
     , m_logHost(m_services.messageBox, m_services.pickSaveFile)
     , m_log(m_logHost, *m_services.clock, m_services.locale)
-    , m_job(*m_services.fileSystem, *m_services.clock, m_bridge)
+    , m_job(*m_services.fileSystem, *m_services.clock, m_bridge, m_services.journals)
+    , m_counters(&m_job.counters())
 {
+    if (m_services.journals != nullptr)
+        m_undo = std::make_unique<UndoJob>(*m_services.fileSystem, *m_services.journals, *m_services.clock, m_bridge);
     setObjectName(QStringLiteral("wMain"));
     setWindowTitle(QStringLiteral("Quillbox v0.97"));
     setWindowIcon(PictureIcon(Picture::Program));
@@ -144,8 +150,8 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
 
     m_countTimer.setInterval(kCountTimerMs);
     m_progressTimer.setInterval(kProgressTimerMs);
-    connect(&m_countTimer, &QTimer::timeout, this, [this] { showCountLine(m_job.counters().figures()); });
-    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(m_job.counters().figures()); });
+    connect(&m_countTimer, &QTimer::timeout, this, [this] { showCountLine(m_counters->figures()); });
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] { showProgress(m_counters->figures()); });
 
     connect(&m_bridge, &RunBridge::entriesLogged, this, &MainWindow::onEntriesLogged);
     connect(&m_bridge, &RunBridge::logWindowRequested, this, [this] { m_log.ShowLogWindow(); });
@@ -160,6 +166,17 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     m_sourceField->setText(m_services.programFolder + QLatin1Char('/'));
     m_destinationField->setText(m_sourceField->text());
     m_log.LogWindow();
+
+    m_undoAction = new QAction(QStringLiteral("Undo last run..."), this);
+    m_undoAction->setObjectName(QStringLiteral("undoLastRun"));
+    m_undoAction->setShortcut(QKeySequence::Undo);
+    m_undoAction->setEnabled(m_undo != nullptr);
+    connect(m_undoAction, &QAction::triggered, this, [this] {
+        QMetaObject::invokeMethod(this, &MainWindow::undoLastRun, Qt::QueuedConnection);
+    });
+    addAction(m_undoAction);
+    if (LogWindow* log = m_logHost.window())
+        log->list()->addAction(m_undoAction);
 }
 
 MainWindow::~MainWindow()
@@ -555,10 +572,50 @@ void MainWindow::startSieve()
     m_controls.stop.store(false);
     m_controls.mode.store(m_moveOption->isChecked() ? TransferMode::Move : TransferMode::Copy);
 
+    startOnWorker([this, settings = std::move(settings)] { m_job.run(settings, m_controls); }, m_job.counters());
+}
+
+template <class Work>
+void MainWindow::startOnWorker(Work&& work, const RunCounters& counters)
+{
+    m_counters = &counters;
     lockForRun(true);
-    m_worker = QThread::create([this, settings = std::move(settings)] { m_job.run(settings, m_controls); });
+    m_worker = QThread::create(std::forward<Work>(work));
     m_worker->setObjectName(QStringLiteral("sieve run"));
     m_worker->start();
+}
+
+void MainWindow::undoLastRun()
+{
+    if (m_undo == nullptr || isRunning() || !m_undoAction->isEnabled())
+        return;
+    const std::vector<JournalSummary> runs = m_services.journals->list();
+    std::string id;
+    bool confirmed = false;
+    runModalCommand([&] {
+        if (runs.empty()) {
+            m_services.messageBox(this, QStringLiteral("There is no run to take back."),
+                                  QStringLiteral("Undo last run.."), BoxStyle::Information);
+            return;
+        }
+        const JournalSummary& run = runs.front();
+        const QString count = QString::number(run.files);
+        const QString what = run.header.mode == TransferMode::Move
+                                 ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
+                                 : QStringLiteral("It will remove %1 copied file(s).").arg(count);
+        const QString text = QStringLiteral("Take back the run of %1?\n\n%2%3\n\nOnly files that are still as the "
+                                            "run left them are touched; nothing is replaced.")
+                                 .arg(Bytes(RunDescription(run.header)), what,
+                                      run.takenBack ? QStringLiteral(" It was taken back before.") : QString());
+        confirmed = m_services.messageBox(this, text, QStringLiteral("Undo last run.."), BoxStyle::YesNoQuestion) ==
+                        QMessageBox::Yes &&
+                    !m_closeRequested;
+        id = run.id;
+    });
+    if (!confirmed || m_modalOpen || isRunning())
+        return;
+    m_controls.stop.store(false);
+    startOnWorker([this, id] { m_undo->run(id, m_controls); }, m_undo->counters());
 }
 
 void MainWindow::lockForRun(bool locked)
@@ -573,6 +630,8 @@ void MainWindow::lockForRun(bool locked)
     m_sourceField->setEnabled(!locked);
     m_destinationField->setEnabled(!locked);
     m_createFoldersBox->setEnabled(!locked);
+    if (m_undoAction != nullptr)
+        m_undoAction->setEnabled(!locked && m_undo != nullptr);
 }
 
 void MainWindow::onEntriesLogged(const std::vector<LogEntry>& entries)

@@ -9,6 +9,7 @@
 
 #include "core/log_entry.h"
 #include "core/sieve_job.h"
+#include "core/undo_job.h"
 #include "ui/log/log_window.h"
 #include "ui/main/main_window_services.h"
 #include "ui/main/run_bridge.h"
@@ -45,10 +46,12 @@ public:
     LogHost& logHost() { return m_logHost; }
     // The loaded log window, or nullptr.
     LogWindow* logWindow() const { return m_logHost.window(); }
-    const RunCounters& counters() const { return m_job.counters(); }
+    const RunCounters& counters() const { return *m_counters; }
 
     // The controls, for tests and tools.
     QAction* action(Command command) const;
+    // "Undo last run...": Ctrl+Z here, and in the log window's menu.
+    QAction* undoAction() const { return m_undoAction; }
     QToolButton* commandButton(Command command) const;
     QToolButton* sourceButton() const;
     QToolButton* destinationButton() const;
@@ -76,6 +79,8 @@ public slots:
     void showAbout();
     void pickSource();
     void pickDestination();
+    // Asks which run would be taken back, and takes it back.
+    void undoLastRun();
 
 signals:
     // A run has ended and the window is unlocked again.
@@ -92,6 +97,8 @@ private:
     void centreOnScreen();
 
     void lockForRun(bool locked);
+    template <class Work>
+    void startOnWorker(Work&& work, const RunCounters& counters);
     void showCountLine(const RunFigures& figures);
     void showProgress(const RunFigures& figures);
     void showBar(double value, double max);
@@ -107,6 +114,8 @@ private:
     EventLog m_log;
     RunBridge m_bridge;
     SieveJob m_job;
+    std::unique_ptr<UndoJob> m_undo;
+    const RunCounters* m_counters = nullptr;
     RunControls m_controls;
     QThread* m_worker = nullptr;
 
@@ -135,6 +144,7 @@ private:
     QAction* m_stopAction = nullptr;
     QAction* m_loggingAction = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_undoAction = nullptr;
 
     QTimer m_countTimer;
     QTimer m_progressTimer;

@@ -4,6 +4,7 @@
 
 #include "core/clock.h"
 #include "core/file_system.h"
+#include "core/journal.h"
 #include "ui/services/folder_picker.h"
 #include "ui/services/message_box.h"
 #include "ui/services/save_picker.h"
@@ -16,6 +17,9 @@ namespace quillbox::ui {
 struct MainWindowServices {
     FileSystem* fileSystem = nullptr;
     Clock* clock = nullptr;
+    // Where runs keep their journals; none: runs keep none, and no run can
+    // be taken back.
+    JournalStore* journals = nullptr;
     LocaleFacts locale;
     FolderPickerFn pickFolder;
     MessageBoxFn messageBox;
@@ -25,6 +29,6 @@ struct MainWindowServices {
 };
 
 // The real services over the given file system and clock.
-MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock);
+MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock, JournalStore* journals = nullptr);
 
 } // namespace quillbox::ui
