@@ -96,6 +96,31 @@ void OnInterrupt(int)
         g_stop->store(true);
 }
 
+// From now on the first Ctrl-C sets `stop`.
+void StopOnInterrupt(std::atomic<bool>& stop)
+{
+    g_stop = &stop;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+
+int ExitStatus(RunEnd end, const RunFigures& last)
+{
+    switch (end) {
+    case RunEnd::StoppedWhileCounting:
+    case RunEnd::StoppedWhileProcessing:
+        return kExitInterrupted;
+    case RunEnd::Failed:
+        return kExitUsage;
+    case RunEnd::NoFiles:
+    case RunEnd::Completed:
+        break;
+    }
+    return last.filesFailed > 0 ? kExitSomeFailed : kExitDone;
+}
+
 int UsageError(const std::string& message)
 {
     std::fprintf(stderr, "quillbox: %s (see quillbox --help)\n", message.c_str());
@@ -245,24 +270,10 @@ int UndoRun(JournalFolder& journals, const std::string& run)
     UndoJob undo(fs, journals, clock, report);
     report.watch(undo.counters());
     RunControls controls;
-    g_stop = &controls.stop;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
+    StopOnInterrupt(controls.stop);
     const RunEnd end = undo.run(run, controls);
     std::fflush(stdout);
-    switch (end) {
-    case RunEnd::StoppedWhileCounting:
-    case RunEnd::StoppedWhileProcessing:
-        return kExitInterrupted;
-    case RunEnd::Failed:
-        return kExitUsage;
-    case RunEnd::NoFiles:
-    case RunEnd::Completed:
-        break;
-    }
-    return report.last().filesFailed > 0 ? kExitSomeFailed : kExitDone;
+    return ExitStatus(end, report.last());
 }
 
 } // namespace
@@ -314,15 +325,10 @@ int RunCommandLine(int argc, char* argv[])
     }
     const LocaleFacts locale = SystemLocaleFacts();
     const RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-
     if (options.dryRun) {
         PosixFileSystem fs;
         std::atomic<bool> stop {false};
-        g_stop = &stop;
-        ::sigaction(SIGINT, &action, nullptr);
+        StopOnInterrupt(stop);
         const PreviewPlan plan =
             PreviewRun(fs, settings, options.move ? TransferMode::Move : TransferMode::Copy, stop);
         return PrintPreview(plan, settings, options.move, locale);
@@ -337,24 +343,11 @@ int RunCommandLine(int argc, char* argv[])
 
     RunControls controls;
     controls.mode.store(options.move ? TransferMode::Move : TransferMode::Copy);
-    g_stop = &controls.stop;
-    ::sigaction(SIGINT, &action, nullptr);
+    StopOnInterrupt(controls.stop);
 
     const RunEnd end = job.run(settings, controls);
     std::fflush(stdout);
-
-    switch (end) {
-    case RunEnd::StoppedWhileCounting:
-    case RunEnd::StoppedWhileProcessing:
-        return kExitInterrupted;
-    case RunEnd::Failed:
-        return kExitUsage;
-    case RunEnd::NoFiles:
-        return kExitDone;
-    case RunEnd::Completed:
-        break;
-    }
-    return report.last().filesFailed > 0 ? kExitSomeFailed : kExitDone;
+    return ExitStatus(end, report.last());
 }
 
 } // namespace quillbox::app

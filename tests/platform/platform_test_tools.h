@@ -62,26 +62,6 @@ inline std::set<std::string> ListAll(FileSystem& fs, const std::string& folder, 
     return names;
 }
 
-// Descriptors of this process on `path` or anything under it.
-inline int DescriptorsOn(const std::string& path)
-{
-    int count = 0;
-    if (DIR* fds = ::opendir("/proc/self/fd")) {
-        while (const dirent* entry = ::readdir(fds)) {
-            char target[PATH_MAX];
-            const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-            const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-            if (length <= 0)
-                continue;
-            const std::string where(target, static_cast<std::size_t>(length));
-            if (where == path || where.rfind(path + "/", 0) == 0)
-                ++count;
-        }
-        ::closedir(fds);
-    }
-    return count;
-}
-
 inline struct stat LinkStat(const std::string& path)
 {
     struct stat st {};

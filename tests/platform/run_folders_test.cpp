@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "tests/platform/platform_test_tools.h"
+#include "tests/support/open_descriptors.h"
 
 namespace quillbox::test {
 namespace {
@@ -219,24 +220,24 @@ TEST(Handles, NothingStaysOpenAfterTheRun)
     {
         auto listing = fs.listFiles(src.path() + "/");
         auto folders = fs.openRun(src.path() + "/", dst.path() + "/");
-        EXPECT_GT(DescriptorsOn(src.path()), 0);
+        EXPECT_GT(OpenDescriptorsUnder(src.path()), 0);
         ASSERT_TRUE(folders->sieveFile("a1", 'A', TransferMode::Copy, {}).ok());
         ASSERT_TRUE(folders->sieveFile("a2", 'A', TransferMode::Move, {}).ok());
         ASSERT_TRUE(folders->sieveFile("b1", 'B', TransferMode::Move, {}).ok());
         EXPECT_FALSE(folders->sieveFile("fifo", 'F', TransferMode::Copy, {}).ok());
         EXPECT_FALSE(folders->sieveFile("gone", 'G', TransferMode::Move, {}).ok());
-        EXPECT_GT(DescriptorsOn(dst.path()), 0);
+        EXPECT_GT(OpenDescriptorsUnder(dst.path()), 0);
         while (!listing->next().empty()) {
         }
         folders.reset();
-        EXPECT_EQ(DescriptorsOn(src.path()), 0) << "the finished listing closed its folder";
-        EXPECT_EQ(DescriptorsOn(dst.path()), 0);
+        EXPECT_EQ(OpenDescriptorsUnder(src.path()), 0) << "the finished listing closed its folder";
+        EXPECT_EQ(OpenDescriptorsUnder(dst.path()), 0);
     }
     {
         auto listing = fs.listFiles(src.path() + "/");
         listing->next();
         listing.reset();
-        EXPECT_EQ(DescriptorsOn(src.path()), 0) << "an unfinished listing closes its folder when it goes";
+        EXPECT_EQ(OpenDescriptorsUnder(src.path()), 0) << "an unfinished listing closes its folder when it goes";
     }
 }
 
