@@ -15,7 +15,7 @@ if [[ "${1:-}" == "--desktop" ]]; then
 fi
 # To build the Debian package (scripts/package.sh) and check it.
 if [[ "${1:-}" == "--package" ]]; then
-  packages+=(dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream man-db bash-completion)
+  packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream man-db bash-completion)
 fi
 
 missing=()
