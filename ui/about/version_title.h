@@ -2,10 +2,14 @@
 
 #include <QString>
 
+#include "quillbox_version.h"
+
 namespace quillbox::ui {
 
-inline constexpr int kVersionMajor = 0;
-inline constexpr int kVersionMinor = 97;
+// From project() in the top-level CMakeLists.txt, like --version and the
+// package.
+inline constexpr int kVersionMajor = QUILLBOX_VERSION_MAJOR;
+inline constexpr int kVersionMinor = QUILLBOX_VERSION_MINOR;
 
 // "Quillbox v" + major + "." + minor as at least two digits: 0, 97 gives
 // "Quillbox v0.97", 1, 5 gives "Quillbox v1.05".

@@ -25,6 +25,7 @@
 
 #include "core/statistics_text.h"
 #include "ui/about/about_dialog.h"
+#include "ui/about/version_title.h"
 #include "ui/common/icons.h"
 #include "ui/common/twips.h"
 #include "ui/main/folder_drop.h"
@@ -127,7 +128,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     if (m_services.journals != nullptr)
         m_undo = std::make_unique<UndoJob>(*m_services.fileSystem, *m_services.journals, *m_services.clock, m_bridge);
     setObjectName(QStringLiteral("wMain"));
-    setWindowTitle(QStringLiteral("Quillbox v0.97"));
+    setWindowTitle(VersionTitle(kVersionMajor, kVersionMinor));
     setWindowIcon(PictureIcon(Picture::Program));
     setFixedSize(TwipsSize(4125, 4050));
 

@@ -24,17 +24,22 @@ void RunBridge::push(Event&& event)
 
 void RunBridge::entryLogged(const LogEntry& entry)
 {
-    push({Event::Kind::Entry, entry});
+    Event event {Event::Kind::Entry};
+    event.entry = entry;
+    push(std::move(event));
 }
 
 void RunBridge::logWindowWanted()
 {
-    push({Event::Kind::LogWindow, {}});
+    push(Event {Event::Kind::LogWindow});
 }
 
 void RunBridge::phaseChanged(RunPhase phase, const RunFigures& figures)
 {
-    push({Event::Kind::Phase, {}, phase, figures});
+    Event event {Event::Kind::Phase};
+    event.phase = phase;
+    event.figures = figures;
+    push(std::move(event));
 }
 
 void RunBridge::fileStarted(const std::string& name)
@@ -45,7 +50,10 @@ void RunBridge::fileStarted(const std::string& name)
 
 void RunBridge::ended(RunEnd how, const RunFigures& last)
 {
-    push({Event::Kind::Ended, {}, RunPhase::Counting, last, how});
+    Event event {Event::Kind::Ended};
+    event.figures = last;
+    event.end = how;
+    push(std::move(event));
 }
 
 std::string RunBridge::currentName() const

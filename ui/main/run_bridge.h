@@ -40,7 +40,9 @@ signals:
 
 private:
     struct Event {
-        enum class Kind { Entry, LogWindow, Phase, Ended } kind;
+        enum class Kind { Entry, LogWindow, Phase, Ended };
+        explicit Event(Kind k) : kind(k) {}
+        Kind kind;
         LogEntry entry;
         RunPhase phase = RunPhase::Counting;
         RunFigures figures;

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Checks a built Quillbox package: its file list against
+# packaging/expected-files.txt, lintian (no error, no warning), the desktop
+# file and AppStream validators, the manual page, the bash completion, and
+# that the program, the manual page, the AppStream release and the package
+# tell the same version. With --install (as root, on a machine that may be
+# changed), it also installs the package with apt-get and removes it again,
+# and checks that nothing of it stays behind.
+#
+#   bash packaging/check-package.sh build-package/quillbox_VERSION_ARCH.deb [--install]
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+deb=$(realpath "$1")
+install=${2:-}
+export LC_ALL=C.UTF-8
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+
+passed=0
+failed=0
+# check NAME COMMAND...: runs the command, shows its output when it fails.
+check() {
+  local name=$1
+  shift
+  if "$@" >"$work/out" 2>&1; then
+    echo "ok      $name"
+    passed=$((passed + 1))
+  else
+    echo "FAILED  $name"
+    sed 's/^/        /' "$work/out"
+    failed=$((failed + 1))
+  fi
+}
+
+file_list() {
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed 's|^\./|/|' | LC_ALL=C sort >"$work/files"
+  grep -v '^#' "$here/expected-files.txt" | diff -u - "$work/files"
+}
+
+owned_by_root() {
+  ! dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep .
+}
+
+run_lintian() {
+  lintian --fail-on error,warning --display-info "$deb" 2>&1 | grep -v 'running with root privileges'
+  return "${PIPESTATUS[0]}"
+}
+
+desktop_file() {
+  desktop-file-validate "$root/usr/share/applications/quillbox.desktop"
+}
+
+appstream() {
+  appstreamcli validate --no-net --explain "$root"/usr/share/metainfo/*.metainfo.xml
+}
+
+manual_page() {
+  # What lintian runs, with every warning of man and groff shown.
+  local text
+  text=$(MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$root/usr/share/man/man1/quillbox.1.gz" 2>&1 >/dev/null)
+  [[ -z "$text" ]] || { echo "$text"; return 1; }
+  MANWIDTH=80 man -l "$root/usr/share/man/man1/quillbox.1.gz" | grep -q 'EXIT STATUS'
+}
+
+one_version() {
+  local package program manual release
+  package=$(dpkg-deb -f "$deb" Version)
+  program=$("$root/usr/bin/quillbox" --version | awk '{ print $2 }')
+  manual=$(zcat "$root/usr/share/man/man1/quillbox.1.gz" | sed -n 's/^\.TH .*"Quillbox \([^"]*\)".*/\1/p')
+  release=$(grep -o '<release version="[^"]*"' "$root"/usr/share/metainfo/*.metainfo.xml | cut -d'"' -f2)
+  echo "package $package, quillbox --version $program, manual page $manual, AppStream release $release"
+  [[ "$program" == "$package" && "$manual" == "$package" && "$release" == "$package" ]]
+}
+
+# Completes LINE as bash would and prints the candidates, one a line.
+complete_line() {
+  bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source "$1"
+    COMP_LINE=$2 COMP_POINT=${#2}
+    read -ra COMP_WORDS <<<"$COMP_LINE"
+    [[ $COMP_LINE == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    _quillbox quillbox "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+    [[ ${#COMPREPLY[@]} -eq 0 ]] || printf "%s\n" "${COMPREPLY[@]}"
+  ' _ "$root/usr/share/bash-completion/completions/quillbox" "$1"
+}
+
+completion() {
+  local folders=$work/folders
+  mkdir -p "$folders/incoming" "$folders/sorted"
+  touch "$folders/notes.txt"
+  diff <(complete_line "quillbox --c") <(printf '%s\n' --copy --create-dirs) &&
+    diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run) &&
+    diff <(cd "$folders" && complete_line "quillbox --move ") <(printf '%s\n' incoming sorted) &&
+    diff <(cd "$folders" && complete_line "quillbox --move incoming sorted ") /dev/null
+}
+
+install_and_remove() {
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" || return 1
+  dpkg -L quillbox >"$work/installed" || return 1
+  local missing=0 file
+  while read -r file; do
+    [[ -e "$file" ]] || { echo "not installed: $file"; missing=1; }
+  done < <(grep -v '^#' "$here/expected-files.txt")
+  /usr/bin/quillbox --version && man -w quillbox || missing=1
+  apt-get remove -y -o DPkg::Lock::Timeout=600 quillbox || return 1
+  # Every file the package had, and every folder only it used, is gone.
+  while read -r file; do
+    if [[ -f "$file" || -L "$file" ]]; then
+      echo "left behind: $file"
+      missing=1
+    fi
+  done <"$work/installed"
+  for file in /usr/share/doc/quillbox /usr/share/icons/hicolor/scalable/apps/quillbox.svg; do
+    [[ ! -e "$file" ]] || { echo "left behind: $file"; missing=1; }
+  done
+  return $missing
+}
+
+echo "Checking $deb"
+check "file list is packaging/expected-files.txt" file_list
+check "every file belongs to root" owned_by_root
+check "lintian: no error, no warning" run_lintian
+check "desktop-file-validate" desktop_file
+check "appstreamcli validate --no-net" appstream
+check "manual page: man and groff give no warning" manual_page
+check "one version everywhere" one_version
+check "bash completion" completion
+if [[ "$install" == "--install" ]]; then
+  if dpkg-query -W -f='${Status}' quillbox 2>/dev/null | grep -q "install ok installed"; then
+    echo "FAILED  apt-get install, then remove: quillbox is installed already; remove it first"
+    failed=$((failed + 1))
+  else
+    check "apt-get install, then remove, leaves nothing behind" install_and_remove
+  fi
+fi
+echo "package: $passed passed, $failed failed"
+[[ $failed -eq 0 ]]
