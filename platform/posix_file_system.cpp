@@ -39,7 +39,8 @@ public:
         const FsResult<int> source = sourceFolder(name);
         if (!source.ok())
             return {FileStage::Examine, source.status()};
-        return posix::PreviewFile(m_folders, source.value(), name.c_str(), bucket, mode, bucketsWillBeMade, length);
+        return posix::PreviewFile(m_preview, m_folders, source.value(), name.c_str(), bucket, mode, bucketsWillBeMade,
+                                  length);
     }
 
 private:
@@ -55,6 +56,7 @@ private:
 
     posix::RunFolderHandles m_folders;
     posix::CopyState m_state;
+    posix::PreviewState m_preview;
 };
 
 } // namespace
