@@ -4,6 +4,7 @@
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
 //                  [--disk DIR] [--skip-large]
 //                  [--only disk|tmpfs|tmpfs-move|journaled|large|memory]
+//   quillbox_bench --desktop ...   (file work for scripts/bench-desktop.sh)
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 
+#include "bench/desktop_helper.h"
 #include "bench/raw_loops.h"
 #include "bench/runner.h"
 #include "bench/workload.h"
@@ -412,6 +414,8 @@ Options Parse(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--desktop") == 0)
+        return DesktopHelper(argc, argv);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
