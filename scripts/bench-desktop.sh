@@ -43,10 +43,9 @@ if [[ $(id -u) -eq 0 ]] && mount -t tmpfs -o size=8g,mode=0755 tmpfs "$work"; th
 else
   files_at=$(mktemp -d /dev/shm/quillbox-desktop-XXXXXX)
 fi
-rounds_out=$(mktemp)
 part=$(mktemp)
 cleanup() {
-  rm -f "$rounds_out" "$part"
+  rm -f "$part"
   if [[ -n $mounted ]]; then umount -l "$work"; else rm -rf "$files_at"; fi
   rmdir "$work" 2>/dev/null || true
 }
@@ -58,7 +57,7 @@ export XDG_RUNTIME_DIR=$files_at/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 export build files_at files rounds modes
-xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- bash -c '
+table=$(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- bash -c '
   set -u
   /usr/libexec/at-spi-bus-launcher --launch-immediately &
   bus=$!
@@ -78,30 +77,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- bash -
   kill "$app" "$wm" "$bus" 2>/dev/null
   wait "$app" 2>/dev/null
   exit $status
-' > "$rounds_out"
-
-# One line per round: mode, seconds from the click, seconds of the anchor.
-table=$(awk -v files="$files" -v rounds="$rounds" '
-  function median(list, n,    i, j, t) {
-    for (i = 2; i <= n; i++) for (j = i; j > 1 && list[j-1] > list[j]; j--) { t = list[j]; list[j] = list[j-1]; list[j-1] = t }
-    return n % 2 ? list[(n + 1) / 2] : (list[n / 2] + list[n / 2 + 1]) / 2
-  }
-  { n[$1]++; full[$1, n[$1]] = $2; anchor[$1, n[$1]] = $3; ratio[$1, n[$1]] = $3 / $2 }
-  END {
-    print "| Measure | From the click | Anchor | Anchor time / time from the click | Target | Met |"
-    print "|---|---|---|---|---|---|"
-    split("move copy", order, " ")
-    for (k = 1; k <= 2; k++) {
-      m = order[k]
-      if (!(m in n)) continue
-      for (i = 1; i <= n[m]; i++) { f[i] = full[m, i]; a[i] = anchor[m, i]; r[i] = ratio[m, i] }
-      mf = median(f, n[m]); ma = median(a, n[m]); mr = median(r, n[m])
-      what = m == "move" ? "Move " files " small files, tmpfs: click on Yes in the move confirmation to the last file, vs readdir pass + raw loop" \
-                         : "Copy " files " small files, tmpfs: click on Sieve! to the last file, vs readdir pass + safe raw loop keeping mode and times"
-      printf "| %s | %.3f s | %.3f s | %.3fx | >= 0.90x | %s |\n", what, mf, ma, mr, mr >= 0.90 ? "yes" : "NO"
-    }
-    printf "\nMedians of %d rounds; each round runs the program, then the anchor, on freshly made folders.\n", rounds
-  }' "$rounds_out")
+')
 echo "$table"
 {
   echo "## The whole program in a desktop session"
