@@ -1,9 +1,9 @@
 # Sourced by scripts/bench.sh and scripts/bench-desktop.sh: each script owns
-# one part of bench/RESULTS.md, between its two markers, and rewrites only
-# that part; what is written around the parts by hand stays.
+# one section of bench/RESULTS.md, between its two markers, and rewrites only
+# that section; what is written around the sections by hand stays.
 
 # record_section NAME FILE: puts FILE's text between NAME's markers, or adds
-# the part at the end when it is not there yet.
+# the section at the end when it is not there yet.
 record_section() {
   local name=$1 file=$2 results=bench/RESULTS.md
   local begin="<!-- $name: begin -->" end="<!-- $name: end -->"
@@ -19,7 +19,7 @@ record_section() {
   mv "$results.new" "$results"
 }
 
-# The lines every part starts with: when, which commit, which machine.
+# The lines every section starts with: when, which commit, which machine.
 describe_run() {
   local commit=$1 command=$2
   echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"

@@ -7,7 +7,7 @@
 # pointer clicks, and times each run from that click to the arrival of the
 # last file; each round then times the anchor (a bare readdir pass and the
 # raw loop) on the same files. The table goes to the terminal and to its
-# part of bench/RESULTS.md.
+# section of bench/RESULTS.md.
 #
 #   bash scripts/bench-desktop.sh [--files N] [--rounds R] [--modes move,copy]
 set -euo pipefail
@@ -43,9 +43,9 @@ if [[ $(id -u) -eq 0 ]] && mount -t tmpfs -o size=8g,mode=0755 tmpfs "$work"; th
 else
   files_at=$(mktemp -d /dev/shm/quillbox-desktop-XXXXXX)
 fi
-part=$(mktemp)
+section=$(mktemp)
 cleanup() {
-  rm -f "$part"
+  rm -f "$section"
   if [[ -n $mounted ]]; then umount -l "$work"; else rm -rf "$files_at"; fi
   rmdir "$work" 2>/dev/null || true
 }
@@ -59,7 +59,8 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 export build files_at files rounds modes
 table=$(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- bash -c '
   set -u
-  /usr/libexec/at-spi-bus-launcher --launch-immediately &
+  # Quiet: what the accessibility daemons print would mix with the table.
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
   bus=$!
   openbox >/dev/null 2>&1 &
   wm=$!
@@ -87,6 +88,6 @@ echo "$table"
        "the real build-release/quillbox, driven over AT-SPI with pointer clicks through the X server"
   echo
   echo "$table"
-} > "$part"
-record_section bench-desktop.sh "$part"
+} > "$section"
+record_section bench-desktop.sh "$section"
 echo "Wrote bench/RESULTS.md"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the benchmark in release mode and runs it; the table goes to the
-# terminal and, with the date, the machine and the commit, to its part of
+# terminal and, with the date, the machine and the commit, to its section of
 # bench/RESULTS.md. Extra arguments go to the benchmark (--files N,
-# --rounds R, --skip-large, --only PART, ...). Run as root to let it mount a
+# --rounds R, --skip-large, --only tmpfs, ...). Run as root to let it mount a
 # tmpfs and a journaled ext4 of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,8 +14,8 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD
 cmake --build build-release --target quillbox_bench
 
 table=$(mktemp)
-part=$(mktemp)
-trap 'rm -f "$table" "$part"' EXIT
+section=$(mktemp)
+trap 'rm -f "$table" "$section"' EXIT
 QT_QPA_PLATFORM=offscreen ./build-release/bench/quillbox_bench "$@" | tee "$table"
 {
   echo "## The program's runs in one process, against bare system-call loops"
@@ -24,6 +24,6 @@ QT_QPA_PLATFORM=offscreen ./build-release/bench/quillbox_bench "$@" | tee "$tabl
   echo "- Disk: $(df -T /var/tmp | awk 'NR==2 {print $2 " on " $1}')"
   echo
   cat "$table"
-} > "$part"
-record_section bench.sh "$part"
+} > "$section"
+record_section bench.sh "$section"
 echo "Wrote bench/RESULTS.md"
