@@ -2,8 +2,9 @@
 // allow, side by side in the same process, and prints a Markdown table.
 //
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
-//                  [--disk DIR] [--skip-large] [--engine-only]
+//                  [--disk DIR] [--skip-large]
 //                  [--only disk|tmpfs|tmpfs-move|journaled|large|memory]
+//   quillbox_bench --desktop ...   (file work for scripts/bench-desktop.sh)
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,7 @@
 
 #include <QApplication>
 
+#include "bench/desktop_helper.h"
 #include "bench/raw_loops.h"
 #include "bench/runner.h"
 #include "bench/workload.h"
@@ -33,7 +35,6 @@ struct Options {
     int largeMiB = 256;
     std::string disk;
     bool skipLarge = false;
-    bool engineOnly = false;
     // Empty: every part; else the one part to measure.
     std::string only;
     bool wants(const char* part) const { return only.empty() || only == part; }
@@ -86,68 +87,96 @@ std::string MiB(double bytes)
     return Fixed(bytes / (1024.0 * 1024.0), 2) + " MiB";
 }
 
-// A comparison of `full` against `anchor`, each round running A then B on
-// freshly prepared folders. The ratio is anchor time over full time: 1.0
-// means the full run is as fast as the anchor.
-struct Comparison {
-    std::vector<double> full, anchor, ratios;
-    double longestGap = 0;
+// One side of a comparison that is not the program: a bare loop, or cp.
+struct Anchor {
+    std::string name;
+    std::function<void()> run;
+};
+
+// The seconds of every round, side by side: the full run, the run job alone
+// (when asked for) and each anchor.
+struct Measured {
+    std::vector<double> full, engine;
+    std::vector<std::vector<double>> anchors;
+    double longestStall = 0;
     std::size_t logRows = 0;
 };
 
-// `justBeforeStart`, where given, runs right before each side's clock starts.
-Comparison Compare(int rounds, const std::function<void()>& prepare, const Runner& full,
-                   const RunSpec& setup, const std::function<void()>& prepareAnchor,
-                   const std::function<void()>& anchor, const std::function<void()>& cleanup,
-                   const std::function<void()>& justBeforeStart = {})
+// Each round runs the full run, then the job alone, then every anchor, each
+// on freshly prepared folders: `prepare` for the program's runs,
+// `prepareAnchor` for the anchors (which expect the bucket folders made),
+// `cleanup` after every side. `memoryAtHand` runs right before each side's
+// clock starts.
+Measured Measure(int rounds, const std::function<void()>& prepare, const RunSpec& setup, bool withEngine,
+                 const std::function<void()>& prepareAnchor, const std::vector<Anchor>& anchors,
+                 const std::function<void()>& cleanup, const std::function<void()>& memoryAtHand)
 {
     RunSpec timed = setup;
-    timed.justBeforeStart = justBeforeStart;
-    Comparison c;
-    // One untimed run of the anchor first. On a virtual machine, memory the
+    timed.justBeforeStart = memoryAtHand;
+    Measured m;
+    m.anchors.resize(anchors.size());
+    // One untimed run of the first anchor. On a virtual machine, memory the
     // guest has not touched before costs a trip to the host on first use;
     // without this, the first full run pays that alone (seconds for a few
     // GiB), while every anchor reuses what the run before it freed.
     prepareAnchor();
-    anchor();
+    anchors.front().run();
     cleanup();
     for (int round = 0; round < rounds; ++round) {
         prepare();
         SyncAll();
-        const RunResult result = full(timed);
+        const RunResult result = RunThroughWindow(timed);
         cleanup();
-        prepareAnchor();
-        SyncAll();
-        if (justBeforeStart)
-            justBeforeStart();
-        const double start = Now();
-        anchor();
-        const double anchorSeconds = Now() - start;
-        cleanup();
-        c.full.push_back(result.seconds);
-        c.anchor.push_back(anchorSeconds);
-        c.ratios.push_back(anchorSeconds / result.seconds);
-        c.longestGap = std::max(c.longestGap, result.longestPumpGap);
-        c.logRows = result.logRows;
-        std::fprintf(stderr, "  round %d: full %.3f s, anchor %.3f s, gap %.1f ms\n", round + 1,
-                     result.seconds, anchorSeconds, result.longestPumpGap * 1000);
+        m.full.push_back(result.seconds);
+        m.longestStall = std::max(m.longestStall, result.longestStall);
+        m.logRows = result.logRows;
+        std::fprintf(stderr, "  round %d: full %.3f s (stall %.1f ms)", round + 1, result.seconds,
+                     result.longestStall * 1000);
+        if (withEngine) {
+            prepare();
+            SyncAll();
+            const double seconds = RunEngineOnly(timed).seconds;
+            cleanup();
+            m.engine.push_back(seconds);
+            std::fprintf(stderr, ", engine only %.3f s", seconds);
+        }
+        for (std::size_t i = 0; i < anchors.size(); ++i) {
+            prepareAnchor();
+            SyncAll();
+            if (memoryAtHand)
+                memoryAtHand();
+            const double start = Now();
+            anchors[i].run();
+            const double seconds = Now() - start;
+            cleanup();
+            m.anchors[i].push_back(seconds);
+            std::fprintf(stderr, ", %s %.3f s", anchors[i].name.c_str(), seconds);
+        }
+        std::fprintf(stderr, "\n");
     }
-    return c;
+    return m;
 }
 
-void AddRow(const std::string& measure, const Comparison& c, double target, bool higherIsBetter = true)
+// A row of anchor time over run time, the median of the rounds' ratios.
+// A target of 0 makes it a row for information.
+void AddRow(const std::string& measure, const std::vector<double>& run, const std::vector<double>& anchor,
+            double target)
 {
-    const double ratio = Median(c.ratios);
-    const bool met = higherIsBetter ? ratio >= target : ratio <= target;
-    g_rows.push_back({measure, Seconds(Median(c.full)), Seconds(Median(c.anchor)), Fixed(ratio, 3) + "x",
-                      target > 0 ? (higherIsBetter ? ">= " : "<= ") + Fixed(target, 2) + "x" : "information",
-                      target > 0 ? (met ? "yes" : "NO") : ""});
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < run.size() && i < anchor.size(); ++i)
+        ratios.push_back(anchor[i] / run[i]);
+    const double ratio = Median(ratios);
+    g_rows.push_back({measure, Seconds(Median(run)), Seconds(Median(anchor)), Fixed(ratio, 3) + "x",
+                      target > 0 ? ">= " + Fixed(target, 2) + "x" : "information",
+                      target > 0 ? (ratio >= target ? "yes" : "NO") : ""});
 }
 
-void AddGapRow(const std::string& measure, double gap)
+constexpr double kStallTarget = 0.030;
+
+void AddStallRow(const std::string& measure, double stall)
 {
-    g_rows.push_back({"Longest event-pump gap, " + measure, Fixed(gap * 1000, 1) + " ms", "", "", "< 250 ms",
-                      gap < 0.250 ? "yes" : "NO"});
+    g_rows.push_back({"Window thread's longest stall, " + measure, Fixed(stall * 1000, 1) + " ms", "", "",
+                      "< " + Fixed(kStallTarget * 1000, 0) + " ms", stall < kStallTarget ? "yes" : "NO"});
 }
 
 void PrintTable(const Options& options)
@@ -158,17 +187,19 @@ void PrintTable(const Options& options)
         std::printf("| %s | %s | %s | %s | %s | %s |\n", row.measure.c_str(), row.full.c_str(),
                     row.anchor.c_str(), row.ratio.c_str(), row.target.c_str(), row.met.c_str());
     std::printf("\nMedians of %d rounds of %d files (%d rounds for the large files and the all-failures run); "
-                "each round runs the full run, then its anchor, on freshly made folders.\n",
+                "each round runs the full run, the run job alone, then each anchor, on freshly made folders. "
+                "A full run goes through the main window (offscreen), from its Sieve! command until it reports "
+                "the run finished; \"engine only\" runs the run job on the calling thread with an observer that "
+                "does nothing.\n",
                 options.rounds, options.files, ShortRounds(options));
-    timespec tick {};
-    ::clock_getres(CLOCK_MONOTONIC_COARSE, &tick);
-    std::printf("Event-pump gaps are read on the coarse monotonic clock the pump itself uses, which moves in "
-                "steps of %.1f ms here: a gap is known to within one step.\n",
-                static_cast<double>(tick.tv_nsec) / 1e6 + static_cast<double>(tick.tv_sec) * 1e3);
+    std::printf("The window thread's stall: a %d ms precise timer on that thread; the largest gap between two "
+                "of its ticks (or between the start or end of the run and the nearest tick) less %d ms, over "
+                "all rounds.\n",
+                10, 10);
     std::fflush(stdout);
 }
 
-void SmallFileComparisons(const Options& o, const Runner& full, const std::string& where, const std::string& label)
+void SmallFileComparisons(const Options& o, const std::string& where, const std::string& label)
 {
     // The files are made once; a move's source is a fresh set of hard links
     // to them, and a copy reads them where they are.
@@ -189,68 +220,61 @@ void SmallFileComparisons(const Options& o, const Runner& full, const std::strin
         freshSource();
         MakeBuckets(destination);
     };
+    const auto removeDestination = [&] { RemoveTree(destination); };
     // A move writes no data, but each file's new name takes kernel memory
     // (see TouchMemory): a couple of KiB a file is plenty.
+    const auto moveMemory = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 2048); };
     std::fprintf(stderr, "Move, %s\n", label.c_str());
-    const Comparison moved = Compare(o.rounds, freshSource, full, {source + "/", destination + "/", true, true, {}},
-                                     freshSourceWithBuckets, [&] { RawMove(source, destination); },
-                                     [&] { RemoveTree(destination); },
-                                     [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 2048); });
-    AddRow("Move " + files + " small files, " + label + ", vs raw loop", moved, 0.85);
-    AddGapRow("move, " + label, moved.longestGap);
+    const std::vector<Anchor> moveAnchors = {
+        {"readdir pass + raw loop", [&] { ReaddirPass(source); RawMove(source, destination); }},
+        {"raw loop", [&] { RawMove(source, destination); }},
+    };
+    const Measured moved = Measure(o.rounds, freshSource, {source + "/", destination + "/", true, true, {}}, true,
+                                   freshSourceWithBuckets, moveAnchors, removeDestination, moveMemory);
+    const std::string move = "Move " + files + " small files, " + label;
+    AddRow(move + ": full run vs readdir pass + raw loop", moved.full, moved.anchors[0], 0.95);
+    AddRow(move + ": engine only vs readdir pass + raw loop", moved.engine, moved.anchors[0], 0);
+    AddRow(move + ": full run vs raw loop alone", moved.full, moved.anchors[1], 0);
+    AddStallRow("move, " + label, moved.longestStall);
     RemoveTree(source);
     if (o.only == "tmpfs-move") {
         RemoveTree(pool);
         return;
     }
 
-    // Copies: each round runs the full copy once and then every anchor.
-    struct Anchor {
-        const char* name;
-        void (*run)(const std::string&, const std::string&);
-        double target;
-        Comparison result;
-    };
-    Anchor anchors[] = {{"safe raw loop", RawSafeCopy, 0.85, {}},
-                        {"safe raw loop that also keeps mode and times", RawSafeCopyKeepingTimes, 0, {}},
-                        {"unsafe in-place loop", RawInPlaceCopy, 0, {}},
-                        {"cp by bucket", CpByBucket, 0, {}}};
-    // Each side gets the memory for its copies at hand (see TouchMemory):
-    // a page of data and as much again for the rest, per file.
-    const auto memoryAtHand = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 8192); };
-    std::fprintf(stderr, "Copy, %s\n", label.c_str());
-    for (int round = 0; round < o.rounds; ++round) {
+    const auto freshDestination = [&] {
         RemoveTree(destination);
         MakeFolder(destination);
-        SyncAll();
-        const RunResult result = full({pool + "/", destination + "/", false, true, memoryAtHand});
-        std::fprintf(stderr, "  round %d: full %.3f s, gap %.1f ms", round + 1, result.seconds,
-                     result.longestPumpGap * 1000);
-        for (Anchor& anchor : anchors) {
-            RemoveTree(destination);
-            MakeFolder(destination);
-            MakeBuckets(destination);
-            SyncAll();
-            memoryAtHand();
-            const double start = Now();
-            anchor.run(pool, destination);
-            const double seconds = Now() - start;
-            anchor.result.full.push_back(result.seconds);
-            anchor.result.anchor.push_back(seconds);
-            anchor.result.ratios.push_back(seconds / result.seconds);
-            anchor.result.longestGap = std::max(anchor.result.longestGap, result.longestPumpGap);
-            std::fprintf(stderr, ", %s %.3f s", anchor.name, seconds);
-        }
-        std::fprintf(stderr, "\n");
-    }
-    RemoveTree(destination);
-    for (const Anchor& anchor : anchors)
-        AddRow("Copy " + files + " small files, " + label + ", vs " + anchor.name, anchor.result, anchor.target);
-    AddGapRow("copy, " + label, anchors[0].result.longestGap);
+    };
+    const auto freshBuckets = [&] {
+        freshDestination();
+        MakeBuckets(destination);
+    };
+    // Each side gets the memory for its copies at hand (see TouchMemory):
+    // a page of data and as much again for the rest, per file.
+    const auto copyMemory = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 8192); };
+    std::fprintf(stderr, "Copy, %s\n", label.c_str());
+    const std::vector<Anchor> copyAnchors = {
+        {"readdir pass + safe raw loop keeping mode and times",
+         [&] { ReaddirPass(pool); RawSafeCopyKeepingTimes(pool, destination); }},
+        {"safe raw loop", [&] { RawSafeCopy(pool, destination); }},
+        {"unsafe in-place loop", [&] { RawInPlaceCopy(pool, destination); }},
+        {"cp by bucket", [&] { CpByBucket(pool, destination); }},
+    };
+    const Measured copied = Measure(o.rounds, freshDestination, {pool + "/", destination + "/", false, true, {}},
+                                    true, freshBuckets, copyAnchors, removeDestination, copyMemory);
+    const std::string copy = "Copy " + files + " small files, " + label;
+    AddRow(copy + ": full run vs readdir pass + safe raw loop keeping mode and times", copied.full,
+           copied.anchors[0], 0.95);
+    AddRow(copy + ": engine only vs readdir pass + safe raw loop keeping mode and times", copied.engine,
+           copied.anchors[0], 0);
+    for (std::size_t i = 1; i < copyAnchors.size(); ++i)
+        AddRow(copy + ": full run vs " + copyAnchors[i].name, copied.full, copied.anchors[i], 0);
+    AddStallRow("copy, " + label, copied.longestStall);
     RemoveTree(pool);
 }
 
-void LargeFileComparison(const Options& o, const Runner& full, const std::string& where, const std::string& label)
+void LargeFileComparison(const Options& o, const std::string& where, const std::string& label)
 {
     const std::string source = where + "/large-source";
     const std::string destination = where + "/large-destination";
@@ -261,25 +285,25 @@ void LargeFileComparison(const Options& o, const Runner& full, const std::string
         MakeFolder(destination);
         MakeBuckets(destination);
     };
-    RunSpec copy {source + "/", destination + "/", false, true, {}};
     std::fprintf(stderr, "Copy, %d large files\n", o.largeCount);
     // Both sides get their memory at hand (see TouchMemory): what they
     // write, and a quarter more for everything else.
     const std::uint64_t written =
         static_cast<std::uint64_t>(o.largeCount) * (static_cast<std::uint64_t>(o.largeMiB) << 20);
-    const Comparison large = Compare(
-        ShortRounds(o), fresh, full, copy, freshBuckets, [&] { CpByBucket(source, destination); },
-        [&] { RemoveTree(destination); }, [written] { TouchMemory(written + written / 4); });
+    const Measured large =
+        Measure(ShortRounds(o), fresh, {source + "/", destination + "/", false, true, {}}, false, freshBuckets,
+                {{"cp --reflink=auto", [&] { CpByBucket(source, destination); }}},
+                [&] { RemoveTree(destination); }, [written] { TouchMemory(written + written / 4); });
     AddRow("Copy " + std::to_string(o.largeCount) + " files of " + std::to_string(o.largeMiB) + " MiB, " + label +
-               ", vs cp",
-           large, 0.95);
-    AddGapRow("copy of large files", large.longestGap);
+               ": full run vs cp --reflink=auto",
+           large.full, large.anchors[0], 0.95);
+    AddStallRow("copy of large files", large.longestStall);
     RemoveTree(source);
 }
 
 RunResult RunInChildProcess(const RunSpec& setup);
 
-void MemoryAndFailures(const Options& o, const Runner& full, const std::string& where)
+void MemoryAndFailures(const Options& o, const std::string& where)
 {
     const std::string pool = where + "/pool";
     const std::string source = where + "/source";
@@ -319,22 +343,27 @@ void MemoryAndFailures(const Options& o, const Runner& full, const std::string& 
                       Fixed(perRow, 0) + " bytes", "", "", "< 200 bytes", perRow < 200 ? "yes" : "NO"});
 
     std::vector<double> ratios, failTimes, cleanTimes;
+    double longestStall = 0;
     for (int round = 0; round < ShortRounds(o); ++round) {
         fresh(o.files);
         SyncAll();
-        const double failSeconds = full({source + "/", destination + "/", true, false, {}}).seconds;
+        const RunResult failed = RunThroughWindow({source + "/", destination + "/", true, false, {}});
+        const double failSeconds = failed.seconds;
+        longestStall = std::max(longestStall, failed.longestStall);
         fresh(o.files);
         SyncAll();
-        const double cleanSeconds = full({source + "/", destination + "/", true, true, {}}).seconds;
+        const double cleanSeconds = RunThroughWindow({source + "/", destination + "/", true, true, {}}).seconds;
         failTimes.push_back(failSeconds);
         cleanTimes.push_back(cleanSeconds);
         ratios.push_back(failSeconds / cleanSeconds);
-        std::fprintf(stderr, "  round %d: all failing %.3f s, clean %.3f s\n", round + 1, failSeconds, cleanSeconds);
+        std::fprintf(stderr, "  round %d: all failing %.3f s (stall %.1f ms), clean %.3f s\n", round + 1,
+                     failSeconds, failed.longestStall * 1000, cleanSeconds);
     }
     const double ratio = Median(ratios);
     g_rows.push_back({"All-failures run (no bucket folders) vs clean run, move, tmpfs", Seconds(Median(failTimes)),
                       Seconds(Median(cleanTimes)), Fixed(ratio, 3) + "x (failing / clean)", "< 1.50x",
                       ratio < 1.5 ? "yes" : "NO"});
+    AddStallRow("all-failures run (" + std::to_string(failing.logRows) + " log rows a run)", longestStall);
     RemoveTree(source);
     RemoveTree(destination);
     RemoveTree(pool);
@@ -348,10 +377,10 @@ RunResult RunInChildProcess(const RunSpec& setup)
                                 (setup.createDirs ? "1" : "0");
     RunResult result;
     if (FILE* child = ::popen(command.c_str(), "r")) {
-        double seconds = 0, gap = 0, growth = 0;
+        double seconds = 0, stall = 0, growth = 0;
         unsigned long long rows = 0;
-        if (std::fscanf(child, "%lf %lf %llu %lf", &seconds, &gap, &rows, &growth) == 4)
-            result = {seconds, gap, static_cast<std::size_t>(rows), growth};
+        if (std::fscanf(child, "%lf %lf %llu %lf", &seconds, &stall, &rows, &growth) == 4)
+            result = {seconds, stall, static_cast<std::size_t>(rows), growth};
         ::pclose(child);
     }
     return result;
@@ -375,8 +404,6 @@ Options Parse(int argc, char** argv)
             o.disk = value();
         else if (arg == "--skip-large")
             o.skipLarge = true;
-        else if (arg == "--engine-only")
-            o.engineOnly = true;
         else if (arg == "--only")
             o.only = value();
     }
@@ -387,16 +414,17 @@ Options Parse(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--desktop") == 0)
+        return DesktopHelper(argc, argv);
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     if (argc == 6 && std::strcmp(argv[1], "--child-run") == 0) {
         const RunResult r = RunThroughWindow({argv[2], argv[3], argv[4][0] == '1', argv[5][0] == '1', {}});
-        std::printf("%.6f %.6f %zu %.0f\n", r.seconds, r.longestPumpGap, r.logRows, r.peakGrowth);
+        std::printf("%.6f %.6f %zu %.0f\n", r.seconds, r.longestStall, r.logRows, r.peakGrowth);
         return 0;
     }
     const Options o = Parse(argc, argv);
-    const Runner full = o.engineOnly ? Runner(RunEngineOnly) : Runner(RunThroughWindow);
 
     std::string disk = o.disk;
     if (disk.empty()) {
@@ -416,21 +444,21 @@ int main(int argc, char** argv)
         // measured after it, the runs in memory swing more from one round
         // to the next.
         if (o.wants("tmpfs") || o.only == "tmpfs-move")
-            SmallFileComparisons(o, full, tmpfs.path(), "tmpfs");
+            SmallFileComparisons(o, tmpfs.path(), "tmpfs");
         if (o.wants("journaled")) {
             // The machine's disk throttles long bursts of writes, which
             // swamps what the program itself costs; the journaled file
             // system and the large files therefore live in memory.
             JournaledExt4 journaled(tmpfs.path(), 3ull << 30);
             if (journaled.ok())
-                SmallFileComparisons(o, full, journaled.path(), "ext4 with journal (loop over tmpfs)");
+                SmallFileComparisons(o, journaled.path(), "ext4 with journal (loop over tmpfs)");
         }
         if (!o.skipLarge && o.wants("large"))
-            LargeFileComparison(o, full, tmpfs.path(), "tmpfs");
+            LargeFileComparison(o, tmpfs.path(), "tmpfs");
         if (o.wants("memory"))
-            MemoryAndFailures(o, full, tmpfs.path());
+            MemoryAndFailures(o, tmpfs.path());
         if (o.wants("disk"))
-            SmallFileComparisons(o, full, disk, "disk (ext4)");
+            SmallFileComparisons(o, disk, "disk (ext4)");
     }
     if (o.disk.empty())
         RemoveTree(disk);

@@ -88,6 +88,20 @@ void Spawn(std::vector<std::string>& args)
 
 } // namespace
 
+std::size_t ReaddirPass(const std::string& source)
+{
+    DIR* dir = ::opendir(source.c_str());
+    if (dir == nullptr)
+        throw std::runtime_error("cannot list " + source);
+    std::size_t files = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type == DT_REG)
+            ++files;
+    }
+    ::closedir(dir);
+    return files;
+}
+
 void RawMove(const std::string& source, const std::string& destination)
 {
     Buckets buckets(destination);

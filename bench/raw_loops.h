@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quillbox::bench {
@@ -7,6 +8,10 @@ namespace quillbox::bench {
 // The least any correct run must do, written as bare loops over the system
 // calls, to measure the full program against. Each sorts the files directly
 // inside `source` into the existing buckets of `destination`.
+
+// One bare readdir pass over the folder, counting its regular files by the
+// type readdir reports: the counting pass every run makes before it starts.
+std::size_t ReaddirPass(const std::string& source);
 
 // readdir + fstatat + renameat2(RENAME_NOREPLACE).
 void RawMove(const std::string& source, const std::string& destination);

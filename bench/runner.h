@@ -17,7 +17,10 @@ struct RunSpec {
 
 struct RunResult {
     double seconds = 0;
-    double longestPumpGap = 0; // seconds between two event-pump calls
+    // The window thread's longest stall while the run was on: the largest
+    // gap between two ticks of a 10 ms timer, less the 10 ms. Zero for a
+    // run without a window.
+    double longestStall = 0;
     std::size_t logRows = 0;
     // How far the peak resident size rose above the size at the run's
     // start, in bytes; meaningful in a fresh process only.
@@ -26,12 +29,13 @@ struct RunResult {
 
 using Runner = std::function<RunResult(const RunSpec&)>;
 
-// The run engine alone, with a window that does nothing: what the run costs
-// without any toolkit.
+// The run job alone, on the calling thread, reporting to an observer that
+// only counts log rows: what the run costs without any window.
 RunResult RunEngineOnly(const RunSpec& setup);
 
-// A full run through the real main window (offscreen), started from its
-// toolbar, with events pumped per file and the timers live.
+// A full run through the real main window (offscreen): started as its
+// Sieve! button starts it, timed until the window says the run is over and
+// it is unlocked, while a timer on the window's thread watches for stalls.
 RunResult RunThroughWindow(const RunSpec& setup);
 
 } // namespace quillbox::bench
