@@ -3,7 +3,7 @@
 //
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
 //                  [--disk DIR] [--skip-large]
-//                  [--only disk|tmpfs|tmpfs-move|journaled|large|memory]
+//                  [--only disk|tmpfs|tmpfs-move|journaled|journal|large|memory]
 //   quillbox_bench --desktop ...   (file work for scripts/bench-desktop.sh)
 
 #include <algorithm>
@@ -23,7 +23,13 @@
 #include "bench/raw_loops.h"
 #include "bench/runner.h"
 #include "bench/workload.h"
+#include "core/sieve_job.h"
+#include "core/sieve_preview.h"
+#include "platform/journal_files.h"
+#include "platform/posix_file_system.h"
+#include "platform/system_clock.h"
 
+using namespace quillbox;
 using namespace quillbox::bench;
 
 namespace {
@@ -274,6 +280,68 @@ void SmallFileComparisons(const Options& o, const std::string& where, const std:
     RemoveTree(pool);
 }
 
+// What the journal costs a move, and what a preview costs against the move
+// it previews: the job alone on both sides, each round on a fresh source.
+void JournalAndPreview(const Options& o, const std::string& where)
+{
+    const std::string pool = where + "/pool";
+    const std::string source = where + "/source";
+    const std::string destination = where + "/destination";
+    const std::string state = where + "/state";
+    RemoveTree(pool);
+    MakeSmallFiles(pool, o.files, 4096, 54321);
+    const auto fresh = [&] {
+        RemoveTree(source);
+        RemoveTree(destination);
+        LinkFiles(pool, source);
+        MakeFolder(destination);
+        MakeBuckets(destination);
+    };
+    PosixFileSystem fs;
+    SystemClock clock;
+    JournalFolder journals(state + "/runs");
+    struct Silent final : RunObserver {
+        void entryLogged(const LogEntry&) override {}
+        void logWindowWanted() override {}
+        void phaseChanged(RunPhase, const RunFigures&) override {}
+        void fileStarted(const std::string&) override {}
+        void ended(RunEnd, const RunFigures&) override {}
+    } silent;
+    const RunSettings settings {source + "/", destination + "/", true};
+    const auto moveMemory = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 2048); };
+    std::vector<double> plain, journaled, previewed;
+    std::fprintf(stderr, "Journal and preview, tmpfs\n");
+    for (int round = 0; round < ShortRounds(o); ++round) {
+        RunControls controls;
+        controls.mode.store(TransferMode::Move);
+        for (const bool withJournal : {round % 2 == 0, round % 2 != 0}) {
+            fresh();
+            moveMemory();
+            SieveJob job(fs, clock, silent, withJournal ? &journals : nullptr);
+            const double start = Now();
+            job.run(settings, controls);
+            (withJournal ? journaled : plain).push_back(Now() - start);
+        }
+        fresh();
+        const double start = Now();
+        const PreviewPlan plan = PreviewRun(fs, settings, TransferMode::Move, controls.stop);
+        previewed.push_back(Now() - start);
+        if (plan.files != static_cast<std::uint64_t>(o.files))
+            std::fprintf(stderr, "preview saw %llu files\n", static_cast<unsigned long long>(plan.files));
+        std::fprintf(stderr, "  round %d: move %.3f s, with journal %.3f s, preview %.3f s\n", round + 1,
+                     plain.back(), journaled.back(), previewed.back());
+    }
+    const std::string files = std::to_string(o.files);
+    // With the journal at most 1.05x the time without: without / with >= 1 / 1.05.
+    AddRow("Move " + files + " small files, tmpfs, engine: with its journal vs without", journaled, plain, 1 / 1.05);
+    // The preview at most 0.3x the move: move / preview >= 1 / 0.3.
+    AddRow("Preview of that move vs the move itself, tmpfs, engine", previewed, plain, 1 / 0.3);
+    RemoveTree(source);
+    RemoveTree(destination);
+    RemoveTree(state);
+    RemoveTree(pool);
+}
+
 void LargeFileComparison(const Options& o, const std::string& where, const std::string& label)
 {
     const std::string source = where + "/large-source";
@@ -453,6 +521,8 @@ int main(int argc, char** argv)
             if (journaled.ok())
                 SmallFileComparisons(o, journaled.path(), "ext4 with journal (loop over tmpfs)");
         }
+        if (o.wants("journal"))
+            JournalAndPreview(o, tmpfs.path());
         if (!o.skipLarge && o.wants("large"))
             LargeFileComparison(o, tmpfs.path(), "tmpfs");
         if (o.wants("memory"))

@@ -18,7 +18,7 @@ public:
     void logWindowWanted() override {}
     void phaseChanged(RunPhase, const RunFigures&) override {}
     void fileStarted(const std::string&) override {}
-    void ended(RunEnd) override {}
+    void ended(RunEnd, const RunFigures&) override {}
 };
 
 } // namespace

@@ -55,6 +55,8 @@ echo "Making $files files on $files_at"
 "$build/bench/quillbox_bench" --desktop make-pool "$files_at/pool" "$files"
 export XDG_RUNTIME_DIR=$files_at/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The journals the program keeps of these runs go with the rest.
+export XDG_STATE_HOME=$files_at/state
 
 export build files_at files rounds modes
 table=$(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" dbus-run-session -- bash -c '
