@@ -2,7 +2,7 @@
 // allow, side by side in the same process, and prints a Markdown table.
 //
 //   quillbox_bench [--files N] [--rounds R] [--large-count N] [--large-mib M]
-//                  [--disk DIR] [--skip-large]
+//                  [--disk DIR] [--skip-large] [--skip-disk]
 //                  [--only disk|tmpfs|tmpfs-move|journaled|journal|large|memory]
 //   quillbox_bench --desktop ...   (file work for scripts/bench-desktop.sh)
 
@@ -41,6 +41,7 @@ struct Options {
     int largeMiB = 256;
     std::string disk;
     bool skipLarge = false;
+    bool skipDisk = false;
     // Empty: every part; else the one part to measure.
     std::string only;
     bool wants(const char* part) const { return only.empty() || only == part; }
@@ -192,7 +193,8 @@ void PrintTable(const Options& options)
     for (const Row& row : g_rows)
         std::printf("| %s | %s | %s | %s | %s | %s |\n", row.measure.c_str(), row.full.c_str(),
                     row.anchor.c_str(), row.ratio.c_str(), row.target.c_str(), row.met.c_str());
-    std::printf("\nMedians of %d rounds of %d files (%d rounds for the large files and the all-failures run); "
+    std::printf("\nMedians of %d rounds of %d files on the disk, %d rounds for everything in memory (tmpfs, the "
+                "journaled ext4 on it, the large files, the all-failures run); "
                 "each round runs the full run, the run job alone, then each anchor, on freshly made folders. "
                 "A full run goes through the main window (offscreen), from its Sieve! command until it reports "
                 "the run finished; \"engine only\" runs the run job on the calling thread with an observer that "
@@ -205,8 +207,12 @@ void PrintTable(const Options& options)
     std::fflush(stdout);
 }
 
-void SmallFileComparisons(const Options& o, const std::string& where, const std::string& label)
+void SmallFileComparisons(const Options& o, const std::string& where, const std::string& label, bool inMemory)
 {
+    // A round in memory takes a second or two, and the machine's speed
+    // swings from one second to the next: more rounds keep a few slow ones
+    // from deciding the median. The disk's rounds take minutes.
+    const int rounds = inMemory ? ShortRounds(o) : o.rounds;
     // The files are made once; a move's source is a fresh set of hard links
     // to them, and a copy reads them where they are.
     const std::string pool = where + "/pool";
@@ -235,7 +241,7 @@ void SmallFileComparisons(const Options& o, const std::string& where, const std:
         {"readdir pass + raw loop", [&] { ReaddirPass(source); RawMove(source, destination); }},
         {"raw loop", [&] { RawMove(source, destination); }},
     };
-    const Measured moved = Measure(o.rounds, freshSource, {source + "/", destination + "/", true, true, {}}, true,
+    const Measured moved = Measure(rounds, freshSource, {source + "/", destination + "/", true, true, {}}, true,
                                    freshSourceWithBuckets, moveAnchors, removeDestination, moveMemory);
     const std::string move = "Move " + files + " small files, " + label;
     AddRow(move + ": full run vs readdir pass + raw loop", moved.full, moved.anchors[0], 0.95);
@@ -267,7 +273,7 @@ void SmallFileComparisons(const Options& o, const std::string& where, const std:
         {"unsafe in-place loop", [&] { RawInPlaceCopy(pool, destination); }},
         {"cp by bucket", [&] { CpByBucket(pool, destination); }},
     };
-    const Measured copied = Measure(o.rounds, freshDestination, {pool + "/", destination + "/", false, true, {}},
+    const Measured copied = Measure(rounds, freshDestination, {pool + "/", destination + "/", false, true, {}},
                                     true, freshBuckets, copyAnchors, removeDestination, copyMemory);
     const std::string copy = "Copy " + files + " small files, " + label;
     AddRow(copy + ": full run vs readdir pass + safe raw loop keeping mode and times", copied.full,
@@ -472,6 +478,8 @@ Options Parse(int argc, char** argv)
             o.disk = value();
         else if (arg == "--skip-large")
             o.skipLarge = true;
+        else if (arg == "--skip-disk")
+            o.skipDisk = true;
         else if (arg == "--only")
             o.only = value();
     }
@@ -512,14 +520,14 @@ int main(int argc, char** argv)
         // measured after it, the runs in memory swing more from one round
         // to the next.
         if (o.wants("tmpfs") || o.only == "tmpfs-move")
-            SmallFileComparisons(o, tmpfs.path(), "tmpfs");
+            SmallFileComparisons(o, tmpfs.path(), "tmpfs", true);
         if (o.wants("journaled")) {
             // The machine's disk throttles long bursts of writes, which
             // swamps what the program itself costs; the journaled file
             // system and the large files therefore live in memory.
             JournaledExt4 journaled(tmpfs.path(), 3ull << 30);
             if (journaled.ok())
-                SmallFileComparisons(o, journaled.path(), "ext4 with journal (loop over tmpfs)");
+                SmallFileComparisons(o, journaled.path(), "ext4 with journal (loop over tmpfs)", true);
         }
         if (o.wants("journal"))
             JournalAndPreview(o, tmpfs.path());
@@ -527,8 +535,8 @@ int main(int argc, char** argv)
             LargeFileComparison(o, tmpfs.path(), "tmpfs");
         if (o.wants("memory"))
             MemoryAndFailures(o, tmpfs.path());
-        if (o.wants("disk"))
-            SmallFileComparisons(o, disk, "disk (ext4)");
+        if (o.wants("disk") && !o.skipDisk)
+            SmallFileComparisons(o, disk, "disk (ext4)", false);
     }
     if (o.disk.empty())
         RemoveTree(disk);
