@@ -320,6 +320,13 @@ void JournalAndPreview(const Options& o, const std::string& where)
     for (int round = 0; round < ShortRounds(o); ++round) {
         RunControls controls;
         controls.mode.store(TransferMode::Move);
+        // One untimed move first: the side that runs first in a round
+        // otherwise pays for what the machine does after a fresh source.
+        {
+            fresh();
+            SieveJob warmUp(fs, clock, silent);
+            warmUp.run(settings, controls);
+        }
         for (const bool withJournal : {round % 2 == 0, round % 2 != 0}) {
             fresh();
             moveMemory();

@@ -8,7 +8,7 @@ namespace {
 
 constexpr std::string_view kMagic = "quillbox journal 1\n";
 
-enum class Kind : std::uint8_t { Header = 1, File = 2, Folder = 3, TakenBack = 4 };
+enum class Kind : std::uint8_t { Header = 1, File = 2, Folder = 3, TakenBack = 4, FileInRun = 5 };
 
 void PutU64(std::string& out, std::uint64_t value)
 {
@@ -144,8 +144,41 @@ std::string JournalStart(const JournalHeader& header)
     return out;
 }
 
-void AppendJournalFile(std::string& out, const JournalFile& file)
+namespace {
+
+// The name of a file whose paths are `source` + name and `destination` +
+// bucket + "/" + name, and its bucket; an empty name where they are not.
+std::string_view NameInRun(const JournalHeader& header, const JournalFile& file, char& bucket)
 {
+    const std::string_view source = file.source;
+    const std::string_view target = file.target;
+    if (!source.starts_with(header.source) || !target.starts_with(header.destination))
+        return {};
+    const std::string_view name = source.substr(header.source.size());
+    const std::string_view rest = target.substr(header.destination.size());
+    if (name.empty() || rest.size() != name.size() + 2 || rest[1] != '/' || rest.substr(2) != name)
+        return {};
+    bucket = rest[0];
+    return name;
+}
+
+} // namespace
+
+void AppendJournalFile(std::string& out, const JournalHeader& header, const JournalFile& file)
+{
+    char bucket = 0;
+    if (const std::string_view name = NameInRun(header, file, bucket); !name.empty()) {
+        Record record(out, Kind::FileInRun);
+        PutMode(out, file.mode);
+        out.push_back(file.replaced ? 1 : 0);
+        out.push_back(bucket);
+        PutU64(out, file.placed.device);
+        PutU64(out, file.placed.inode);
+        PutU64(out, file.placed.size);
+        PutU64(out, static_cast<std::uint64_t>(file.placed.mtimeNs));
+        PutBytes(out, name);
+        return;
+    }
     Record record(out, Kind::File);
     PutMode(out, file.mode);
     out.push_back(file.replaced ? 1 : 0);
@@ -212,6 +245,26 @@ bool ParseJournal(std::string_view bytes, Journal& journal)
                 !in.u64(mtime) || !in.bytes(file.source) || !in.bytes(file.target))
                 return headerSeen;
             file.placed.mtimeNs = static_cast<std::int64_t>(mtime);
+            journal.files.push_back(std::move(file));
+            break;
+        }
+        case Kind::FileInRun: {
+            if (payload.size() < 3 || !headerSeen)
+                return headerSeen;
+            JournalFile file;
+            file.mode = payload[0] == 'M' ? TransferMode::Move : TransferMode::Copy;
+            file.replaced = payload[1] != 0;
+            const char bucket = payload[2];
+            Reader in(payload.substr(3));
+            std::uint64_t mtime = 0;
+            std::string name;
+            if (!in.u64(file.placed.device) || !in.u64(file.placed.inode) || !in.u64(file.placed.size) ||
+                !in.u64(mtime) || !in.bytes(name))
+                return headerSeen;
+            file.placed.mtimeNs = static_cast<std::int64_t>(mtime);
+            file.source = journal.header.source + name;
+            file.target = journal.header.destination;
+            file.target.append(1, bucket).append(1, '/').append(name);
             journal.files.push_back(std::move(file));
             break;
         }

@@ -40,7 +40,9 @@ struct Journal {
 // each with its kind, its length and a checksum, so that a record cut short
 // by a crash is known as such.
 std::string JournalStart(const JournalHeader& header);
-void AppendJournalFile(std::string& out, const JournalFile& file);
+// A file whose paths are the run's folders and one name (as every file a
+// run places) is kept short: its name and bucket, not its paths.
+void AppendJournalFile(std::string& out, const JournalHeader& header, const JournalFile& file);
 void AppendJournalFolder(std::string& out, const std::string& path);
 void AppendJournalTakenBack(std::string& out);
 

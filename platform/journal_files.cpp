@@ -62,12 +62,14 @@ FsStatus MakeFolders(const std::string& path)
 
 class FileJournalWriter final : public JournalWriter {
 public:
-    explicit FileJournalWriter(int fd) : m_fd(fd), m_lastWrite(CoarseMs()) {}
+    FileJournalWriter(int fd, JournalHeader header) : m_fd(fd), m_header(std::move(header)), m_lastWrite(CoarseMs())
+    {
+    }
     ~FileJournalWriter() override { flush(); }
 
     FsStatus file(const JournalFile& file) override
     {
-        AppendJournalFile(m_pending, file);
+        AppendJournalFile(m_pending, m_header, file);
         return flushWhenDue();
     }
     FsStatus folder(const std::string& path) override
@@ -95,6 +97,7 @@ private:
     }
 
     posix::UniqueFd m_fd;
+    JournalHeader m_header;
     std::string m_pending;
     long m_lastWrite;
 };
@@ -168,7 +171,7 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     const int fd = ::open(pathOf(id).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
         return posix::Failure(errno);
-    auto writer = std::make_unique<FileJournalWriter>(fd);
+    auto writer = std::make_unique<FileJournalWriter>(fd, header);
     // The header goes out at once: a run killed early still has its journal.
     if (FsStatus written = WriteAll(fd, JournalStart(header)); !written.ok())
         return written;

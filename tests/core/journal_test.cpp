@@ -18,18 +18,24 @@ TEST(JournalFormat, AnyNameRoundTripsAndAHalfRecordIsPassedOver)
     std::string bytes = JournalStart(header);
     const std::vector<std::string> names = {"plain", "new\nline", "\xff\xfe not utf-8", std::string("nul\0in", 6)};
     for (std::size_t i = 0; i < names.size(); ++i)
-        AppendJournalFile(bytes, {TransferMode::Copy, "/in/" + names[i], "/out/X/" + names[i], i % 2 == 1,
-                                  {1, 100 + i, 5, -1234567890123}});
+        AppendJournalFile(bytes, header,
+                          {TransferMode::Copy, "/in/" + names[i], "/out/X/" + names[i], i % 2 == 1,
+                           {1, 100 + i, 5, -1234567890123}});
+    // A file outside the run's folders keeps its whole paths.
+    AppendJournalFile(bytes, header, {TransferMode::Move, "/elsewhere/a", "/out/A/b", false, {}});
     AppendJournalFolder(bytes, "/out/X");
     const std::size_t whole = bytes.size();
-    AppendJournalFile(bytes, {TransferMode::Move, "/in/last", "/out/L/last", false, {}});
+    AppendJournalFile(bytes, header, {TransferMode::Move, "/in/last", "/out/L/last", false, {}});
 
     Journal journal;
     ASSERT_TRUE(ParseJournal(bytes, journal));
     EXPECT_EQ(journal.header.source, "/in/");
     EXPECT_EQ(journal.header.mode, TransferMode::Move);
-    ASSERT_EQ(journal.files.size(), names.size() + 1);
+    ASSERT_EQ(journal.files.size(), names.size() + 2);
+    EXPECT_EQ(journal.files[names.size()].source, "/elsewhere/a");
+    EXPECT_EQ(journal.files[names.size()].target, "/out/A/b");
     for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(journal.files[i].source, "/in/" + names[i]);
         EXPECT_EQ(journal.files[i].target, "/out/X/" + names[i]);
         EXPECT_EQ(journal.files[i].replaced, i % 2 == 1);
         EXPECT_EQ(journal.files[i].placed, (FileIdentity {1, 100 + i, 5, -1234567890123}));
@@ -40,13 +46,13 @@ TEST(JournalFormat, AnyNameRoundTripsAndAHalfRecordIsPassedOver)
     for (std::size_t cut = whole; cut < bytes.size(); ++cut) {
         Journal cutShort;
         ASSERT_TRUE(ParseJournal(std::string_view(bytes).substr(0, cut), cutShort)) << cut;
-        EXPECT_EQ(cutShort.files.size(), names.size()) << cut;
+        EXPECT_EQ(cutShort.files.size(), names.size() + 1) << cut;
     }
     std::string damaged = bytes;
     damaged[whole + 12] ^= 0x40;
     Journal afterDamage;
     ASSERT_TRUE(ParseJournal(damaged, afterDamage));
-    EXPECT_EQ(afterDamage.files.size(), names.size());
+    EXPECT_EQ(afterDamage.files.size(), names.size() + 1);
     Journal none;
     EXPECT_FALSE(ParseJournal("not a journal", none));
 }
