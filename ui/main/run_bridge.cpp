@@ -1,5 +1,7 @@
 #include "ui/main/run_bridge.h"
 
+#include <algorithm>
+
 #include <QMetaObject>
 
 namespace quillbox::ui {
@@ -64,11 +66,24 @@ std::string RunBridge::currentName() const
 
 void RunBridge::deliver()
 {
+    // A run in which every file fails logs as fast as it can; the window's
+    // thread takes its entries a bounded batch at a time, so that it stays
+    // free in between.
+    constexpr std::size_t kBatch = 1000;
     std::vector<Event> events;
+    bool more = false;
     {
         const std::lock_guard lock(m_mutex);
-        events.swap(m_queue);
+        const std::size_t count = std::min(kBatch, m_queue.size());
+        events.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            events.push_back(std::move(m_queue.front()));
+            m_queue.pop_front();
+        }
+        more = !m_queue.empty();
     }
+    if (more)
+        QMetaObject::invokeMethod(this, &RunBridge::deliver, Qt::QueuedConnection);
     std::vector<LogEntry> entries;
     const auto flushEntries = [&] {
         if (!entries.empty()) {

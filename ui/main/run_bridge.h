@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,7 +53,7 @@ private:
     void deliver();
 
     mutable std::mutex m_mutex;
-    std::vector<Event> m_queue;
+    std::deque<Event> m_queue;
     std::string m_currentName;
 };
 
