@@ -79,28 +79,8 @@ private:
 class Reader {
 public:
     explicit Reader(std::string_view bytes) : m_bytes(bytes) {}
-    bool u64(std::uint64_t& value)
-    {
-        if (m_bytes.size() < 8)
-            return false;
-        value = 0;
-        for (int i = 0; i < 8; ++i)
-            value |= static_cast<std::uint64_t>(static_cast<unsigned char>(m_bytes[static_cast<std::size_t>(i)]))
-                     << (8 * i);
-        m_bytes.remove_prefix(8);
-        return true;
-    }
-    bool u32(std::uint32_t& value)
-    {
-        if (m_bytes.size() < 4)
-            return false;
-        value = 0;
-        for (int i = 0; i < 4; ++i)
-            value |= static_cast<std::uint32_t>(static_cast<unsigned char>(m_bytes[static_cast<std::size_t>(i)]))
-                     << (8 * i);
-        m_bytes.remove_prefix(4);
-        return true;
-    }
+    bool u64(std::uint64_t& value) { return little(value); }
+    bool u32(std::uint32_t& value) { return little(value); }
     bool bytes(std::string& value)
     {
         std::uint32_t length = 0;
@@ -113,6 +93,19 @@ public:
     bool empty() const { return m_bytes.empty(); }
 
 private:
+    // A little-endian number of sizeof(T) bytes.
+    template <class T>
+    bool little(T& value)
+    {
+        if (m_bytes.size() < sizeof(T))
+            return false;
+        value = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            value |= static_cast<T>(static_cast<T>(static_cast<unsigned char>(m_bytes[i])) << (8 * i));
+        m_bytes.remove_prefix(sizeof(T));
+        return true;
+    }
+
     std::string_view m_bytes;
 };
 

@@ -92,6 +92,22 @@ QString Q(const std::string& path)
     return QString::fromStdString(path);
 }
 
+// A folder "in" of `files` small files and an empty "out"; the program
+// started on them with `mode`, and read until its processing pass begins.
+QProcess* StartOnManyFiles(const TempDir& dir, int files, const QString& mode, QByteArray& seen)
+{
+    dir.mkdir("in");
+    dir.mkdir("out");
+    for (int i = 0; i < files; ++i)
+        dir.write("in/f" + std::to_string(i), "x");
+    QProcess* process = Start({mode, QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
+    EXPECT_TRUE(process->waitForStarted(10000));
+    while (!seen.contains("Found ") && process->waitForReadyRead(20000))
+        seen += process->readAllStandardOutput();
+    EXPECT_TRUE(seen.contains("Found "));
+    return process;
+}
+
 TEST(CommandLine, MovePrintsTheLogAndExitsZeroWithoutADisplay)
 {
     TempDir dir;
@@ -216,19 +232,9 @@ TEST(CommandLine, HelpAndVersionFollowTheUsualConventions)
 TEST(CommandLine, CtrlCStopsBetweenTwoFilesAndExits130)
 {
     TempDir dir;
-    dir.mkdir("in");
-    dir.mkdir("out");
-    constexpr int kFiles = 30000;
-    for (int i = 0; i < kFiles; ++i)
-        dir.write("in/f" + std::to_string(i), "");
-
-    QProcess* process = Start({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
-    ASSERT_TRUE(process->waitForStarted(10000));
     // The entries up to "Found" come out as the processing pass begins.
     QByteArray seen;
-    while (!seen.contains("Found ") && process->waitForReadyRead(20000))
-        seen += process->readAllStandardOutput();
-    ASSERT_TRUE(seen.contains("Found "));
+    QProcess* process = StartOnManyFiles(dir, 30000, QStringLiteral("--copy"), seen);
     ::kill(static_cast<pid_t>(process->processId()), SIGINT);
     ::kill(static_cast<pid_t>(process->processId()), SIGINT);
     Result r = Finish(process);
@@ -244,19 +250,11 @@ TEST(CommandLine, CtrlCStopsBetweenTwoFilesAndExits130)
 // last batch at most; the run can then be listed and taken back.
 TEST(CommandLine, KilledRunLeavesAJournalThatUndoTakesBack)
 {
-    TempDir dir;
-    dir.mkdir("in");
-    dir.mkdir("out");
     constexpr int kFiles = 30000;
-    for (int i = 0; i < kFiles; ++i)
-        dir.write("in/f" + std::to_string(i), "x");
+    TempDir dir;
     RemoveTree(StateFolder() / "quillbox");
-
-    QProcess* process = Start({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
-    ASSERT_TRUE(process->waitForStarted(10000));
     QByteArray seen;
-    while (!seen.contains("Found ") && process->waitForReadyRead(20000))
-        seen += process->readAllStandardOutput();
+    QProcess* process = StartOnManyFiles(dir, kFiles, QStringLiteral("--move"), seen);
     // Once a first batch of records is out, the whole process goes at once.
     const std::string runsFolder = StateFolder() / "quillbox/runs";
     const auto journalBytes = [&] {

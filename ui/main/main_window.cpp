@@ -492,35 +492,37 @@ void MainWindow::runModalCommand(F&& command)
     }
 }
 
-void MainWindow::pickSource()
+QString MainWindow::pickFolder(QAction* picker, const QString& title)
 {
-    if (!m_pickSourceAction->isEnabled() || isRunning())
-        return;
-    runModalCommand([this] {
-        QString path = m_services.pickFolder(this, kSourcePickTitle);
+    if (!picker->isEnabled() || isRunning())
+        return {};
+    QString path;
+    runModalCommand([&] {
+        path = m_services.pickFolder(this, title);
         // The run may have been started, or the window closed, meanwhile:
         // a folder chosen then is not used.
-        if (path.isEmpty() || isRunning() || m_closeRequested)
-            return;
-        if (!path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        m_sourceField->setText(path);
-        m_destinationField->setText(path);
+        if (isRunning() || m_closeRequested)
+            path.clear();
     });
+    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    return path;
+}
+
+void MainWindow::pickSource()
+{
+    const QString path = pickFolder(m_pickSourceAction, kSourcePickTitle);
+    if (path.isEmpty())
+        return;
+    m_sourceField->setText(path);
+    m_destinationField->setText(path);
 }
 
 void MainWindow::pickDestination()
 {
-    if (!m_pickDestinationAction->isEnabled() || isRunning())
-        return;
-    runModalCommand([this] {
-        QString path = m_services.pickFolder(this, kDestinationPickTitle);
-        if (path.isEmpty() || isRunning() || m_closeRequested)
-            return;
-        if (!path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
+    const QString path = pickFolder(m_pickDestinationAction, kDestinationPickTitle);
+    if (!path.isEmpty())
         m_destinationField->setText(path);
-    });
 }
 
 void MainWindow::showLog()

@@ -96,6 +96,8 @@ private:
     void setTabOrder();
     void centreOnScreen();
 
+    // Asks for a folder with the picker behind `picker`; "" for none.
+    QString pickFolder(QAction* picker, const QString& title);
     void lockForRun(bool locked);
     template <class Work>
     void startOnWorker(Work&& work, const RunCounters& counters);
