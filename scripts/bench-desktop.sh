@@ -5,8 +5,9 @@
 # 100,000 small files on a tmpfs. A driver finds the window over AT-SPI,
 # fills in the folders, clicks Sieve! (and Yes to confirm a move) with real
 # pointer clicks, and times each run from that click to the arrival of the
-# last file; each round then times the anchor (a bare readdir pass and the
-# raw loop) on the same files. The table goes to the terminal and to its
+# last file; each round also times the anchor (a bare readdir pass and the
+# raw loop) on the same files, from its start to the arrival of its last
+# file, seen by the same watch. The table goes to the terminal and to its
 # section of bench/RESULTS.md.
 #
 #   bash scripts/bench-desktop.sh [--files N] [--rounds R] [--modes move,copy]
