@@ -157,19 +157,24 @@ std::string_view NameInRun(const JournalHeader& header, const JournalFile& file,
 
 } // namespace
 
+void AppendJournalFile(std::string& out, const PlacedInRun& file)
+{
+    Record record(out, Kind::FileInRun);
+    PutMode(out, file.mode);
+    out.push_back(file.replaced ? 1 : 0);
+    out.push_back(file.bucket);
+    PutU64(out, file.placed.device);
+    PutU64(out, file.placed.inode);
+    PutU64(out, file.placed.size);
+    PutU64(out, static_cast<std::uint64_t>(file.placed.mtimeNs));
+    PutBytes(out, file.name);
+}
+
 void AppendJournalFile(std::string& out, const JournalHeader& header, const JournalFile& file)
 {
     char bucket = 0;
     if (const std::string_view name = NameInRun(header, file, bucket); !name.empty()) {
-        Record record(out, Kind::FileInRun);
-        PutMode(out, file.mode);
-        out.push_back(file.replaced ? 1 : 0);
-        out.push_back(bucket);
-        PutU64(out, file.placed.device);
-        PutU64(out, file.placed.inode);
-        PutU64(out, file.placed.size);
-        PutU64(out, static_cast<std::uint64_t>(file.placed.mtimeNs));
-        PutBytes(out, name);
+        AppendJournalFile(out, {file.mode, bucket, name, file.replaced, file.placed});
         return;
     }
     Record record(out, Kind::File);

@@ -28,6 +28,16 @@ struct JournalFile {
     FileIdentity placed;
 };
 
+// One file a run placed in its own folders, as the run knows it: the name
+// it had in the source and the bucket it went to.
+struct PlacedInRun {
+    TransferMode mode = TransferMode::Copy;
+    char bucket = 0;
+    std::string_view name;
+    bool replaced = false;
+    FileIdentity placed;
+};
+
 struct Journal {
     std::string id;
     JournalHeader header;
@@ -43,6 +53,7 @@ std::string JournalStart(const JournalHeader& header);
 // A file whose paths are the run's folders and one name (as every file a
 // run places) is kept short: its name and bucket, not its paths.
 void AppendJournalFile(std::string& out, const JournalHeader& header, const JournalFile& file);
+void AppendJournalFile(std::string& out, const PlacedInRun& file);
 void AppendJournalFolder(std::string& out, const std::string& path);
 void AppendJournalTakenBack(std::string& out);
 
@@ -56,7 +67,7 @@ public:
     virtual ~JournalWriter() = default;
     // The records may wait in memory for a while; what comes back is the
     // outcome of writing them out, when that happened now.
-    virtual FsStatus file(const JournalFile& file) = 0;
+    virtual FsStatus file(const PlacedInRun& file) = 0;
     virtual FsStatus folder(const std::string& path) = 0;
     // Writes out whatever waits.
     virtual FsStatus flush() = 0;

@@ -143,14 +143,8 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             const char letter = BucketLetter(*name);
             const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength);
             if (outcome.ok()) {
-                if (m_journal) {
-                    m_record.mode = mode;
-                    m_record.source.assign(source).append(*name);
-                    m_record.target.assign(destination).append(1, letter).append(1, '/').append(*name);
-                    m_record.replaced = outcome.replaced;
-                    m_record.placed = outcome.placed;
-                    checkJournal(m_journal->file(m_record));
-                }
+                if (m_journal)
+                    checkJournal(m_journal->file({mode, letter, *name, outcome.replaced, outcome.placed}));
                 continue;
             }
             m_counters.addFailed();

@@ -59,7 +59,6 @@ private:
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
-    JournalFile m_record;
     RunCounters m_counters;
     LogEntry m_entry;
 };

@@ -62,14 +62,12 @@ FsStatus MakeFolders(const std::string& path)
 
 class FileJournalWriter final : public JournalWriter {
 public:
-    FileJournalWriter(int fd, JournalHeader header) : m_fd(fd), m_header(std::move(header)), m_lastWrite(CoarseMs())
-    {
-    }
+    explicit FileJournalWriter(int fd) : m_fd(fd), m_lastWrite(CoarseMs()) {}
     ~FileJournalWriter() override { flush(); }
 
-    FsStatus file(const JournalFile& file) override
+    FsStatus file(const PlacedInRun& file) override
     {
-        AppendJournalFile(m_pending, m_header, file);
+        AppendJournalFile(m_pending, file);
         return flushWhenDue();
     }
     FsStatus folder(const std::string& path) override
@@ -91,13 +89,12 @@ public:
 private:
     FsStatus flushWhenDue()
     {
-        if (CoarseMs() - m_lastWrite < JournalFolder::kBatchMs)
+        if (m_pending.size() < JournalFolder::kBatchBytes && CoarseMs() - m_lastWrite < JournalFolder::kBatchMs)
             return FsStatus::success();
         return flush();
     }
 
     posix::UniqueFd m_fd;
-    JournalHeader m_header;
     std::string m_pending;
     long m_lastWrite;
 };
@@ -171,7 +168,7 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     const int fd = ::open(pathOf(id).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0)
         return posix::Failure(errno);
-    auto writer = std::make_unique<FileJournalWriter>(fd, header);
+    auto writer = std::make_unique<FileJournalWriter>(fd);
     // The header goes out at once: a run killed early still has its journal.
     if (FsStatus written = WriteAll(fd, JournalStart(header)); !written.ok())
         return written;

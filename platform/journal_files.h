@@ -12,8 +12,10 @@ namespace quillbox {
 class JournalFolder final : public JournalStore {
 public:
     static constexpr std::size_t kJournalsKept = 20;
-    // Records wait in memory at most this long before they are written out.
+    // Records wait in memory at most this long, and at most this many bytes
+    // of them, before they are written out.
     static constexpr long kBatchMs = 250;
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
 
     explicit JournalFolder(std::string folder);
 

@@ -177,6 +177,27 @@ TEST(Journal, OneThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn)
     EXPECT_EQ(w.LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
 }
 
+TEST(Journal, RecordsWaitInMemoryNoLongerThanABatchFills)
+{
+    TempDir state;
+    JournalFolder journals(state / "runs");
+    auto writer = journals.startRun({1700000000, TransferMode::Move, "/in/", "/out/"});
+    ASSERT_TRUE(writer.ok());
+    const std::string name(100, 'n');
+    std::size_t written = 0;
+    for (; written * name.size() <= JournalFolder::kBatchBytes; ++written)
+        ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'N', name, false, {}}).ok());
+    // Not flushed, and well within the time a batch may wait: the records are
+    // on the file all the same.
+    const auto runs = journals.list();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_GT(runs.front().files, 0u);
+    EXPECT_LE(runs.front().files, written);
+    const auto journal = journals.read(runs.front().id);
+    ASSERT_TRUE(journal.ok());
+    EXPECT_EQ(journal.value().files.front().target, "/out/N/" + name);
+}
+
 TEST(Journal, OnlyTheNewestAreKept)
 {
     UndoWorld w;
