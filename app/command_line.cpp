@@ -260,7 +260,7 @@ int UndoRun(JournalFolder& journals, const std::string& run)
     if (!run.empty()) {
         if (FsResult<Journal> found = journals.read(run); !found.ok())
             return UsageError("run " + run + ": " + found.status().reason);
-    } else if (journals.list().empty()) {
+    } else if (!journals.newest()) {
         return UsageError("there is no run to take back");
     }
     const LocaleFacts locale = SystemLocaleFacts();

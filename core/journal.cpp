@@ -199,7 +199,11 @@ void AppendJournalTakenBack(std::string& out)
     Record record(out, Kind::TakenBack);
 }
 
-bool ParseJournal(std::string_view bytes, Journal& journal)
+namespace {
+
+// Reads the records of a journal into `journal`; with `count`, the files
+// are only counted there, not kept.
+bool ReadRecords(std::string_view bytes, Journal& journal, std::size_t* count)
 {
     if (!bytes.starts_with(kMagic))
         return false;
@@ -243,7 +247,10 @@ bool ParseJournal(std::string_view bytes, Journal& journal)
                 !in.u64(mtime) || !in.bytes(file.source) || !in.bytes(file.target))
                 return headerSeen;
             file.placed.mtimeNs = static_cast<std::int64_t>(mtime);
-            journal.files.push_back(std::move(file));
+            if (count != nullptr)
+                ++*count;
+            else
+                journal.files.push_back(std::move(file));
             break;
         }
         case Kind::FileInRun: {
@@ -260,6 +267,10 @@ bool ParseJournal(std::string_view bytes, Journal& journal)
                 !in.u64(mtime) || !in.bytes(name))
                 return headerSeen;
             file.placed.mtimeNs = static_cast<std::int64_t>(mtime);
+            if (count != nullptr) {
+                ++*count;
+                break;
+            }
             file.source = journal.header.source + name;
             file.target = journal.header.destination;
             file.target.append(1, bucket).append(1, '/').append(name);
@@ -282,6 +293,25 @@ bool ParseJournal(std::string_view bytes, Journal& journal)
         }
     }
     return headerSeen;
+}
+
+} // namespace
+
+bool ParseJournal(std::string_view bytes, Journal& journal)
+{
+    return ReadRecords(bytes, journal, nullptr);
+}
+
+bool SummarizeJournal(std::string_view bytes, JournalSummary& summary)
+{
+    Journal journal;
+    std::size_t files = 0;
+    if (!ReadRecords(bytes, journal, &files))
+        return false;
+    summary.header = std::move(journal.header);
+    summary.files = files;
+    summary.takenBack = journal.takenBack;
+    return true;
 }
 
 } // namespace quillbox

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,9 @@ struct JournalSummary {
     bool takenBack = false;
 };
 
+// What a list of runs shows of a journal, read without keeping its files.
+bool SummarizeJournal(std::string_view bytes, JournalSummary& summary);
+
 // Where the journals of the runs are kept.
 class JournalStore {
 public:
@@ -87,6 +91,9 @@ public:
     virtual FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader& header) = 0;
     // Newest first.
     virtual std::vector<JournalSummary> list() = 0;
+    // The newest run whose journal can be read, if any: what Undo takes
+    // back unless told otherwise. Reads one journal, not all of them.
+    virtual std::optional<JournalSummary> newest() = 0;
     virtual FsResult<Journal> read(const std::string& id) = 0;
     virtual FsStatus markTakenBack(const std::string& id) = 0;
 };

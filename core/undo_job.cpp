@@ -49,12 +49,12 @@ RunEnd UndoJob::run(const std::string& id, const RunControls& controls)
 
     std::string which = id;
     if (which.empty()) {
-        const std::vector<JournalSummary> runs = m_journals.list();
-        if (runs.empty()) {
+        const std::optional<JournalSummary> last = m_journals.newest();
+        if (!last) {
             log(LogIcon::Exclamation, "No run to take back.");
             return finish(RunEnd::NoFiles);
         }
-        which = runs.front().id;
+        which = last->id;
     }
     FsResult<Journal> read = m_journals.read(which);
     if (!read.ok()) {

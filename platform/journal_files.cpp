@@ -187,12 +187,29 @@ std::vector<JournalSummary> JournalFolder::list()
 {
     std::vector<JournalSummary> summaries;
     for (const std::string& id : ids()) {
-        FsResult<Journal> journal = read(id);
-        if (!journal.ok())
-            continue;
-        summaries.push_back({id, journal.value().header, journal.value().files.size(), journal.value().takenBack});
+        if (std::optional<JournalSummary> run = summaryOf(id))
+            summaries.push_back(std::move(*run));
     }
     return summaries;
+}
+
+std::optional<JournalSummary> JournalFolder::newest()
+{
+    for (const std::string& id : ids()) {
+        if (std::optional<JournalSummary> run = summaryOf(id))
+            return run;
+    }
+    return std::nullopt;
+}
+
+std::optional<JournalSummary> JournalFolder::summaryOf(const std::string& id)
+{
+    FsResult<std::string> bytes = ReadWhole(pathOf(id));
+    JournalSummary summary;
+    if (!bytes.ok() || !SummarizeJournal(bytes.value(), summary))
+        return std::nullopt;
+    summary.id = id;
+    return summary;
 }
 
 FsResult<Journal> JournalFolder::read(const std::string& id)

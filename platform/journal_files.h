@@ -26,11 +26,13 @@ public:
 
     FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader& header) override;
     std::vector<JournalSummary> list() override;
+    std::optional<JournalSummary> newest() override;
     FsResult<Journal> read(const std::string& id) override;
     FsStatus markTakenBack(const std::string& id) override;
 
 private:
     std::string pathOf(const std::string& id) const;
+    std::optional<JournalSummary> summaryOf(const std::string& id);
     std::vector<std::string> ids() const;
     void prune();
 

@@ -47,6 +47,9 @@ TEST(JournalFormat, AnyNameRoundTripsAndAHalfRecordIsPassedOver)
         Journal cutShort;
         ASSERT_TRUE(ParseJournal(std::string_view(bytes).substr(0, cut), cutShort)) << cut;
         EXPECT_EQ(cutShort.files.size(), names.size() + 1) << cut;
+        JournalSummary summary;
+        ASSERT_TRUE(SummarizeJournal(std::string_view(bytes).substr(0, cut), summary)) << cut;
+        EXPECT_EQ(summary.files, names.size() + 1) << cut;
     }
     std::string damaged = bytes;
     damaged[whole + 12] ^= 0x40;

@@ -592,16 +592,16 @@ void MainWindow::undoLastRun()
 {
     if (m_undo == nullptr || isRunning() || !m_undoAction->isEnabled())
         return;
-    const std::vector<JournalSummary> runs = m_services.journals->list();
+    const std::optional<JournalSummary> last = m_services.journals->newest();
     std::string id;
     bool confirmed = false;
     runModalCommand([&] {
-        if (runs.empty()) {
+        if (!last) {
             m_services.messageBox(this, QStringLiteral("There is no run to take back."),
                                   QStringLiteral("Undo last run.."), BoxStyle::Information);
             return;
         }
-        const JournalSummary& run = runs.front();
+        const JournalSummary& run = *last;
         const QString count = QString::number(run.files);
         const QString what = run.header.mode == TransferMode::Move
                                  ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
