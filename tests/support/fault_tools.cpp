@@ -36,27 +36,29 @@ bool CapSet(__user_cap_data_struct (&data)[2])
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-constexpr std::uint32_t kDacBits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-
 } // namespace
 
-WithoutDacOverride::WithoutDacOverride()
+WithoutCapabilities::WithoutCapabilities(std::initializer_list<int> capabilities)
 {
     __user_cap_data_struct data[2] {};
     if (!CapGet(data))
         return;
-    if ((data[0].effective & kDacBits) == 0) {
-        m_active = true; // permission bits bind already
+    std::uint32_t mask[2] = {0, 0};
+    for (const int capability : capabilities)
+        mask[capability / 32] |= 1u << (capability % 32);
+    if ((data[0].effective & mask[0]) == 0 && (data[1].effective & mask[1]) == 0) {
+        m_active = true; // already without them
         return;
     }
     m_saved[0] = data[0].effective;
     m_saved[1] = data[1].effective;
-    data[0].effective &= ~kDacBits;
+    data[0].effective &= ~mask[0];
+    data[1].effective &= ~mask[1];
     m_active = CapSet(data);
     m_restore = m_active;
 }
 
-WithoutDacOverride::~WithoutDacOverride()
+WithoutCapabilities::~WithoutCapabilities()
 {
     if (!m_restore)
         return;
@@ -68,35 +70,7 @@ WithoutDacOverride::~WithoutDacOverride()
     CapSet(data);
 }
 
-WithoutCapability::WithoutCapability(int capability)
-{
-    __user_cap_data_struct data[2] {};
-    if (!CapGet(data))
-        return;
-    const std::uint32_t bit = 1u << (capability % 32);
-    __u32& effective = data[capability / 32].effective;
-    if ((effective & bit) == 0) {
-        m_active = true;
-        return;
-    }
-    m_saved[0] = data[0].effective;
-    m_saved[1] = data[1].effective;
-    effective &= ~bit;
-    m_active = CapSet(data);
-    m_restore = m_active;
-}
-
-WithoutCapability::~WithoutCapability()
-{
-    if (!m_restore)
-        return;
-    __user_cap_data_struct data[2] {};
-    if (!CapGet(data))
-        return;
-    data[0].effective = m_saved[0];
-    data[1].effective = m_saved[1];
-    CapSet(data);
-}
+WithoutDacOverride::WithoutDacOverride() : WithoutCapabilities({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {}
 
 TmpfsMount::TmpfsMount(const std::string& sizeOption)
 {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <sys/resource.h>
 #include <sys/types.h>
@@ -12,15 +13,14 @@
 
 namespace quillbox::test {
 
-// Takes CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH out of the effective set
-// while it lives, so that permission bits bind a test that runs as root.
-// active() is true when permission bits bind for the duration.
-class WithoutDacOverride {
+// Takes capabilities out of the effective set while it lives. active() is
+// true when the process is without all of them for the duration.
+class WithoutCapabilities {
 public:
-    WithoutDacOverride();
-    ~WithoutDacOverride();
-    WithoutDacOverride(const WithoutDacOverride&) = delete;
-    WithoutDacOverride& operator=(const WithoutDacOverride&) = delete;
+    explicit WithoutCapabilities(std::initializer_list<int> capabilities);
+    ~WithoutCapabilities();
+    WithoutCapabilities(const WithoutCapabilities&) = delete;
+    WithoutCapabilities& operator=(const WithoutCapabilities&) = delete;
     bool active() const { return m_active; }
 
 private:
@@ -29,20 +29,17 @@ private:
     std::uint32_t m_saved[2] = {0, 0};
 };
 
-// Takes one capability (CAP_CHOWN, say) out of the effective set while it
-// lives. active() is true when the process is without it for the duration.
-class WithoutCapability {
+// One capability (CAP_CHOWN, say).
+class WithoutCapability : public WithoutCapabilities {
 public:
-    explicit WithoutCapability(int capability);
-    ~WithoutCapability();
-    WithoutCapability(const WithoutCapability&) = delete;
-    WithoutCapability& operator=(const WithoutCapability&) = delete;
-    bool active() const { return m_active; }
+    explicit WithoutCapability(int capability) : WithoutCapabilities({capability}) {}
+};
 
-private:
-    bool m_active = false;
-    bool m_restore = false;
-    std::uint32_t m_saved[2] = {0, 0};
+// CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, so that permission bits bind a
+// test that runs as root.
+class WithoutDacOverride : public WithoutCapabilities {
+public:
+    WithoutDacOverride();
 };
 
 // A tmpfs of `sizeOption` ("1m") mounted on a fresh folder, unmounted and
