@@ -192,18 +192,30 @@ MainWindow::~MainWindow()
     }
 }
 
+QFont MainWindow::regularFont() const
+{
+    QFont regular = font();
+    regular.setBold(false);
+    return regular;
+}
+
+// A frame titled in bold. The controls in it are given the regular weight
+// explicitly, or they would inherit the frame's bold.
+QGroupBox* MainWindow::addFrame(const QString& title, const char* objectName, const QRect& geometry)
+{
+    QFont bold = regularFont();
+    bold.setBold(true);
+    auto* frame = new QGroupBox(title, this);
+    frame->setObjectName(QString::fromLatin1(objectName));
+    frame->setFont(bold);
+    frame->setGeometry(geometry);
+    return frame;
+}
+
 void MainWindow::buildOptionsFrame()
 {
-    // Set the weight explicitly, or the controls would inherit the frame's bold.
-    QFont normal = font();
-    normal.setBold(false);
-    QFont bold = normal;
-    bold.setBold(true);
-
-    m_optionsFrame = new QGroupBox(QStringLiteral("Options"), this);
-    m_optionsFrame->setObjectName(QStringLiteral("Frame2"));
-    m_optionsFrame->setFont(bold);
-    m_optionsFrame->setGeometry(Twips(30, 30, 4065, 2070));
+    const QFont normal = regularFont();
+    m_optionsFrame = addFrame(QStringLiteral("Options"), "Frame2", Twips(30, 30, 4065, 2070));
 
     m_sourcePrompt = new QLabel(QStringLiteral("Select the directory containing the files to sort."), m_optionsFrame);
     m_sourcePrompt->setObjectName(QStringLiteral("Label2"));
@@ -277,16 +289,8 @@ void MainWindow::buildOptionsFrame()
 
 void MainWindow::buildStatisticsFrame()
 {
-    // Set the weight explicitly, or the controls would inherit the frame's bold.
-    QFont normal = font();
-    normal.setBold(false);
-    QFont bold = normal;
-    bold.setBold(true);
-
-    m_statisticsFrame = new QGroupBox(QStringLiteral("Statistics"), this);
-    m_statisticsFrame->setObjectName(QStringLiteral("Frame1"));
-    m_statisticsFrame->setFont(bold);
-    m_statisticsFrame->setGeometry(Twips(30, 2190, 4065, 1470));
+    const QFont normal = regularFont();
+    m_statisticsFrame = addFrame(QStringLiteral("Statistics"), "Frame1", Twips(30, 2190, 4065, 1470));
 
     // Each caption is as wide as its text, and its value starts after it
     // with a gap, wherever this font puts the colon.

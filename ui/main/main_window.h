@@ -90,6 +90,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    QFont regularFont() const;
+    QGroupBox* addFrame(const QString& title, const char* objectName, const QRect& geometry);
     void buildOptionsFrame();
     void buildStatisticsFrame();
     void buildToolbars();
