@@ -258,10 +258,8 @@ int ListRuns(JournalFolder& journals)
 int UndoRun(JournalFolder& journals, const std::string& run)
 {
     if (!run.empty()) {
-        if (FsResult<Journal> found = journals.read(run); !found.ok())
+        if (FsResult<JournalSummary> found = journals.summary(run); !found.ok() && found.status().error == ENOENT)
             return UsageError("run " + run + ": " + found.status().reason);
-    } else if (!journals.newest()) {
-        return UsageError("there is no run to take back");
     }
     const LocaleFacts locale = SystemLocaleFacts();
     PosixFileSystem fs;
@@ -271,9 +269,20 @@ int UndoRun(JournalFolder& journals, const std::string& run)
     report.watch(undo.counters());
     RunControls controls;
     StopOnInterrupt(controls.stop);
-    const RunEnd end = undo.run(run, controls);
+    const UndoEnd end = undo.run(run, controls);
     std::fflush(stdout);
-    return ExitStatus(end, report.last());
+    switch (end) {
+    case UndoEnd::TakenBack:
+        return kExitDone;
+    case UndoEnd::SomeLeft:
+    case UndoEnd::Unreadable:
+        return kExitSomeFailed;
+    case UndoEnd::NothingToTakeBack:
+        return kExitUsage;
+    case UndoEnd::Stopped:
+        break;
+    }
+    return kExitInterrupted;
 }
 
 } // namespace

@@ -42,13 +42,52 @@ enum class FileStage : std::uint8_t { Done, Examine, Transfer };
 
 // Which file a copy or move left under the target's name, so that the run
 // can later be taken back only while that file is still there, unchanged.
+// The change time is taken after the file got its name; nobody can set it
+// back, and every write, chmod, link or rename moves it on. The birth time
+// is 0 where the file system does not tell it.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t size = 0;
     std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+    std::int64_t btimeNs = 0;
 
     bool operator==(const FileIdentity&) const = default;
+    // The same inode with the same length and modification time, which is
+    // all that stays of a file's identity when it is renamed.
+    bool sameContentOf(const FileIdentity& other) const
+    {
+        return device == other.device && inode == other.inode && size == other.size && mtimeNs == other.mtimeNs &&
+               (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
+    }
+    // Every part of the identity; a birth time only where both know one.
+    bool matches(const FileIdentity& other) const { return sameContentOf(other) && ctimeNs == other.ctimeNs; }
+};
+
+// Which folder a run used: a folder put in its place later (a link, or one
+// deleted and made again, which may get the same inode number but not the
+// same birth time) is another folder. The birth time is 0 where the file
+// system does not tell it.
+struct FolderIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t btimeNs = 0;
+
+    bool known() const { return device != 0 || inode != 0; }
+    bool operator==(const FolderIdentity&) const = default;
+    bool matches(const FolderIdentity& other) const
+    {
+        return device == other.device && inode == other.inode &&
+               (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
+    }
+};
+
+// A folder as a run's journal keeps it: its absolute path, links resolved,
+// ending in '/', and which folder it is.
+struct ResolvedFolder {
+    std::string path;
+    FolderIdentity identity;
 };
 
 struct FileOutcome {
@@ -117,6 +156,30 @@ struct TakeBackOutcome {
     FsStatus why;
 };
 
+// The folders of one run that is being taken back. Each is opened without
+// following a link and compared with the folder the run used; a bucket
+// folder is opened inside the destination, never through a link. Every
+// file is acted on only under a private name it was first renamed to, and
+// only once the file under that name proved to be the file the run left,
+// so that nothing that took its place in the meantime is touched.
+class RunTakeBack {
+public:
+    virtual ~RunTakeBack() = default;
+    // Why the source (needed to put moved files back) or the destination
+    // cannot be used, or success.
+    virtual const FsStatus& sourceStatus() const = 0;
+    virtual const FsStatus& destinationStatus() const = 0;
+    // Takes back the file `name` the run placed in bucket `bucket`, only
+    // while it is still `placed`: a moved file goes back to the source the
+    // way a move goes (never replacing what took its old place), a copy is
+    // removed.
+    virtual TakeBackOutcome takeBack(TransferMode mode, char bucket, const std::string& name,
+                                     const FileIdentity& placed) = 0;
+    // Removes the bucket folder `bucket` while it is the very folder `made`
+    // and empty; otherwise it stays.
+    virtual FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) = 0;
+};
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -127,14 +190,16 @@ public:
     // destination followed directly by its letter.
     virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;
 
-    // Takes back one file a run placed at `target`, only while the file
-    // there is still `placed`: a moved file goes back to `source` the way a
-    // move goes (never replacing what took its old place), a copy is
-    // removed.
-    virtual TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                                     const FileIdentity& placed) = 0;
-    // Removes a folder if it is empty; a folder with anything in it stays.
-    virtual FsStatus removeEmptyFolder(const std::string& path) = 0;
+    // The absolute path of a folder, links resolved, and which folder it
+    // is; a folder that is not there yet keeps its path made absolute and
+    // no identity. A failure where no absolute path can be told.
+    virtual FsResult<ResolvedFolder> resolveFolder(const std::string& path) = 0;
+    // Which folder `path` names, without following a link.
+    virtual FsResult<FolderIdentity> folderIdentity(const std::string& path) = 0;
+
+    // Opens a run's folders (as its journal gives them) to take it back.
+    virtual std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
+                                                      const ResolvedFolder& destination) = 0;
 };
 
 } // namespace quillbox

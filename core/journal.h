@@ -11,26 +11,19 @@
 
 namespace quillbox {
 
-// What a run's journal says of the run as a whole.
+// What a run's journal says of the run as a whole. The folders are
+// absolute, links resolved, and end in '/'; every file the run placed lies
+// in one of them, under one name.
 struct JournalHeader {
     std::int64_t startedAt = 0; // seconds since the epoch
+    std::uint64_t sequence = 0; // the run's place among the runs, 1, 2...
     TransferMode mode = TransferMode::Copy;
-    std::string source;
-    std::string destination;
+    ResolvedFolder source;
+    ResolvedFolder destination;
 };
 
-// One file a run placed: where it came from, where it went, how, and which
-// file it left there. Paths are bytes.
-struct JournalFile {
-    TransferMode mode = TransferMode::Copy;
-    std::string source;
-    std::string target;
-    bool replaced = false;
-    FileIdentity placed;
-};
-
-// One file a run placed in its own folders, as the run knows it: the name
-// it had in the source and the bucket it went to.
+// One file a run placed: its name (one component, the same in the source
+// and in its bucket), its bucket, how, and which file it left there.
 struct PlacedInRun {
     TransferMode mode = TransferMode::Copy;
     char bucket = 0;
@@ -39,50 +32,94 @@ struct PlacedInRun {
     FileIdentity placed;
 };
 
-struct Journal {
-    std::string id;
-    JournalHeader header;
-    std::vector<JournalFile> files;
-    std::vector<std::string> folders; // bucket folders the run made
-    bool takenBack = false;
+// The same, as read back; `number` counts the run's files from 1.
+struct JournalFile {
+    std::uint64_t number = 0;
+    TransferMode mode = TransferMode::Copy;
+    char bucket = 0;
+    std::string name;
+    bool replaced = false;
+    FileIdentity placed;
 };
 
-// The journal's bytes: a first line that names the format, then records,
-// each with its kind, its length and a checksum, so that a record cut short
-// by a crash is known as such.
+// A bucket folder the run made.
+struct JournalBucket {
+    char bucket = 0;
+    FolderIdentity identity;
+};
+
+// Records of a journal that could not be read: `files` of the run's files
+// are not known (0 where it cannot be told), `name` is the name a damaged
+// record seems to hold, if any, and `record` counts the journal's records
+// from 1 (the header is the first).
+struct JournalDamage {
+    std::uint64_t record = 0;
+    std::uint64_t files = 0;
+    std::string name;
+    std::string why;
+};
+
+// Whether `bytes` may be a name a journal holds: one component of a path,
+// neither "." nor "..", without '/' or NUL.
+bool IsPlainName(std::string_view bytes);
+// Whether `letter` is a bucket: 'A'..'Z' or '#'.
+bool IsBucket(char letter);
+
+// The journal's bytes: a first line that names the format and its version,
+// then records, each with its kind, its length and a checksum, so that a
+// record cut short by a crash or damaged later is known as such.
 std::string JournalStart(const JournalHeader& header);
-// A file whose paths are the run's folders and one name (as every file a
-// run places) is kept short: its name and bucket, not its paths.
-void AppendJournalFile(std::string& out, const JournalHeader& header, const JournalFile& file);
-void AppendJournalFile(std::string& out, const PlacedInRun& file);
-void AppendJournalFolder(std::string& out, const std::string& path);
+void AppendJournalFile(std::string& out, std::uint64_t number, const PlacedInRun& file);
+void AppendJournalBucket(std::string& out, const JournalBucket& bucket);
 void AppendJournalTakenBack(std::string& out);
 
-// Reads a journal; whatever follows the last whole record (half a record
-// from a crash) is passed over. False when the bytes are no journal at all.
-bool ParseJournal(std::string_view bytes, Journal& journal);
+// Where a journal's bytes come from: up to `size` bytes into `into`; 0 at
+// the end.
+class JournalBytes {
+public:
+    virtual ~JournalBytes() = default;
+    virtual FsResult<std::size_t> read(char* into, std::size_t size) = 0;
+};
+
+// What reading a journal finds, record by record, in the order written.
+class JournalVisitor {
+public:
+    virtual ~JournalVisitor() = default;
+    virtual void header(const JournalHeader&) {}
+    // False stops the reading.
+    virtual bool file(const JournalFile&) { return true; }
+    virtual void bucket(const JournalBucket&) {}
+    virtual void takenBack() {}
+    virtual void damaged(const JournalDamage&) {}
+};
+
+// Reads a journal from its first byte to its last, in memory bounded by the
+// largest record (whatever the journal's size), checking each record; a
+// damaged one is reported and reading goes on at the next whole record. A
+// failure when the bytes are no journal of this version, or could not be
+// read.
+FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor);
 
 // Appends a run's records as it goes.
 class JournalWriter {
 public:
     virtual ~JournalWriter() = default;
     // The records may wait in memory for a while; what comes back is the
-    // outcome of writing them out, when that happened now.
+    // outcome of the last writing out.
     virtual FsStatus file(const PlacedInRun& file) = 0;
-    virtual FsStatus folder(const std::string& path) = 0;
+    virtual FsStatus bucket(const JournalBucket& bucket) = 0;
     // Writes out whatever waits.
     virtual FsStatus flush() = 0;
 };
 
+// What a list of runs shows of a journal, read without keeping its files.
 struct JournalSummary {
     std::string id;
     JournalHeader header;
     std::size_t files = 0;
+    std::uint64_t damaged = 0; // records that could not be read
     bool takenBack = false;
 };
-
-// What a list of runs shows of a journal, read without keeping its files.
-bool SummarizeJournal(std::string_view bytes, JournalSummary& summary);
 
 // Where the journals of the runs are kept.
 class JournalStore {
@@ -91,10 +128,12 @@ public:
     virtual FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader& header) = 0;
     // Newest first.
     virtual std::vector<JournalSummary> list() = 0;
-    // The newest run whose journal can be read, if any: what Undo takes
-    // back unless told otherwise. Reads one journal, not all of them.
-    virtual std::optional<JournalSummary> newest() = 0;
-    virtual FsResult<Journal> read(const std::string& id) = 0;
+    // The newest run that placed files and was not taken back, if any: what
+    // Undo takes back unless told otherwise.
+    virtual std::optional<JournalSummary> newestToTakeBack() = 0;
+    virtual FsResult<JournalSummary> summary(const std::string& id) = 0;
+    // Reads the journal of `id` through `visitor`.
+    virtual FsStatus read(const std::string& id, JournalVisitor& visitor) = 0;
     virtual FsStatus markTakenBack(const std::string& id) = 0;
 };
 

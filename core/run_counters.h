@@ -20,7 +20,7 @@ struct RunFigures {
 // ahead of another, which no label can show.
 class RunCounters {
 public:
-    void addFound() { m_found.fetch_add(1, std::memory_order_relaxed); }
+    void addFound(std::uint64_t count = 1) { m_found.fetch_add(count, std::memory_order_relaxed); }
     void addProcessed() { m_processed.fetch_add(1, std::memory_order_relaxed); }
     void addBytes(std::uint64_t bytes) { m_bytes.fetch_add(bytes, std::memory_order_relaxed); }
     void addFailed() { m_failed.fetch_add(1, std::memory_order_relaxed); }

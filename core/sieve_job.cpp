@@ -19,20 +19,32 @@ SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalS
 {
 }
 
-void SieveJob::startJournal(const RunSettings&, const std::string& source, const std::string& destination,
-                            TransferMode mode)
+bool SieveJob::startJournal(const std::string& source, const std::string& destination, TransferMode mode)
 {
     m_journal.reset();
     m_journalFailed = false;
     if (m_journals == nullptr)
-        return;
-    FsResult<std::unique_ptr<JournalWriter>> started =
-        m_journals->startRun({static_cast<std::int64_t>(std::time(nullptr)), mode, source, destination});
+        return true;
+    // The journal names the folders as they can be found again from
+    // anywhere, and which folders they are.
+    JournalHeader header {static_cast<std::int64_t>(std::time(nullptr)), 0, mode, {}, {}};
+    for (auto [given, resolved] : {std::pair {&source, &header.source}, std::pair {&destination, &header.destination}}) {
+        FsResult<ResolvedFolder> found = m_fs.resolveFolder(*given);
+        if (!found.ok()) {
+            log(LogIcon::Exclamation, "The folder " + *given + " cannot be told as a full path (" +
+                                          found.status().reason + "), so this run could not be taken back. Aborting.");
+            m_observer.logWindowWanted();
+            return false;
+        }
+        *resolved = std::move(found.value());
+    }
+    FsResult<std::unique_ptr<JournalWriter>> started = m_journals->startRun(header);
     if (!started.ok()) {
         checkJournal(started.status());
-        return;
+        return true;
     }
     m_journal = std::move(started.value());
+    return true;
 }
 
 void SieveJob::checkJournal(const FsStatus& status)
@@ -72,7 +84,8 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
     log(LogIcon::Information, "Source directory = " + source);
     log(LogIcon::Information, "Destination directory = " + destination);
     log(LogIcon::Information, std::string("Copy Mode = ") + (copyAtStart ? "Copy" : "Move"));
-    startJournal(settings, source, destination, copyAtStart ? TransferMode::Copy : TransferMode::Move);
+    if (!startJournal(source, destination, copyAtStart ? TransferMode::Copy : TransferMode::Move))
+        return finish(RunEnd::Failed);
 
     // Bucket folders; one that cannot be made (usually: already there) shows
     // later as failed copies or moves into it.
@@ -80,8 +93,11 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         log(LogIcon::Information, "Creating directories #-Z ..");
         for (const char* letter = kBucketLetters; *letter != '\0'; ++letter) {
             const std::string folder = destination + *letter;
-            if (m_fs.createFolder(folder).ok() && m_journal)
-                checkJournal(m_journal->folder(folder));
+            if (!m_fs.createFolder(folder).ok() || !m_journal)
+                continue;
+            // Undo removes it only while it is this very folder.
+            if (FsResult<FolderIdentity> made = m_fs.folderIdentity(folder); made.ok())
+                checkJournal(m_journal->bucket({*letter, made.value()}));
         }
     }
 

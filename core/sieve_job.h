@@ -48,8 +48,9 @@ private:
     bool countFiles(const std::string& source, const RunControls& controls, RunEnd& how);
     RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
     RunEnd finish(RunEnd how);
-    void startJournal(const RunSettings& settings, const std::string& source, const std::string& destination,
-                      TransferMode mode);
+    // False when the run cannot keep a journal that could be taken back
+    // from anywhere: it is refused.
+    bool startJournal(const std::string& source, const std::string& destination, TransferMode mode);
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
 

@@ -1,6 +1,9 @@
 #include "core/undo_job.h"
 
+#include <array>
+#include <cerrno>
 #include <ctime>
+#include <optional>
 
 #include "core/number_format.h"
 #include "core/run_messages.h"
@@ -15,8 +18,105 @@ std::string RunDescription(const JournalHeader& header)
     char when[32];
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(when) + ", " + (header.mode == TransferMode::Move ? "Move" : "Copy") + " from " +
-           header.source + " to " + header.destination;
+           header.source.path + " to " + header.destination.path;
 }
+
+namespace {
+
+std::string Count(std::uint64_t value)
+{
+    return CounterText(static_cast<double>(value));
+}
+
+} // namespace
+
+// One pass over a run's journal, taking back each file as its record is
+// read.
+class UndoJob::Pass final : public JournalVisitor {
+public:
+    Pass(UndoJob& job, const JournalHeader& header, RunTakeBack& folders, const RunControls& controls)
+        : m_job(job), m_header(header), m_folders(folders), m_controls(controls)
+    {
+    }
+
+    bool file(const JournalFile& file) override
+    {
+        if (m_controls.stop.load(std::memory_order_relaxed)) {
+            stopped = true;
+            return false;
+        }
+        RunCounters& counters = m_job.m_counters;
+        counters.addProcessed();
+        counters.addBytes(file.placed.size);
+        const std::string target = m_header.destination.path + file.bucket + "/" + file.name;
+        m_job.m_observer.fileStarted(target);
+        if (file.mode == TransferMode::Copy && file.replaced) {
+            ++kept;
+            m_job.log(LogIcon::Exclamation, "Left in place: " + target +
+                                                " replaced a file of the same name, which cannot be brought back.");
+            return true;
+        }
+        // A folder that is not the one the run used was named once, at the
+        // start: its files stay.
+        if (!m_folders.destinationStatus().ok() ||
+            (file.mode == TransferMode::Move && !m_folders.sourceStatus().ok())) {
+            ++kept;
+            counters.addFailed();
+            return true;
+        }
+        const TakeBackOutcome outcome = m_folders.takeBack(file.mode, file.bucket, file.name, file.placed);
+        switch (outcome.result) {
+        case TakeBackResult::PutBack:
+            ++putBack;
+            break;
+        case TakeBackResult::Removed:
+            ++removed;
+            break;
+        case TakeBackResult::AlreadyBack:
+            break;
+        case TakeBackResult::Skipped:
+            ++kept;
+            counters.addFailed();
+            m_job.log(LogIcon::Exclamation, "Could not take back file " + target + ". " + outcome.why.reason + ".");
+            break;
+        }
+        return true;
+    }
+
+    void bucket(const JournalBucket& bucket) override
+    {
+        made[static_cast<unsigned char>(bucket.bucket)] = bucket.identity;
+    }
+
+    void damaged(const JournalDamage& damage) override
+    {
+        unreadable += damage.files;
+        const std::string where = "Record " + Count(damage.record) + " of the journal";
+        if (!damage.name.empty())
+            m_job.log(LogIcon::Exclamation, where + " is damaged: file " + damage.name +
+                                                " was not taken back, as its record cannot be trusted.");
+        else if (damage.files > 0)
+            m_job.log(LogIcon::Exclamation, where + " and what follows could not be read (" + damage.why + "): " +
+                                                Count(damage.files) + " file(s) were not taken back.");
+        else
+            m_job.log(LogIcon::Exclamation, where + " could not be read (" + damage.why +
+                                                "): any file it held was not taken back.");
+        if (damage.files == 0)
+            unknownLoss = true;
+        m_job.m_observer.logWindowWanted();
+    }
+
+    bool stopped = false;
+    bool unknownLoss = false;
+    std::uint64_t putBack = 0, removed = 0, kept = 0, unreadable = 0;
+    std::array<std::optional<FolderIdentity>, 256> made {};
+
+private:
+    UndoJob& m_job;
+    const JournalHeader& m_header;
+    RunTakeBack& m_folders;
+    const RunControls& m_controls;
+};
 
 UndoJob::UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer)
     : m_fs(fs), m_journals(journals), m_clock(clock), m_observer(observer)
@@ -32,85 +132,92 @@ void UndoJob::log(LogIcon icon, std::string message)
     m_observer.entryLogged(entry);
 }
 
-RunEnd UndoJob::finish(RunEnd how)
+UndoEnd UndoJob::finish(RunEnd how, UndoEnd end)
 {
     const RunFigures last = m_counters.figures();
     m_counters.reset();
     log(LogIcon::Information, "Cleaning up complete.");
     m_observer.ended(how, last);
-    return how;
+    return end;
 }
 
-RunEnd UndoJob::run(const std::string& id, const RunControls& controls)
+UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
 {
     m_counters.reset();
     log(LogIcon::None, {});
     log(LogIcon::Information, " -- UNDO ----");
 
-    std::string which = id;
-    if (which.empty()) {
-        const std::optional<JournalSummary> last = m_journals.newest();
-        if (!last) {
+    JournalSummary run;
+    if (id.empty()) {
+        std::optional<JournalSummary> newest = m_journals.newestToTakeBack();
+        if (!newest) {
             log(LogIcon::Exclamation, "No run to take back.");
-            return finish(RunEnd::NoFiles);
+            return finish(RunEnd::NoFiles, UndoEnd::NothingToTakeBack);
         }
-        which = last->id;
+        run = std::move(*newest);
+    } else {
+        FsResult<JournalSummary> found = m_journals.summary(id);
+        if (!found.ok()) {
+            log(LogIcon::Exclamation, "The journal of the run could not be read: " + found.status().reason + ".");
+            m_observer.logWindowWanted();
+            return finish(RunEnd::Failed, UndoEnd::Unreadable);
+        }
+        run = std::move(found.value());
+        if (run.takenBack) {
+            log(LogIcon::Exclamation,
+                "The run of " + RunDescription(run.header) + " was taken back already. Nothing is changed.");
+            return finish(RunEnd::NoFiles, UndoEnd::NothingToTakeBack);
+        }
     }
-    FsResult<Journal> read = m_journals.read(which);
-    if (!read.ok()) {
-        log(LogIcon::Exclamation, "The journal of the run could not be read: " + read.status().reason + ".");
-        m_observer.logWindowWanted();
-        return finish(RunEnd::Failed);
-    }
-    const Journal& journal = read.value();
-    log(LogIcon::Information, "Taking back the run of " + RunDescription(journal.header));
-    for (std::size_t i = 0; i < journal.files.size(); ++i)
-        m_counters.addFound();
+    const JournalHeader& header = run.header;
+    log(LogIcon::Information, "Taking back the run of " + RunDescription(header));
+    m_counters.addFound(run.files);
     m_observer.phaseChanged(RunPhase::Processing, m_counters.figures());
 
-    std::uint64_t putBack = 0, removed = 0, kept = 0;
-    // The last file placed goes back first.
-    for (auto file = journal.files.rbegin(); file != journal.files.rend(); ++file) {
-        if (controls.stop.load(std::memory_order_relaxed)) {
-            log(LogIcon::Exclamation, "Undo aborted by user.");
-            return finish(RunEnd::StoppedWhileProcessing);
-        }
-        m_counters.addProcessed();
-        m_counters.addBytes(file->placed.size);
-        m_observer.fileStarted(file->target);
-        if (file->mode == TransferMode::Copy && file->replaced) {
-            ++kept;
-            log(LogIcon::Exclamation, "Left in place: " + file->target +
-                                          " replaced a file of the same name, which cannot be brought back.");
-            continue;
-        }
-        const TakeBackOutcome outcome = m_fs.takeBack(file->mode, file->source, file->target, file->placed);
-        switch (outcome.result) {
-        case TakeBackResult::PutBack:
-            ++putBack;
-            break;
-        case TakeBackResult::Removed:
-            ++removed;
-            break;
-        case TakeBackResult::AlreadyBack:
-            break;
-        case TakeBackResult::Skipped:
-            ++kept;
-            m_counters.addFailed();
-            log(LogIcon::Exclamation, "Could not take back file " + file->target + ". " + outcome.why.reason + ".");
-            break;
+    const std::unique_ptr<RunTakeBack> folders = m_fs.openTakeBack(header.source, header.destination);
+    if (const FsStatus& why = folders->destinationStatus(); !why.ok()) {
+        log(LogIcon::Exclamation, "Nothing is taken back from " + header.destination.path + ": " + why.reason + ".");
+        m_observer.logWindowWanted();
+    } else if (const FsStatus& away = folders->sourceStatus(); !away.ok() && header.mode == TransferMode::Move) {
+        log(LogIcon::Exclamation, "Moved files stay in the bucket folders of " + header.destination.path +
+                                      ", as the source folder " + header.source.path +
+                                      " cannot take them back: " + away.reason + ".");
+        m_observer.logWindowWanted();
+    }
+
+    Pass pass(*this, header, *folders, controls);
+    if (FsStatus read = m_journals.read(run.id, pass); !read.ok()) {
+        log(LogIcon::Exclamation, "The journal of the run could not be read: " + read.reason + ".");
+        m_observer.logWindowWanted();
+        return finish(RunEnd::Failed, UndoEnd::Unreadable);
+    }
+    if (pass.stopped) {
+        log(LogIcon::Exclamation, "Undo aborted by user.");
+        return finish(RunEnd::StoppedWhileProcessing, UndoEnd::Stopped);
+    }
+    if (folders->destinationStatus().ok()) {
+        for (std::size_t letter = 0; letter < pass.made.size(); ++letter) {
+            if (!pass.made[letter])
+                continue;
+            const FsStatus removed = folders->removeMadeBucket(static_cast<char>(letter), *pass.made[letter]);
+            if (removed.error == ESTALE)
+                log(LogIcon::Exclamation, "Left folder " + header.destination.path + static_cast<char>(letter) +
+                                              " in place: " + removed.reason + ".");
         }
     }
-    for (auto folder = journal.folders.rbegin(); folder != journal.folders.rend(); ++folder)
-        m_fs.removeEmptyFolder(*folder);
-    if (FsStatus marked = m_journals.markTakenBack(journal.id); !marked.ok())
+    if (FsStatus marked = m_journals.markTakenBack(run.id); !marked.ok())
         log(LogIcon::Exclamation, "The journal could not note that the run was taken back: " + marked.reason + ".");
 
     m_observer.phaseChanged(RunPhase::Processed, m_counters.figures());
-    log(LogIcon::Information, "Undo complete. " + CounterText(static_cast<double>(putBack)) + " file(s) put back, " +
-                                  CounterText(static_cast<double>(removed)) + " copies removed, " +
-                                  CounterText(static_cast<double>(kept)) + " left as they were.");
-    return finish(RunEnd::Completed);
+    log(LogIcon::Information, "Undo complete. " + Count(pass.putBack) + " file(s) put back, " + Count(pass.removed) +
+                                  " copies removed, " + Count(pass.kept) + " left as they were.");
+    if (pass.unreadable > 0 || pass.unknownLoss)
+        log(LogIcon::Exclamation, "The journal is damaged: " +
+                                      (pass.unreadable > 0 ? Count(pass.unreadable) + " file(s) of the run"
+                                                           : std::string("files of the run")) +
+                                      " could not be read from it and were not taken back.");
+    const bool whole = pass.kept == 0 && pass.unreadable == 0 && !pass.unknownLoss;
+    return finish(RunEnd::Completed, whole ? UndoEnd::TakenBack : UndoEnd::SomeLeft);
 }
 
 } // namespace quillbox

@@ -15,24 +15,37 @@ namespace quillbox {
 // from the others.
 std::string RunDescription(const JournalHeader& header);
 
+// How taking a run back ended.
+enum class UndoEnd {
+    TakenBack,         // every file the run placed is back, or was already
+    SomeLeft,          // some stay where the run left them, or could not be read from its journal; each is named
+    NothingToTakeBack, // no run to take back, or the run was taken back already
+    Stopped,
+    Unreadable,        // the journal could not be read at all
+};
+
 // Takes one run back from its journal: moved files go back where they came
 // from, copies go, and the bucket folders the run made go where they are
 // empty again. Only files that are still exactly what the run left are
-// touched; nothing is replaced. Reports like a run, through the observer;
-// Stop is honoured between two files, and a second take-back of the same
-// run finishes what the first left.
+// touched, in the folders the run used; nothing is replaced. Reports like a
+// run, through the observer; Stop is honoured between two files, and a
+// second take-back of a stopped one finishes what it left. A run once taken
+// back is marked so in its journal and is not taken back again.
 class UndoJob {
 public:
     UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer);
 
-    // `id` names the run; "" is the newest.
-    RunEnd run(const std::string& id, const RunControls& controls);
+    // `id` names the run; "" is the newest that placed files and was not
+    // taken back.
+    UndoEnd run(const std::string& id, const RunControls& controls);
 
     const RunCounters& counters() const { return m_counters; }
 
 private:
+    class Pass;
+
     void log(LogIcon icon, std::string message);
-    RunEnd finish(RunEnd how);
+    UndoEnd finish(RunEnd how, UndoEnd end);
 
     FileSystem& m_fs;
     JournalStore& m_journals;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/error_text.h"
@@ -189,11 +191,56 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
     return FsStatus::success();
 }
 
+namespace {
+
+std::int64_t Nanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
+{
+    return seconds * 1'000'000'000 + nanoseconds;
+}
+
+bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identity)
+{
+    struct statx st {};
+    if (::statx(dir, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return false;
+    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino, st.stx_size,
+                Nanoseconds(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec),
+                Nanoseconds(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec),
+                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
+    return true;
+}
+
+} // namespace
+
 FileIdentity IdentityOf(const struct stat& st)
 {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+            static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+            Nanoseconds(st.st_ctim.tv_sec, st.st_ctim.tv_nsec), 0};
+}
+
+bool IdentityOfOpen(int fd, FileIdentity& identity)
+{
+    return IdentityOfStatx(fd, "", AT_EMPTY_PATH, identity);
+}
+
+bool IdentityAt(int dir, const char* name, FileIdentity& identity)
+{
+    return IdentityOfStatx(dir, name, 0, identity);
+}
+
+bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity)
+{
+    struct statx st {};
+    if (::statx(dir, name, flags, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0)
+        return false;
+    if (!S_ISDIR(st.stx_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino,
+                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
+    return true;
 }
 
 bool Unchanged(const struct stat& before, const struct stat& now)
@@ -378,9 +425,7 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
         const int error = copy.placeReplacing(name);
         if (error == 0) {
             FileOutcome done;
-            struct stat placed; // filled by the call
-            if (::fstat(copy.fd(), &placed) == 0)
-                done.placed = IdentityOf(placed);
+            IdentityOfOpen(copy.fd(), done.placed);
             done.replaced = copy.replaced();
             return done;
         }

@@ -55,18 +55,18 @@ FileOutcome TakeBack(int bucketDir, const char* name, FsStatus why)
 
 // Removes the source once its copy is in place and on the disk, or takes
 // the copy back when the source cannot go (its folder is read-only, say).
-FileOutcome RemoveSource(int sourceDir, const char* name, int bucketDir)
+FileOutcome RemoveSource(int sourceDir, const char* fromName, int bucketDir, const char* name)
 {
-    if (::unlinkat(sourceDir, name, 0) != 0)
+    if (::unlinkat(sourceDir, fromName, 0) != 0)
         return TakeBack(bucketDir, name, Failure(errno));
     return {};
 }
 
-FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* name, int bucketDir,
-                           const struct stat& seen)
+FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* fromName,
+                           int bucketDir, const char* name, const struct stat& seen)
 {
     SourceFile source;
-    if (FsStatus opened = OpenSourceFile(sourceDir, name, O_NOFOLLOW, source); !opened.ok()) {
+    if (FsStatus opened = OpenSourceFile(sourceDir, fromName, O_NOFOLLOW, source); !opened.ok()) {
         if (opened.error == ELOOP) // a link took its name since it was looked at
             return {FileStage::Transfer, ChangedWhileCopied(true)};
         return {opened.error == ENOENT ? FileStage::Examine : FileStage::Transfer, std::move(opened)};
@@ -96,9 +96,7 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
         // Its new name must be on the disk too before the source goes.
         if (FsStatus synced = SyncFolder(state.calls, bucketDir, copy.fd()); !synced.ok())
             return TakeBack(bucketDir, name, std::move(synced));
-        struct stat placedStat; // filled by the call
-        if (::fstat(copy.fd(), &placedStat) == 0)
-            placed = IdentityOf(placedStat);
+        IdentityOfOpen(copy.fd(), placed);
         break;
     }
     // The source goes only if it is still the file that was copied, under
@@ -106,10 +104,10 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
     if (FsStatus same = CheckUnchanged(source, true); !same.ok())
         return TakeBack(bucketDir, name, std::move(same));
     struct stat named; // filled by the call
-    if (::fstatat(sourceDir, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != seen.st_dev ||
+    if (::fstatat(sourceDir, fromName, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != seen.st_dev ||
         named.st_ino != seen.st_ino)
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
-    FileOutcome done = RemoveSource(sourceDir, name, bucketDir);
+    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name);
     if (done.ok())
         done.placed = placed;
     return done;
@@ -117,10 +115,11 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
 
 // A link is made anew on the other side with the same target text; it is
 // never replaced, as symlinkat never replaces.
-FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* name, int bucketDir, const struct stat& seen)
+FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* fromName, int bucketDir, const char* name,
+                           const struct stat& seen)
 {
     char text[PATH_MAX + 1];
-    const ssize_t length = ::readlinkat(sourceDir, name, text, sizeof text);
+    const ssize_t length = ::readlinkat(sourceDir, fromName, text, sizeof text);
     if (length < 0)
         return {FileStage::Examine, Failure(errno)};
     if (static_cast<std::size_t>(length) >= sizeof text)
@@ -135,13 +134,13 @@ FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* name, in
 
     if (FsStatus synced = SyncFolder(state.calls, bucketDir, -1); !synced.ok())
         return TakeBack(bucketDir, name, std::move(synced));
-    if (!StillTheSame(sourceDir, name, seen))
+    if (!StillTheSame(sourceDir, fromName, seen))
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
-    struct stat placed; // filled by the call
-    const bool known = ::fstatat(bucketDir, name, &placed, AT_SYMLINK_NOFOLLOW) == 0;
-    FileOutcome done = RemoveSource(sourceDir, name, bucketDir);
+    FileIdentity placed;
+    const bool known = IdentityAt(bucketDir, name, placed);
+    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name);
     if (done.ok() && known)
-        done.placed = IdentityOf(placed);
+        done.placed = placed;
     return done;
 }
 
@@ -173,24 +172,25 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     const FsResult<int> dir = folders.bucket(bucket);
     if (!dir.ok())
         return {FileStage::Transfer, dir.status()};
-    return MoveName(state, folders.traits(bucket), sourceDir, name, dir.value(), seen);
+    return MoveName(state, folders.traits(bucket), sourceDir, name, dir.value(), name, seen);
 }
 
-FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* name, int toDir,
-                     const struct stat& seen)
+FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
+                     const char* toName, const struct stat& seen)
 {
-    const int error = MoveNameNoReplace(state.calls, fromDir, name, toDir, name);
+    const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName);
     if (error == 0) {
-        // The same inode under its new name.
+        // The same inode under its new name, which moved its change time on.
         FileOutcome done;
-        done.placed = IdentityOf(seen);
+        if (!IdentityAt(toDir, toName, done.placed))
+            done.placed = IdentityOf(seen);
         return done;
     }
     if (error != EXDEV)
         return {FileStage::Transfer, Failure(error)};
     if (S_ISLNK(seen.st_mode))
-        return MoveLinkAcross(state, fromDir, name, toDir, seen);
-    return MoveFileAcross(state, traits, fromDir, name, toDir, seen);
+        return MoveLinkAcross(state, fromDir, fromName, toDir, toName, seen);
+    return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
 }
 
 } // namespace quillbox::posix

@@ -19,10 +19,10 @@ namespace quillbox::posix {
 FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
                      const LengthFn& length);
 
-// Moves `name` from one folder to the same name in another, the same way:
+// Moves `fromName` of one folder to `toName` in another, the same way:
 // never replacing, across file systems only once the copy is complete and
 // the original still the file `seen` (its fstatat without following links).
-FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* name, int toDir,
-                     const struct stat& seen);
+FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
+                     const char* toName, const struct stat& seen);
 
 } // namespace quillbox::posix

@@ -1,34 +1,48 @@
 #include "platform/file_take_back.h"
 
+#include <array>
 #include <cerrno>
+#include <charconv>
+#include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/error_text.h"
+#include "platform/file_copy.h"
 #include "platform/file_move.h"
+#include "platform/name_moves.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
 
 namespace {
 
-struct Place {
-    UniqueFd dir;
-    std::string name;
-};
-
-// The folder of `path`, opened, and the bare name in it.
-FsStatus Open(const std::string& path, Place& place)
+// A folder of the run, opened without following a link, or why it cannot
+// serve: it is not the folder the run used.
+FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
 {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash + 1 == path.size())
-        return Failure(EINVAL, "Not a file name");
-    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-    place.name = path.substr(slash + 1);
-    place.dir.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!place.dir.valid())
+    if (!folder.identity.known())
+        return Failure(ENOENT, "it was not there when the run began");
+    std::string path = folder.path;
+    if (path.size() > 1)
+        path.pop_back();
+    fd.reset(::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno == ELOOP || errno == ENOTDIR)
+            return Failure(ESTALE, "it is now a link, or no folder");
+        if (errno == ENOENT)
+            return Failure(ENOENT, "it is no longer there");
         return Failure(errno);
+    }
+    FolderIdentity now;
+    if (!FolderIdentityAt(fd.get(), "", AT_EMPTY_PATH, now))
+        return Failure(errno);
+    if (!now.matches(folder.identity)) {
+        fd.reset();
+        return Failure(ESTALE, "it is no longer the folder the run used");
+    }
     return FsStatus::success();
 }
 
@@ -37,49 +51,184 @@ TakeBackOutcome Skipped(FsStatus why)
     return {TakeBackResult::Skipped, std::move(why)};
 }
 
-} // namespace
-
-TakeBackOutcome TakeBackFile(CopyState& state, TransferMode mode, const std::string& source, const std::string& target,
-                             const FileIdentity& placed)
+// Whether two files hold the same bytes, with the same length and
+// modification time: a copy a take-back made of the other.
+bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
 {
-    const bool move = mode == TransferMode::Move;
-    Place there;
-    if (FsStatus opened = Open(target, there); !opened.ok()) {
-        if (opened.error != ENOENT)
-            return Skipped(std::move(opened));
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd a(::openat(dirA, nameA, flags));
+    UniqueFd b(::openat(dirB, nameB, flags));
+    struct stat sa {}, sb {};
+    if (!a.valid() || !b.valid() || ::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 ||
+        !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size ||
+        sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
+        return false;
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::unique_ptr<char[]> bufferA(new char[kChunk]), bufferB(new char[kChunk]);
+    for (;;) {
+        const ssize_t gotA = ::read(a.get(), bufferA.get(), kChunk);
+        if (gotA < 0)
+            return false;
+        std::size_t gotB = 0;
+        while (gotB < static_cast<std::size_t>(gotA)) {
+            const ssize_t more = ::read(b.get(), bufferB.get() + gotB, static_cast<std::size_t>(gotA) - gotB);
+            if (more <= 0)
+                return false;
+            gotB += static_cast<std::size_t>(more);
+        }
+        if (std::memcmp(bufferA.get(), bufferB.get(), gotB) != 0)
+            return false;
+        if (gotA == 0) {
+            char extra;
+            return ::read(b.get(), &extra, 1) == 0;
+        }
     }
-    struct stat now {};
-    if (!there.dir.valid() || ::fstatat(there.dir.get(), there.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-        const int error = there.dir.valid() ? errno : ENOENT;
-        if (error != ENOENT)
-            return Skipped(Failure(error));
-        // Gone: a copy needs nothing more; a moved file may be back already.
+}
+
+class PosixTakeBack final : public RunTakeBack {
+public:
+    PosixTakeBack(SystemCalls& calls, const ResolvedFolder& source, const ResolvedFolder& destination)
+        : m_calls(calls), m_state(calls), m_sourcePath(source.path)
+    {
+        m_sourceStatus = OpenRunFolder(source, m_source);
+        m_destinationStatus = OpenRunFolder(destination, m_destination);
+    }
+
+    const FsStatus& sourceStatus() const override { return m_sourceStatus; }
+    const FsStatus& destinationStatus() const override { return m_destinationStatus; }
+
+    TakeBackOutcome takeBack(TransferMode mode, char letter, const std::string& name,
+                             const FileIdentity& placed) override
+    {
+        if (!m_destinationStatus.ok())
+            return Skipped(m_destinationStatus);
+        const bool move = mode == TransferMode::Move;
+        if (move && !m_sourceStatus.ok())
+            return Skipped(m_sourceStatus);
+        const FsResult<int> opened = bucket(letter);
+        if (!opened.ok())
+            return Skipped(opened.status());
+        const int dir = opened.value();
+        char hidden[48] = ".quillbox-undo-";
+        *std::to_chars(hidden + 15, hidden + sizeof hidden - 1, placed.inode, 16).ptr = '\0';
+
+        FileIdentity now;
+        if (!IdentityAt(dir, name.c_str(), now)) {
+            if (errno != ENOENT)
+                return Skipped(Failure(errno));
+            // A take-back stopped half-way may have left it under its
+            // private name.
+            if (!IdentityAt(dir, hidden, now) || !now.sameContentOf(placed))
+                return gone(move, name, placed);
+        } else if (!now.matches(placed)) {
+            return Skipped(Failure(ESTALE, "It has changed since the run"));
+        } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden); error != 0) {
+            return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
+                                           : Failure(error));
+        } else if (!IdentityAt(dir, hidden, now) || !now.sameContentOf(placed)) {
+            // Another file took the name between the look and the rename:
+            // it is not touched, and gets its name back.
+            if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
+                return Skipped(Failure(ESTALE, std::string("It was replaced while being taken back; the file that "
+                                                           "took its place is now named ") +
+                                                   hidden));
+            return Skipped(Failure(ESTALE, "It was replaced while being taken back"));
+        }
+
+        if (!move) {
+            if (::unlinkat(dir, hidden, 0) != 0)
+                return putBackName(dir, hidden, name, Failure(errno));
+            return {TakeBackResult::Removed, {}};
+        }
+        struct stat seen {};
+        if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+            return putBackName(dir, hidden, name, Failure(errno));
+        const FileOutcome moved = MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen);
+        if (moved.ok())
+            return {TakeBackResult::PutBack, {}};
+        if (moved.status.error != EEXIST)
+            return putBackName(dir, hidden, name, moved.status);
+        // A take-back killed after its copy to another file system was
+        // complete left that copy in the old place: it is finished now.
+        if (SameCopy(dir, hidden, m_source.get(), name.c_str()) && ::unlinkat(dir, hidden, 0) == 0)
+            return {TakeBackResult::PutBack, {}};
+        return putBackName(dir, hidden, name,
+                           Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"));
+    }
+
+    FsStatus removeMadeBucket(char letter, const FolderIdentity& made) override
+    {
+        if (!m_destinationStatus.ok())
+            return m_destinationStatus;
+        const char name[2] = {letter, '\0'};
+        m_buckets[static_cast<unsigned char>(letter)].reset();
+        FolderIdentity now;
+        if (!FolderIdentityAt(m_destination.get(), name, AT_SYMLINK_NOFOLLOW, now)) {
+            if (errno == ENOENT)
+                return FsStatus::success();
+            if (errno != ENOTDIR)
+                return Failure(errno);
+        }
+        if (!now.matches(made))
+            return Failure(ESTALE, "it is not the folder the run made");
+        if (::unlinkat(m_destination.get(), name, AT_REMOVEDIR) != 0)
+            return Failure(errno);
+        return FsStatus::success();
+    }
+
+private:
+    FsResult<int> bucket(char letter)
+    {
+        UniqueFd& fd = m_buckets[static_cast<unsigned char>(letter)];
+        if (!fd.valid()) {
+            const char name[2] = {letter, '\0'};
+            fd.reset(::openat(m_destination.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!fd.valid())
+                return Failure(errno == ELOOP || errno == ENOTDIR ? ESTALE : errno,
+                               errno == ELOOP || errno == ENOTDIR ? "Its bucket folder is now a link, or no folder"
+                                                                  : ErrorText(errno));
+        }
+        return fd.get();
+    }
+
+    // The file the run left is gone from its bucket: nothing is left to do
+    // where an earlier take-back did it.
+    TakeBackOutcome gone(bool move, const std::string& name, const FileIdentity& placed)
+    {
         if (!move)
             return {TakeBackResult::AlreadyBack, {}};
-        struct stat back {};
-        if (::lstat(source.c_str(), &back) == 0 && static_cast<std::uint64_t>(back.st_size) == placed.size &&
-            IdentityOf(back).mtimeNs == placed.mtimeNs)
+        FileIdentity back;
+        if (IdentityAt(m_source.get(), name.c_str(), back) && back.size == placed.size &&
+            back.mtimeNs == placed.mtimeNs)
             return {TakeBackResult::AlreadyBack, {}};
         return Skipped(Failure(ENOENT, "It is no longer where the run put it"));
     }
-    if (IdentityOf(now) != placed)
-        return Skipped(Failure(ESTALE, "It has changed since the run"));
 
-    if (!move) {
-        if (::unlinkat(there.dir.get(), there.name.c_str(), 0) != 0)
-            return Skipped(Failure(errno));
-        return {TakeBackResult::Removed, {}};
+    // The file stays where the run put it, under its own name again.
+    TakeBackOutcome putBackName(int dir, const char* hidden, const std::string& name, FsStatus why)
+    {
+        if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
+            why.reason += std::string("; it is now named ") + hidden;
+        return Skipped(std::move(why));
     }
-    Place home;
-    if (FsStatus opened = Open(source, home); !opened.ok())
-        return Skipped(std::move(opened));
-    BucketTraits traits;
-    const FileOutcome moved = MoveName(state, traits, there.dir.get(), there.name.c_str(), home.dir.get(), now);
-    if (moved.ok())
-        return {TakeBackResult::PutBack, {}};
-    if (moved.status.error == EEXIST)
-        return Skipped(Failure(EEXIST, "Its old place is taken again"));
-    return Skipped(moved.status);
+
+    SystemCalls& m_calls;
+    CopyState m_state;
+    BucketTraits m_sourceTraits;
+    std::string m_sourcePath;
+    UniqueFd m_source;
+    UniqueFd m_destination;
+    FsStatus m_sourceStatus;
+    FsStatus m_destinationStatus;
+    std::array<UniqueFd, 256> m_buckets;
+};
+
+} // namespace
+
+std::unique_ptr<RunTakeBack> OpenTakeBack(SystemCalls& calls, const ResolvedFolder& source,
+                                          const ResolvedFolder& destination)
+{
+    return std::make_unique<PosixTakeBack>(calls, source, destination);
 }
 
 } // namespace quillbox::posix

@@ -1,14 +1,21 @@
 #pragma once
 
-#include <string>
+#include <memory>
 
 #include "core/file_system.h"
-#include "platform/file_copy.h"
+#include "platform/system_calls.h"
 
 namespace quillbox::posix {
 
-// Takes back one file a run placed (see FileSystem::takeBack).
-TakeBackOutcome TakeBackFile(CopyState& state, TransferMode mode, const std::string& source, const std::string& target,
-                             const FileIdentity& placed);
+// Opens a run's folders to take it back (see RunTakeBack).
+//
+// Each file is first renamed, never replacing, to a private name in its
+// bucket folder, ".quillbox-undo-" and its inode number in hexadecimal;
+// only when the file under that name is the one that was checked is it
+// removed or moved back, and otherwise it gets its name again. A take-back
+// killed between those steps leaves the file under its private name, where
+// the next one finds it and finishes.
+std::unique_ptr<RunTakeBack> OpenTakeBack(SystemCalls& calls, const ResolvedFolder& source,
+                                          const ResolvedFolder& destination);
 
 } // namespace quillbox::posix

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/error_text.h"
@@ -16,14 +20,11 @@ namespace quillbox {
 
 namespace {
 
-constexpr std::string_view kSuffix = ".journal";
+using posix::UniqueFd;
 
-long CoarseMs()
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
-}
+constexpr std::string_view kPrefix = "run-";
+constexpr std::string_view kSuffix = ".journal";
+constexpr std::string_view kFirstLine = "quillbox journal ";
 
 FsStatus WriteAll(int fd, std::string_view bytes)
 {
@@ -39,85 +40,240 @@ FsStatus WriteAll(int fd, std::string_view bytes)
     return FsStatus::success();
 }
 
-// Makes a folder and those above it, private to the user where it is new.
-FsStatus MakeFolders(const std::string& path)
+// Opens the journals' folder, never through a link, and keeps it private;
+// with `make`, makes it and the folders above it where they are missing.
+FsResult<UniqueFd> OpenFolder(const std::string& path, bool make)
 {
-    std::string partial;
-    for (std::size_t at = 0; at != std::string::npos;) {
-        const std::size_t slash = path.find('/', at + 1);
-        partial = path.substr(0, slash);
-        at = slash;
-        if (partial.empty())
-            continue;
-        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST)
-            return posix::Failure(errno);
+    if (make) {
+        for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+            ::mkdir(path.substr(0, slash).c_str(), 0700);
+        ::mkdir(path.c_str(), 0700);
+    }
+    UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) {
+        if (errno == ELOOP || errno == ENOTDIR)
+            return posix::Failure(errno, "its folder " + path + " is not a folder but a link or a file");
+        return posix::Failure(errno);
     }
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    if (::fstat(folder.get(), &st) != 0)
         return posix::Failure(errno);
-    if (!S_ISDIR(st.st_mode))
-        return posix::Failure(ENOTDIR);
-    return FsStatus::success();
+    if (st.st_uid != ::geteuid())
+        return posix::Failure(EPERM, "its folder " + path + " belongs to another user");
+    if ((st.st_mode & 077) != 0 && ::fchmod(folder.get(), 0700) != 0)
+        return posix::Failure(errno);
+    return folder;
 }
 
-class FileJournalWriter final : public JournalWriter {
-public:
-    explicit FileJournalWriter(int fd) : m_fd(fd), m_lastWrite(CoarseMs()) {}
-    ~FileJournalWriter() override { flush(); }
+// The sequence number of a journal's file name, or 0 where it is none.
+std::uint64_t SequenceOf(std::string_view name)
+{
+    if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix))
+        return 0;
+    const std::string_view digits = name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    std::uint64_t sequence = 0;
+    if (digits.empty() || digits.size() > 18 || digits[0] == '0' ||
+        std::from_chars(digits.data(), digits.data() + digits.size(), sequence).ptr != digits.data() + digits.size())
+        return 0;
+    return sequence;
+}
 
-    FsStatus file(const PlacedInRun& file) override
-    {
-        AppendJournalFile(m_pending, file);
-        return flushWhenDue();
+std::string IdOf(std::uint64_t sequence)
+{
+    return std::string(kPrefix) + std::to_string(sequence);
+}
+
+std::string FileNameOf(const std::string& id)
+{
+    return id + std::string(kSuffix);
+}
+
+// The sequence numbers of the journals in the folder, newest first.
+std::vector<std::uint64_t> Sequences(int folder)
+{
+    std::vector<std::uint64_t> found;
+    DIR* dir = ::fdopendir(::dup(folder));
+    if (dir == nullptr)
+        return found;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (const std::uint64_t sequence = SequenceOf(entry->d_name); sequence != 0)
+            found.push_back(sequence);
     }
-    FsStatus folder(const std::string& path) override
+    ::closedir(dir);
+    std::sort(found.rbegin(), found.rend());
+    return found;
+}
+
+// Opens a journal to read: a regular file only, never a link, and never
+// waiting on a FIFO that took a journal's name.
+FsResult<UniqueFd> OpenJournal(int folder, const std::string& id, int flags)
+{
+    if (SequenceOf(FileNameOf(id)) == 0)
+        return posix::Failure(ENOENT, "No such run");
+    UniqueFd fd(::openat(folder, FileNameOf(id).c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno == ENOENT ? posix::Failure(ENOENT, "No such run") : posix::Failure(errno);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return posix::Failure(errno);
+    if (!S_ISREG(st.st_mode))
+        return posix::Failure(EINVAL, "Its journal is not a regular file");
+    return fd;
+}
+
+class DescriptorBytes final : public JournalBytes {
+public:
+    explicit DescriptorBytes(int fd) : m_fd(fd) {}
+    FsResult<std::size_t> read(char* into, std::size_t size) override
     {
-        AppendJournalFolder(m_pending, path);
-        return flushWhenDue();
-    }
-    FsStatus flush() override
-    {
-        m_lastWrite = CoarseMs();
-        if (m_pending.empty())
-            return FsStatus::success();
-        FsStatus written = WriteAll(m_fd.get(), m_pending);
-        // What could not be written is not kept for ever either.
-        m_pending.clear();
-        return written;
+        for (;;) {
+            const ssize_t got = ::read(m_fd, into, size);
+            if (got >= 0)
+                return static_cast<std::size_t>(got);
+            if (errno != EINTR)
+                return posix::Failure(errno);
+        }
     }
 
 private:
-    FsStatus flushWhenDue()
-    {
-        if (m_pending.size() < JournalFolder::kBatchBytes && CoarseMs() - m_lastWrite < JournalFolder::kBatchMs)
-            return FsStatus::success();
-        return flush();
-    }
-
-    posix::UniqueFd m_fd;
-    std::string m_pending;
-    long m_lastWrite;
+    int m_fd;
 };
 
-FsResult<std::string> ReadWhole(const std::string& path)
+// Whether the journal file `id` starts as a journal does: only such a file
+// is ever pruned.
+bool CarriesJournalStart(int folder, const std::string& id)
 {
-    posix::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
-        return posix::Failure(errno);
-    std::string bytes;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return posix::Failure(errno);
-        }
-        if (got == 0)
-            return bytes;
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
+    FsResult<UniqueFd> fd = OpenJournal(folder, id, O_RDONLY);
+    if (!fd.ok())
+        return false;
+    char start[kFirstLine.size()];
+    return ::read(fd.value().get(), start, sizeof start) == static_cast<ssize_t>(sizeof start) &&
+           std::string_view(start, sizeof start) == kFirstLine;
 }
+
+// Counts what a list of runs shows.
+class Summarizer final : public JournalVisitor {
+public:
+    explicit Summarizer(JournalSummary& summary) : m_summary(summary) {}
+    void header(const JournalHeader& header) override { m_summary.header = header; }
+    bool file(const JournalFile&) override
+    {
+        ++m_summary.files;
+        return true;
+    }
+    void takenBack() override { m_summary.takenBack = true; }
+    void damaged(const JournalDamage&) override { ++m_summary.damaged; }
+
+private:
+    JournalSummary& m_summary;
+};
+
+FsResult<JournalSummary> Summarize(int folder, const std::string& id)
+{
+    FsResult<UniqueFd> fd = OpenJournal(folder, id, O_RDONLY);
+    if (!fd.ok())
+        return fd.status();
+    JournalSummary summary;
+    summary.id = id;
+    Summarizer counting(summary);
+    DescriptorBytes bytes(fd.value().get());
+    if (FsStatus read = ReadJournal(bytes, counting); !read.ok())
+        return read;
+    return summary;
+}
+
+// Writes a run's records out in batches: the run's thread only appends to
+// memory; a thread of the writer's own writes them out when a batch is full
+// or its time is up, so that a run busy with one large file still has its
+// earlier files on the disk within kBatchMs.
+class FileJournalWriter final : public JournalWriter {
+public:
+    explicit FileJournalWriter(UniqueFd fd) : m_fd(std::move(fd)), m_thread([this] { writeOnTime(); }) {}
+    ~FileJournalWriter() override
+    {
+        {
+            std::unique_lock lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+    FsStatus file(const PlacedInRun& file) override
+    {
+        std::unique_lock lock(m_mutex);
+        AppendJournalFile(m_pending, ++m_files, file);
+        return afterAppend(lock);
+    }
+    FsStatus bucket(const JournalBucket& bucket) override
+    {
+        std::unique_lock lock(m_mutex);
+        AppendJournalBucket(m_pending, bucket);
+        return afterAppend(lock);
+    }
+    FsStatus flush() override
+    {
+        std::unique_lock lock(m_mutex);
+        writeOut(lock);
+        return m_status;
+    }
+
+private:
+    FsStatus afterAppend(std::unique_lock<std::mutex>& lock)
+    {
+        if (m_pending.size() >= JournalFolder::kBatchBytes) {
+            m_wake.notify_one();
+            // A disk slower than the run: the run waits rather than the
+            // records piling up in memory.
+            m_written.wait(lock, [this] { return m_pending.size() < 4 * JournalFolder::kBatchBytes || !m_writing; });
+        }
+        return m_status;
+    }
+
+    // Writes out what waits, one batch after the other, in order.
+    void writeOut(std::unique_lock<std::mutex>& lock)
+    {
+        m_written.wait(lock, [this] { return !m_writing; });
+        if (m_pending.empty())
+            return;
+        std::string batch;
+        batch.swap(m_pending);
+        m_pending.swap(m_spare);
+        m_writing = true;
+        lock.unlock();
+        FsStatus written = WriteAll(m_fd.get(), batch);
+        lock.lock();
+        m_writing = false;
+        if (!written.ok() && m_status.ok())
+            m_status = std::move(written);
+        batch.clear();
+        m_spare.swap(batch);
+        m_written.notify_all();
+    }
+
+    void writeOnTime()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_closing) {
+            m_wake.wait_for(lock, std::chrono::milliseconds(JournalFolder::kBatchMs),
+                            [this] { return m_closing || m_pending.size() >= JournalFolder::kBatchBytes; });
+            writeOut(lock);
+        }
+        writeOut(lock);
+    }
+
+    UniqueFd m_fd;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::string m_pending;
+    std::string m_spare;
+    std::uint64_t m_files = 0;
+    bool m_writing = false;
+    bool m_closing = false;
+    FsStatus m_status;
+    std::thread m_thread; // last: it starts once the rest is ready
+};
 
 } // namespace
 
@@ -132,108 +288,103 @@ std::string JournalFolder::DefaultFolder()
     return std::string(home != nullptr ? home : "") + "/.local/state/quillbox/runs";
 }
 
-std::string JournalFolder::pathOf(const std::string& id) const
-{
-    return m_folder + "/" + id + std::string(kSuffix);
-}
-
-std::vector<std::string> JournalFolder::ids() const
-{
-    std::vector<std::string> found;
-    DIR* dir = ::opendir(m_folder.c_str());
-    if (dir == nullptr)
-        return found;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (name.size() > kSuffix.size() && name.ends_with(kSuffix) && name[0] != '.')
-            found.emplace_back(name.substr(0, name.size() - kSuffix.size()));
-    }
-    ::closedir(dir);
-    std::sort(found.rbegin(), found.rend());
-    return found;
-}
-
 FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHeader& header)
 {
-    if (FsStatus made = MakeFolders(m_folder); !made.ok())
-        return made;
-    // Named after the moment in UTC, to the nanosecond, and the process.
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    std::tm utc {};
-    ::gmtime_r(&now.tv_sec, &utc);
-    char id[64];
-    std::snprintf(id, sizeof id, "%04d%02d%02d-%02d%02d%02d.%09ld-%d", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                  utc.tm_hour, utc.tm_min, utc.tm_sec, now.tv_nsec, static_cast<int>(::getpid()));
-    const int fd = ::open(pathOf(id).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return posix::Failure(errno);
-    auto writer = std::make_unique<FileJournalWriter>(fd);
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, true);
+    if (!folder.ok())
+        return folder.status();
+    const int dir = folder.value().get();
+    const std::vector<std::uint64_t> existing = Sequences(dir);
+    JournalHeader numbered = header;
+    numbered.sequence = existing.empty() ? 1 : existing.front() + 1;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt, ++numbered.sequence) {
+        fd.reset(::openat(dir, FileNameOf(IdOf(numbered.sequence)).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.valid() && errno != EEXIST)
+            return posix::Failure(errno);
+    }
+    if (!fd.valid())
+        return posix::Failure(EEXIST);
+    --numbered.sequence;
     // The header goes out at once: a run killed early still has its journal.
-    if (FsStatus written = WriteAll(fd, JournalStart(header)); !written.ok())
+    if (FsStatus written = WriteAll(fd.get(), JournalStart(numbered)); !written.ok())
         return written;
-    prune();
-    return FsResult<std::unique_ptr<JournalWriter>>(std::move(writer));
-}
 
-void JournalFolder::prune()
-{
-    const std::vector<std::string> all = ids();
-    for (std::size_t i = kJournalsKept; i < all.size(); ++i)
-        ::unlink(pathOf(all[i]).c_str());
+    std::size_t kept = 1; // the run just started
+    for (const std::uint64_t sequence : existing) {
+        if (sequence == numbered.sequence)
+            continue;
+        const std::string id = IdOf(sequence);
+        if (kept < kJournalsKept)
+            ++kept;
+        else if (CarriesJournalStart(dir, id))
+            ::unlinkat(dir, FileNameOf(id).c_str(), 0);
+    }
+    return FsResult<std::unique_ptr<JournalWriter>>(std::make_unique<FileJournalWriter>(std::move(fd)));
 }
 
 std::vector<JournalSummary> JournalFolder::list()
 {
     std::vector<JournalSummary> summaries;
-    for (const std::string& id : ids()) {
-        if (std::optional<JournalSummary> run = summaryOf(id))
-            summaries.push_back(std::move(*run));
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return summaries;
+    for (const std::uint64_t sequence : Sequences(folder.value().get())) {
+        if (FsResult<JournalSummary> run = Summarize(folder.value().get(), IdOf(sequence)); run.ok())
+            summaries.push_back(std::move(run.value()));
     }
     return summaries;
 }
 
-std::optional<JournalSummary> JournalFolder::newest()
+std::optional<JournalSummary> JournalFolder::newestToTakeBack()
 {
-    for (const std::string& id : ids()) {
-        if (std::optional<JournalSummary> run = summaryOf(id))
-            return run;
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return std::nullopt;
+    for (const std::uint64_t sequence : Sequences(folder.value().get())) {
+        FsResult<JournalSummary> run = Summarize(folder.value().get(), IdOf(sequence));
+        if (run.ok() && !run.value().takenBack && (run.value().files > 0 || run.value().damaged > 0))
+            return std::move(run.value());
     }
     return std::nullopt;
 }
 
-std::optional<JournalSummary> JournalFolder::summaryOf(const std::string& id)
+FsResult<JournalSummary> JournalFolder::summary(const std::string& id)
 {
-    FsResult<std::string> bytes = ReadWhole(pathOf(id));
-    JournalSummary summary;
-    if (!bytes.ok() || !SummarizeJournal(bytes.value(), summary))
-        return std::nullopt;
-    summary.id = id;
-    return summary;
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return folder.status().error == ENOENT ? posix::Failure(ENOENT, "No such run") : folder.status();
+    return Summarize(folder.value().get(), id);
 }
 
-FsResult<Journal> JournalFolder::read(const std::string& id)
+FsStatus JournalFolder::read(const std::string& id, JournalVisitor& visitor)
 {
-    if (id.empty() || id.find('/') != std::string::npos || id[0] == '.')
-        return posix::Failure(ENOENT, "No such run");
-    FsResult<std::string> bytes = ReadWhole(pathOf(id));
-    if (!bytes.ok())
-        return bytes.status().error == ENOENT ? posix::Failure(ENOENT, "No such run") : bytes.status();
-    Journal journal;
-    if (!ParseJournal(bytes.value(), journal))
-        return posix::Failure(EINVAL, "Not a journal of a run");
-    journal.id = id;
-    return journal;
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return folder.status();
+    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_RDONLY);
+    if (!fd.ok())
+        return fd.status();
+    DescriptorBytes bytes(fd.value().get());
+    return ReadJournal(bytes, visitor);
 }
 
 FsStatus JournalFolder::markTakenBack(const std::string& id)
 {
-    posix::UniqueFd fd(::open(pathOf(id).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-    if (!fd.valid())
-        return posix::Failure(errno);
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return folder.status();
+    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_WRONLY | O_APPEND);
+    if (!fd.ok())
+        return fd.status();
     std::string record;
     AppendJournalTakenBack(record);
-    return WriteAll(fd.get(), record);
+    if (FsStatus written = WriteAll(fd.value().get(), record); !written.ok())
+        return written;
+    if (::fsync(fd.value().get()) != 0)
+        return posix::Failure(errno);
+    return FsStatus::success();
 }
 
 } // namespace quillbox

@@ -6,14 +6,18 @@
 
 namespace quillbox {
 
-// The journals of the runs, one file each in a folder of their own, the
-// newest kJournalsKept kept. Each file is named after the moment its run
-// began, so that names sort as the runs did.
+// The journals of the runs, one file each in a folder of their own that is
+// private to the user and never reached through a link. Each is named after
+// its run's sequence number, run-N.journal, one more than the newest there:
+// runs are ordered by it, whatever the clock said. The newest kJournalsKept
+// are kept; only a file that carries a journal's first line is ever pruned,
+// never the run just started.
 class JournalFolder final : public JournalStore {
 public:
     static constexpr std::size_t kJournalsKept = 20;
     // Records wait in memory at most this long, and at most this many bytes
-    // of them, before they are written out.
+    // of them, before they are written out; a writer of its own writes them
+    // out on time even while no further record comes.
     static constexpr long kBatchMs = 250;
     static constexpr std::size_t kBatchBytes = 64 * 1024;
 
@@ -26,16 +30,12 @@ public:
 
     FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader& header) override;
     std::vector<JournalSummary> list() override;
-    std::optional<JournalSummary> newest() override;
-    FsResult<Journal> read(const std::string& id) override;
+    std::optional<JournalSummary> newestToTakeBack() override;
+    FsResult<JournalSummary> summary(const std::string& id) override;
+    FsStatus read(const std::string& id, JournalVisitor& visitor) override;
     FsStatus markTakenBack(const std::string& id) override;
 
 private:
-    std::string pathOf(const std::string& id) const;
-    std::optional<JournalSummary> summaryOf(const std::string& id);
-    std::vector<std::string> ids() const;
-    void prune();
-
     std::string m_folder;
 };
 

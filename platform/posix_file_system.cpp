@@ -1,7 +1,10 @@
 #include "platform/posix_file_system.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
 #include <cstring>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include "platform/error_text.h"
@@ -84,19 +87,41 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
     return std::make_unique<PosixRunFolders>(source, destination, *m_calls);
 }
 
-TakeBackOutcome PosixFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                                          const FileIdentity& placed)
+FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
 {
-    if (!m_takeBackState)
-        m_takeBackState = std::make_unique<posix::CopyState>(*m_calls);
-    return posix::TakeBackFile(*m_takeBackState, mode, source, target, placed);
+    ResolvedFolder folder;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        folder.path = real;
+        std::free(real);
+        posix::FolderIdentityAt(AT_FDCWD, folder.path.c_str(), 0, folder.identity);
+    } else if (errno != ENOENT && errno != ENOTDIR) {
+        return posix::Failure(errno);
+    } else if (!path.empty() && path[0] == '/') {
+        folder.path = path; // not there (yet): nothing will be placed in it
+    } else {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (cwd == nullptr)
+            return posix::Failure(errno);
+        folder.path = std::string(cwd) + "/" + path;
+        std::free(cwd);
+    }
+    if (folder.path.back() != '/')
+        folder.path.push_back('/');
+    return folder;
 }
 
-FsStatus PosixFileSystem::removeEmptyFolder(const std::string& path)
+FsResult<FolderIdentity> PosixFileSystem::folderIdentity(const std::string& path)
 {
-    if (::rmdir(path.c_str()) != 0)
+    FolderIdentity identity;
+    if (!posix::FolderIdentityAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, identity))
         return posix::Failure(errno);
-    return FsStatus::success();
+    return identity;
+}
+
+std::unique_ptr<RunTakeBack> PosixFileSystem::openTakeBack(const ResolvedFolder& source,
+                                                           const ResolvedFolder& destination)
+{
+    return posix::OpenTakeBack(*m_calls, source, destination);
 }
 
 } // namespace quillbox

@@ -3,16 +3,10 @@
 #include <memory>
 #include <string>
 
-#include <memory>
-
 #include "core/file_system.h"
 #include "platform/system_calls.h"
 
 namespace quillbox {
-
-namespace posix {
-struct CopyState;
-}
 
 // The file system of a run on Linux.
 //
@@ -26,6 +20,8 @@ struct CopyState;
 // - A move never replaces; across file systems it copies completely before
 //   the source goes, and keeps the source if it changed meanwhile
 //   (platform/file_move.h).
+// - A run is taken back only in the folders it used, and each file only
+//   once it proved to be the very file the run left (platform/file_take_back.h).
 //
 // Names are bytes, passed to the system as they are.
 class PosixFileSystem : public FileSystem {
@@ -38,14 +34,13 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
-    TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                             const FileIdentity& placed) override;
-    FsStatus removeEmptyFolder(const std::string& path) override;
+    FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
+    FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
+                                              const ResolvedFolder& destination) override;
 
 private:
     SystemCalls* m_calls;
-    // What take-backs share, made on the first.
-    std::unique_ptr<posix::CopyState> m_takeBackState;
 };
 
 } // namespace quillbox

@@ -1,213 +1,248 @@
-// A run's journal, and taking the run back from it, over real folders.
+// A run's journal: its bytes as input from disk, and the folder that keeps
+// the journals.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/undo_job.h"
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
 
 namespace quillbox::test {
 namespace {
 
-TEST(JournalFormat, AnyNameRoundTripsAndAHalfRecordIsPassedOver)
-{
-    const JournalHeader header {1700000000, TransferMode::Move, "/in/", "/out/"};
-    std::string bytes = JournalStart(header);
-    const std::vector<std::string> names = {"plain", "new\nline", "\xff\xfe not utf-8", std::string("nul\0in", 6)};
-    for (std::size_t i = 0; i < names.size(); ++i)
-        AppendJournalFile(bytes, header,
-                          {TransferMode::Copy, "/in/" + names[i], "/out/X/" + names[i], i % 2 == 1,
-                           {1, 100 + i, 5, -1234567890123}});
-    // A file outside the run's folders keeps its whole paths.
-    AppendJournalFile(bytes, header, {TransferMode::Move, "/elsewhere/a", "/out/A/b", false, {}});
-    AppendJournalFolder(bytes, "/out/X");
-    const std::size_t whole = bytes.size();
-    AppendJournalFile(bytes, header, {TransferMode::Move, "/in/last", "/out/L/last", false, {}});
-
-    Journal journal;
-    ASSERT_TRUE(ParseJournal(bytes, journal));
-    EXPECT_EQ(journal.header.source, "/in/");
-    EXPECT_EQ(journal.header.mode, TransferMode::Move);
-    ASSERT_EQ(journal.files.size(), names.size() + 2);
-    EXPECT_EQ(journal.files[names.size()].source, "/elsewhere/a");
-    EXPECT_EQ(journal.files[names.size()].target, "/out/A/b");
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        EXPECT_EQ(journal.files[i].source, "/in/" + names[i]);
-        EXPECT_EQ(journal.files[i].target, "/out/X/" + names[i]);
-        EXPECT_EQ(journal.files[i].replaced, i % 2 == 1);
-        EXPECT_EQ(journal.files[i].placed, (FileIdentity {1, 100 + i, 5, -1234567890123}));
-    }
-    EXPECT_EQ(journal.folders, std::vector<std::string> {"/out/X"});
-
-    // Cut anywhere inside the last record, or damaged there: the rest stands.
-    for (std::size_t cut = whole; cut < bytes.size(); ++cut) {
-        Journal cutShort;
-        ASSERT_TRUE(ParseJournal(std::string_view(bytes).substr(0, cut), cutShort)) << cut;
-        EXPECT_EQ(cutShort.files.size(), names.size() + 1) << cut;
-        JournalSummary summary;
-        ASSERT_TRUE(SummarizeJournal(std::string_view(bytes).substr(0, cut), summary)) << cut;
-        EXPECT_EQ(summary.files, names.size() + 1) << cut;
-    }
-    std::string damaged = bytes;
-    damaged[whole + 12] ^= 0x40;
-    Journal afterDamage;
-    ASSERT_TRUE(ParseJournal(damaged, afterDamage));
-    EXPECT_EQ(afterDamage.files.size(), names.size() + 1);
-    Journal none;
-    EXPECT_FALSE(ParseJournal("not a journal", none));
-}
-
-struct UndoWorld : RunWorld {
-    TempDir state;
-    JournalFolder journals {state / "runs"};
-    SieveJob journaled {fs, clock, observer, &journals};
-    UndoJob undo {fs, journals, clock, observer};
-
-    RunEnd SieveWithJournal()
+class StringBytes final : public JournalBytes {
+public:
+    explicit StringBytes(std::string_view bytes) : m_bytes(bytes) {}
+    FsResult<std::size_t> read(char* into, std::size_t size) override
     {
-        controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
-        ++runs;
-        return journaled.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
+        const std::size_t count = std::min(size, m_bytes.size());
+        m_bytes.copy(into, count);
+        m_bytes.remove_prefix(count);
+        return count;
     }
-    RunEnd Undo(const std::string& id = {})
+
+private:
+    std::string_view m_bytes;
+};
+
+// What reading found, as text: "file:3:A/name", "damaged:4:1:name", ...
+struct Seen final : JournalVisitor {
+    std::vector<std::string> events;
+    void header(const JournalHeader& h) override { events.push_back("header:" + h.source.path); }
+    bool file(const JournalFile& f) override
     {
-        ++runs;
-        return undo.run(id, controls);
+        events.push_back("file:" + std::to_string(f.number) + ":" + f.bucket + "/" + f.name);
+        return true;
+    }
+    void bucket(const JournalBucket& b) override { events.push_back(std::string("bucket:") + b.bucket); }
+    void takenBack() override { events.push_back("takenBack"); }
+    void damaged(const JournalDamage& d) override
+    {
+        events.push_back("damaged:" + std::to_string(d.record) + ":" + std::to_string(d.files) + ":" + d.name);
     }
 };
 
-TEST(Undo, AMoveGoesBackAndTheBucketsItMadeGoToo)
+// Polls `done` until it holds or `ms` have passed.
+bool WaitFor(const std::function<bool()>& done, int ms)
 {
-    UndoWorld w;
-    for (const char* name : {"apple", "berry", "new\nline"})
-        w.source.write(name, name);
-    w.destination.mkdir("A"); // there before the run: stays
-    w.move = true;
-    w.SieveWithJournal();
-    ASSERT_TRUE(w.source.names().empty());
-
-    const std::vector<JournalSummary> runs = w.journals.list();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].files, 3u);
-    EXPECT_FALSE(runs[0].takenBack);
-
-    EXPECT_EQ(w.Undo(), RunEnd::Completed);
-    EXPECT_EQ(w.source.names(), (std::set<std::string> {"apple", "berry", "new\nline"}));
-    EXPECT_EQ(ReadFile(w.source / "new\nline"), "new\nline");
-    EXPECT_EQ(w.destination.names(), std::set<std::string> {"A"});
-    EXPECT_EQ(w.LastMessages(2)[0], "Undo complete. 3 file(s) put back, 0 copies removed, 0 left as they were.");
-    EXPECT_TRUE(w.journals.list()[0].takenBack);
-    w.ExpectEndedCleanly();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
-TEST(Undo, OnlyWhatIsStillAsTheRunLeftItIsTouched)
+const JournalHeader kHeader {1700000000, 7, TransferMode::Move, {"/in/", {1, 2, 0}}, {"/out/", {1, 3, 5}}};
+
+std::string Journal(const std::vector<std::string>& names, std::vector<std::size_t>* recordStarts = nullptr)
 {
-    UndoWorld w;
-    w.destination.mkdir("C");
-    w.destination.write("C/cherry", "older cherry");
-    for (const char* name : {"apple", "berry", "cherry", "date", "egg"})
-        w.source.write(name, std::string("data of ") + name);
-    w.SieveWithJournal(); // copies; cherry replaced an older file
-    w.source.write("new-file", "n");
-
-    // Afterwards: one copy changed, one removed by hand, and for a move of
-    // the same folder later, an old place taken again.
-    w.destination.write("A/apple", "changed by someone");
-    ::unlink((w.destination / "B/berry").c_str());
-
-    EXPECT_EQ(w.Undo(), RunEnd::Completed);
-    EXPECT_EQ(ReadFile(w.destination / "A/apple"), "changed by someone");
-    EXPECT_EQ(ReadFile(w.destination / "C/cherry"), "data of cherry") << "the older file cannot come back";
-    EXPECT_FALSE(Exists(w.destination / "D/date"));
-    EXPECT_FALSE(Exists(w.destination / "E/egg"));
-    EXPECT_EQ(w.source.names().size(), 6u) << "a copy's undo leaves the sources alone";
-    EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
-              std::vector<std::string> {"Could not take back file " + w.destination.path() +
-                                        "/A/apple. It has changed since the run."});
-    EXPECT_EQ(w.MessagesStartingWith("Left in place"),
-              std::vector<std::string> {"Left in place: " + w.destination.path() +
-                                        "/C/cherry replaced a file of the same name, which cannot be brought back."});
-
-    // A move whose files' old places were taken again.
-    UndoWorld m;
-    m.source.write("apple", "moved");
-    m.move = true;
-    m.SieveWithJournal();
-    m.source.write("apple", "a new apple");
-    m.Undo();
-    EXPECT_EQ(ReadFile(m.source / "apple"), "a new apple");
-    EXPECT_EQ(ReadFile(m.destination / "A/apple"), "moved");
-    EXPECT_EQ(m.MessagesStartingWith("Could not take back"),
-              std::vector<std::string> {"Could not take back file " + m.destination.path() +
-                                        "/A/apple. Its old place is taken again."});
+    std::string bytes = JournalStart(kHeader);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (recordStarts != nullptr)
+            recordStarts->push_back(bytes.size());
+        AppendJournalFile(bytes, i + 1, {TransferMode::Copy, 'N', names[i], false, {1, 100 + i, 5, -12, 34, 0}});
+    }
+    return bytes;
 }
 
-TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
+FsStatus Read(std::string_view bytes, Seen& seen)
 {
-    UndoWorld w;
-    for (int i = 0; i < 6; ++i)
-        w.source.write("f" + std::to_string(i), "x");
-    w.move = true;
-    w.SieveWithJournal();
-    w.fs.beforeTakeBack = [&](int index) {
-        if (index == 3)
-            w.controls.stop.store(true);
+    StringBytes source(bytes);
+    return ReadJournal(source, seen);
+}
+
+TEST(JournalFormat, EachKindOfBadInputIsToldAndTheRestIsRead)
+{
+    const std::vector<std::string> names = {"plain", "new\nline", "\xff\xfe not utf-8", "four", "five"};
+    std::vector<std::size_t> starts;
+    const std::string whole = Journal(names, &starts);
+    {
+        Seen seen;
+        ASSERT_TRUE(Read(whole, seen).ok());
+        ASSERT_EQ(seen.events.size(), 6u);
+        EXPECT_EQ(seen.events[2], "file:2:N/new\nline");
+    }
+    struct Case {
+        const char* what;
+        std::function<std::string()> bytes;
+        std::vector<std::string> damage; // what is told, in order
+        std::size_t files;               // files read
     };
-    EXPECT_EQ(w.Undo(), RunEnd::StoppedWhileProcessing);
-    EXPECT_EQ(w.source.names().size(), 3u);
-    EXPECT_FALSE(w.journals.list()[0].takenBack);
+    const auto edited = [&](std::size_t at, char by) {
+        std::string bytes = whole;
+        bytes[at] = static_cast<char>(bytes[at] ^ by);
+        return bytes;
+    };
+    const auto withRecord = [&](const PlacedInRun& forged, std::uint64_t number) {
+        std::string bytes = whole;
+        AppendJournalFile(bytes, number, forged);
+        return bytes;
+    };
+    const std::vector<Case> cases = {
+        // Record 4 (the third file) damaged in its identity: its name is told.
+        {"a flipped byte", [&] { return edited(starts[2] + 30, 0x10); }, {"damaged:4:1:\xff\xfe not utf-8"}, 4},
+        // Its length damaged: its name cannot be trusted, its number can be told.
+        {"a flipped length", [&] { return edited(starts[2] + 2, 0x40); }, {"damaged:4:1:"}, 4},
+        {"cut short at the end", [&] { return whole.substr(0, whole.size() - 3); }, {"damaged:6:1:five"}, 4},
+        {"a record taken out", [&] { return whole.substr(0, starts[1]) + whole.substr(starts[2]); },
+         {"damaged:3:1:"}, 4},
+        {"a name that climbs out", [&] { return withRecord({TransferMode::Move, 'A', "../../outside/victim", false, {}}, 6); },
+         {"damaged:7:1:"}, 5},
+        {"a name with a slash", [&] { return withRecord({TransferMode::Move, 'A', "/etc/passwd", false, {}}, 6); },
+         {"damaged:7:1:"}, 5},
+        {"a dot", [&] { return withRecord({TransferMode::Copy, 'A', ".", false, {}}, 6); }, {"damaged:7:1:"}, 5},
+        {"an empty name", [&] { return withRecord({TransferMode::Copy, 'A', "", false, {}}, 6); }, {"damaged:7:1:"}, 5},
+        {"no bucket", [&] { return withRecord({TransferMode::Copy, '/', "x", false, {}}, 6); }, {"damaged:7:1:"}, 5},
+        {"a second header", [&] { return whole + JournalStart(kHeader).substr(19); }, {"damaged:7:0:"}, 5},
+    };
+    for (const Case& c : cases) {
+        Seen seen;
+        ASSERT_TRUE(Read(c.bytes(), seen).ok()) << c.what;
+        std::vector<std::string> damage;
+        std::size_t files = 0;
+        for (const std::string& e : seen.events) {
+            if (e.starts_with("damaged:"))
+                damage.push_back(e);
+            files += e.starts_with("file:");
+        }
+        EXPECT_EQ(damage, c.damage) << c.what;
+        EXPECT_EQ(files, c.files) << c.what;
+    }
 
-    w.fs.beforeTakeBack = nullptr;
-    w.controls.stop.store(false);
-    EXPECT_EQ(w.Undo(), RunEnd::Completed);
-    EXPECT_EQ(w.source.names().size(), 6u);
-    EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
-    EXPECT_EQ(w.LastMessages(2)[0], "Undo complete. 3 file(s) put back, 0 copies removed, 0 left as they were.");
+    // Not read at all: what is no journal of this version, or whose header
+    // is damaged or names relative folders.
+    JournalHeader relative = kHeader;
+    relative.source.path = "in/";
+    for (const std::string& bytes :
+         {std::string("not a journal"), std::string(), std::string("quillbox journal 1\n") + whole.substr(19),
+          std::string("quillbox journal 9\n") + whole.substr(19), edited(22, 1), JournalStart(relative)}) {
+        Seen seen;
+        EXPECT_FALSE(Read(bytes, seen).ok()) << bytes.substr(0, 20);
+        EXPECT_TRUE(seen.events.empty());
+    }
 }
 
-TEST(Journal, OneThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn)
-{
-    UndoWorld w;
-    w.state.write("runs", "a file where the folder should be");
-    w.source.write("apple", "a");
-    w.source.write("berry", "b");
-    w.SieveWithJournal();
-    EXPECT_EQ(w.MessagesStartingWith("The journal").size(), 1u);
-    EXPECT_TRUE(Exists(w.destination / "B/berry"));
-    EXPECT_EQ(w.LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
-}
-
-TEST(Journal, RecordsWaitInMemoryNoLongerThanABatchFills)
-{
+struct Store {
     TempDir state;
-    JournalFolder journals(state / "runs");
-    auto writer = journals.startRun({1700000000, TransferMode::Move, "/in/", "/out/"});
-    ASSERT_TRUE(writer.ok());
-    const std::string name(100, 'n');
-    std::size_t written = 0;
-    for (; written * name.size() <= JournalFolder::kBatchBytes; ++written)
-        ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'N', name, false, {}}).ok());
-    // Not flushed, and well within the time a batch may wait: the records are
-    // on the file all the same.
-    const auto runs = journals.list();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_GT(runs.front().files, 0u);
-    EXPECT_LE(runs.front().files, written);
-    const auto journal = journals.read(runs.front().id);
-    ASSERT_TRUE(journal.ok());
-    EXPECT_EQ(journal.value().files.front().target, "/out/N/" + name);
+    JournalFolder journals {state / "runs"};
+
+    std::string Start(std::size_t files = 0)
+    {
+        auto writer = journals.startRun(kHeader);
+        EXPECT_TRUE(writer.ok()) << writer.status().reason;
+        for (std::size_t i = 0; i < files; ++i)
+            writer.value()->file({TransferMode::Move, 'A', "a" + std::to_string(i), false, {}});
+        return journals.list().front().id;
+    }
+};
+
+TEST(JournalStore, RunsAreOrderedByTheirNumberAndOnlyJournalsArePruned)
+{
+    Store s;
+    ASSERT_EQ(::mkdir((s.state / "runs").c_str(), 0755), 0);
+    // Foreign files that look like journals by their names, and one that
+    // is one by its number but not by its first line.
+    for (int i = 0; i < 25; ++i)
+        s.state.write("runs/notes-" + std::to_string(i) + ".journal", "mine");
+    s.state.write("runs/run-1.journal", "not a journal, but named like one");
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < JournalFolder::kJournalsKept + 3; ++i)
+        ids.push_back(s.Start(1));
+    struct stat st {};
+    ASSERT_EQ(::stat((s.state / "runs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    const std::vector<JournalSummary> runs = s.journals.list();
+    ASSERT_EQ(runs.size(), JournalFolder::kJournalsKept);
+    EXPECT_EQ(runs.front().id, ids.back());
+    EXPECT_EQ(runs.front().header.sequence, JournalFolder::kJournalsKept + 4);
+    EXPECT_EQ(s.state.names("runs").size(), JournalFolder::kJournalsKept + 25 + 1);
+    EXPECT_TRUE(Exists(s.state / "runs/run-1.journal"));
 }
 
-TEST(Journal, OnlyTheNewestAreKept)
+TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
 {
-    UndoWorld w;
-    w.source.write("apple", "a");
-    for (std::size_t i = 0; i < JournalFolder::kJournalsKept + 3; ++i)
-        w.SieveWithJournal();
-    EXPECT_EQ(w.journals.list().size(), JournalFolder::kJournalsKept);
+    Store s;
+    const std::string good = s.Start(2);
+    ASSERT_EQ(::mkfifo((s.state / "runs/run-90.journal").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink((s.state / ("runs/" + good + ".journal")).c_str(), (s.state / "runs/run-91.journal").c_str()), 0);
+    // A huge journal, but for its header a hole.
+    const std::string huge = s.state / "runs/run-92.journal";
+    s.state.write("runs/run-92.journal", JournalStart(kHeader));
+    ASSERT_EQ(::truncate(huge.c_str(), 256 << 20), 0);
+
+    // In a child, so that its peak memory is its own.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        rusage before {}, after {};
+        ::getrusage(RUSAGE_SELF, &before);
+        const std::vector<JournalSummary> runs = s.journals.list();
+        ::getrusage(RUSAGE_SELF, &after);
+        const bool ok = runs.size() == 2 && runs[0].id == "run-92" && runs[0].damaged == 1 && runs[1].id == good &&
+                        after.ru_maxrss - before.ru_maxrss < 16 * 1024;
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(JournalStore, AFolderReachedThroughALinkGetsNoJournal)
+{
+    TempDir state, elsewhere;
+    ASSERT_EQ(::symlink(elsewhere.path().c_str(), (state / "runs").c_str()), 0);
+    JournalFolder journals(state / "runs");
+    EXPECT_FALSE(journals.startRun(kHeader).ok());
+    EXPECT_TRUE(elsewhere.names().empty());
+    EXPECT_TRUE(journals.list().empty());
+}
+
+TEST(JournalWriter, RecordsReachTheDiskOnTimeWithoutAFurtherRecord)
+{
+    Store s;
+    auto writer = s.journals.startRun(kHeader);
+    ASSERT_TRUE(writer.ok());
+    ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'A', "apple", false, {}}).ok());
+    // No flush, no further record: the writer's own clock writes it out.
+    const std::string id = s.journals.list().front().id;
+    EXPECT_TRUE(WaitFor([&] { return s.journals.summary(id).value().files == 1; }, 5000));
+
+    // A batch that fills is written out at once, in order.
+    const std::string name(100, 'n');
+    for (std::size_t i = 0; i * name.size() <= JournalFolder::kBatchBytes; ++i)
+        ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'N', name, false, {}}).ok());
+    EXPECT_TRUE(WaitFor([&] { return s.journals.summary(id).value().files > 1; }, 5000));
+    EXPECT_EQ(s.journals.summary(id).value().damaged, 0u);
 }
 
 } // namespace

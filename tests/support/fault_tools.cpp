@@ -285,6 +285,8 @@ public:
     int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) override
     {
         ++m_fs.noReplaceCalls;
+        if (m_fs.beforeNoReplace)
+            m_fs.beforeNoReplace(from, to);
         const int error = m_fs.noReplaceError;
         if (error != 0 && (error != EXDEV || fromDir != toDir))
             return Fail(error);
@@ -360,15 +362,20 @@ FsStatus TestFileSystem::createFolder(const std::string& path)
     return m_real->createFolder(path);
 }
 
-TakeBackOutcome TestFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                                         const FileIdentity& placed)
+FsResult<ResolvedFolder> TestFileSystem::resolveFolder(const std::string& path)
 {
-    return m_real->takeBack(mode, source, target, placed);
+    return m_real->resolveFolder(path);
 }
 
-FsStatus TestFileSystem::removeEmptyFolder(const std::string& path)
+FsResult<FolderIdentity> TestFileSystem::folderIdentity(const std::string& path)
 {
-    return m_real->removeEmptyFolder(path);
+    return m_real->folderIdentity(path);
+}
+
+std::unique_ptr<RunTakeBack> TestFileSystem::openTakeBack(const ResolvedFolder& source,
+                                                          const ResolvedFolder& destination)
+{
+    return m_real->openTakeBack(source, destination);
 }
 
 std::unique_ptr<RunFolders> TestFileSystem::openRun(const std::string& source, const std::string& destination)

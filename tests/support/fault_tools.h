@@ -121,6 +121,8 @@ public:
     int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
     int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
     int noReplaceCalls = 0;
+    // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
+    std::function<void(const char* from, const char* to)> beforeNoReplace;
     // Runs before each copy_file_range call, whatever it then does.
     std::function<void()> beforeCopyRange;
 
@@ -143,9 +145,10 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
-    TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                             const FileIdentity& placed) override;
-    FsStatus removeEmptyFolder(const std::string& path) override;
+    FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
+    FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
+                                              const ResolvedFolder& destination) override;
 
 private:
     class Calls;

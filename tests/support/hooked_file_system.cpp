@@ -119,12 +119,40 @@ std::unique_ptr<RunFolders> HookedFileSystem::openRun(const std::string& source,
     return std::make_unique<HookedFolders>(m_inner->openRun(source, destination), *this, m_handled);
 }
 
-TakeBackOutcome HookedFileSystem::takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                                           const FileIdentity& placed)
+namespace {
+
+class HookedTakeBack final : public RunTakeBack {
+public:
+    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, int& count)
+        : m_inner(std::move(inner)), m_before(before), m_count(count)
+    {
+    }
+    const FsStatus& sourceStatus() const override { return m_inner->sourceStatus(); }
+    const FsStatus& destinationStatus() const override { return m_inner->destinationStatus(); }
+    TakeBackOutcome takeBack(TransferMode mode, char bucket, const std::string& name,
+                             const FileIdentity& placed) override
+    {
+        if (m_before)
+            m_before(++m_count);
+        return m_inner->takeBack(mode, bucket, name, placed);
+    }
+    FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) override
+    {
+        return m_inner->removeMadeBucket(bucket, made);
+    }
+
+private:
+    std::unique_ptr<RunTakeBack> m_inner;
+    const std::function<void(int)>& m_before;
+    int& m_count;
+};
+
+} // namespace
+
+std::unique_ptr<RunTakeBack> HookedFileSystem::openTakeBack(const ResolvedFolder& source,
+                                                            const ResolvedFolder& destination)
 {
-    if (beforeTakeBack)
-        beforeTakeBack(++m_takenBack);
-    return m_inner->takeBack(mode, source, target, placed);
+    return std::make_unique<HookedTakeBack>(m_inner->openTakeBack(source, destination), beforeTakeBack, m_takenBack);
 }
 
 } // namespace quillbox::test

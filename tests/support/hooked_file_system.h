@@ -52,9 +52,13 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
-    TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
-                             const FileIdentity& placed) override;
-    FsStatus removeEmptyFolder(const std::string& path) override { return m_inner->removeEmptyFolder(path); }
+    FsResult<ResolvedFolder> resolveFolder(const std::string& path) override { return m_inner->resolveFolder(path); }
+    FsResult<FolderIdentity> folderIdentity(const std::string& path) override
+    {
+        return m_inner->folderIdentity(path);
+    }
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
+                                              const ResolvedFolder& destination) override;
 
     // Before each file an undo takes back: 1, 2...
     std::function<void(int index)> beforeTakeBack;

@@ -596,7 +596,7 @@ void MainWindow::undoLastRun()
 {
     if (m_undo == nullptr || isRunning() || !m_undoAction->isEnabled())
         return;
-    const std::optional<JournalSummary> last = m_services.journals->newest();
+    const std::optional<JournalSummary> last = m_services.journals->newestToTakeBack();
     std::string id;
     bool confirmed = false;
     runModalCommand([&] {
@@ -610,10 +610,9 @@ void MainWindow::undoLastRun()
         const QString what = run.header.mode == TransferMode::Move
                                  ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
                                  : QStringLiteral("It will remove %1 copied file(s).").arg(count);
-        const QString text = QStringLiteral("Take back the run of %1?\n\n%2%3\n\nOnly files that are still as the "
+        const QString text = QStringLiteral("Take back the run of %1?\n\n%2\n\nOnly files that are still as the "
                                             "run left them are touched; nothing is replaced.")
-                                 .arg(Bytes(RunDescription(run.header)), what,
-                                      run.takenBack ? QStringLiteral(" It was taken back before.") : QString());
+                                 .arg(Bytes(RunDescription(run.header)), what);
         confirmed = m_services.messageBox(this, text, QStringLiteral("Undo last run.."), BoxStyle::YesNoQuestion) ==
                         QMessageBox::Yes &&
                     !m_closeRequested;

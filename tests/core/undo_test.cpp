@@ -1,0 +1,388 @@
+// Taking a run back from its journal, over real folders: only the files the
+// run left, only in the folders it used, each run once.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "core/bucket.h"
+#include "core/undo_job.h"
+#include "platform/journal_files.h"
+#include "tests/core/run_world.h"
+
+namespace quillbox::test {
+namespace {
+
+struct UndoWorld : RunWorld {
+    TempDir state;
+    JournalFolder journals {state / "runs"};
+    SieveJob journaled {fs, clock, observer, &journals};
+    UndoJob undo {fs, journals, clock, observer};
+
+    RunEnd SieveWithJournal()
+    {
+        controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
+        ++runs;
+        return journaled.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
+    }
+    UndoEnd Undo(const std::string& id = {})
+    {
+        ++runs;
+        return undo.run(id, controls);
+    }
+    std::string Summary() const { return LastMessages(2)[0]; }
+};
+
+std::string Summary(int putBack, int removed, int left)
+{
+    return "Undo complete. " + std::to_string(putBack) + " file(s) put back, " + std::to_string(removed) +
+           " copies removed, " + std::to_string(left) + " left as they were.";
+}
+
+void SetTimes(const std::string& path, const struct stat& like)
+{
+    const timespec times[2] = {like.st_atim, like.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+TEST(Undo, AMoveGoesBackAndTheBucketsItMadeGoToo)
+{
+    UndoWorld w;
+    for (const char* name : {"apple", "berry", "new\nline"})
+        w.source.write(name, name);
+    w.destination.mkdir("A"); // there before the run: stays
+    w.move = true;
+    w.SieveWithJournal();
+    ASSERT_TRUE(w.source.names().empty());
+
+    const std::vector<JournalSummary> runs = w.journals.list();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].files, 3u);
+    EXPECT_FALSE(runs[0].takenBack);
+
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.source.names(), (std::set<std::string> {"apple", "berry", "new\nline"}));
+    EXPECT_EQ(ReadFile(w.source / "new\nline"), "new\nline");
+    EXPECT_EQ(w.destination.names(), std::set<std::string> {"A"});
+    EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
+    w.ExpectEndedCleanly();
+}
+
+// Every way a placed copy can change after the run, the size and the
+// modification time put back where an editor or a sync tool would: only
+// the untouched one goes.
+TEST(Undo, OnlyACopyStillAsTheRunLeftItIsRemoved)
+{
+    struct Change {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+    };
+    const std::vector<Change> changes = {
+        {"untouched", [](const std::string&) {}},
+        {"rewritten", [](const std::string& p) {
+             struct stat before {};
+             ::stat(p.c_str(), &before);
+             const int fd = ::open(p.c_str(), O_WRONLY);
+             ASSERT_EQ(::pwrite(fd, "EDITED", 6, 0), 6);
+             ::close(fd);
+             SetTimes(p, before);
+         }},
+        {"chmodded", [](const std::string& p) { ::chmod(p.c_str(), 0600); }},
+        {"hardlinked", [](const std::string& p) { ::link(p.c_str(), (p + ".second").c_str()); }},
+        {"replaced", [](const std::string& p) {
+             struct stat before {};
+             ::stat(p.c_str(), &before);
+             const std::string other = p + ".new";
+             const int fd = ::open(other.c_str(), O_WRONLY | O_CREAT, 0644);
+             ASSERT_EQ(::write(fd, "data of replaced", 16), 16);
+             ::close(fd);
+             SetTimes(other, before);
+             ::rename(other.c_str(), p.c_str());
+         }},
+        {"renamed away and back", [](const std::string& p) {
+             ::rename(p.c_str(), (p + ".x").c_str());
+             ::rename((p + ".x").c_str(), p.c_str());
+         }},
+    };
+    UndoWorld w;
+    for (const Change& change : changes)
+        w.source.write(change.name, std::string("data of ") + change.name);
+    w.SieveWithJournal();
+    for (const Change& change : changes)
+        change.make(w.destination / (std::string(1, BucketLetter(change.name)) + "/" + change.name));
+
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    for (const Change& change : changes) {
+        const std::string placed = w.destination / (std::string(1, BucketLetter(change.name)) + "/" + change.name);
+        EXPECT_EQ(Exists(placed), change.name != std::string("untouched")) << change.name;
+    }
+    EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), changes.size() - 1);
+    EXPECT_EQ(w.Summary(), Summary(0, 1, static_cast<int>(changes.size()) - 1));
+    EXPECT_EQ(w.source.names().size(), changes.size()) << "a copy's undo leaves the sources alone";
+}
+
+TEST(Undo, ACopyThatReplacedAFileAndAMoveWhoseOldPlaceIsTakenStay)
+{
+    UndoWorld w;
+    w.destination.mkdir("C");
+    w.destination.write("C/cherry", "older cherry");
+    w.source.write("cherry", "data of cherry");
+    w.SieveWithJournal();
+    w.Undo();
+    EXPECT_EQ(ReadFile(w.destination / "C/cherry"), "data of cherry") << "the older file cannot come back";
+    EXPECT_EQ(w.MessagesStartingWith("Left in place"),
+              std::vector<std::string> {"Left in place: " + w.destination.path() +
+                                        "/C/cherry replaced a file of the same name, which cannot be brought back."});
+
+    UndoWorld m;
+    m.source.write("apple", "moved");
+    m.move = true;
+    m.SieveWithJournal();
+    m.source.write("apple", "a new apple");
+    EXPECT_EQ(m.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(ReadFile(m.source / "apple"), "a new apple");
+    EXPECT_EQ(ReadFile(m.destination / "A/apple"), "moved");
+    EXPECT_EQ(m.MessagesStartingWith("Could not take back"),
+              std::vector<std::string> {"Could not take back file " + m.destination.path() + "/A/apple. Its old place " +
+                                        m.source.path() + "/apple is taken again."});
+    EXPECT_EQ(TemporaryLeftovers(m.destination / "A"), std::vector<std::string> {});
+}
+
+// Undo is a stack: each takes back the newest run not yet taken back; a
+// run taken back is never acted on again, even where a later run's copies
+// took the same inode numbers.
+TEST(Undo, EachUndoTakesBackTheRunBeforeAndNoRunTwice)
+{
+    UndoWorld w;
+    w.source.write("apple", "first");
+    w.SieveWithJournal();
+    const std::string first = w.journals.list().front().id;
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_FALSE(Exists(w.destination / "A/apple"));
+
+    // A later run makes the same copy again; taking back the first run
+    // once more must leave it.
+    w.SieveWithJournal();
+    EXPECT_EQ(w.Undo(first), UndoEnd::NothingToTakeBack);
+    EXPECT_TRUE(Exists(w.destination / "A/apple"));
+    EXPECT_EQ(w.MessagesStartingWith("The run of").size(), 1u);
+
+    // A run that placed nothing is not offered: undo goes past it.
+    TempDir noBuckets;
+    const std::string destination = w.destinationPath;
+    w.destinationPath = noBuckets.path();
+    w.createDirs = false;
+    w.SieveWithJournal();
+    w.destinationPath = destination;
+    ASSERT_EQ(w.journals.list().front().files, 0u);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack) << "the copy run before it";
+    EXPECT_FALSE(Exists(w.destination / "A/apple"));
+    EXPECT_TRUE(Exists(w.source / "apple"));
+    EXPECT_EQ(w.Undo(), UndoEnd::NothingToTakeBack);
+    EXPECT_EQ(w.LastMessages(2)[0], "No run to take back.");
+}
+
+// Between undo's look at a file and its act, another program puts a
+// different file under the name: that file is neither removed nor moved.
+TEST(Undo, AFileSwappedInBetweenTheCheckAndTheActIsLeftAlone)
+{
+    for (const bool move : {false, true}) {
+        UndoWorld w;
+        w.source.write("apple", "the run's apple");
+        w.move = move;
+        w.SieveWithJournal();
+        const std::string placed = w.destination / "A/apple";
+        w.real.beforeNoReplace = [&](const char* from, const char* to) {
+            if (std::string_view(to).starts_with(".quillbox-undo-") && std::string_view(from) == "apple") {
+                ::unlink(placed.c_str());
+                const int fd = ::open(placed.c_str(), O_WRONLY | O_CREAT, 0644);
+                ASSERT_EQ(::write(fd, "a stranger", 10), 10);
+                ::close(fd);
+            }
+        };
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft) << move;
+        EXPECT_EQ(ReadFile(placed), "a stranger") << move;
+        EXPECT_EQ(w.source.names().size(), move ? 0u : 1u);
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
+                  std::vector<std::string> {"Could not take back file " + placed +
+                                            ". It was replaced while being taken back."});
+        EXPECT_EQ(TemporaryLeftovers(w.destination / "A"), std::vector<std::string> {});
+    }
+}
+
+// The folders are checked, not trusted by name.
+TEST(Undo, FoldersThatAreNoLongerTheRunsAreLeftAlone)
+{
+    {
+        // The source replaced by a link to another folder.
+        UndoWorld w;
+        TempDir other;
+        w.source.write("apple", "a");
+        w.move = true;
+        w.SieveWithJournal();
+        const std::string moved = w.source.path() + ".moved";
+        ASSERT_EQ(::rename(w.source.path().c_str(), moved.c_str()), 0);
+        ASSERT_EQ(::symlink(other.path().c_str(), w.source.path().c_str()), 0);
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+        EXPECT_TRUE(other.names().empty());
+        EXPECT_TRUE(Exists(w.destination / "A/apple"));
+        EXPECT_EQ(w.MessagesStartingWith("Moved files stay").size(), 1u);
+        ::unlink(w.source.path().c_str());
+        ::rename(moved.c_str(), w.source.path().c_str());
+    }
+    {
+        // A bucket the run made, deleted and made again by the user; and
+        // the destination replaced by a link to a folder with buckets.
+        UndoWorld w;
+        w.source.write("apple", "a");
+        w.SieveWithJournal();
+        RemoveTree(w.destination / "B");
+        w.destination.mkdir("B");
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+        EXPECT_TRUE(Exists(w.destination / "B"));
+        EXPECT_FALSE(Exists(w.destination / "A"));
+        EXPECT_EQ(w.MessagesStartingWith("Left folder").size(), 1u);
+
+        UndoWorld v;
+        TempDir other;
+        other.mkdir("A");
+        other.write("A/apple", "another apple");
+        v.source.write("apple", "a");
+        v.SieveWithJournal();
+        const std::string moved = v.destination.path() + ".moved";
+        ASSERT_EQ(::rename(v.destination.path().c_str(), moved.c_str()), 0);
+        ASSERT_EQ(::symlink(other.path().c_str(), v.destination.path().c_str()), 0);
+        EXPECT_EQ(v.Undo(), UndoEnd::SomeLeft);
+        EXPECT_EQ(ReadFile(other / "A/apple"), "another apple");
+        EXPECT_EQ(v.MessagesStartingWith("Nothing is taken back").size(), 1u);
+        ::unlink(v.destination.path().c_str());
+        ::rename(moved.c_str(), v.destination.path().c_str());
+    }
+}
+
+TEST(Undo, ADamagedJournalIsNamedAndTheRestTakenBack)
+{
+    UndoWorld w;
+    for (int i = 0; i < 10; ++i)
+        w.source.write("file" + std::to_string(i), "x");
+    w.move = true;
+    w.SieveWithJournal();
+    const std::string path = w.state / ("runs/" + w.journals.list().front().id + ".journal");
+    std::string bytes = ReadFile(path);
+    // A byte in the identity of the third file's record.
+    std::size_t at = bytes.find('\n') + 1;
+    for (int files = 0;;) {
+        const std::size_t length = static_cast<unsigned char>(bytes[at + 1]) |
+                                   static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 8;
+        if (bytes[at] == 2 && ++files == 3)
+            break;
+        at += 9 + length;
+    }
+    bytes[at + 30] ^= 0x01;
+    {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+        ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ::close(fd);
+    }
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names().size(), 9u);
+    const std::vector<std::string> damaged = w.MessagesStartingWith("Record ");
+    ASSERT_EQ(damaged.size(), 1u);
+    EXPECT_NE(damaged[0].find("is damaged: file file"), std::string::npos) << damaged[0];
+    EXPECT_EQ(w.LastMessages(2)[0],
+              "The journal is damaged: 1 file(s) of the run could not be read from it and were not taken back.");
+}
+
+// A take-back across file systems killed after its copy was complete and
+// before the run's file went: the next one recognises its own copy.
+TEST(Undo, ASecondUndoFinishesAMoveBackKilledHalfWay)
+{
+    UndoWorld w;
+    TempDir shm("/dev/shm");
+    w.destinationPath = shm.path();
+    w.source.write("apple", "the apple's bytes");
+    w.move = true;
+    w.SieveWithJournal();
+    const std::string placed = shm / "A/apple";
+    ASSERT_TRUE(Exists(placed));
+    // Where the kill came: the complete copy back, times kept, and the
+    // run's file still under its private name.
+    struct stat st {};
+    ASSERT_EQ(::stat(placed.c_str(), &st), 0);
+    w.source.write("apple", "the apple's bytes");
+    SetTimes(w.source / "apple", st);
+    char hidden[64];
+    std::snprintf(hidden, sizeof hidden, "A/.quillbox-undo-%llx", static_cast<unsigned long long>(st.st_ino));
+    ASSERT_EQ(::rename(placed.c_str(), (shm / hidden).c_str()), 0);
+
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(ReadFile(w.source / "apple"), "the apple's bytes");
+    EXPECT_FALSE(Exists(shm / hidden));
+    EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+}
+
+TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
+{
+    UndoWorld w;
+    for (int i = 0; i < 6; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.move = true;
+    w.SieveWithJournal();
+    w.fs.beforeTakeBack = [&](int index) {
+        if (index == 3)
+            w.controls.stop.store(true);
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
+    EXPECT_EQ(w.source.names().size(), 3u);
+    EXPECT_FALSE(w.journals.list()[0].takenBack);
+
+    w.fs.beforeTakeBack = nullptr;
+    w.controls.stop.store(false);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.source.names().size(), 6u);
+    EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
+    EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+}
+
+TEST(Journal, OneThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn)
+{
+    UndoWorld w;
+    w.state.write("runs", "a file where the folder should be");
+    w.source.write("apple", "a");
+    w.source.write("berry", "b");
+    w.SieveWithJournal();
+    EXPECT_EQ(w.MessagesStartingWith("The journal").size(), 1u);
+    EXPECT_TRUE(Exists(w.destination / "B/berry"));
+    EXPECT_EQ(w.LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
+}
+
+// A run whose folders cannot be told as full paths (its working folder is
+// gone) is refused rather than kept with a journal that names them
+// relative to nowhere.
+TEST(Journal, ARunWhoseFoldersCannotBeFoundAgainIsRefused)
+{
+    UndoWorld w;
+    w.source.write("apple", "a");
+    TempDir gone;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::chdir(gone.path().c_str()) != 0 || ::rmdir(gone.path().c_str()) != 0)
+            ::_exit(3);
+        w.sourcePath = "relative";
+        const RunEnd end = w.SieveWithJournal();
+        const bool refused = end == RunEnd::Failed && w.MessagesStartingWith("The folder relative").size() == 1 &&
+                             w.journals.list().empty();
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+} // namespace
+} // namespace quillbox::test
