@@ -140,7 +140,7 @@ bool LogWindow::saveLog()
     if (file.open(QIODevice::WriteOnly)) {
         std::string line;
         for (std::size_t row = 0; row < m_model->entryCount(); ++row) {
-            line = LogLineForSaving(m_model->entryText(row));
+            line = EscapeText(m_model->entryText(row));
             line.push_back('\n');
             if (file.write(line.data(), static_cast<qint64>(line.size())) != static_cast<qint64>(line.size()))
                 break;
