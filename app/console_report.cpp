@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/log_entry.h"
+#include "core/log_text.h"
 #include "core/number_format.h"
 
 namespace quillbox::app {
@@ -71,7 +72,8 @@ void ConsoleReport::entryLogged(const LogEntry& entry)
     const std::lock_guard lock(m_mutex);
     clearLine();
     if (!entry.message.empty()) {
-        const std::string text = FormatLogEntry(entry.time, m_timeSeparator, entry.message);
+        // Escaped, so that a name cannot start a line of its own.
+        const std::string text = EscapeText(FormatLogEntry(entry.time, m_timeSeparator, entry.message));
         std::fwrite(text.data(), 1, text.size(), m_out);
     }
     std::fputc('\n', m_out);
@@ -113,12 +115,15 @@ void ConsoleReport::tick()
         const double elapsed = MonotonicSeconds() - m_processingSince;
         const double rate = elapsed > 0 ? figures.filesProcessed / elapsed : 0;
         const double left = figures.filesFound - figures.filesProcessed;
-        std::string line = "\r\033[K" + FormatGroupedZero(figures.filesProcessed, ",") + " of " +
+        std::string line = FormatGroupedZero(figures.filesProcessed, ",") + " of " +
                            FormatGroupedZero(figures.filesFound, ",") + " files, " +
                            FormatGroupedZero(figures.bytesProcessed, ",") + " bytes, " +
                            FormatGroupedZero(rate, ",") + " files/s";
         if (rate > 0 && left > 0)
             line += ", " + Duration(left / rate) + " left";
+        // Only the line's own start is a control sequence; what it shows is
+        // escaped like any other text.
+        line = "\r\033[K" + EscapeText(line);
         std::fputs(line.c_str(), m_progress);
         std::fflush(m_progress);
         m_lineShown = true;

@@ -2,17 +2,16 @@
 
 namespace quillbox {
 
-namespace {
-
-// The length of the valid UTF-8 sequence at the start of `text`, or 0.
-std::size_t ValidSequence(std::string_view text)
+Utf8Char DecodeUtf8(std::string_view text)
 {
+    if (text.empty())
+        return {};
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(0);
     std::size_t length = 0;
-    unsigned int code = 0;
+    char32_t code = 0;
     if (lead < 0x80)
-        return 1;
+        return {1, lead};
     if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
         code = lead & 0x1F;
@@ -23,44 +22,51 @@ std::size_t ValidSequence(std::string_view text)
         length = 4;
         code = lead & 0x07;
     } else {
-        return 0;
+        return {};
     }
     if (text.size() < length)
-        return 0;
+        return {};
     for (std::size_t i = 1; i < length; ++i) {
         if ((byte(i) & 0xC0) != 0x80)
-            return 0;
+            return {};
         code = code << 6 | (byte(i) & 0x3F);
     }
     // Overlong forms, UTF-16 surrogates and values past U+10FFFF are not
     // valid UTF-8.
     if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
         (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
+        return {};
+    return {length, code};
 }
 
-} // namespace
-
-std::string LogLineForSaving(std::string_view row)
+std::string EscapeText(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string line;
-    line.reserve(row.size());
-    while (!row.empty()) {
-        const std::size_t valid = ValidSequence(row);
-        if (valid == 0) {
-            const auto bad = static_cast<unsigned char>(row[0]);
-            line.append("\\x").push_back(kHex[bad >> 4]);
-            line.push_back(kHex[bad & 0xF]);
-            row.remove_prefix(1);
+    line.reserve(text.size());
+    const auto appendHex = [&](unsigned char byte) {
+        line.append("\\x").push_back(kHex[byte >> 4]);
+        line.push_back(kHex[byte & 0xF]);
+    };
+    while (!text.empty()) {
+        const Utf8Char next = DecodeUtf8(text);
+        if (next.length == 0) {
+            appendHex(static_cast<unsigned char>(text[0]));
+            text.remove_prefix(1);
             continue;
         }
-        if (row[0] == '\\')
-            line.append("\\\\");
-        else
-            line.append(row.substr(0, valid));
-        row.remove_prefix(valid);
+        switch (next.code) {
+        case U'\\': line.append("\\\\"); break;
+        case U'\n': line.append("\\n"); break;
+        case U'\r': line.append("\\r"); break;
+        case U'\t': line.append("\\t"); break;
+        default:
+            if (next.code < 0x20 || next.code == 0x7F)
+                appendHex(static_cast<unsigned char>(next.code));
+            else
+                line.append(text.substr(0, next.length));
+        }
+        text.remove_prefix(next.length);
     }
     return line;
 }

@@ -25,7 +25,8 @@ public:
     // Appends a row at the end; does not select it, scroll to it or show the
     // window. The text may hold file names as raw bytes.
     virtual void appendRow(std::string_view text, LogIcon icon) = 0;
-    // Shows the window modeless and without owner; a visible one stays as is.
+    // Shows the window modeless and without owner, back from minimised,
+    // raised and active; a visible one stays one window.
     virtual void show() = 0;
 };
 

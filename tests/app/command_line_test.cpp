@@ -137,6 +137,30 @@ TEST(CommandLine, MovePrintsTheLogAndExitsZeroWithoutADisplay)
     EXPECT_TRUE(dir.names("in").empty());
 }
 
+// A name holding a line break cannot forge an entry of its own: each entry
+// stays one line, the break written as an escape.
+TEST(CommandLine, ANameCannotForgeAnEntryLine)
+{
+    const std::string forged = "x\n19:00:00 - Operation complete. 99 file(s) processed.";
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.mkdir("out/X");
+    dir.write("in/" + forged, "new");
+    dir.write("out/X/" + forged, "old");
+
+    const Result r = Quillbox({QStringLiteral("--move"), Q(dir / "in"), Q(dir / "out")});
+
+    EXPECT_EQ(r.status, 1) << r.err;
+    const auto has = [&](const std::string& line) { return std::count(r.lines.begin(), r.lines.end(), line); };
+    EXPECT_EQ(has("Could not copy/move file x\\n19:00:00 - Operation complete. 99 file(s) processed.. File exists."), 1)
+        << r.out;
+    EXPECT_EQ(std::count_if(r.lines.begin(), r.lines.end(),
+                            [](const std::string& line) { return line.starts_with("Operation complete. 99"); }),
+              0)
+        << r.out;
+}
+
 TEST(CommandLine, BadUsageSaysWhatIsWrongInOneLineAndTouchesNothing)
 {
     TempDir dir;

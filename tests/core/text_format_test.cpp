@@ -15,16 +15,38 @@
 namespace quillbox::test {
 namespace {
 
-TEST(SavedLogLine, InvalidUtf8AndBackslashesAreEscapedValidTextIsNot)
+// Every text the program writes goes through one escape: the log window,
+// the saved log, standard output and the progress line.
+TEST(EscapedText, ControlCharactersInvalidUtf8AndBackslashesEscapedValidTextKept)
 {
-    EXPECT_EQ(LogLineForSaving("plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81"),
-              "plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81");
-    EXPECT_EQ(LogLineForSaving("a\\b"), "a\\\\b");
-    EXPECT_EQ(LogLineForSaving("\xff\xfe"), "\\xFF\\xFE");
-    EXPECT_EQ(LogLineForSaving("\xc3"), "\\xC3") << "cut short";
-    EXPECT_EQ(LogLineForSaving("\xc0\xaf"), "\\xC0\\xAF") << "overlong";
-    EXPECT_EQ(LogLineForSaving("\xed\xa0\x80"), "\\xED\\xA0\\x80") << "a surrogate";
-    EXPECT_EQ(LogLineForSaving("\\xFF"), "\\\\xFF") << "a name that reads like an escape stays apart";
+    struct Case {
+        std::string text;
+        std::string expected;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81", "plain caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x81",
+         "valid UTF-8 as it is"},
+        {"", "", "empty"},
+        {"a\\b", "a\\\\b", "a backslash doubled"},
+        {"\\xFF", "\\\\xFF", "a name that reads like an escape stays apart"},
+        {"\xff\xfe", "\\xFF\\xFE", "not UTF-8"},
+        {"\xc3", "\\xC3", "cut short"},
+        {"\xc3(", "\\xC3(", "cut short by the next character"},
+        {"\xc0\xaf", "\\xC0\\xAF", "overlong"},
+        {"\xed\xa0\x80", "\\xED\\xA0\\x80", "a surrogate"},
+        {"\xf4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", "past U+10FFFF"},
+        {"x\n19:00:00 - Operation complete. 99 file(s) processed.",
+         "x\\n19:00:00 - Operation complete. 99 file(s) processed.", "a forged entry stays on its line"},
+        {"a\rb\tc", "a\\rb\\tc", "carriage return and tab"},
+        {std::string("nul\0x", 5), "nul\\x00x", "a NUL byte"},
+        {"\x01\x1b[2J\x1f", "\\x01\\x1B[2J\\x1F", "terminal control sequences"},
+        {"del\x7f", "del\\x7F", "DEL"},
+        {" ~", " ~", "the printable ASCII edges"},
+        {"\xc2\xa0no-break", "\xc2\xa0no-break", "characters past 0x7F stay"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(EscapeText(c.text), c.expected) << c.why;
 }
 
 TEST(LogEntryText, TimeFieldsSeparatorAndMessageKeptAsGiven)

@@ -2,11 +2,13 @@
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QScrollBar>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeView>
 
 #include <sys/stat.h>
@@ -51,7 +53,7 @@ TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
     log.appendRow("12:00:01 - first", LogIcon::Information);
     log.appendRow("", LogIcon::None);
     log.appendRow("12:00:02 - careful", LogIcon::Exclamation);
-    log.appendRow("12:00:03 - bad \xff name", LogIcon::Critical);
+    log.appendRow("12:00:03 - bad \xff name\n12:00:04 - forged", LogIcon::Critical);
     log.show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
 
@@ -61,7 +63,8 @@ TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
     EXPECT_EQ(model->index(0, 0).data().toString(), QStringLiteral("12:00:01 - first"));
     EXPECT_EQ(model->index(1, 0).data().toString(), QString());
     EXPECT_FALSE(model->index(1, 0).data(Qt::DecorationRole).isValid()) << "a blank row has no icon";
-    EXPECT_EQ(model->index(3, 0).data().toString(), QStringLiteral("12:00:03 - bad \uFFFD name"));
+    EXPECT_EQ(model->index(3, 0).data().toString(), QStringLiteral("12:00:03 - bad \\xFF name\\n12:00:04 - forged"))
+        << "shown escaped, as the saved log writes it";
     const auto image = [&](int row) {
         return qvariant_cast<QIcon>(model->index(row, 0).data(Qt::DecorationRole)).pixmap(16, 16).toImage();
     };
@@ -69,7 +72,7 @@ TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
     EXPECT_NE(image(0), image(2));
     EXPECT_NE(image(2), image(3));
     EXPECT_NE(image(0), image(3));
-    EXPECT_EQ(log.model().entryText(3), "12:00:03 - bad \xff name") << "stored as the bytes they are";
+    EXPECT_EQ(log.model().entryText(3), "12:00:03 - bad \xff name\n12:00:04 - forged") << "stored as the bytes they are";
     EXPECT_EQ(log.model().entryIcon(2), LogIcon::Exclamation);
 }
 
@@ -190,7 +193,7 @@ TEST(LogWindow, KeysCopyTheSelectionAndSaveTheWholeLog)
     ui::LogWindow& log = f.window();
     log.appendRow("12:00:01 - first", LogIcon::Information);
     log.appendRow("", LogIcon::None);
-    log.appendRow("12:00:02 - Could not copy/move file caf\xc3\xa9 \xff\\x. File exists.", LogIcon::Exclamation);
+    log.appendRow("12:00:02 - Could not copy/move file caf\xc3\xa9 \xff\\x\r\n. File exists.", LogIcon::Exclamation);
     log.show();
     log.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
@@ -198,7 +201,7 @@ TEST(LogWindow, KeysCopyTheSelectionAndSaveTheWholeLog)
 
     QTest::keyClick(log.list(), Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(log.list(), Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QGuiApplication::clipboard()->text().count(QLatin1Char('\n')), 3);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().count(QLatin1Char('\n')), 3) << "one line per entry";
     EXPECT_TRUE(QGuiApplication::clipboard()->text().startsWith(QStringLiteral("12:00:01 - first\n\n12:00:02")));
     EXPECT_EQ(log.list()->actions().size(), 3) << "Copy, Select all, Save log as...";
 
@@ -209,7 +212,7 @@ TEST(LogWindow, KeysCopyTheSelectionAndSaveTheWholeLog)
     QTest::keyClick(log.list(), Qt::Key_S, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return test::ReadFile(dir / "log.txt") != "an older log"; }, 5000));
     EXPECT_EQ(test::ReadFile(dir / "log.txt"),
-              "12:00:01 - first\n\n12:00:02 - Could not copy/move file caf\xc3\xa9 \\xFF\\\\x. File exists.\n");
+              "12:00:01 - first\n\n12:00:02 - Could not copy/move file caf\xc3\xa9 \\xFF\\\\x\\r\\n. File exists.\n");
     EXPECT_EQ(dir.names(), std::set<std::string> {"log.txt"}) << "no temporary file left";
 
     // A save that cannot be written leaves the old file and says why.
@@ -222,4 +225,96 @@ TEST(LogWindow, KeysCopyTheSelectionAndSaveTheWholeLog)
     ::chmod(dir.path().c_str(), 0755);
     EXPECT_EQ(f.boxes.size(), 1u);
     EXPECT_EQ(dir.names(), std::set<std::string> {"log.txt"});
+}
+
+TEST(LogWindow, ShiftOrCtrlClickOnlyExtendsTheSelection)
+{
+    LogFixture f;
+    ui::LogWindow& log = f.window();
+    for (const char* text : {"12:00:01 - one", "12:00:02 - two", "12:00:03 - three", "12:00:04 - four"})
+        log.appendRow(text, LogIcon::Information);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+    QWidget* viewport = log.list()->viewport();
+    const auto rowCentre = [&](int row) { return log.list()->visualRect(log.list()->model()->index(row, 0)).center(); };
+    const auto selectedRows = [&] {
+        std::set<int> rows;
+        for (const QModelIndex& index : log.list()->selectionModel()->selectedRows())
+            rows.insert(index.row());
+        return rows;
+    };
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rowCentre(0));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.boxes.size() == 1; }, 5000));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ShiftModifier, rowCentre(2));
+    EXPECT_EQ(selectedRows(), (std::set<int> {0, 1, 2}));
+    QTest::mouseClick(viewport, Qt::LeftButton, Qt::ControlModifier, rowCentre(1));
+    EXPECT_EQ(selectedRows(), (std::set<int> {0, 2}));
+
+    // Boxes open in click order: the next one is the plain click's, so the
+    // two modified clicks asked for none.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rowCentre(3));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.boxes.size() >= 2; }, 5000));
+    EXPECT_EQ(f.boxes.size(), 2u);
+    EXPECT_EQ(f.boxes[1].text, QStringLiteral("12:00:04 - four"));
+    EXPECT_EQ(selectedRows(), (std::set<int> {3}));
+}
+
+TEST(LogWindow, ARowTooLongForTheColumnIsElidedWithTheWholeEntryAsTooltip)
+{
+    LogFixture f;
+    ui::LogWindow& log = f.window();
+    const std::string longEntry = "12:00:01 - Could not copy/move file " + std::string(300, 'w') + "\t.";
+    log.appendRow("12:00:00 - short", LogIcon::Information);
+    log.appendRow(longEntry, LogIcon::Exclamation);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.list()->model()->rowCount() == 2; }, 5000));
+    EXPECT_EQ(log.list()->textElideMode(), Qt::ElideRight);
+
+    QWidget* viewport = log.list()->viewport();
+    const auto hover = [&](int row) {
+        const QPoint at = log.list()->visualRect(log.list()->model()->index(row, 0)).center();
+        QHelpEvent event(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &event);
+    };
+    const QString whole = QString::fromStdString("12:00:01 - Could not copy/move file " + std::string(300, 'w') + "\\t.");
+    hover(1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == whole; }, 5000))
+        << QToolTip::text().toStdString();
+    // A row that fits has no tooltip: the long row's goes, none takes its place.
+    hover(0);
+    EXPECT_NE(QToolTip::text().toStdString(), "12:00:00 - short");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QToolTip::isVisible(); }, 5000));
+}
+
+// The Logging button and "View log when done" both bring a minimised log
+// window back, in front and active.
+TEST(LogWindow, ShowingItAgainUnminimisesRaisesAndActivatesIt)
+{
+    test::UiHarness h;
+    h.useFolders({"apple"});
+    ui::MainWindow& w = h.w();
+    w.show();
+    h.click(ui::Command::Logging);
+    ui::LogWindow* log = w.logWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log->isVisible(); }, 5000));
+
+    const auto minimiseAndFocusMain = [&] {
+        log->showMinimized();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return log->isMinimized(); }, 5000));
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    };
+    const auto inFront = [&] {
+        return QTest::qWaitFor([&] { return !log->isMinimized() && log->isVisible() && log->isActiveWindow(); }, 5000);
+    };
+
+    minimiseAndFocusMain();
+    h.click(ui::Command::Logging);
+    EXPECT_TRUE(inFront()) << "Logging";
+
+    minimiseAndFocusMain();
+    w.viewLogBox()->setChecked(true);
+    ASSERT_TRUE(h.clickSieveAndWait());
+    EXPECT_TRUE(inFront()) << "View log when done";
 }

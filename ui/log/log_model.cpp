@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include "core/log_text.h"
 #include "ui/common/icons.h"
 
 namespace quillbox::ui {
@@ -62,6 +63,12 @@ void LogModel::flush()
     endInsertRows();
 }
 
+QString LogModel::displayText(std::size_t row) const
+{
+    const std::string text = EscapeText(entryText(row));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 std::string_view LogModel::entryText(std::size_t row) const
 {
     const Row& r = m_rows.at(row);
@@ -93,11 +100,11 @@ QVariant LogModel::data(const QModelIndex& index, int role) const
     const std::size_t row = static_cast<std::size_t>(index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole: {
-        const std::string_view text = entryText(row);
-        // Names that are not valid UTF-8 show their bad bytes as U+FFFD.
-        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    }
+    case Qt::AccessibleTextRole:
+    case Qt::ToolTipRole:
+        // The whole entry, as the saved log writes it; the view decides
+        // whether a tooltip is needed.
+        return displayText(row);
     case Qt::DecorationRole: {
         const LogIcon icon = entryIcon(row);
         if (icon == LogIcon::None)

@@ -31,6 +31,9 @@ public:
     // Every row stored, whether the view has seen it or not.
     std::size_t entryCount() const { return m_rows.size(); }
     std::string_view entryText(std::size_t row) const;
+    // A row as the window shows it: control characters, bytes that are not
+    // UTF-8 and backslashes escaped, so one entry is always one line.
+    QString displayText(std::size_t row) const;
     LogIcon entryIcon(std::size_t row) const;
     std::size_t pendingCount() const { return m_rows.size() - m_shown; }
     // Memory held for the rows: their records and text blocks.

@@ -10,6 +10,10 @@
 #include <QKeySequence>
 #include <QSaveFile>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QMetaObject>
 #include <QTreeView>
 
@@ -24,6 +28,26 @@ namespace {
 
 // While the window is visible, new rows reach the list at most this often.
 constexpr int kFlushIntervalMs = 40;
+
+// Rows too long for the column end in "…"; hovering one shows the whole
+// entry as a tooltip, while a row that fits shows none.
+class ElidedRowTipDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event == nullptr || event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        if (sizeHint(option, index).width() <= option.rect.width()) {
+            QToolTip::hideText();
+            return true;
+        }
+        QToolTip::showText(event->globalPos(), index.data(Qt::ToolTipRole).toString(), view, option.rect);
+        return true;
+    }
+};
 
 } // namespace
 
@@ -51,14 +75,20 @@ LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setIconSize(QSize(16, 16));
-    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setTextElideMode(Qt::ElideRight);
+    m_list->setItemDelegate(new ElidedRowTipDelegate(m_list));
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionsMovable(false);
     m_list->setGeometry(Twips(0, 15, 5670, 4410));
     m_list->setColumnWidth(0, TwipsToPixels(5580));
     m_list->setFocus();
 
+    // A plain click shows the row in a box; a Shift- or Ctrl-click only
+    // extends the selection, so several rows can be picked for copying.
+    m_list->viewport()->installEventFilter(this);
     connect(m_list, &QTreeView::clicked, this, [this](const QModelIndex& index) {
+        if (m_clickModifiers & (Qt::ShiftModifier | Qt::ControlModifier))
+            return;
         const int row = index.row();
         // The box opens from the event loop, so the click itself returns at once.
         QMetaObject::invokeMethod(this, [this, row] { showEntryBox(row); }, Qt::QueuedConnection);
@@ -94,7 +124,29 @@ void LogWindow::appendRow(std::string_view text, LogIcon icon)
 
 void LogWindow::show()
 {
+    bringToFront();
+}
+
+void LogWindow::bringToFront()
+{
+    // A window being mapped comes up on top anyway; one already open, or
+    // minimised, is raised.
+    const bool wasShown = isVisible();
+    if (isMinimized())
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     QWidget::show();
+    if (wasShown)
+        raise();
+    activateWindow();
+}
+
+bool LogWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The list's clicked signal carries no modifiers: note them on the way.
+    if (watched == m_list->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease))
+        m_clickModifiers = static_cast<QMouseEvent*>(event)->modifiers();
+    return QWidget::eventFilter(watched, event);
 }
 
 void LogWindow::scheduleFlush()
@@ -107,10 +159,8 @@ void LogWindow::scheduleFlush()
 void LogWindow::showEntryBox(int row)
 {
     QString text;
-    if (row >= 0 && static_cast<std::size_t>(row) < m_model->entryCount()) {
-        const std::string_view bytes = m_model->entryText(static_cast<std::size_t>(row));
-        text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
+    if (row >= 0 && static_cast<std::size_t>(row) < m_model->entryCount())
+        text = m_model->displayText(static_cast<std::size_t>(row));
     m_messageBox(this, text, QStringLiteral("Selected entry.."), BoxStyle::Information);
 }
 
@@ -120,10 +170,8 @@ void LogWindow::copySelection()
     std::sort(selected.begin(), selected.end(),
               [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     QStringList lines;
-    for (const QModelIndex& index : selected) {
-        const std::string_view bytes = m_model->entryText(static_cast<std::size_t>(index.row()));
-        lines << QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    }
+    for (const QModelIndex& index : selected)
+        lines << m_model->displayText(static_cast<std::size_t>(index.row()));
     if (!lines.isEmpty())
         QGuiApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 }
@@ -140,7 +188,7 @@ bool LogWindow::saveLog()
     if (file.open(QIODevice::WriteOnly)) {
         std::string line;
         for (std::size_t row = 0; row < m_model->entryCount(); ++row) {
-            line = LogLineForSaving(m_model->entryText(row));
+            line = EscapeText(m_model->entryText(row));
             line.push_back('\n');
             if (file.write(line.data(), static_cast<qint64>(line.size())) != static_cast<qint64>(line.size()))
                 break;

@@ -27,7 +27,11 @@ public:
 
     // LogWindowPort
     void appendRow(std::string_view text, LogIcon icon) override;
+    // Brings the window to the front, as bringToFront() does.
     void show() override;
+
+    // Shows the window, back from minimised if it was, raised and active.
+    void bringToFront();
 
     // From now on a close closes for good instead of hiding.
     void allowClose() { m_closeForGood = true; }
@@ -35,12 +39,13 @@ public:
     QTreeView* list() const { return m_list; }
     LogModel& model() const { return *m_model; }
 
-    // Shows the box for one row, as a click on it does.
+    // Shows the box for one row, as a plain click on it does.
     void showEntryBox(int row);
     // The selected rows as text, one per line, to the clipboard.
     void copySelection();
     // Asks where, and writes the whole log there as UTF-8 text, one entry a
-    // line; the file appears whole or not at all. False when nothing was
+    // line, escaped as the window shows it; the file appears whole or not at
+    // all. False when nothing was
     // written (cancelled, or failed: a box says why).
     bool saveLog();
 
@@ -49,6 +54,7 @@ signals:
     void unloaded();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -60,6 +66,7 @@ private:
     MessageBoxFn m_messageBox;
     SavePickerFn m_pickSaveFile;
     bool m_closeForGood = false;
+    Qt::KeyboardModifiers m_clickModifiers;
     LogModel* m_model = nullptr;
     QTreeView* m_list = nullptr;
     QTimer m_flushTimer;

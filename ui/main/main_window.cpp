@@ -532,10 +532,6 @@ void MainWindow::pickDestination()
 void MainWindow::showLog()
 {
     m_log.ShowLogWindow();
-    if (LogWindow* window = m_logHost.window()) {
-        window->raise();
-        window->activateWindow();
-    }
 }
 
 void MainWindow::showAbout()
