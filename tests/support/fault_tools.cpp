@@ -72,14 +72,14 @@ WithoutCapabilities::~WithoutCapabilities()
 
 WithoutDacOverride::WithoutDacOverride() : WithoutCapabilities({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {}
 
-TmpfsMount::TmpfsMount(const std::string& sizeOption)
+TmpfsMount::TmpfsMount(const std::string& sizeOption, const std::string& moreOptions)
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quillbox-mnt-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot create a mount point");
     m_path = pattern;
-    const std::string options = "size=" + sizeOption + ",mode=0700";
+    const std::string options = "size=" + sizeOption + ",mode=0700" + (moreOptions.empty() ? "" : "," + moreOptions);
     m_mounted = ::mount("tmpfs", m_path.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 

@@ -43,10 +43,11 @@ public:
 };
 
 // A tmpfs of `sizeOption` ("1m") mounted on a fresh folder, unmounted and
-// removed when it goes. mounted() is false where mounting is refused.
+// removed when it goes; `moreOptions` ("nr_inodes=20") are added to the
+// mount's. mounted() is false where mounting is refused.
 class TmpfsMount {
 public:
-    explicit TmpfsMount(const std::string& sizeOption);
+    explicit TmpfsMount(const std::string& sizeOption, const std::string& moreOptions = {});
     ~TmpfsMount();
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;
