@@ -493,6 +493,7 @@ bool WantsCommandLine(int argc, char* argv[])
 int RunCommandLine(int argc, char* argv[])
 {
     ReserveStandardStreams();
+    BufferStandardOutput();
     IgnoreBrokenPipe();
     return CloseStandardOutput(RunCommand(argc, argv));
 }

@@ -34,6 +34,14 @@ void ReserveStandardStreams()
     }
 }
 
+void BufferStandardOutput()
+{
+    // A pipe or a file gets the entries in larger blocks: fewer writes and
+    // fewer waits on the reader. A terminal keeps its line buffering.
+    if (::isatty(STDOUT_FILENO) == 0)
+        std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+}
+
 void IgnoreBrokenPipe()
 {
     struct sigaction action {};

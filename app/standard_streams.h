@@ -10,6 +10,10 @@ inline constexpr int kExitWriteError = 3;
 // text. A closed standard output stays one that cannot be written (EBADF).
 void ReserveStandardStreams();
 
+// Standard output, when no terminal, written in blocks of 64 KiB. Called
+// before anything is written to it.
+void BufferStandardOutput();
+
 // A closed pipe makes a write fail (EPIPE) instead of ending the program.
 void IgnoreBrokenPipe();
 
