@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -11,11 +12,16 @@
 #include <vector>
 
 #include <dirent.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/console_report.h"
+#include "app/detailed_report.h"
+#include "app/standard_streams.h"
+#include "app/stop_signals.h"
 #include "core/bucket.h"
+#include "core/log_text.h"
 #include "core/number_format.h"
 #include "core/run_messages.h"
 #include "core/sieve_job.h"
@@ -35,9 +41,9 @@ constexpr int kExitSomeFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 
-const char kUsage[] = "Usage: quillbox --copy|--move [--create-dirs] [--dry-run] SOURCE DESTINATION\n"
+const char kUsage[] = "Usage: quillbox --copy|--move [OPTION]... SOURCE DESTINATION\n"
                       "       quillbox --list-runs\n"
-                      "       quillbox --undo [RUN]\n"
+                      "       quillbox --undo [RUN] [--quiet]\n"
                       "       quillbox [SOURCE [DESTINATION]]\n";
 
 const char kHelp[] =
@@ -45,30 +51,48 @@ const char kHelp[] =
     "DESTINATION, named after the upper-cased first letter of each file's name\n"
     "(# for any other first character). Subfolders of SOURCE are left alone.\n"
     "\n"
-    "  --copy          copy the files; a copy replaces a file of the same name\n"
-    "  --move          move the files; a move never replaces a file. On the\n"
-    "                  command line a move asks for no confirmation.\n"
-    "  --create-dirs   create the folders A to Z and # in DESTINATION first\n"
-    "  --dry-run       change nothing: show, per folder, how many files and\n"
-    "                  bytes would go there and every file that would fail\n"
-    "  --list-runs     list the runs that can be taken back, newest first\n"
-    "  --undo [RUN]    take back a run (the newest when RUN is not given):\n"
-    "                  moved files go back, copies go, only while they are\n"
-    "                  still as the run left them; nothing is replaced\n"
-    "  --help          show this help and exit\n"
-    "  --version       show the version and exit\n"
+    "      --copy          copy the files; a copy replaces a file of the same name\n"
+    "      --move          move the files; a move never replaces a file. On the\n"
+    "                      command line a move asks for no confirmation.\n"
+    "      --create-dirs   create the folders A to Z and # in DESTINATION first\n"
+    "  -n, --dry-run       change nothing: show, per folder, how many files and\n"
+    "                      bytes would go there and every file that would fail\n"
+    "  -v, --verbose       also log each file placed: NAME -> DESTINATION/B/NAME\n"
+    "  -q, --quiet         print only what went wrong: failed files, errors and\n"
+    "                      warnings\n"
+    "      --list-runs     list the runs that can be taken back, numbered from 1,\n"
+    "                      the newest\n"
+    "      --undo [RUN]    take back a run, by its number or its name (the newest\n"
+    "                      when RUN is not given): moved files go back, copies\n"
+    "                      go, only while they are still as the run left them;\n"
+    "                      nothing is replaced\n"
+    "  -h, --help          show this help and exit\n"
+    "      --version       show the version and exit\n"
+    "\n"
+    "Options may be shortened while they stay unambiguous (--dry); after --\n"
+    "every argument is a folder.\n"
     "\n"
     "Every log entry is printed to standard output. Where standard error is a\n"
-    "terminal, a line there shows the progress. Ctrl-C stops the run between\n"
-    "two files.\n"
+    "terminal, a line there shows the progress. Ctrl-C (SIGINT), SIGTERM and\n"
+    "SIGHUP stop the run between two files.\n"
     "\n"
     "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
     "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
     "\n"
     "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
     "\n"
-    "Exit status: 0 every file handled; 1 the run ended but some files failed;\n"
-    "2 bad usage or a folder that cannot be read; 130 stopped by Ctrl-C.\n";
+    "Exit status of a run (and of a dry run, for what the run would do):\n"
+    "  0    every file handled\n"
+    "  1    the run ended but some files failed\n"
+    "  2    bad usage or a folder that cannot be read\n"
+    "  3    standard output could not be written; the run stopped between two files\n"
+    "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM; 129 by SIGHUP\n"
+    "Exit status of --undo:\n"
+    "  0    everything taken back\n"
+    "  1    something left in place or unreadable, each named\n"
+    "  2    nothing to take back, or bad usage\n"
+    "  3    standard output could not be written\n"
+    "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM; 129 by SIGHUP\n";
 
 struct Options {
     bool copy = false;
@@ -79,31 +103,20 @@ struct Options {
     bool version = false;
     bool listRuns = false;
     bool undo = false;
-    std::string run; // which run to take back; "" the newest
+    Detail detail = Detail::Normal;
+    bool quiet = false;
+    bool verbose = false;
+    std::string run; // which run to take back: its number, its name, or "" the newest
     std::vector<std::string> folders;
 };
 
-// The run's Stop, for the signal handler; the first Ctrl-C sets it, any
-// further one changes nothing.
-std::atomic<bool>* g_stop = nullptr;
-std::atomic<bool> g_interrupted {false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void OnInterrupt(int)
+// The status of a run that stopped before its end: the signal's, or the
+// write error's when standard output failed.
+int StoppedStatus()
 {
-    g_interrupted.store(true);
-    if (g_stop != nullptr)
-        g_stop->store(true);
-}
-
-// From now on the first Ctrl-C sets `stop`.
-void StopOnInterrupt(std::atomic<bool>& stop)
-{
-    g_stop = &stop;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
+    if (const int signal = StopSignal(); signal != 0)
+        return 128 + signal;
+    return StandardOutputFailed() ? kExitWriteError : kExitInterrupted;
 }
 
 int ExitStatus(RunEnd end, const RunFigures& last)
@@ -111,7 +124,7 @@ int ExitStatus(RunEnd end, const RunFigures& last)
     switch (end) {
     case RunEnd::StoppedWhileCounting:
     case RunEnd::StoppedWhileProcessing:
-        return kExitInterrupted;
+        return StoppedStatus();
     case RunEnd::Failed:
         return kExitUsage;
     case RunEnd::NoFiles:
@@ -121,57 +134,118 @@ int ExitStatus(RunEnd end, const RunFigures& last)
     return last.filesFailed > 0 ? kExitSomeFailed : kExitDone;
 }
 
+// A problem with how the program was called.
 int UsageError(const std::string& message)
 {
     std::fprintf(stderr, "quillbox: %s (see quillbox --help)\n", message.c_str());
     return kExitUsage;
 }
 
-// Parses the arguments as bytes: a folder's name reaches the run exactly as
-// it was given.
+// Any other reason not to start, such as a folder that is not there.
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "quillbox: %s\n", message.c_str());
+    return kExitUsage;
+}
+
+enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion };
+
+const option kOptions[] = {
+    {"copy", no_argument, nullptr, kCopy},
+    {"move", no_argument, nullptr, kMove},
+    {"create-dirs", no_argument, nullptr, kCreateDirs},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"list-runs", no_argument, nullptr, kListRuns},
+    {"undo", optional_argument, nullptr, kUndo},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What getopt_long refused in `arg`, in words.
+std::string Refused(std::string_view arg, int shortOption)
+{
+    if (shortOption != 0 && (arg.size() < 2 || arg[1] != '-'))
+        return std::string("unknown option -") + static_cast<char>(shortOption);
+    const std::string_view name = arg.substr(2, arg.find('=') == std::string_view::npos ? arg.npos : arg.find('=') - 2);
+    std::string matches;
+    for (const option* o = kOptions; o->name != nullptr; ++o) {
+        const std::string_view known = o->name;
+        if (known == name)
+            return "option --" + std::string(known) + " takes no value";
+        if (known.substr(0, name.size()) == name)
+            matches += (matches.empty() ? "--" : ", --") + std::string(known);
+    }
+    if (matches.find(',') != std::string::npos)
+        return "option " + std::string(arg) + " is ambiguous: " + matches;
+    if (!matches.empty())
+        return "option " + matches + " takes no value";
+    return "unknown option " + std::string(arg);
+}
+
+// Parses the arguments as GNU tools do, as bytes: a folder's name reaches
+// the run exactly as it was given.
 bool Parse(int argc, char* argv[], Options& options, std::string& error)
 {
-    bool optionsEnded = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            options.folders.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--")
-            optionsEnded = true;
-        else if (arg == "--copy")
-            options.copy = true;
-        else if (arg == "--move")
-            options.move = true;
-        else if (arg == "--create-dirs")
-            options.createDirs = true;
-        else if (arg == "--dry-run")
-            options.dryRun = true;
-        else if (arg == "--list-runs")
-            options.listRuns = true;
-        else if (arg == "--undo") {
+    ::opterr = 0;
+    ::optind = 0; // also resets getopt's state
+    bool undoNamed = false;
+    for (;;) {
+        const int previous = ::optind;
+        const int found = ::getopt_long(argc, argv, "nvqh", kOptions, nullptr);
+        if (found == -1)
+            break;
+        switch (found) {
+        case kCopy: options.copy = true; break;
+        case kMove: options.move = true; break;
+        case kCreateDirs: options.createDirs = true; break;
+        case 'n': options.dryRun = true; break;
+        case 'v': options.verbose = true; break;
+        case 'q': options.quiet = true; break;
+        case kListRuns: options.listRuns = true; break;
+        case kUndo:
             options.undo = true;
-            if (i + 1 < argc && argv[i + 1][0] != '-')
-                options.run = argv[++i];
-        } else if (arg == "--help" || arg == "-h")
-            options.help = true;
-        else if (arg == "--version")
-            options.version = true;
-        else {
-            error = "unknown option " + std::string(arg);
+            if (::optarg != nullptr) {
+                options.run = ::optarg;
+                undoNamed = true;
+            }
+            break;
+        case 'h': options.help = true; break;
+        case kVersion: options.version = true; break;
+        default: {
+            // optind has moved past a refused long option, not always past a
+            // short one in a cluster.
+            const int at = ::optind > previous ? ::optind - 1 : previous;
+            error = Refused(at < argc ? argv[at] : "", ::optopt);
             return false;
         }
+        }
     }
+    for (int i = ::optind; i < argc; ++i)
+        options.folders.emplace_back(argv[i]);
     if (options.help || options.version)
         return true;
+    if (options.quiet && options.verbose) {
+        error = "--quiet and --verbose exclude each other";
+        return false;
+    }
+    options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
     if (options.listRuns || options.undo) {
         if (options.listRuns && options.undo) {
             error = "--list-runs and --undo exclude each other";
             return false;
         }
-        if (options.copy || options.move || options.createDirs || options.dryRun || !options.folders.empty()) {
-            error = std::string(options.undo ? "--undo" : "--list-runs") + " takes no folders or run options";
+        // "--undo RUN": the run is the word that follows.
+        if (options.undo && !undoNamed && options.folders.size() == 1) {
+            options.run = options.folders.front();
+            options.folders.clear();
+        }
+        if (options.copy || options.move || options.createDirs || options.dryRun || options.verbose ||
+            (options.listRuns && options.quiet) || !options.folders.empty()) {
+            error = options.undo ? "--undo takes one run and no other option but --quiet"
+                                 : "--list-runs takes no folders or other options";
             return false;
         }
         return true;
@@ -208,69 +282,132 @@ std::string FolderProblem(const std::string& path, const char* role, bool mustRe
     return {};
 }
 
+// One line of output: a name in it cannot break it in two.
 void PrintLine(const std::string& line)
 {
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    const std::string text = EscapeText(line);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
 }
 
+// The bucket folders that `takenUp` names and `destination` (ending in
+// '/') lacks, as "A, B, #".
+std::string MissingBuckets(const std::string& destination, const std::array<bool, 27>& takenUp)
+{
+    std::string missing;
+    for (std::size_t i = 0; i < takenUp.size(); ++i) {
+        if (!takenUp[i])
+            continue;
+        const char letter = PreviewBucketLetter(i);
+        struct stat st {};
+        if (::stat((destination + letter).c_str(), &st) != 0 && errno == ENOENT)
+            missing += (missing.empty() ? "" : ", ") + std::string(1, letter);
+    }
+    return missing;
+}
+
+// Without --create-dirs, files whose bucket folder is missing fail one by
+// one; one line afterwards says which folders and what makes them.
+void PrintMissingBuckets(const std::string& destination, const std::array<bool, 27>& takenUp)
+{
+    const std::string missing = MissingBuckets(destination, takenUp);
+    if (!missing.empty())
+        PrintLine("Missing bucket folders in " + destination + ": " + missing + ". --create-dirs makes them.");
+}
+
+// The buckets the files of `source` go to.
+std::array<bool, 27> BucketsOfFiles(FileSystem& fs, const std::string& source)
+{
+    std::array<bool, 27> takenUp {};
+    const auto listing = fs.listFiles(source);
+    for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
+        const char letter = BucketLetter(*name);
+        takenUp[letter == '#' ? 26 : static_cast<std::size_t>(letter - 'A')] = true;
+    }
+    return takenUp;
+}
+
 // The plan of a dry run: per bucket the files and bytes that would arrive,
-// every file that would fail as the run would log it, and a summary.
-int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move, const LocaleFacts& locale)
+// every file that would fail as the run would log it, and a summary; only
+// the failures when quiet.
+int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move, bool quiet, const LocaleFacts& locale)
 {
     const auto grouped = [&](std::uint64_t value) {
         return FormatGroupedZero(static_cast<double>(value), locale.thousandsSeparator);
     };
     const char* verb = move ? "moved" : "copied";
-    PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " +
-              WithTrailingSeparator(settings.source) + " to " + WithTrailingSeparator(settings.destination) + ":");
-    for (std::size_t i = 0; i < plan.buckets.size(); ++i) {
-        const PreviewPlan::Bucket& bucket = plan.buckets[i];
-        if (bucket.files != 0)
-            PrintLine(std::string(1, PreviewBucketLetter(i)) + ": " + grouped(bucket.files) + " file(s), " +
-                      grouped(bucket.bytes) + " bytes");
+    if (!quiet) {
+        PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " +
+                  WithTrailingSeparator(settings.source) + " to " + WithTrailingSeparator(settings.destination) + ":");
+        for (std::size_t i = 0; i < plan.buckets.size(); ++i) {
+            const PreviewPlan::Bucket& bucket = plan.buckets[i];
+            if (bucket.files != 0)
+                PrintLine(std::string(1, PreviewBucketLetter(i)) + ": " + grouped(bucket.files) + " file(s), " +
+                          grouped(bucket.bytes) + " bytes");
+        }
     }
-    for (const std::string& failure : plan.failures)
+    for (const std::string& failure : plan.failures) {
+        if (StandardOutputFailed())
+            break;
         PrintLine(failure);
+    }
     if (!plan.listing.ok())
         PrintLine(ErrorWhileSieving(plan.listing));
     const std::uint64_t failed = plan.failures.size();
-    PrintLine("Summary: " + grouped(plan.files) + " file(s) found, " + grouped(plan.files - failed) + " would be " +
-              verb + ", " + grouped(failed) + " would fail." + (plan.stopped ? " Stopped before the end." : ""));
-    std::fflush(stdout);
+    if (!quiet) {
+        PrintLine("Summary: " + grouped(plan.files) + " file(s) found, " + grouped(plan.files - failed) +
+                  " would be " + verb + ", " + grouped(failed) + " would fail." +
+                  (plan.stopped ? " Stopped before the end." : ""));
+    }
     if (plan.stopped)
-        return kExitInterrupted;
+        return StoppedStatus();
     if (!plan.listing.ok())
         return kExitUsage;
     return failed > 0 ? kExitSomeFailed : kExitDone;
 }
 
+// The runs, newest first and numbered from 1, as --undo takes them.
 int ListRuns(JournalFolder& journals)
 {
+    std::size_t number = 0;
     for (const JournalSummary& run : journals.list()) {
-        PrintLine(run.id + "  " + RunDescription(run.header) + ", " +
-                  CounterText(static_cast<double>(run.files)) + " file(s)" + (run.takenBack ? ", taken back" : ""));
+        if (StandardOutputFailed())
+            break;
+        PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
+                  CounterText(static_cast<double>(run.files)) + " file(s) placed" +
+                  (run.takenBack ? ", taken back" : ""));
     }
-    std::fflush(stdout);
     return kExitDone;
 }
 
-int UndoRun(JournalFolder& journals, const std::string& run)
+// The name of the run --undo means by `run`: its number in --list-runs, or
+// already its name.
+std::string RunName(JournalFolder& journals, const std::string& run)
 {
+    if (run.empty() || run.size() > 9 || run.find_first_not_of("0123456789") != std::string::npos)
+        return run;
+    const std::size_t number = std::stoul(run);
+    const std::vector<JournalSummary> runs = journals.list();
+    return number >= 1 && number <= runs.size() ? runs[number - 1].id : run;
+}
+
+int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
+{
+    const std::string run = RunName(journals, named);
     if (!run.empty()) {
         if (FsResult<JournalSummary> found = journals.summary(run); !found.ok() && found.status().error == ENOENT)
-            return UsageError("run " + run + ": " + found.status().reason);
+            return Refuse("run " + named + ": " + found.status().reason);
     }
     const LocaleFacts locale = SystemLocaleFacts();
     PosixFileSystem fs;
     SystemClock clock;
-    ConsoleReport report(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    RunControls controls;
+    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    DetailedReport report(console, detail, clock, controls.stop);
     UndoJob undo(fs, journals, clock, report);
     report.watch(undo.counters());
-    RunControls controls;
-    StopOnInterrupt(controls.stop);
+    StopOnSignals(controls.stop);
     const UndoEnd end = undo.run(run, controls);
-    std::fflush(stdout);
     switch (end) {
     case UndoEnd::TakenBack:
         return kExitDone;
@@ -282,21 +419,10 @@ int UndoRun(JournalFolder& journals, const std::string& run)
     case UndoEnd::Stopped:
         break;
     }
-    return kExitInterrupted;
+    return StoppedStatus();
 }
 
-} // namespace
-
-bool WantsCommandLine(int argc, char* argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-' && argv[i][1] != '\0')
-            return true;
-    }
-    return false;
-}
-
-int RunCommandLine(int argc, char* argv[])
+int RunCommand(int argc, char* argv[])
 {
     Options options;
     std::string error;
@@ -316,12 +442,12 @@ int RunCommandLine(int argc, char* argv[])
     if (options.listRuns)
         return ListRuns(journals);
     if (options.undo)
-        return UndoRun(journals, options.run);
+        return UndoRun(journals, options.run, options.detail);
 
     if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
-        return UsageError(problem);
+        return Refuse(problem);
     if (std::string problem = FolderProblem(options.folders[1], "destination", false); !problem.empty())
-        return UsageError(problem);
+        return Refuse(problem);
 
     // Folders are made absolute, so that the run's journal can be taken
     // back from anywhere.
@@ -334,29 +460,54 @@ int RunCommandLine(int argc, char* argv[])
     }
     const LocaleFacts locale = SystemLocaleFacts();
     const RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
+    const std::string destination = WithTrailingSeparator(settings.destination);
+    const TransferMode mode = options.move ? TransferMode::Move : TransferMode::Copy;
+    PosixFileSystem fs;
     if (options.dryRun) {
-        PosixFileSystem fs;
         std::atomic<bool> stop {false};
-        StopOnInterrupt(stop);
-        const PreviewPlan plan =
-            PreviewRun(fs, settings, options.move ? TransferMode::Move : TransferMode::Copy, stop);
-        return PrintPreview(plan, settings, options.move, locale);
+        StopOnSignals(stop);
+        const PreviewPlan plan = PreviewRun(fs, settings, mode, stop);
+        const int status = PrintPreview(plan, settings, options.move, options.detail == Detail::Quiet, locale);
+        std::array<bool, 27> all {};
+        all.fill(true);
+        if (!options.createDirs && !options.quiet && !plan.stopped && !MissingBuckets(destination, all).empty())
+            PrintMissingBuckets(destination, BucketsOfFiles(fs, WithTrailingSeparator(settings.source)));
+        return status;
     }
 
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    PosixFileSystem fs;
     SystemClock clock;
-    ConsoleReport report(stdout, terminal ? stderr : nullptr, locale.timeSeparator);
+    RunControls controls;
+    controls.mode.store(mode);
+    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    DetailedReport report(console, options.detail, clock, controls.stop);
     SieveJob job(fs, clock, report, &journals);
     report.watch(job.counters());
-
-    RunControls controls;
-    controls.mode.store(options.move ? TransferMode::Move : TransferMode::Copy);
-    StopOnInterrupt(controls.stop);
+    report.followPlacement(destination);
+    StopOnSignals(controls.stop);
 
     const RunEnd end = job.run(settings, controls);
-    std::fflush(stdout);
-    return ExitStatus(end, report.last());
+    if (!options.createDirs && !options.quiet && !report.outputFailed())
+        PrintMissingBuckets(destination, report.bucketsTakenUp());
+    return ExitStatus(end, console.last());
+}
+
+} // namespace
+
+bool WantsCommandLine(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] == '-' && argv[i][1] != '\0')
+            return true;
+    }
+    return false;
+}
+
+int RunCommandLine(int argc, char* argv[])
+{
+    ReserveStandardStreams();
+    BufferStandardOutput();
+    IgnoreBrokenPipe();
+    return CloseStandardOutput(RunCommand(argc, argv));
 }
 
 } // namespace quillbox::app

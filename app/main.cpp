@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "app/command_line.h"
+#include "app/display_check.h"
 #include "app/screenshot_hook.h"
 #include "platform/journal_files.h"
 #include "platform/posix_file_system.h"
@@ -19,7 +20,12 @@ int main(int argc, char* argv[])
     if (quillbox::app::WantsCommandLine(argc, argv))
         return quillbox::app::RunCommandLine(argc, argv);
 
+    // The window needs a display: without one, one line says so and how to
+    // run without a window.
+    quillbox::app::RequireDisplay();
+    quillbox::app::DisplayGuard displayGuard;
     QApplication app(argc, argv);
+    displayGuard.started();
     QApplication::setApplicationName(QStringLiteral("Quillbox"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("quillbox"));

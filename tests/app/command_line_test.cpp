@@ -50,16 +50,24 @@ const TempDir& StateFolder()
     return state;
 }
 
-QProcess* Start(const QStringList& arguments)
+// The program started with `arguments` and no display; with `shell`, the
+// program is "$0" of that bash command line instead, its arguments "$@".
+QProcess* Start(const QStringList& arguments, const QString& shell = {}, const QString& display = {})
 {
     auto* process = new QProcess;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
     environment.insert(QStringLiteral("XDG_STATE_HOME"), QString::fromStdString(StateFolder().path()));
     process->setProcessEnvironment(environment);
-    process->start(QStringLiteral(QUILLBOX_BINARY), arguments);
+    if (shell.isEmpty())
+        process->start(QStringLiteral(QUILLBOX_BINARY), arguments);
+    else
+        process->start(QStringLiteral("bash"),
+                       QStringList {QStringLiteral("-c"), shell, QStringLiteral(QUILLBOX_BINARY)} + arguments);
     return process;
 }
 
@@ -172,14 +180,23 @@ TEST(CommandLine, BadUsageSaysWhatIsWrongInOneLineAndTouchesNothing)
     const struct {
         QStringList arguments;
         const char* says;
+        bool usage; // a mistake in the call, which --help explains
     } cases[] = {
-        {{QStringLiteral("--frobnicate"), Q(in), Q(in)}, "unknown option --frobnicate"},
-        {{QStringLiteral("--copy"), Q(in)}, "SOURCE and DESTINATION"},
-        {{QStringLiteral("--copy"), QStringLiteral("--move"), Q(in), Q(in)}, "exclude each other"},
-        {{QStringLiteral("--create-dirs"), Q(in), Q(in)}, "--copy or --move"},
-        {{QStringLiteral("--copy"), Q(dir / "nowhere"), Q(in)}, "No such file or directory"},
-        {{QStringLiteral("--copy"), Q(dir / "a-file"), Q(in)}, "not a folder"},
-        {{QStringLiteral("--move"), Q(in), Q(out)}, "destination"},
+        {{QStringLiteral("--frobnicate"), Q(in), Q(in)}, "unknown option --frobnicate", true},
+        {{QStringLiteral("--copy"), Q(in)}, "SOURCE and DESTINATION", true},
+        {{QStringLiteral("--copy"), QStringLiteral("--move"), Q(in), Q(in)}, "exclude each other", true},
+        {{QStringLiteral("--create-dirs"), Q(in), Q(in)}, "--copy or --move", true},
+        {{QStringLiteral("--c"), Q(in), Q(in)}, "--c is ambiguous: --copy, --create-dirs", true},
+        {{QStringLiteral("--mov=yes"), Q(in), Q(in)}, "--move takes no value", true},
+        {{QStringLiteral("-nx"), QStringLiteral("--copy"), Q(in), Q(in)}, "unknown option -x", true},
+        {{QStringLiteral("-qv"), QStringLiteral("--copy"), Q(in), Q(in)}, "exclude each other", true},
+        {{QStringLiteral("--undo"), QStringLiteral("1"), QStringLiteral("2")}, "--undo takes one run", true},
+        {{QStringLiteral("--undo"), QStringLiteral("--move")}, "--undo takes one run", true},
+        {{QStringLiteral("--list-runs"), QStringLiteral("-v")}, "--list-runs takes no", true},
+        {{QStringLiteral("--copy"), Q(dir / "nowhere"), Q(in)}, "No such file or directory", false},
+        {{QStringLiteral("--copy"), Q(dir / "a-file"), Q(in)}, "not a folder", false},
+        {{QStringLiteral("--move"), Q(in), Q(out)}, "destination", false},
+        {{QStringLiteral("--undo=no-such-run")}, "run no-such-run: ", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
@@ -188,6 +205,7 @@ TEST(CommandLine, BadUsageSaysWhatIsWrongInOneLineAndTouchesNothing)
         EXPECT_EQ(r.out, "");
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_EQ(r.err.find("(see quillbox --help)") != std::string::npos, c.usage) << r.err;
     }
     EXPECT_EQ(dir.names(), (std::set<std::string> {"in", "a-file"}));
     EXPECT_EQ(dir.names("in"), std::set<std::string> {"apple"});
@@ -241,23 +259,27 @@ TEST(CommandLine, HelpAndVersionFollowTheUsualConventions)
     EXPECT_EQ(version.out, "quillbox " QUILLBOX_VERSION "\n");
 }
 
-// The first Ctrl-C is Stop: the run ends between two files through its
-// usual ending; a second one then changes nothing.
-TEST(CommandLine, CtrlCStopsBetweenTwoFilesAndExits130)
+// The first Ctrl-C, SIGTERM or SIGHUP is Stop: the run ends between two
+// files through its usual ending, with 128 + the signal; a second one then
+// changes nothing.
+TEST(CommandLine, StopSignalsStopBetweenTwoFilesAndExitWithTheSignal)
 {
-    TempDir dir;
-    // The entries up to "Found" come out as the processing pass begins.
-    QByteArray seen;
-    QProcess* process = StartOnManyFiles(dir, 30000, QStringLiteral("--copy"), seen);
-    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
-    ::kill(static_cast<pid_t>(process->processId()), SIGINT);
-    Result r = Finish(process);
-    r.out = seen.toStdString() + r.out;
+    for (const auto& [signal, status] : {std::pair {SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE(status);
+        TempDir dir;
+        // The entries up to "Found" come out as the processing pass begins.
+        QByteArray seen;
+        QProcess* process = StartOnManyFiles(dir, 30000, QStringLiteral("--copy"), seen);
+        ::kill(static_cast<pid_t>(process->processId()), signal);
+        ::kill(static_cast<pid_t>(process->processId()), signal);
+        Result r = Finish(process);
+        r.out = seen.toStdString() + r.out;
 
-    EXPECT_EQ(r.status, 130);
-    EXPECT_NE(r.out.find("Processing aborted by user.\n"), std::string::npos);
-    EXPECT_EQ(r.out.substr(r.out.size() - 22), "Cleaning up complete.\n");
-    EXPECT_EQ(r.out.find("Operation complete"), std::string::npos);
+        EXPECT_EQ(r.status, status);
+        EXPECT_NE(r.out.find("Processing aborted by user.\n"), std::string::npos);
+        EXPECT_EQ(r.out.substr(r.out.size() - 22), "Cleaning up complete.\n");
+        EXPECT_EQ(r.out.find("Operation complete"), std::string::npos);
+    }
 }
 
 // A run killed outright leaves a journal of what it had placed, all but the
@@ -318,6 +340,200 @@ TEST(CommandLine, KilledRunLeavesAJournalThatUndoTakesBack)
     EXPECT_EQ(undone.status, 0) << undone.out;
     EXPECT_EQ(dir.names("in").size(), kFiles - moved + journal.files.size());
     EXPECT_NE(Quillbox({QStringLiteral("--list-runs")}).out.find(", taken back"), std::string::npos);
+}
+
+// Options as GNU tools take them: shortened, short, after the folders, and
+// "--" before a folder that starts with "-".
+TEST(CommandLine, OptionsAreParsedAsGnuToolsDo)
+{
+    TempDir dir;
+    dir.mkdir("-in");
+    dir.mkdir("out");
+    dir.write("-in/apple", "a");
+    const QString in = QStringLiteral("-in"), out = QStringLiteral("out");
+    const QStringList dryRuns[] = {
+        {QStringLiteral("--dry"), QStringLiteral("--mo"), QStringLiteral("--cr"), QStringLiteral("--"), in, out},
+        {QStringLiteral("-n"), QStringLiteral("--move"), QStringLiteral("--create-dirs"), QStringLiteral("--"), in, out},
+        {QStringLiteral("./-in"), QStringLiteral("--move"), out, QStringLiteral("--dry-run"), QStringLiteral("--create")},
+    };
+    const QString inDir = QStringLiteral("cd '") + Q(dir.path()) + QStringLiteral("' && exec \"$0\" \"$@\"");
+    for (const QStringList& arguments : dryRuns) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        const Result r = Finish(Start(arguments, inDir));
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_FALSE(r.lines.empty());
+        EXPECT_EQ(r.lines[0].rfind("Dry run: nothing is changed. Files that would be moved from ", 0), 0u);
+    }
+    EXPECT_EQ(dir.names("-in"), std::set<std::string> {"apple"});
+    EXPECT_TRUE(dir.names("out").empty());
+    EXPECT_EQ(Quillbox({QStringLiteral("-h")}).out, Quillbox({QStringLiteral("--he")}).out);
+}
+
+// --verbose names every file placed, --quiet prints only the failures, and
+// without --create-dirs the run and the dry run name the bucket folders that
+// were missing.
+TEST(CommandLine, VerboseQuietAndMissingBucketFolders)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.mkdir("out/A");
+    dir.write("in/apple", "a");
+    dir.write("in/Berry", "b");
+    dir.write("in/1x", "1");
+    const std::string out = dir / "out";
+    const std::string missing = "Missing bucket folders in " + out + "/: B, #. --create-dirs makes them.";
+    const std::string berry = "Could not copy/move file Berry. No such file or directory.";
+    const std::string one = "Could not copy/move file 1x. No such file or directory.";
+    const auto has = [](const std::vector<std::string>& lines, const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+
+    const Result dry = Quillbox({QStringLiteral("-n"), QStringLiteral("--copy"), Q(dir / "in"), Q(out)});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_EQ(dry.lines.back(), missing);
+
+    const Result quiet = Quillbox({QStringLiteral("-q"), QStringLiteral("--copy"), Q(dir / "in"), Q(out)});
+    EXPECT_EQ(quiet.status, 1);
+    std::vector<std::string> failures = quiet.lines;
+    std::sort(failures.begin(), failures.end());
+    EXPECT_EQ(failures, (std::vector<std::string> {one, berry}));
+
+    dir.write("out/A/apple", "older");
+    const Result verbose = Quillbox({QStringLiteral("-v"), QStringLiteral("--move"), Q(dir / "in"), Q(out)});
+    EXPECT_EQ(verbose.status, 1);
+    EXPECT_TRUE(has(verbose.lines, berry));
+    EXPECT_TRUE(has(verbose.lines, "Could not copy/move file apple. File exists."));
+    EXPECT_EQ(verbose.lines.back(), missing);
+    for (const std::string& line : verbose.lines)
+        EXPECT_EQ(line.find(" -> "), std::string::npos) << "nothing was placed: " << line;
+
+    dir.mkdir("out/B");
+    RemoveTree(dir / "out/A/apple");
+    const Result placed = Quillbox({QStringLiteral("-v"), QStringLiteral("--move"), Q(dir / "in"), Q(out)});
+    EXPECT_EQ(placed.status, 1);
+    EXPECT_TRUE(has(placed.lines, "apple -> " + out + "/A/apple"));
+    EXPECT_TRUE(has(placed.lines, "Berry -> " + out + "/B/Berry"));
+    EXPECT_TRUE(has(placed.lines, one));
+    EXPECT_FALSE(has(placed.lines, "1x -> " + out + "/#/1x"));
+    EXPECT_EQ(placed.lines.back(), "Missing bucket folders in " + out + "/: #. --create-dirs makes them.");
+    EXPECT_EQ(ReadFile(out + "/B/Berry"), "b");
+}
+
+// --list-runs numbers the runs from the newest, and --undo takes a run by
+// that number as by its name.
+TEST(CommandLine, UndoTakesARunByItsNumberInTheList)
+{
+    RemoveTree(StateFolder() / "quillbox");
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.write("in/apple", "a");
+    const QStringList copy = {QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"),
+                              Q(dir / "out")};
+    ASSERT_EQ(Quillbox(copy).status, 0);
+    dir.write("in/berry", "b");
+    ASSERT_EQ(Quillbox(copy).status, 0);
+
+    const Result listed = Quillbox({QStringLiteral("--list-runs")});
+    ASSERT_EQ(listed.lines.size(), 2u) << listed.out;
+    EXPECT_EQ(listed.lines[0].rfind("1  ", 0), 0u);
+    EXPECT_NE(listed.lines[0].find(", Copy from " + (dir / "in") + "/ to " + (dir / "out") + "/, 2 file(s) placed"),
+              std::string::npos)
+        << listed.lines[0];
+    EXPECT_EQ(listed.lines[1].rfind("2  ", 0), 0u);
+    EXPECT_EQ(listed.lines[1].substr(listed.lines[1].size() - 16), "1 file(s) placed");
+
+    // The older run: its copy of apple was replaced by the newer run's, so
+    // it stays, and the run counts as taken back.
+    EXPECT_EQ(Quillbox({QStringLiteral("--undo"), QStringLiteral("2")}).status, 1);
+    EXPECT_TRUE(Exists(dir / "out/B/berry"));
+    // The newer run: berry goes; its apple replaced the older run's copy,
+    // so it is left in place, and says so.
+    EXPECT_EQ(Quillbox({QStringLiteral("--undo=1")}).status, 1);
+    EXPECT_FALSE(Exists(dir / "out/B/berry"));
+    const Result after = Quillbox({QStringLiteral("--list-runs")});
+    EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2);
+    EXPECT_EQ(after.out.find(", taken back"), after.out.rfind(", taken back") - after.out.find('\n') - 1)
+        << after.out;
+
+    const Result beyond = Quillbox({QStringLiteral("--undo"), QStringLiteral("3")});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_EQ(beyond.err.find("(see quillbox --help)"), std::string::npos) << beyond.err;
+}
+
+// Standard output that cannot be written ends every command with the write
+// error and status 3; a run stops between two files and its journal is kept.
+TEST(CommandLine, WriteErrorsEndEveryCommandWithStatus3)
+{
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    dir.write("in/apple", "a");
+    const QString in = Q(dir / "in"), out = Q(dir / "out");
+    ASSERT_EQ(Quillbox({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), in, out}).status, 0);
+    const QStringList commands[] = {
+        {QStringLiteral("--help")},
+        {QStringLiteral("--version")},
+        {QStringLiteral("--list-runs")},
+        {QStringLiteral("-n"), QStringLiteral("--move"), in, out},
+        {QStringLiteral("--move"), in, out},
+        {QStringLiteral("--undo")},
+    };
+    for (const QStringList& arguments : commands) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        const Result r = Finish(Start(arguments, QStringLiteral("exec \"$0\" \"$@\" >/dev/full")));
+        EXPECT_EQ(r.status, 3);
+        EXPECT_EQ(r.err, "quillbox: write error: No space left on device\n");
+    }
+    EXPECT_EQ(dir.names("in"), std::set<std::string> {"apple"}) << "the move stopped before its first file";
+    EXPECT_EQ(ReadFile(dir / "out/A/apple"), "a") << "the undo stopped before its first file";
+
+    // A closed standard output: an error once something is written to it,
+    // none for a command that writes nothing.
+    const QString closed = QStringLiteral("exec \"$0\" \"$@\" >&-");
+    const Result version = Finish(Start({QStringLiteral("--version")}, closed));
+    EXPECT_EQ(version.status, 3);
+    EXPECT_EQ(version.err, "quillbox: write error: Bad file descriptor\n");
+    dir.mkdir("more");
+    dir.write("more/berry", "b");
+    const Result quiet = Finish(Start({QStringLiteral("-q"), QStringLiteral("--move"), Q(dir / "more"), out}, closed));
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(ReadFile(dir / "out/B/berry"), "b");
+
+    // A reader that goes away mid-run: the run stops between two files, and
+    // the journal of what it placed takes every file back.
+    constexpr int kFiles = 30000;
+    TempDir many;
+    many.mkdir("in");
+    many.mkdir("out");
+    for (int i = 0; i < kFiles; ++i)
+        many.write("in/f" + std::to_string(i), "x");
+    const Result piped = Finish(Start({QStringLiteral("-v"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                                       Q(many / "in"), Q(many / "out")},
+                                      QStringLiteral("\"$0\" \"$@\" | head -c 20000 >/dev/null; "
+                                                     "exit ${PIPESTATUS[0]}")));
+    EXPECT_EQ(piped.status, 3);
+    EXPECT_EQ(piped.err, "quillbox: write error: Broken pipe\n");
+    const std::size_t left = many.names("in").size();
+    EXPECT_GT(left, 0u);
+    EXPECT_LT(left, static_cast<std::size_t>(kFiles));
+    EXPECT_EQ(Quillbox({QStringLiteral("--undo")}).status, 0);
+    EXPECT_EQ(many.names("in").size(), static_cast<std::size_t>(kFiles));
+}
+
+// Without --copy or --move the window is wanted; with no display to open it
+// on, one line says so instead of an abort.
+TEST(CommandLine, NoDisplayForTheWindowIsOneLineAndStatus2)
+{
+    TempDir dir;
+    for (const QString& display : {QString(), QStringLiteral(":97")}) {
+        SCOPED_TRACE(display.toStdString());
+        const Result r = Finish(Start({Q(dir.path()), Q(dir.path())}, {}, display));
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "quillbox: no display can be reached to open the window on; --copy or --move runs "
+                         "without one\n");
+    }
 }
 
 } // namespace
