@@ -222,7 +222,11 @@ private:
     FsStatus afterAppend(std::unique_lock<std::mutex>& lock)
     {
         if (m_pending.size() >= JournalFolder::kBatchBytes) {
-            m_wake.notify_one();
+            // The writer is woken once a batch, not once a record.
+            if (!m_woken) {
+                m_woken = true;
+                m_wake.notify_one();
+            }
             // A disk slower than the run: the run waits rather than the
             // records piling up in memory.
             m_written.wait(lock, [this] { return m_pending.size() < 4 * JournalFolder::kBatchBytes || !m_writing; });
@@ -240,6 +244,7 @@ private:
         batch.swap(m_pending);
         m_pending.swap(m_spare);
         m_writing = true;
+        m_woken = false;
         lock.unlock();
         FsStatus written = WriteAll(m_fd.get(), batch);
         lock.lock();
@@ -270,6 +275,7 @@ private:
     std::string m_spare;
     std::uint64_t m_files = 0;
     bool m_writing = false;
+    bool m_woken = false;
     bool m_closing = false;
     FsStatus m_status;
     std::thread m_thread; // last: it starts once the rest is ready
