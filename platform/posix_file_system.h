@@ -3,9 +3,8 @@
 #include <memory>
 #include <string>
 
-#include <memory>
-
 #include "core/file_system.h"
+#include "platform/listing.h"
 #include "platform/system_calls.h"
 
 namespace quillbox {
@@ -17,7 +16,8 @@ struct CopyState;
 // The file system of a run on Linux.
 //
 // - A listing streams the folder and passes over everything that is not a
-//   regular file or a link to one (platform/listing.h).
+//   regular file or a link to one (platform/listing.h); listed again, it
+//   still gives the links the last listing of the folder gave.
 // - A run's folders are held as handles; bucket folders are opened inside
 //   the destination and never through a link (platform/folder_handles.h).
 // - A copy is written unseen and put in place whole: a new name by a link
@@ -36,6 +36,7 @@ public:
     explicit PosixFileSystem(SystemCalls& calls);
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     TakeBackOutcome takeBack(TransferMode mode, const std::string& source, const std::string& target,
@@ -44,6 +45,7 @@ public:
 
 private:
     SystemCalls* m_calls;
+    posix::ListedLinks m_listedLinks;
     // What take-backs share, made on the first.
     std::unique_ptr<posix::CopyState> m_takeBackState;
 };

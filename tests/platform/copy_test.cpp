@@ -115,7 +115,7 @@ TEST(Copy, OntoItselfKeepsTheData)
     for (const char* name : {"self", "alias"}) {
         SCOPED_TRACE(name);
         auto folders = fs.openRun(dir / "S/", dir.path() + "/");
-        const FileOutcome outcome = folders->sieveFile(name, 'S', TransferMode::Copy, {});
+        const FileOutcome outcome = folders->sieveFile(name, 'S', TransferMode::Copy, {}, nullptr);
         ASSERT_TRUE(outcome.ok()) << outcome.status.reason;
         EXPECT_EQ(ReadFile(dir / "S/self"), content);
     }
