@@ -94,6 +94,21 @@ bool WriteAll(int fd, const char* data, std::size_t size, off_t offset)
     return true;
 }
 
+// In a move of a file of many chunks the copy goes to the disk a chunk
+// behind the copying (the one before `from` waited for, the one from `from`
+// to `to` started): the fsync before the source goes then finds little left
+// to write, so a stop is not kept waiting by it, and a chunk is sized by
+// the pace of the disk rather than the cache's.
+void WriteBehind(CopyState& state, int out, off_t from, off_t to)
+{
+    if (state.behindTo > state.behindFrom)
+        ::sync_file_range(out, state.behindFrom, state.behindTo - state.behindFrom,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(out, from, to - from, SYNC_FILE_RANGE_WRITE);
+    state.behindFrom = from;
+    state.behindTo = to;
+}
+
 // Copies `length` bytes at `offset` of `in` to the same offset of `out`
 // (to the end of `in` with `toEnd`), through the kernel where it will, else
 // through the buffer. A source that ends early ends the copy; the look at
@@ -108,7 +123,8 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
         if (stoppable && state.copiedOfFile > 0 && state.stop->load(std::memory_order_relaxed))
             return StoppedByUser();
         const std::size_t most = stoppable ? state.chunk : kKernelChunk;
-        const std::size_t want = toEnd ? most : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(most)));
+        const std::size_t want =
+            toEnd ? most : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(most)));
         const std::int64_t started = stoppable ? MonotonicNs() : 0;
         std::size_t asked = want;
         ssize_t moved = 0;
@@ -142,8 +158,11 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
             break;
         length -= moved;
         state.copiedOfFile += static_cast<std::uint64_t>(moved);
-        if (stoppable)
-            FitChunk(state, static_cast<std::uint64_t>(moved), asked, MonotonicNs() - started);
+        if (!stoppable)
+            continue;
+        if (state.writeBehind && (toEnd || length > 0))
+            WriteBehind(state, out, outOffset - moved, outOffset);
+        FitChunk(state, static_cast<std::uint64_t>(moved), asked, MonotonicNs() - started);
     }
     return FsStatus::success();
 }
@@ -429,6 +448,8 @@ FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const
     if (FsStatus created = out.create(traits, source.st.st_mode); !created.ok())
         return created;
     state.copiedOfFile = 0;
+    state.writeBehind = forMove;
+    state.behindFrom = state.behindTo = 0;
     if (FsStatus copied = CopyData(state, traits, source.fd.get(), out.fd(), source.st); !copied.ok())
         return copied;
     FsStatus notKept;

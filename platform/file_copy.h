@@ -37,6 +37,10 @@ struct CopyState {
     const std::atomic<bool>* stop = nullptr;
     std::size_t chunk;
     std::uint64_t copiedOfFile = 0;
+    // A move's copy is written to the disk as it goes, a chunk behind.
+    bool writeBehind = false;
+    off_t behindFrom = 0;
+    off_t behindTo = 0;
 
     // Extended attributes: the names of one file and one value (the kernel
     // bounds both to 64 KiB), made on the first file that has any.

@@ -268,7 +268,8 @@ TEST(RunLinks, LinkWhoseTargetWentMeanwhileIsMovedOrReported)
             EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
             for (int i = 0; i < pairs; ++i) {
                 char text[32] = {};
-                EXPECT_GT(::readlink((w.destination / ("L/link" + std::to_string(i))).c_str(), text, sizeof text - 1), 0);
+                const std::string link = w.destination / ("L/link" + std::to_string(i));
+                EXPECT_GT(::readlink(link.c_str(), text, sizeof text - 1), 0);
                 EXPECT_STREQ(text, ("file" + std::to_string(i)).c_str());
             }
         } else {
