@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -100,6 +101,10 @@ struct FileOutcome {
     // replaced a file that had that name.
     FileIdentity placed;
     bool replaced = false;
+    // On success: why some of the file's extended attributes could not be
+    // kept on the placed file (the target's file system refused them);
+    // success when all were kept.
+    FsStatus attributesNotKept;
 
     bool ok() const { return stage == FileStage::Done; }
 };
@@ -134,8 +139,12 @@ public:
     // Copies (replacing a target as a whole, or not at all) or moves (never
     // replacing) the file `name` of the source folder to `name` in the bucket
     // folder `bucket` ('A'..'Z' or '#') of the destination.
-    virtual FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode,
-                                  const LengthFn& length) = 0;
+    //
+    // Once `stop` (when given) is set, a copy in progress is abandoned
+    // within about 100 ms and leaves nothing behind: the file fails with
+    // ECANCELED. A move within one file system is one rename and completes.
+    virtual FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
+                                  const std::atomic<bool>* stop) = 0;
     // What sieveFile would come to, with the same outcome and reason, while
     // nothing is changed on disk. With `bucketsWillBeMade`, a bucket folder
     // that is not there counts as made where the destination allows it.
@@ -185,6 +194,11 @@ public:
     virtual ~FileSystem() = default;
 
     virtual std::unique_ptr<FileListing> listFiles(const std::string& folder) = 0;
+    // The folder listed again, for the pass that handles the files a
+    // listFiles of it counted: a link the last listFiles of the folder gave
+    // as a file is given again whatever became of its target since (a move
+    // took the target away, say), so that no counted file is passed over.
+    virtual std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) { return listFiles(folder); }
     virtual FsStatus createFolder(const std::string& path) = 0;
     // `source` and `destination` end in '/'; a bucket folder is the
     // destination followed directly by its letter.

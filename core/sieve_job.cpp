@@ -144,10 +144,11 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
-        const auto listing = m_fs.listFiles(source);
+        const auto listing = m_fs.listFilesAgain(source);
         const auto folders = m_fs.openRun(source, destination);
         const LengthFn addLength = [this](std::uint64_t bytes) { m_counters.addBytes(bytes); };
         std::string message;
+        bool attributesNoted = false;
         for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
             if (controls.stop.load(std::memory_order_relaxed)) {
                 log(LogIcon::Exclamation, "Processing aborted by user.");
@@ -157,8 +158,13 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             m_observer.fileStarted(*name);
             const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
             const char letter = BucketLetter(*name);
-            const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength);
+            const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength, &controls.stop);
             if (outcome.ok()) {
+                if (!outcome.attributesNotKept.ok() && !attributesNoted) {
+                    attributesNoted = true;
+                    log(LogIcon::Exclamation, "Extended attributes could not be kept on some files (" +
+                                                  outcome.attributesNotKept.reason + "); the files were placed.");
+                }
                 if (m_journal)
                     checkJournal(m_journal->file({mode, letter, *name, outcome.replaced, outcome.placed}));
                 continue;
@@ -171,6 +177,12 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
             // run: the log window shows it. The run goes on.
             if (outcome.stage == FileStage::Examine)
                 m_observer.logWindowWanted();
+            // A copy abandoned for Stop ends the run here, after the last
+            // file too.
+            if (controls.stop.load(std::memory_order_relaxed)) {
+                log(LogIcon::Exclamation, "Processing aborted by user.");
+                return RunEnd::StoppedWhileProcessing;
+            }
         }
         if (!listing->status().ok()) {
             logListingFailure(listing->status());

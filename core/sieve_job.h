@@ -19,7 +19,8 @@ struct RunSettings {
 };
 
 // What may change while a run goes on: Stop is honoured before the next
-// file, the mode applies from the next file on.
+// file (a copy in progress is abandoned at its next chunk and the file
+// logged as not copied), the mode applies from the next file on.
 struct RunControls {
     std::atomic<bool> stop {false};
     std::atomic<TransferMode> mode {TransferMode::Copy};

@@ -47,5 +47,10 @@ FsStatus ChangedWhileCopied(bool originalKept)
                                         : "The file changed while it was being copied");
 }
 
+FsStatus StoppedByUser()
+{
+    return Failure(ECANCELED, "Stopped by the user");
+}
+
 } // namespace posix
 } // namespace quillbox

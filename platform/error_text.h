@@ -21,6 +21,8 @@ FsStatus Failure(int error, std::string reason);
 FsStatus NotRegularFile();
 // The reason given when a file changed while it was being copied.
 FsStatus ChangedWhileCopied(bool originalKept);
+// The reason given for a copy abandoned because the run was stopped: ECANCELED.
+FsStatus StoppedByUser();
 
 } // namespace posix
 } // namespace quillbox

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "platform/error_text.h"
@@ -21,6 +23,34 @@ namespace {
 // The most one copy_file_range call is asked for.
 constexpr std::size_t kKernelChunk = std::size_t {1} << 30;
 constexpr std::size_t kBufferBytes = 1024 * 1024;
+// Chunks of a copy that may be stopped: how long one should take, the first
+// one's size (the media's speed is not known yet) and the least.
+constexpr std::uint64_t kChunkNs = 50'000'000;
+constexpr std::size_t kFirstChunk = std::size_t {1} << 20;
+constexpr std::size_t kLeastChunk = std::size_t {64} << 10;
+// The kernel's bounds on a file's list of attribute names and on one value.
+constexpr std::size_t kAttributeBytes = 64 * 1024;
+
+std::int64_t MonotonicNs()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// Sizes the next chunk by the pace of the last one (`moved` of `wanted`
+// bytes in `tookNs`): smaller when it took too long, up to four times
+// larger when a full one went quickly.
+void FitChunk(CopyState& state, std::uint64_t moved, std::uint64_t wanted, std::int64_t tookNs)
+{
+    const std::uint64_t took = static_cast<std::uint64_t>(std::max<std::int64_t>(tookNs, 1));
+    const std::uint64_t fits = moved * kChunkNs / took;
+    if (took > kChunkNs)
+        state.chunk = static_cast<std::size_t>(std::max<std::uint64_t>(fits, kLeastChunk));
+    else if (moved >= wanted)
+        state.chunk = static_cast<std::size_t>(
+            std::min<std::uint64_t>({std::uint64_t {state.chunk} * 4, fits, std::uint64_t {kKernelChunk}}));
+}
 
 // The process's umask, read without changing it (changing it would race
 // with any other thread that creates a file).
@@ -66,6 +96,21 @@ bool WriteAll(int fd, const char* data, std::size_t size, off_t offset)
     return true;
 }
 
+// In a move of a file of many chunks the copy goes to the disk a chunk
+// behind the copying (the one before `from` waited for, the one from `from`
+// to `to` started): the fsync before the source goes then finds little left
+// to write, so a stop is not kept waiting by it, and a chunk is sized by
+// the pace of the disk rather than the cache's.
+void WriteBehind(CopyState& state, int out, off_t from, off_t to)
+{
+    if (state.behindTo > state.behindFrom)
+        ::sync_file_range(out, state.behindFrom, state.behindTo - state.behindFrom,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(out, from, to - from, SYNC_FILE_RANGE_WRITE);
+    state.behindFrom = from;
+    state.behindTo = to;
+}
+
 // Copies `length` bytes at `offset` of `in` to the same offset of `out`
 // (to the end of `in` with `toEnd`), through the kernel where it will, else
 // through the buffer. A source that ends early ends the copy; the look at
@@ -74,9 +119,16 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
 {
     off_t inOffset = offset;
     off_t outOffset = offset;
+    const bool stoppable = state.stop != nullptr;
     while (toEnd || length > 0) {
+        // Between chunks only: a file that fits in one is simply copied.
+        if (stoppable && state.copiedOfFile > 0 && state.stop->load(std::memory_order_relaxed))
+            return StoppedByUser();
+        const std::size_t most = stoppable ? state.chunk : kKernelChunk;
         const std::size_t want =
-            toEnd ? kKernelChunk : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(kKernelChunk)));
+            toEnd ? most : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(most)));
+        const std::int64_t started = stoppable ? MonotonicNs() : 0;
+        std::size_t asked = want;
         ssize_t moved = 0;
         if (!traits.noKernelCopy) {
             moved = state.calls.copyRange(in, &inOffset, out, &outOffset, want);
@@ -92,7 +144,8 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
         } else {
             if (!state.buffer)
                 state.buffer = std::make_unique<char[]>(kBufferBytes);
-            moved = ::pread(in, state.buffer.get(), std::min(want, kBufferBytes), inOffset);
+            asked = std::min(want, kBufferBytes);
+            moved = ::pread(in, state.buffer.get(), asked, inOffset);
             if (moved < 0) {
                 if (errno == EINTR)
                     continue;
@@ -106,6 +159,12 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
         if (moved == 0)
             break;
         length -= moved;
+        state.copiedOfFile += static_cast<std::uint64_t>(moved);
+        if (!stoppable)
+            continue;
+        if (state.writeBehind && (toEnd || length > 0))
+            WriteBehind(state, out, outOffset - moved, outOffset);
+        FitChunk(state, static_cast<std::uint64_t>(moved), asked, MonotonicNs() - started);
     }
     return FsStatus::success();
 }
@@ -150,18 +209,64 @@ FsStatus CopyData(CopyState& state, BucketTraits& traits, int in, int out, const
     return FsStatus::success();
 }
 
-FsStatus SetAttributes(const CopyState& state, int out, const struct stat& st, bool keepOwner)
+// Whether a copy keeps the extended attribute `name`: a move keeps every one
+// the process may set, a copy the user's own, as it keeps mode and times.
+bool KeptAttribute(const char* name, bool forMove)
+{
+    return forMove || std::strncmp(name, "user.", 5) == 0;
+}
+
+// Gives `out` the extended attributes of `in` that it keeps. One that cannot
+// be read or set is left out; `notKept` gets the first reason.
+void CopyAttributes(CopyState& state, int in, int out, bool forMove, FsStatus& notKept)
+{
+    // Most files have none: one call finds that out.
+    const ssize_t listed = ::flistxattr(in, nullptr, 0);
+    if (listed <= 0) {
+        if (listed < 0 && errno != ENOTSUP && notKept.ok())
+            notKept = Failure(errno);
+        return;
+    }
+    if (!state.attributeNames) {
+        state.attributeNames = std::make_unique<char[]>(kAttributeBytes);
+        state.attributeValue = std::make_unique<char[]>(kAttributeBytes);
+    }
+    char* const names = state.attributeNames.get();
+    const ssize_t length = ::flistxattr(in, names, kAttributeBytes);
+    if (length < 0) {
+        if (notKept.ok())
+            notKept = Failure(errno);
+        return;
+    }
+    for (const char* name = names; name < names + length; name += std::strlen(name) + 1) {
+        if (!KeptAttribute(name, forMove))
+            continue;
+        const ssize_t size = ::fgetxattr(in, name, state.attributeValue.get(), kAttributeBytes);
+        if (size < 0) {
+            if (errno != ENODATA && notKept.ok()) // ENODATA: removed meanwhile
+                notKept = Failure(errno);
+            continue;
+        }
+        if (::fsetxattr(out, name, state.attributeValue.get(), static_cast<std::size_t>(size), 0) != 0 &&
+            notKept.ok())
+            notKept = Failure(errno);
+    }
+}
+
+FsStatus SetAttributes(CopyState& state, int in, int out, const struct stat& st, bool forMove, FsStatus& notKept)
 {
     mode_t mode = st.st_mode & 07777;
     // As root a copy is made ours: a set-user-ID file of another user must
     // not become a set-user-ID file of root. The special bits stay only
     // where the copy is given the source's owner and group. fchown comes
-    // first, as it clears those bits itself.
+    // first, as it clears those bits itself (and a file capability, so the
+    // extended attributes come after it).
     bool ownerKept = false;
-    if (keepOwner || (mode & 06000) != 0)
+    if (forMove || (mode & 06000) != 0)
         ownerKept = ::fchown(out, st.st_uid, st.st_gid) == 0;
     if (!ownerKept)
         mode &= ~static_cast<mode_t>(06000);
+    CopyAttributes(state, in, out, forMove, notKept);
     // The file was created with the source's permission bits; only what the
     // umask took away, or the special bits, need setting again.
     if ((mode & (state.umask | 07000)) != 0 && ::fchmod(out, mode) != 0)
@@ -175,7 +280,7 @@ FsStatus SetAttributes(const CopyState& state, int out, const struct stat& st, b
 } // namespace
 
 CopyState::CopyState(SystemCalls& calls)
-    : calls(calls), umask(ReadUmask()), tempPrefix(".quillbox-" + std::to_string(::getpid()) + "-")
+    : calls(calls), umask(ReadUmask()), tempPrefix(".quillbox-" + std::to_string(::getpid()) + "-"), chunk(kFirstChunk)
 {
 }
 
@@ -384,13 +489,21 @@ int NewFile::placeReplacing(const char* name)
     return 0;
 }
 
-FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool keepOwner)
+FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool forMove,
+                     FsStatus* attributesNotKept)
 {
     if (FsStatus created = out.create(traits, source.st.st_mode); !created.ok())
         return created;
+    state.copiedOfFile = 0;
+    state.writeBehind = forMove;
+    state.behindFrom = state.behindTo = 0;
     if (FsStatus copied = CopyData(state, traits, source.fd.get(), out.fd(), source.st); !copied.ok())
         return copied;
-    return SetAttributes(state, out.fd(), source.st, keepOwner);
+    FsStatus notKept;
+    FsStatus set = SetAttributes(state, source.fd.get(), out.fd(), source.st, forMove, notKept);
+    if (attributesNotKept != nullptr)
+        *attributesNotKept = std::move(notKept);
+    return set;
 }
 
 FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
@@ -403,8 +516,17 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
         // file that is there but cannot be read (or is no file any more)
         // could not be copied, and counts with its length.
         struct stat st; // filled by the call
-        if (::fstatat(sourceDir, name, &st, 0) != 0)
-            return {FileStage::Examine, Failure(errno)};
+        if (::fstatat(sourceDir, name, &st, 0) != 0) {
+            const int error = errno;
+            // A link listed as a file whose file is gone since (a move in
+            // this run took it away, say) is a file that could not be copied.
+            if (error == ENOENT && ::fstatat(sourceDir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+                if (length)
+                    length(0);
+                return {FileStage::Transfer, Failure(ENOENT, "The file the link leads to is gone")};
+            }
+            return {FileStage::Examine, Failure(error)};
+        }
         if (length)
             length(static_cast<std::uint64_t>(st.st_size));
         return {FileStage::Transfer, std::move(opened)};
@@ -418,7 +540,8 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     BucketTraits& traits = folders.traits(bucket);
     for (;;) {
         NewFile copy(state, dir.value());
-        if (FsStatus filled = FillNewFile(state, traits, copy, source, false); !filled.ok())
+        FsStatus attributesNotKept;
+        if (FsStatus filled = FillNewFile(state, traits, copy, source, false, &attributesNotKept); !filled.ok())
             return {FileStage::Transfer, std::move(filled)};
         if (FsStatus same = CheckUnchanged(source, false); !same.ok())
             return {FileStage::Transfer, std::move(same)};
@@ -427,6 +550,7 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
             FileOutcome done;
             IdentityOfOpen(copy.fd(), done.placed);
             done.replaced = copy.replaced();
+            done.attributesNotKept = std::move(attributesNotKept);
             return done;
         }
         if (copy.anonymous() && LinksRefused(error)) {

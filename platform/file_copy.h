@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
@@ -13,8 +15,9 @@
 namespace quillbox::posix {
 
 // What the copies of one run share: the system's calls, the umask as it was
-// when the run began, the temporary names' prefix and serial, and a buffer
-// for copies the kernel will not make itself.
+// when the run began, the temporary names' prefix and serial, a buffer for
+// copies the kernel will not make itself, the stop flag of the file in hand,
+// and what copies have learnt of the media's speed.
 struct CopyState {
     explicit CopyState(SystemCalls& calls);
 
@@ -27,6 +30,22 @@ struct CopyState {
     // on older kernels).
     bool linkThroughProc = false;
     std::unique_ptr<char[]> buffer;
+
+    // When set, a copy in progress is abandoned (ECANCELED) between two
+    // chunks; a chunk is sized to take some 50 ms at the speed the last one
+    // went, so a stop is seen soon even on slow media.
+    const std::atomic<bool>* stop = nullptr;
+    std::size_t chunk;
+    std::uint64_t copiedOfFile = 0;
+    // A move's copy is written to the disk as it goes, a chunk behind.
+    bool writeBehind = false;
+    off_t behindFrom = 0;
+    off_t behindTo = 0;
+
+    // Extended attributes: the names of one file and one value (the kernel
+    // bounds both to 64 KiB), made on the first file that has any.
+    std::unique_ptr<char[]> attributeNames;
+    std::unique_ptr<char[]> attributeValue;
 };
 
 // A file opened to copy from, and what fstat said of it then.
@@ -97,10 +116,14 @@ private:
 };
 
 // Fills `out` with the data of `source`, keeping its holes where it may have
-// some, then its mode and times; with `keepOwner` (a move) its owner and
-// group too where the process may set them. The set-user-ID and set-group-ID
-// bits are kept only where the copy has the source's owner and group.
-FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool keepOwner);
+// some, then its `user.*` extended attributes, mode and times; for a move
+// (`forMove`) its owner and group too where the process may set them, and
+// every extended attribute it may set. The set-user-ID and set-group-ID bits
+// are kept only where the copy has the source's owner and group. Extended
+// attributes the target refuses do not fail the copy: `attributesNotKept`
+// (when given) tells why they were not kept.
+FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool forMove,
+                     FsStatus* attributesNotKept = nullptr);
 
 // Copies the file `name` of the source folder to `name` in a bucket folder,
 // replacing a file there as a whole. A source that changes while it is

@@ -75,9 +75,10 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
         return {FileStage::Transfer, ChangedWhileCopied(true)};
 
     FileIdentity placed;
+    FsStatus attributesNotKept;
     for (;;) {
         NewFile copy(state, bucketDir);
-        if (FsStatus filled = FillNewFile(state, traits, copy, source, true); !filled.ok())
+        if (FsStatus filled = FillNewFile(state, traits, copy, source, true, &attributesNotKept); !filled.ok())
             return {FileStage::Transfer, std::move(filled)};
         // The source is about to go: the copy must be on the disk first, not
         // only in the cache, or a power cut could take both.
@@ -108,8 +109,10 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
         named.st_ino != seen.st_ino)
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
     FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name);
-    if (done.ok())
+    if (done.ok()) {
         done.placed = placed;
+        done.attributesNotKept = std::move(attributesNotKept);
+    }
     return done;
 }
 

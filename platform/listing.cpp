@@ -1,5 +1,6 @@
 #include "platform/listing.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,10 +9,41 @@
 
 namespace quillbox::posix {
 
-DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls)
+void ListedLinks::remember(dev_t device, ino_t folder, Links links)
+{
+    std::sort(links.begin(), links.end());
+    auto shared = std::make_shared<const Links>(std::move(links));
+    const std::lock_guard lock(m_mutex);
+    std::erase_if(m_folders, [&](const Folder& known) { return known.device == device && known.inode == folder; });
+    if (m_folders.size() >= kFolders)
+        m_folders.erase(m_folders.begin());
+    m_folders.push_back({device, folder, std::move(shared)});
+}
+
+std::shared_ptr<const ListedLinks::Links> ListedLinks::recall(dev_t device, ino_t folder) const
+{
+    const std::lock_guard lock(m_mutex);
+    for (const Folder& known : m_folders) {
+        if (known.device == device && known.inode == folder)
+            return known.links;
+    }
+    return nullptr;
+}
+
+DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links,
+                                   LinkMemory memory)
     : m_calls(calls), m_dir(::opendir(folder.c_str()))
 {
     // A folder that cannot be opened has no files to sort: an empty listing.
+    struct stat st; // filled by the call
+    if (links == nullptr || m_dir == nullptr || ::fstat(::dirfd(m_dir), &st) != 0)
+        return;
+    m_device = st.st_dev;
+    m_folder = st.st_ino;
+    if (memory == LinkMemory::Remember)
+        m_links = links;
+    else
+        m_recalled = links->recall(m_device, m_folder);
 }
 
 DirectoryListing::~DirectoryListing()
@@ -24,6 +56,18 @@ void DirectoryListing::close()
     if (m_dir != nullptr)
         ::closedir(m_dir);
     m_dir = nullptr;
+    if (m_links != nullptr) {
+        m_links->remember(m_device, m_folder, std::move(m_given));
+        m_links = nullptr;
+    }
+}
+
+bool DirectoryListing::listedBefore(const dirent& entry) const
+{
+    if (!m_recalled || !std::binary_search(m_recalled->begin(), m_recalled->end(), entry.d_ino))
+        return false;
+    struct stat st; // filled by the call
+    return ::fstatat(::dirfd(m_dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
 }
 
 const std::string& DirectoryListing::next()
@@ -45,7 +89,14 @@ const std::string& DirectoryListing::next()
             return m_name.assign(name);
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat st; // filled by the call
-            if (::fstatat(::dirfd(m_dir), name, &st, 0) == 0 && S_ISREG(st.st_mode))
+            if (::fstatat(::dirfd(m_dir), name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+                // Where the type is not given, a regular file is recorded
+                // too; recalling it checks that it is a link.
+                if (m_links != nullptr)
+                    m_given.push_back(entry->d_ino);
+                return m_name.assign(name);
+            }
+            if (listedBefore(*entry))
                 return m_name.assign(name);
         }
     }

@@ -26,11 +26,13 @@ public:
     {
     }
 
-    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
+                          const std::atomic<bool>* stop) override
     {
         const FsResult<int> source = sourceFolder(name);
         if (!source.ok())
             return {FileStage::Examine, source.status()};
+        m_state.stop = stop;
         if (mode == TransferMode::Move)
             return posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
         return posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
@@ -72,7 +74,14 @@ PosixFileSystem::PosixFileSystem(SystemCalls& calls) : m_calls(&calls) {}
 
 std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folder)
 {
-    return std::make_unique<posix::DirectoryListing>(folder, *m_calls);
+    return std::make_unique<posix::DirectoryListing>(folder, *m_calls, &m_listedLinks,
+                                                     posix::DirectoryListing::LinkMemory::Remember);
+}
+
+std::unique_ptr<FileListing> PosixFileSystem::listFilesAgain(const std::string& folder)
+{
+    return std::make_unique<posix::DirectoryListing>(folder, *m_calls, &m_listedLinks,
+                                                     posix::DirectoryListing::LinkMemory::Recall);
 }
 
 FsStatus PosixFileSystem::createFolder(const std::string& path)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/file_system.h"
+#include "platform/listing.h"
 #include "platform/system_calls.h"
 
 namespace quillbox {
@@ -11,7 +12,8 @@ namespace quillbox {
 // The file system of a run on Linux.
 //
 // - A listing streams the folder and passes over everything that is not a
-//   regular file or a link to one (platform/listing.h).
+//   regular file or a link to one (platform/listing.h); listed again, it
+//   still gives the links the last listing of the folder gave.
 // - A run's folders are held as handles; bucket folders are opened inside
 //   the destination and never through a link (platform/folder_handles.h).
 // - A copy is written unseen and put in place whole: a new name by a link
@@ -32,6 +34,7 @@ public:
     explicit PosixFileSystem(SystemCalls& calls);
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
@@ -41,6 +44,7 @@ public:
 
 private:
     SystemCalls* m_calls;
+    posix::ListedLinks m_listedLinks;
 };
 
 } // namespace quillbox

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <linux/capability.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "tests/core/run_world.h"
@@ -210,6 +213,103 @@ TEST_F(RunFixture, FilesAddedOrGoneBetweenThePassesAreHandledAsFound)
     Sieve();
     EXPECT_EQ(FileProgress(), " of 3");
     EXPECT_EQ(LastMessages(2)[0], "Operation complete. 3 file(s) processed.");
+    ExpectEndedCleanly();
+}
+
+// Stop pressed while the last file, a long one, is copied: the copy is
+// abandoned and logged as not copied, and the run ends as stopped.
+TEST_F(RunFixture, StopDuringALongCopyEndsTheRunWithThatFileNotCopied)
+{
+    source.write("big", Pattern(8 << 20, 7));
+    real.beforeCopyRange = [&] { controls.stop.store(true); };
+
+    EXPECT_EQ(Sieve(), RunEnd::StoppedWhileProcessing);
+
+    EXPECT_EQ(LastMessages(3), (std::vector<std::string> {"Could not copy/move file big. Stopped by the user.",
+                                                          "Processing aborted by user.", "Cleaning up complete."}));
+    EXPECT_FALSE(Exists(destination / "B/big"));
+    EXPECT_EQ(ReadFile(source / "big"), Pattern(8 << 20, 7));
+    ExpectEndedCleanly();
+}
+
+// Links listed as files whose target is gone by their turn, as when a move
+// took the target earlier in the same run: a move takes each link along as
+// it is, a copy logs it as not copied. No counted file is passed over.
+TEST(RunLinks, LinkWhoseTargetWentMeanwhileIsMovedOrReported)
+{
+    for (const bool move : {true, false}) {
+        SCOPED_TRACE(move ? "move of files with links to them" : "copy of a link whose target went");
+        RunWorld w;
+        w.move = move;
+        TempDir elsewhere;
+        const int pairs = move ? 30 : 1;
+        for (int i = 0; i < pairs; ++i) {
+            // Listing order is the file system's: some links come after their file.
+            w.source.write("file" + std::to_string(i), "f");
+            MakeSymlink("file" + std::to_string(i), w.source / ("link" + std::to_string(i)));
+        }
+        if (!move) {
+            elsewhere.write("target", "t");
+            MakeSymlink(elsewhere / "target", w.source / "away");
+            w.fs.afterCounted = [&](int counted) {
+                if (counted == 3)
+                    ::unlink((elsewhere / "target").c_str());
+            };
+        }
+
+        w.Sieve();
+
+        const std::string found = std::to_string(move ? 2 * pairs : 3);
+        EXPECT_EQ(w.MessagesStartingWith("Operation"),
+                  std::vector<std::string> {"Operation complete. " + found + " file(s) processed."});
+        EXPECT_EQ(w.FileProgress(), found + " of " + found);
+        if (move) {
+            EXPECT_EQ(w.source.names(), std::set<std::string> {});
+            EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
+            for (int i = 0; i < pairs; ++i) {
+                char text[32] = {};
+                const std::string link = w.destination / ("L/link" + std::to_string(i));
+                EXPECT_GT(::readlink(link.c_str(), text, sizeof text - 1), 0);
+                EXPECT_STREQ(text, ("file" + std::to_string(i)).c_str());
+            }
+        } else {
+            EXPECT_EQ(w.MessagesStartingWith("Could not"),
+                      std::vector<std::string> {"Could not copy/move file away. The file the link leads to is gone."});
+            EXPECT_TRUE(Exists(w.destination / "L/link0"));
+        }
+        w.ExpectEndedCleanly();
+    }
+}
+
+// Moved across file systems, files whose attributes the target refuses
+// (here: a file capability, without the right to set one) are placed, and
+// the run says so once.
+TEST_F(RunFixture, AttributesTheTargetRefusesAreReportedOnceAndTheFilesPlaced)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root, as CI runs it";
+    const struct {
+        std::uint32_t magic = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+        std::uint32_t data[4] = {1u << CAP_NET_RAW, 0, 0, 0};
+    } capability;
+    for (const char* name : {"cap1", "cap2"}) {
+        source.write(name, name);
+        ASSERT_EQ(::setxattr((source / name).c_str(), "security.capability", &capability, sizeof capability, 0), 0);
+    }
+    move = true;
+    real.noReplaceError = EXDEV; // the two folders taken as two file systems
+    {
+        WithoutCapability noFileCapabilities(CAP_SETFCAP);
+        ASSERT_TRUE(noFileCapabilities.active());
+        Sieve();
+    }
+
+    EXPECT_EQ(MessagesStartingWith("Extended"),
+              std::vector<std::string> {"Extended attributes could not be kept on some files (Operation not "
+                                        "permitted); the files were placed."});
+    EXPECT_EQ(destination.names("C"), (std::set<std::string> {"cap1", "cap2"}));
+    EXPECT_EQ(source.names(), std::set<std::string> {});
+    EXPECT_EQ(LastMessages(2)[0], "Operation complete. 2 file(s) processed.");
     ExpectEndedCleanly();
 }
 

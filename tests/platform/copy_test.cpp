@@ -3,6 +3,7 @@
 // hands root's ownership to a set-user-ID file, and leaves nothing behind
 // when it fails.
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -115,7 +116,7 @@ TEST(Copy, OntoItselfKeepsTheData)
     for (const char* name : {"self", "alias"}) {
         SCOPED_TRACE(name);
         auto folders = fs.openRun(dir / "S/", dir.path() + "/");
-        const FileOutcome outcome = folders->sieveFile(name, 'S', TransferMode::Copy, {});
+        const FileOutcome outcome = folders->sieveFile(name, 'S', TransferMode::Copy, {}, nullptr);
         ASSERT_TRUE(outcome.ok()) << outcome.status.reason;
         EXPECT_EQ(ReadFile(dir / "S/self"), content);
     }
@@ -269,6 +270,66 @@ TEST(Copy, SetIdBitsOnlyWithTheSourcesOwner)
                 EXPECT_EQ(copy.st_mode & 07777, mode & 01777);
             }
         }
+    }
+}
+
+// Stop pressed while a file is copied: the copy is abandoned at the next
+// chunk, an old target stays whole, the source stays, no temporary file is
+// left; a move across file systems goes the same way. A file that fits in
+// one chunk is simply copied.
+TEST(Stop, AbandonsACopyInProgressAtTheNextChunk)
+{
+    struct Case {
+        const char* name;
+        TransferMode mode;
+        Way way;
+        bool replace;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"copy, anonymous file", TransferMode::Copy, kWays[0], false, 16 << 20},
+        {"copy over an old target, named temporary file", TransferMode::Copy, kWays[1], true, 16 << 20},
+        {"copy by read and write over an old target", TransferMode::Copy, kWays[2], true, 16 << 20},
+        {"move across file systems", TransferMode::Move, kWays[0], false, 16 << 20},
+        {"move across, named temporary file", TransferMode::Move, kWays[1], false, 16 << 20},
+        {"a file of one chunk", TransferMode::Copy, kWays[0], true, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir src;
+        TempDir dst;
+        dst.mkdir("S");
+        const std::string content = Pattern(c.size, 5);
+        src.write("source", content);
+        if (c.replace)
+            dst.write("S/source", "old");
+        TestFileSystem fs;
+        Use(fs, c.way);
+        if (c.mode == TransferMode::Move)
+            fs.noReplaceError = EXDEV;
+        int kernelCopies = 0;
+        fs.beforeCopyRange = [&] { ++kernelCopies; };
+        std::atomic<bool> stop {false};
+
+        // The length is told before any data moves.
+        const Sieved done =
+            SieveOne(fs, src.path(), dst.path(), "source", 'S', c.mode, [&] { stop.store(true); }, &stop);
+
+        EXPECT_EQ(ReadFile(src / "source"), content);
+        EXPECT_EQ(TemporaryLeftovers(dst.path()), std::vector<std::string> {});
+        if (c.size < 4096) {
+            ASSERT_TRUE(done.outcome.ok()) << done.outcome.status.reason;
+            EXPECT_EQ(ReadFile(dst / "S/source"), content);
+            continue;
+        }
+        EXPECT_EQ(done.outcome.stage, FileStage::Transfer);
+        EXPECT_EQ(done.outcome.status.error, ECANCELED);
+        EXPECT_EQ(done.outcome.status.reason, "Stopped by the user");
+        EXPECT_LE(kernelCopies, 1) << "one chunk, then the stop is seen";
+        if (c.replace)
+            EXPECT_EQ(ReadFile(dst / "S/source"), "old");
+        else
+            EXPECT_FALSE(Exists(dst / "S/source"));
     }
 }
 

@@ -3,8 +3,11 @@
 // durable copy stands, nor when the source changed meanwhile.
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "tests/platform/platform_test_tools.h"
@@ -271,6 +274,115 @@ TEST(MoveAcross, IntoAFolderThatCannotBeRead)
         EXPECT_EQ(link ? std::string(S_ISLNK(LinkStat(other / "D/dlink").st_mode) ? "link" : "not a link")
                        : ReadFile(other / "D/drop"),
                   link ? "link" : "dropped");
+    }
+}
+
+std::optional<std::string> Attribute(const std::string& path, const std::string& name)
+{
+    std::string value(65536, '\0');
+    const ssize_t size = ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+    if (size < 0)
+        return std::nullopt;
+    value.resize(static_cast<std::size_t>(size));
+    return value;
+}
+
+// An access ACL as the kernel stores it: owner rw, user 1000 r, group r,
+// mask r, others nothing.
+std::string AccessAcl()
+{
+    const std::uint32_t none = 0xffffffff;
+    const struct {
+        std::uint16_t tag, perm;
+        std::uint32_t id;
+    } entries[] = {{0x01, 6, none}, {0x02, 4, 1000}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    const std::uint32_t version = 2;
+    std::string acl(reinterpret_cast<const char*>(&version), sizeof version);
+    acl.append(reinterpret_cast<const char*>(entries), sizeof entries);
+    return acl;
+}
+
+// A move across file systems keeps every extended attribute (user.*,
+// trusted.*, the access ACL) where the target can hold it; a copy keeps the
+// user.* ones. What the target refuses is reported, and the file is placed.
+TEST(Attributes, KeptAsFarAsTheTargetHoldsThem)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root (trusted.* attributes), as CI runs it";
+    TmpfsMount other("256m");
+    QUILLBOX_NEED_TMPFS(other);
+    const std::string probe = other / "probe";
+    {
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+    }
+    const bool tmpfsUserAttributes = ::setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0;
+    struct Case {
+        const char* name;
+        TransferMode mode;
+        bool fromTmpfs;
+        bool toTmpfs;
+        bool allKept;
+        bool many;  // 40 values of 900 bytes
+        bool large; // one of 60,000
+    };
+    const Case cases[] = {
+        {"copy", TransferMode::Copy, false, false, false, false, false},
+        {"move across file systems", TransferMode::Move, false, false, true, false, false},
+        {"move to a tmpfs", TransferMode::Move, false, true, true, false, false},
+        {"move between two tmpfs, many and large values", TransferMode::Move, true, true, true, true, true},
+        // ext4 holds some 4 KiB of attributes per file: a large one is refused.
+        {"move from a tmpfs to ext4, a large value", TransferMode::Move, true, false, true, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if ((c.fromTmpfs || c.toTmpfs) && !tmpfsUserAttributes) {
+            std::printf("skipped: this kernel's tmpfs holds no user.* attributes\n");
+            continue;
+        }
+        TempDir src(c.fromTmpfs ? "/dev/shm" : "");
+        TempDir here;
+        const std::string destination = c.toTmpfs ? other.path() : here.path();
+        RemoveTree(destination + "/X");
+        ASSERT_EQ(::mkdir((destination + "/X").c_str(), 0755), 0);
+        src.write("x", "with attributes");
+        ASSERT_EQ(::chmod((src / "x").c_str(), 0640), 0);
+        const std::string file = src / "x";
+        std::vector<std::pair<std::string, std::string>> small = {
+            {"user.colour", "blue"}, {"trusted.note", "root's"}, {"system.posix_acl_access", AccessAcl()}};
+        std::vector<std::pair<std::string, std::string>> large;
+        for (int i = 0; c.many && i < 40; ++i)
+            large.emplace_back("user.many" + std::to_string(i), Pattern(900, static_cast<unsigned>(i)));
+        if (c.large)
+            large.emplace_back("user.large", Pattern(60000, 9));
+        for (const auto* set : {&small, &large}) {
+            for (const auto& [name, value] : *set)
+                ASSERT_EQ(::setxattr(file.c_str(), name.c_str(), value.data(), value.size(), 0), 0) << name;
+        }
+        TestFileSystem fs;
+        if (!c.fromTmpfs && !c.toTmpfs)
+            fs.noReplaceError = EXDEV; // the same file system, taken as another
+
+        const Sieved done = SieveOne(fs, src.path(), destination, "x", 'X', c.mode);
+
+        ASSERT_TRUE(done.outcome.ok()) << done.outcome.status.reason;
+        const std::string placed = destination + "/X/x";
+        EXPECT_EQ(ReadFile(placed), "with attributes");
+        EXPECT_EQ(Facts(placed).mode, 0640u);
+        for (const auto& [name, value] : small) {
+            const bool kept = c.allKept || name.rfind("user.", 0) == 0;
+            EXPECT_EQ(Attribute(placed, name), kept ? std::optional(value) : std::nullopt) << name;
+        }
+        const bool largeKept = c.toTmpfs;
+        for (const auto& [name, value] : large)
+            EXPECT_TRUE(Attribute(placed, name) == (largeKept ? std::optional(value) : std::nullopt)) << name;
+        if (c.large && !largeKept) {
+            EXPECT_EQ(done.outcome.attributesNotKept.error, ENOSPC);
+            EXPECT_EQ(done.outcome.attributesNotKept.reason, "No space left on device");
+        } else {
+            EXPECT_TRUE(done.outcome.attributesNotKept.ok()) << done.outcome.attributesNotKept.reason;
+        }
     }
 }
 

@@ -29,10 +29,10 @@ struct Sieved {
 
 // Handles `name` of the folder `source` into the bucket `bucket` of the
 // folder `destination` (both without a trailing '/'), in a run of its own.
-// `duringLength` runs when the length is told.
+// `duringLength` runs when the length is told; `stop` is the run's stop flag.
 inline Sieved SieveOne(FileSystem& fs, const std::string& source, const std::string& destination,
                        const std::string& name, char bucket, TransferMode mode,
-                       const std::function<void()>& duringLength = {})
+                       const std::function<void()>& duringLength = {}, const std::atomic<bool>* stop = nullptr)
 {
     Sieved result;
     auto folders = fs.openRun(source + "/", destination + "/");
@@ -41,7 +41,7 @@ inline Sieved SieveOne(FileSystem& fs, const std::string& source, const std::str
         ++result.lengthCalls;
         if (duringLength)
             duringLength();
-    });
+    }, stop);
     return result;
 }
 

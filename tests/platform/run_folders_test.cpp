@@ -151,14 +151,14 @@ TEST(Buckets, ReplacedBucketGetsNoMoreFilesAfterTheRecheck)
         TestFileSystem fs;
         fs.clockMs = 1000;
         auto folders = fs.openRun(src.path() + "/", dst.path() + "/");
-        ASSERT_TRUE(folders->sieveFile("r1", 'R', mode, {}).ok());
+        ASSERT_TRUE(folders->sieveFile("r1", 'R', mode, {}, nullptr).ok());
         ASSERT_EQ(::rename((dst / "R").c_str(), (dst / "R-away").c_str()), 0);
         dst.mkdir("R");
         // Within the interval the open handle still leads to the folder it was.
         fs.clockMs += 100;
-        ASSERT_TRUE(folders->sieveFile("r2", 'R', mode, {}).ok());
+        ASSERT_TRUE(folders->sieveFile("r2", 'R', mode, {}, nullptr).ok());
         fs.clockMs += 150;
-        ASSERT_TRUE(folders->sieveFile("r3", 'R', mode, {}).ok());
+        ASSERT_TRUE(folders->sieveFile("r3", 'R', mode, {}, nullptr).ok());
         EXPECT_EQ(dst.names("R-away"), (std::set<std::string> {"r1", "r2"}));
         EXPECT_EQ(dst.names("R"), std::set<std::string> {"r3"});
     }
@@ -178,9 +178,9 @@ TEST(MissingFolder, FilesReachItAsSoonAsItIsMade)
         for (int i = 0; i < count; ++i) {
             const std::string name = "lost" + std::to_string(i);
             src.write(name, name);
-            const FileOutcome moved = folders->sieveFile(name, 'A', TransferMode::Move, {});
+            const FileOutcome moved = folders->sieveFile(name, 'A', TransferMode::Move, {}, nullptr);
             EXPECT_EQ(moved.status.error, ENOENT) << i;
-            const FileOutcome copied = folders->sieveFile(name, 'B', TransferMode::Copy, {});
+            const FileOutcome copied = folders->sieveFile(name, 'B', TransferMode::Copy, {}, nullptr);
             EXPECT_EQ(copied.status.error, ENOENT) << i;
             EXPECT_TRUE(Exists(src / name));
         }
@@ -191,9 +191,9 @@ TEST(MissingFolder, FilesReachItAsSoonAsItIsMade)
         dst.mkdir("A");
         dst.mkdir("B");
         src.write("kept", "kept");
-        const FileOutcome copied = folders->sieveFile("kept", 'B', TransferMode::Copy, {});
+        const FileOutcome copied = folders->sieveFile("kept", 'B', TransferMode::Copy, {}, nullptr);
         ASSERT_TRUE(copied.ok()) << copied.status.reason;
-        const FileOutcome moved = folders->sieveFile("kept", 'A', TransferMode::Move, {});
+        const FileOutcome moved = folders->sieveFile("kept", 'A', TransferMode::Move, {}, nullptr);
         ASSERT_TRUE(moved.ok()) << moved.status.reason;
         EXPECT_EQ(ReadFile(dst / "A/kept"), "kept");
         EXPECT_EQ(ReadFile(dst / "B/kept"), "kept");
@@ -221,11 +221,11 @@ TEST(Handles, NothingStaysOpenAfterTheRun)
         auto listing = fs.listFiles(src.path() + "/");
         auto folders = fs.openRun(src.path() + "/", dst.path() + "/");
         EXPECT_GT(OpenDescriptorsUnder(src.path()), 0);
-        ASSERT_TRUE(folders->sieveFile("a1", 'A', TransferMode::Copy, {}).ok());
-        ASSERT_TRUE(folders->sieveFile("a2", 'A', TransferMode::Move, {}).ok());
-        ASSERT_TRUE(folders->sieveFile("b1", 'B', TransferMode::Move, {}).ok());
-        EXPECT_FALSE(folders->sieveFile("fifo", 'F', TransferMode::Copy, {}).ok());
-        EXPECT_FALSE(folders->sieveFile("gone", 'G', TransferMode::Move, {}).ok());
+        ASSERT_TRUE(folders->sieveFile("a1", 'A', TransferMode::Copy, {}, nullptr).ok());
+        ASSERT_TRUE(folders->sieveFile("a2", 'A', TransferMode::Move, {}, nullptr).ok());
+        ASSERT_TRUE(folders->sieveFile("b1", 'B', TransferMode::Move, {}, nullptr).ok());
+        EXPECT_FALSE(folders->sieveFile("fifo", 'F', TransferMode::Copy, {}, nullptr).ok());
+        EXPECT_FALSE(folders->sieveFile("gone", 'G', TransferMode::Move, {}, nullptr).ok());
         EXPECT_GT(OpenDescriptorsUnder(dst.path()), 0);
         while (!listing->next().empty()) {
         }

@@ -258,11 +258,12 @@ public:
         : m_inner(std::move(inner)), m_source(std::move(source)), m_before(before)
     {
     }
-    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
+                          const std::atomic<bool>* stop) override
     {
         if (m_before)
             m_before(m_source + name);
-        return m_inner->sieveFile(name, bucket, mode, length);
+        return m_inner->sieveFile(name, bucket, mode, length, stop);
     }
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
                             const LengthFn& length) override
@@ -355,6 +356,13 @@ std::unique_ptr<FileListing> TestFileSystem::listFiles(const std::string& folder
     ++listings;
     m_calls->m_entries = 0;
     return std::make_unique<RecordingListing>(m_real->listFiles(folder), lastListed);
+}
+
+std::unique_ptr<FileListing> TestFileSystem::listFilesAgain(const std::string& folder)
+{
+    ++listings;
+    m_calls->m_entries = 0;
+    return std::make_unique<RecordingListing>(m_real->listFilesAgain(folder), lastListed);
 }
 
 FsStatus TestFileSystem::createFolder(const std::string& path)

@@ -144,6 +144,7 @@ public:
     std::function<void(const std::string& path)> beforeLength;
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;

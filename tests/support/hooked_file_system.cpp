@@ -51,11 +51,12 @@ public:
         : m_inner(std::move(inner)), m_fs(fs), m_handled(handled)
     {
     }
-    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length) override
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
+                          const std::atomic<bool>* stop) override
     {
         if (m_fs.beforeFile)
             m_fs.beforeFile(name, m_handled + 1);
-        FileOutcome outcome = m_inner->sieveFile(name, bucket, mode, length);
+        FileOutcome outcome = m_inner->sieveFile(name, bucket, mode, length, stop);
         ++m_handled;
         if (m_fs.afterFile)
             m_fs.afterFile(m_handled);
@@ -102,10 +103,15 @@ HookedFileSystem::~HookedFileSystem() = default;
 
 std::unique_ptr<FileListing> HookedFileSystem::listFiles(const std::string& folder)
 {
-    // A run lists the source twice: first to count, then to handle.
-    const bool counting = ++listings % 2 == 1;
-    return std::make_unique<HookedListing>(m_inner->listFiles(folder), counting ? afterCounted : nullptr,
-                                           counting ? -1 : failListingAfter, listingError);
+    // A run lists the source twice: first to count, then, again, to handle.
+    ++listings;
+    return std::make_unique<HookedListing>(m_inner->listFiles(folder), afterCounted, -1, listingError);
+}
+
+std::unique_ptr<FileListing> HookedFileSystem::listFilesAgain(const std::string& folder)
+{
+    ++listings;
+    return std::make_unique<HookedListing>(m_inner->listFilesAgain(folder), nullptr, failListingAfter, listingError);
 }
 
 FsStatus HookedFileSystem::createFolder(const std::string& path)

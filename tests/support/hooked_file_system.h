@@ -37,19 +37,20 @@ public:
     explicit HookedFileSystem(FileSystem* inner = nullptr);
     ~HookedFileSystem() override;
 
-    // After each name the counting listing (a run's first) yields: 1, 2...
+    // After each name a listing of listFiles (a run's counting pass) yields: 1, 2...
     std::function<void(int counted)> afterCounted;
     // Before and after each file is handled: 1, 2...
     std::function<void(const std::string& name, int index)> beforeFile;
     std::function<void(int handled)> afterFile;
-    // When >= 0, the processing listing fails with `listingError` after
-    // that many names.
+    // When >= 0, the listing of listFilesAgain (a run's second pass) fails
+    // with `listingError` after that many names.
     int failListingAfter = -1;
     int listingError = 5; // EIO
 
     std::atomic<int> listings {0};
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override { return m_inner->resolveFolder(path); }
