@@ -94,7 +94,9 @@ completion() {
   mkdir -p "$folders/incoming" "$folders/sorted"
   touch "$folders/notes.txt"
   diff <(complete_line "quillbox --c") <(printf '%s\n' --copy --create-dirs) &&
-    diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run) &&
+    diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run --verbose --quiet) &&
+    diff <(complete_line "quillbox --copy -v --") <(printf '%s\n' --create-dirs --dry-run) &&
+    diff <(complete_line "quillbox --undo 1 ") /dev/null &&
     diff <(cd "$folders" && complete_line "quillbox --move ") <(printf '%s\n' incoming sorted) &&
     diff <(cd "$folders" && complete_line "quillbox --move incoming sorted ") /dev/null
 }
