@@ -179,13 +179,13 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
 }
 
 FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
-                     const char* toName, const struct stat& seen)
+                     const char* toName, const struct stat& seen, bool identify)
 {
     const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName);
     if (error == 0) {
         // The same inode under its new name, which moved its change time on.
         FileOutcome done;
-        if (!IdentityAt(toDir, toName, done.placed))
+        if (identify && !IdentityAt(toDir, toName, done.placed))
             done.placed = IdentityOf(seen);
         return done;
     }

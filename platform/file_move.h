@@ -22,7 +22,8 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
 // Moves `fromName` of one folder to `toName` in another, the same way:
 // never replacing, across file systems only once the copy is complete and
 // the original still the file `seen` (its fstatat without following links).
+// With `identify`, the outcome tells which file now has the name.
 FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
-                     const char* toName, const struct stat& seen);
+                     const char* toName, const struct stat& seen, bool identify = true);
 
 } // namespace quillbox::posix

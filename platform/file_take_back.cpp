@@ -143,7 +143,8 @@ public:
         struct stat seen {};
         if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
             return putBackName(dir, hidden, name, Failure(errno));
-        const FileOutcome moved = MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen);
+        const FileOutcome moved =
+            MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen, false);
         if (moved.ok())
             return {TakeBackResult::PutBack, {}};
         if (moved.status.error != EEXIST)
