@@ -7,6 +7,7 @@
 #include "core/log_entry.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
+#include "platform/system_calls.h"
 
 namespace quillbox::app {
 
@@ -16,9 +17,7 @@ constexpr auto kTick = std::chrono::milliseconds(250);
 
 double MonotonicSeconds()
 {
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    return static_cast<double>(SystemCalls::real().monotonicNanoseconds()) / 1e9;
 }
 
 std::string Duration(double seconds)

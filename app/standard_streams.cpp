@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 
 #include <fcntl.h>
 #include <stdio_ext.h>
 #include <unistd.h>
+
+#include "core/log_text.h"
+#include "platform/error_text.h"
 
 namespace quillbox::app {
 
@@ -64,6 +66,13 @@ bool StandardOutputFailed()
     return true;
 }
 
+void PrintLine(const std::string& line)
+{
+    const std::string text = EscapeText(line);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
 int CloseStandardOutput(int status)
 {
     const bool pending = __fpending(stdout) != 0;
@@ -77,7 +86,7 @@ int CloseStandardOutput(int status)
     if (reason == 0)
         reason = g_writeErrno.load();
     if (reason != 0)
-        std::fprintf(stderr, "quillbox: write error: %s\n", std::strerror(reason));
+        std::fprintf(stderr, "quillbox: write error: %s\n", ErrorText(reason).c_str());
     else
         std::fputs("quillbox: write error\n", stderr);
     return status > 128 ? status : kExitWriteError;

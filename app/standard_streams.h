@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 namespace quillbox::app {
 
 // The exit status of a command whose standard output could not be written.
@@ -20,6 +22,10 @@ void IgnoreBrokenPipe();
 // Whether a write to standard output has failed; the first time it is seen,
 // the reason is kept for the message at the end.
 bool StandardOutputFailed();
+
+// Writes `line` and a newline to standard output, escaped so that a name in
+// it cannot break it in two.
+void PrintLine(const std::string& line);
 
 // Flushes and closes standard output, as the last thing a command does. When
 // a write failed, says "quillbox: write error: REASON" on standard error and

@@ -346,7 +346,7 @@ void JournalAndPreview(const Options& o, const std::string& where)
         }
         fresh();
         const double start = Now();
-        const PreviewPlan plan = PreviewRun(fs, settings, TransferMode::Move, controls.stop);
+        const PreviewPlan plan = PreviewRun(fs, settings, controls);
         previewed.push_back(Now() - start);
         if (plan.files != static_cast<std::uint64_t>(o.files))
             std::fprintf(stderr, "preview saw %llu files\n", static_cast<unsigned long long>(plan.files));

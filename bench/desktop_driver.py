@@ -49,9 +49,11 @@ def walk(node, depth=0):
 
 
 def find(root, role, name):
+    """The first node of `role` whose name is `name`, or passes `name` when it is a test."""
+    matches = name if callable(name) else (lambda given: given == name)
     for node in walk(root):
         try:
-            if node.getRoleName() == role and node.name == name:
+            if node.getRoleName() == role and matches(node.name):
                 return node
         except Exception:
             continue
@@ -124,7 +126,8 @@ def main():
 
     app = wait_for("the program on the accessibility bus", the_program)
     # The main window is a plain top-level widget: a "filler" to AT-SPI.
-    window = wait_for("the main window", lambda: find(app, "filler", "Quillbox v0.97"))
+    # Its title carries the version, which this script does not repeat.
+    window = wait_for("the main window", lambda: find(app, "filler", lambda name: name.startswith("Quillbox v")))
     sieve = wait_for("the Sieve! button", lambda: find(window, "push button", "Sieve!"))
     fields = {
         "source": find(window, "text", "Select the directory containing the files to sort."),

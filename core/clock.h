@@ -1,6 +1,6 @@
 #pragma once
 
-#include <string>
+#include "core/locale_facts.h"
 
 namespace quillbox {
 
@@ -15,12 +15,6 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual TimeOfDay now() = 0;
-};
-
-// The user's regional settings the program writes numbers and times with.
-struct LocaleFacts {
-    std::string timeSeparator = ":";
-    std::string thousandsSeparator = ",";
 };
 
 } // namespace quillbox

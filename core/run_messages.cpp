@@ -2,6 +2,22 @@
 
 namespace quillbox {
 
+std::string NotFullPathMessage(const std::string& folder, const std::string& reason)
+{
+    return "The folder " + folder + " cannot be told as a full path (" + reason +
+           "), so this run could not be taken back. Aborting.";
+}
+
+std::string JournalNotWrittenMessage(const std::string& reason)
+{
+    return "The journal of this run could not be written (" + reason + "): it cannot be taken back.";
+}
+
+std::string AttributesNotKeptMessage(const std::string& reason)
+{
+    return "Extended attributes could not be kept on some files (" + reason + "); the files were placed.";
+}
+
 std::string ErrorWhileSieving(const FsStatus& status)
 {
     return "Error while sieving: [" + std::to_string(status.error) + "] - " + status.reason + ".";

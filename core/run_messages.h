@@ -1,10 +1,29 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/file_system.h"
 
 namespace quillbox {
+
+// The fixed texts of the jobs' logs.
+inline constexpr std::string_view kSievingTitle = " -- SIEVING ----";
+inline constexpr std::string_view kUndoTitle = " -- UNDO ----";
+inline constexpr std::string_view kCleaningUp = "Cleaning up complete.";
+inline constexpr std::string_view kCountingStopped = "File count processing aborted by user.";
+inline constexpr std::string_view kProcessingStopped = "Processing aborted by user.";
+inline constexpr std::string_view kUndoStopped = "Undo aborted by user.";
+inline constexpr std::string_view kNoFilesFound = "No files found in the selected directory. Aborting.";
+inline constexpr std::string_view kCreatingBuckets = "Creating directories #-Z ..";
+inline constexpr std::string_view kNoRunToTakeBack = "No run to take back.";
+
+// A folder of a run that cannot be named from anywhere: the run is refused.
+std::string NotFullPathMessage(const std::string& folder, const std::string& reason);
+// A journal that could not be written: said once, the run goes on.
+std::string JournalNotWrittenMessage(const std::string& reason);
+// Extended attributes some files went without: said once per run.
+std::string AttributesNotKeptMessage(const std::string& reason);
 
 // "Error while sieving: [2] - No such file or directory.": a failure of the
 // run itself (a folder that could not be read, a file that could not be

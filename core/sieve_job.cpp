@@ -15,7 +15,7 @@ constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 } // namespace
 
 SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalStore* journals)
-    : m_fs(fs), m_clock(clock), m_observer(observer), m_journals(journals)
+    : m_fs(fs), m_journals(journals), m_report(clock, observer)
 {
 }
 
@@ -31,9 +31,7 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
     for (auto [given, resolved] : {std::pair {&source, &header.source}, std::pair {&destination, &header.destination}}) {
         FsResult<ResolvedFolder> found = m_fs.resolveFolder(*given);
         if (!found.ok()) {
-            log(LogIcon::Exclamation, "The folder " + *given + " cannot be told as a full path (" +
-                                          found.status().reason + "), so this run could not be taken back. Aborting.");
-            m_observer.logWindowWanted();
+            m_report.error(NotFullPathMessage(*given, found.status().reason));
             return false;
         }
         *resolved = std::move(found.value());
@@ -53,30 +51,12 @@ void SieveJob::checkJournal(const FsStatus& status)
         return;
     m_journalFailed = true;
     m_journal.reset();
-    log(LogIcon::Exclamation,
-        "The journal of this run could not be written (" + status.reason + "): it cannot be taken back.");
-}
-
-void SieveJob::log(LogIcon icon, std::string message)
-{
-    m_entry.icon = message.empty() ? LogIcon::None : icon;
-    m_entry.time = m_clock.now();
-    m_entry.message = std::move(message);
-    m_observer.entryLogged(m_entry);
-}
-
-void SieveJob::logListingFailure(const FsStatus& status)
-{
-    log(LogIcon::Exclamation, ErrorWhileSieving(status));
-    m_observer.logWindowWanted();
+    log(LogIcon::Exclamation, JournalNotWrittenMessage(status.reason));
 }
 
 RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 {
-    m_counters.reset();
-
-    log(LogIcon::None, {});
-    log(LogIcon::Information, " -- SIEVING ----");
+    m_report.begin(kSievingTitle);
 
     const std::string source = WithTrailingSeparator(settings.source);
     const std::string destination = WithTrailingSeparator(settings.destination);
@@ -90,7 +70,7 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
     // Bucket folders; one that cannot be made (usually: already there) shows
     // later as failed copies or moves into it.
     if (settings.createFolders) {
-        log(LogIcon::Information, "Creating directories #-Z ..");
+        log(LogIcon::Information, std::string(kCreatingBuckets));
         for (const char* letter = kBucketLetters; *letter != '\0'; ++letter) {
             const std::string folder = destination + *letter;
             if (!m_fs.createFolder(folder).ok() || !m_journal)
@@ -101,96 +81,93 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         }
     }
 
-    RunEnd how = RunEnd::Completed;
-    if (!countFiles(source, controls, how))
-        return finish(how);
+    if (const std::optional<RunEnd> early = countFiles(source, controls))
+        return finish(*early);
 
-    if (m_counters.found() == 0) {
-        log(LogIcon::Exclamation, "No files found in the selected directory. Aborting.");
-        m_observer.phaseChanged(RunPhase::NoFiles, m_counters.figures());
+    if (m_report.counters().found() == 0) {
+        log(LogIcon::Exclamation, std::string(kNoFilesFound));
+        m_report.phase(RunPhase::NoFiles);
         return finish(RunEnd::NoFiles);
     }
-    const RunFigures counted = m_counters.figures();
+    const RunFigures counted = m_report.counters().figures();
     log(LogIcon::Information, "Found " + CounterText(counted.filesFound) + " file(s) for processing.");
     return finish(processFiles(source, destination, controls));
 }
 
-bool SieveJob::countFiles(const std::string& source, const RunControls& controls, RunEnd& how)
+std::optional<RunEnd> SieveJob::countFiles(const std::string& source, const RunControls& controls)
 {
-    m_observer.phaseChanged(RunPhase::Counting, m_counters.figures());
+    m_report.phase(RunPhase::Counting);
     const auto listing = m_fs.listFiles(source);
     for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
         if (controls.stop.load(std::memory_order_relaxed)) {
-            log(LogIcon::Exclamation, "File count processing aborted by user.");
-            how = RunEnd::StoppedWhileCounting;
-            return false;
+            log(LogIcon::Exclamation, std::string(kCountingStopped));
+            return RunEnd::StoppedWhileCounting;
         }
-        m_counters.addFound();
+        m_report.counters().addFound();
     }
     if (!listing->status().ok()) {
         // Counting only part of the folder would report a wrong total.
-        logListingFailure(listing->status());
-        how = RunEnd::Failed;
-        return false;
+        m_report.error(ErrorWhileSieving(listing->status()));
+        return RunEnd::Failed;
     }
-    m_observer.phaseChanged(RunPhase::Counted, m_counters.figures());
-    return true;
+    m_report.phase(RunPhase::Counted);
+    return std::nullopt;
 }
 
 RunEnd SieveJob::processFiles(const std::string& source, const std::string& destination,
                               const RunControls& controls)
 {
-    m_observer.phaseChanged(RunPhase::Processing, m_counters.figures());
+    RunCounters& counters = m_report.counters();
+    m_report.phase(RunPhase::Processing);
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
         const auto listing = m_fs.listFilesAgain(source);
         const auto folders = m_fs.openRun(source, destination);
-        const LengthFn addLength = [this](std::uint64_t bytes) { m_counters.addBytes(bytes); };
+        const LengthFn addLength = [&counters](std::uint64_t bytes) { counters.addBytes(bytes); };
         std::string message;
         bool attributesNoted = false;
         for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
             if (controls.stop.load(std::memory_order_relaxed)) {
-                log(LogIcon::Exclamation, "Processing aborted by user.");
+                log(LogIcon::Exclamation, std::string(kProcessingStopped));
                 return RunEnd::StoppedWhileProcessing;
             }
-            m_counters.addProcessed();
-            m_observer.fileStarted(*name);
+            counters.addProcessed();
+            m_report.observer().fileStarted(*name);
             const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
             const char letter = BucketLetter(*name);
             const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength, &controls.stop);
             if (outcome.ok()) {
                 if (!outcome.attributesNotKept.ok() && !attributesNoted) {
                     attributesNoted = true;
-                    log(LogIcon::Exclamation, "Extended attributes could not be kept on some files (" +
-                                                  outcome.attributesNotKept.reason + "); the files were placed.");
+                    log(LogIcon::Exclamation, AttributesNotKeptMessage(outcome.attributesNotKept.reason));
                 }
                 if (m_journal)
                     checkJournal(m_journal->file({mode, letter, *name, outcome.replaced, outcome.placed}));
                 continue;
             }
-            m_counters.addFailed();
+            counters.addFailed();
             message.clear();
             AppendFailureMessage(message, *name, outcome);
             log(LogIcon::Exclamation, message);
             // A file that went away after it was listed is an error of the
             // run: the log window shows it. The run goes on.
             if (outcome.stage == FileStage::Examine)
-                m_observer.logWindowWanted();
+                m_report.observer().logWindowWanted();
             // A copy abandoned for Stop ends the run here, after the last
             // file too.
             if (controls.stop.load(std::memory_order_relaxed)) {
-                log(LogIcon::Exclamation, "Processing aborted by user.");
+                log(LogIcon::Exclamation, std::string(kProcessingStopped));
                 return RunEnd::StoppedWhileProcessing;
             }
         }
         if (!listing->status().ok()) {
-            logListingFailure(listing->status());
+            m_report.error(ErrorWhileSieving(listing->status()));
             return RunEnd::Failed;
         }
     }
-    const RunFigures final = m_counters.figures();
-    m_observer.phaseChanged(RunPhase::Processed, final);
+    const RunFigures final = counters.figures();
+    m_report.phase(RunPhase::Processed);
     log(LogIcon::Information, "Operation complete. " + CounterText(final.filesFound) + " file(s) processed.");
     return RunEnd::Completed;
 }
@@ -201,10 +178,7 @@ RunEnd SieveJob::finish(RunEnd how)
         checkJournal(m_journal->flush());
         m_journal.reset();
     }
-    const RunFigures last = m_counters.figures();
-    m_counters.reset();
-    log(LogIcon::Information, "Cleaning up complete.");
-    m_observer.ended(how, last);
+    m_report.finish(how);
     return how;
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "core/clock.h"
 #include "core/file_system.h"
+#include "core/job_report.h"
 #include "core/journal.h"
 #include "core/run_counters.h"
 #include "core/run_observer.h"
@@ -41,12 +43,12 @@ public:
     RunEnd run(const RunSettings& settings, const RunControls& controls);
 
     // Zero outside a run.
-    const RunCounters& counters() const { return m_counters; }
+    const RunCounters& counters() const { return m_report.counters(); }
 
 private:
-    void log(LogIcon icon, std::string message);
-    void logListingFailure(const FsStatus& status);
-    bool countFiles(const std::string& source, const RunControls& controls, RunEnd& how);
+    void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }
+    // The run's end, or none yet when every file was counted.
+    std::optional<RunEnd> countFiles(const std::string& source, const RunControls& controls);
     RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
     RunEnd finish(RunEnd how);
     // False when the run cannot keep a journal that could be taken back
@@ -56,13 +58,10 @@ private:
     void checkJournal(const FsStatus& status);
 
     FileSystem& m_fs;
-    Clock& m_clock;
-    RunObserver& m_observer;
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
-    RunCounters m_counters;
-    LogEntry m_entry;
+    JobReport m_report;
 };
 
 } // namespace quillbox

@@ -19,9 +19,10 @@ char PreviewBucketLetter(std::size_t index)
     return index == 26 ? '#' : static_cast<char>('A' + index);
 }
 
-PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, TransferMode mode, const std::atomic<bool>& stop)
+PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, const RunControls& controls)
 {
     PreviewPlan plan;
+    const TransferMode mode = controls.mode.load();
     const std::string source = WithTrailingSeparator(settings.source);
     const std::string destination = WithTrailingSeparator(settings.destination);
     const auto listing = fs.listFiles(source);
@@ -29,7 +30,7 @@ PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, TransferMode
     std::uint64_t length = 0;
     const LengthFn measure = [&length](std::uint64_t bytes) { length = bytes; };
     for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
-        if (stop.load(std::memory_order_relaxed)) {
+        if (controls.stop.load(std::memory_order_relaxed)) {
             plan.stopped = true;
             return plan;
         }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,10 +30,10 @@ struct PreviewPlan {
 // The letter of bucket `index` of a plan.
 char PreviewBucketLetter(std::size_t index);
 
-// Lists the source once and asks, for each file, what its copy or move
-// would come to: the same decisions the run makes, none of its acts. No
-// folder is made, even when the run would make the buckets.
-PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, TransferMode mode,
-                       const std::atomic<bool>& stop);
+// Lists the source once and asks, for each file, what its copy or move in
+// the controls' mode would come to: the same decisions the run makes, none
+// of its acts. No folder is made, even when the run would make the buckets.
+// Stop is honoured between two files, as in the run.
+PreviewPlan PreviewRun(FileSystem& fs, const RunSettings& settings, const RunControls& controls);
 
 } // namespace quillbox

@@ -45,11 +45,11 @@ public:
             stopped = true;
             return false;
         }
-        RunCounters& counters = m_job.m_counters;
+        RunCounters& counters = m_job.m_report.counters();
         counters.addProcessed();
         counters.addBytes(file.placed.size);
         const std::string target = m_header.destination.path + file.bucket + "/" + file.name;
-        m_job.m_observer.fileStarted(target);
+        m_job.m_report.observer().fileStarted(target);
         if (file.mode == TransferMode::Copy && file.replaced) {
             ++kept;
             m_job.log(LogIcon::Exclamation, "Left in place: " + target +
@@ -103,7 +103,7 @@ public:
                                                 "): any file it held was not taken back.");
         if (damage.files == 0)
             unknownLoss = true;
-        m_job.m_observer.logWindowWanted();
+        m_job.m_report.observer().logWindowWanted();
     }
 
     bool stopped = false;
@@ -119,47 +119,32 @@ private:
 };
 
 UndoJob::UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer)
-    : m_fs(fs), m_journals(journals), m_clock(clock), m_observer(observer)
+    : m_fs(fs), m_journals(journals), m_report(clock, observer)
 {
-}
-
-void UndoJob::log(LogIcon icon, std::string message)
-{
-    LogEntry entry;
-    entry.icon = message.empty() ? LogIcon::None : icon;
-    entry.time = m_clock.now();
-    entry.message = std::move(message);
-    m_observer.entryLogged(entry);
 }
 
 UndoEnd UndoJob::finish(RunEnd how, UndoEnd end)
 {
-    const RunFigures last = m_counters.figures();
-    m_counters.reset();
-    log(LogIcon::Information, "Cleaning up complete.");
-    m_observer.ended(how, last);
+    m_report.finish(how);
     return end;
 }
 
 UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
 {
-    m_counters.reset();
-    log(LogIcon::None, {});
-    log(LogIcon::Information, " -- UNDO ----");
+    m_report.begin(kUndoTitle);
 
     JournalSummary run;
     if (id.empty()) {
         std::optional<JournalSummary> newest = m_journals.newestToTakeBack();
         if (!newest) {
-            log(LogIcon::Exclamation, "No run to take back.");
+            log(LogIcon::Exclamation, std::string(kNoRunToTakeBack));
             return finish(RunEnd::NoFiles, UndoEnd::NothingToTakeBack);
         }
         run = std::move(*newest);
     } else {
         FsResult<JournalSummary> found = m_journals.summary(id);
         if (!found.ok()) {
-            log(LogIcon::Exclamation, "The journal of the run could not be read: " + found.status().reason + ".");
-            m_observer.logWindowWanted();
+            m_report.error("The journal of the run could not be read: " + found.status().reason + ".");
             return finish(RunEnd::Failed, UndoEnd::Unreadable);
         }
         run = std::move(found.value());
@@ -171,28 +156,24 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     }
     const JournalHeader& header = run.header;
     log(LogIcon::Information, "Taking back the run of " + RunDescription(header));
-    m_counters.addFound(run.files);
-    m_observer.phaseChanged(RunPhase::Processing, m_counters.figures());
+    m_report.counters().addFound(run.files);
+    m_report.phase(RunPhase::Processing);
 
     const std::unique_ptr<RunTakeBack> folders = m_fs.openTakeBack(header.source, header.destination);
     if (const FsStatus& why = folders->destinationStatus(); !why.ok()) {
-        log(LogIcon::Exclamation, "Nothing is taken back from " + header.destination.path + ": " + why.reason + ".");
-        m_observer.logWindowWanted();
+        m_report.error("Nothing is taken back from " + header.destination.path + ": " + why.reason + ".");
     } else if (const FsStatus& away = folders->sourceStatus(); !away.ok() && header.mode == TransferMode::Move) {
-        log(LogIcon::Exclamation, "Moved files stay in the bucket folders of " + header.destination.path +
-                                      ", as the source folder " + header.source.path +
-                                      " cannot take them back: " + away.reason + ".");
-        m_observer.logWindowWanted();
+        m_report.error("Moved files stay in the bucket folders of " + header.destination.path +
+                       ", as the source folder " + header.source.path + " cannot take them back: " + away.reason + ".");
     }
 
     Pass pass(*this, header, *folders, controls);
     if (FsStatus read = m_journals.read(run.id, pass); !read.ok()) {
-        log(LogIcon::Exclamation, "The journal of the run could not be read: " + read.reason + ".");
-        m_observer.logWindowWanted();
+        m_report.error("The journal of the run could not be read: " + read.reason + ".");
         return finish(RunEnd::Failed, UndoEnd::Unreadable);
     }
     if (pass.stopped) {
-        log(LogIcon::Exclamation, "Undo aborted by user.");
+        log(LogIcon::Exclamation, std::string(kUndoStopped));
         return finish(RunEnd::StoppedWhileProcessing, UndoEnd::Stopped);
     }
     if (folders->destinationStatus().ok()) {
@@ -208,7 +189,7 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     if (FsStatus marked = m_journals.markTakenBack(run.id); !marked.ok())
         log(LogIcon::Exclamation, "The journal could not note that the run was taken back: " + marked.reason + ".");
 
-    m_observer.phaseChanged(RunPhase::Processed, m_counters.figures());
+    m_report.phase(RunPhase::Processed);
     log(LogIcon::Information, "Undo complete. " + Count(pass.putBack) + " file(s) put back, " + Count(pass.removed) +
                                   " copies removed, " + Count(pass.kept) + " left as they were.");
     if (pass.unreadable > 0 || pass.unknownLoss)

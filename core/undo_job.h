@@ -4,6 +4,7 @@
 
 #include "core/clock.h"
 #include "core/file_system.h"
+#include "core/job_report.h"
 #include "core/journal.h"
 #include "core/run_counters.h"
 #include "core/run_observer.h"
@@ -39,19 +40,17 @@ public:
     // taken back.
     UndoEnd run(const std::string& id, const RunControls& controls);
 
-    const RunCounters& counters() const { return m_counters; }
+    const RunCounters& counters() const { return m_report.counters(); }
 
 private:
     class Pass;
 
-    void log(LogIcon icon, std::string message);
+    void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }
     UndoEnd finish(RunEnd how, UndoEnd end);
 
     FileSystem& m_fs;
     JournalStore& m_journals;
-    Clock& m_clock;
-    RunObserver& m_observer;
-    RunCounters m_counters;
+    JobReport m_report;
 };
 
 } // namespace quillbox

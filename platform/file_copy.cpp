@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/error_text.h"
+#include "platform/write_all.h"
 #include "platform/name_moves.h"
 
 namespace quillbox::posix {
@@ -30,13 +31,6 @@ constexpr std::size_t kFirstChunk = std::size_t {1} << 20;
 constexpr std::size_t kLeastChunk = std::size_t {64} << 10;
 // The kernel's bounds on a file's list of attribute names and on one value.
 constexpr std::size_t kAttributeBytes = 64 * 1024;
-
-std::int64_t MonotonicNs()
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
 
 // Sizes the next chunk by the pace of the last one (`moved` of `wanted`
 // bytes in `tookNs`): smaller when it took too long, up to four times
@@ -80,22 +74,6 @@ bool AnonymousFilesRefused(int error)
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size, off_t offset)
-{
-    while (size > 0) {
-        const ssize_t written = ::pwrite(fd, data, size, offset);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-        offset += written;
-    }
-    return true;
-}
-
 // In a move of a file of many chunks the copy goes to the disk a chunk
 // behind the copying (the one before `from` waited for, the one from `from`
 // to `to` started): the fsync before the source goes then finds little left
@@ -127,7 +105,7 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
         const std::size_t most = stoppable ? state.chunk : kKernelChunk;
         const std::size_t want =
             toEnd ? most : static_cast<std::size_t>(std::min<off_t>(length, static_cast<off_t>(most)));
-        const std::int64_t started = stoppable ? MonotonicNs() : 0;
+        const std::int64_t started = stoppable ? state.calls.monotonicNanoseconds() : 0;
         std::size_t asked = want;
         ssize_t moved = 0;
         if (!traits.noKernelCopy) {
@@ -151,8 +129,10 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
                     continue;
                 return Failure(errno);
             }
-            if (moved > 0 && !WriteAll(out, state.buffer.get(), static_cast<std::size_t>(moved), outOffset))
-                return Failure(errno);
+            if (moved > 0) {
+                if (const int error = WriteAll(out, state.buffer.get(), static_cast<std::size_t>(moved), outOffset))
+                    return Failure(error);
+            }
             inOffset += moved;
             outOffset += moved;
         }
@@ -164,7 +144,7 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
             continue;
         if (state.writeBehind && (toEnd || length > 0))
             WriteBehind(state, out, outOffset - moved, outOffset);
-        FitChunk(state, static_cast<std::uint64_t>(moved), asked, MonotonicNs() - started);
+        FitChunk(state, static_cast<std::uint64_t>(moved), asked, state.calls.monotonicNanoseconds() - started);
     }
     return FsStatus::success();
 }

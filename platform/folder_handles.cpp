@@ -29,7 +29,7 @@ RunFolderHandles::RunFolderHandles(std::string source, std::string destination, 
     : m_calls(calls),
       m_sourcePath(std::move(source)),
       m_destinationPath(std::move(destination)),
-      m_lastDrop(calls.coarseMilliseconds())
+      m_lastDrop(calls.monotonicNanoseconds() / 1000000)
 {
     OpenNamedFolder(m_source, m_sourcePath);
     OpenNamedFolder(m_destination, m_destinationPath);
@@ -47,7 +47,7 @@ FsResult<int> RunFolderHandles::destination()
 
 FsResult<int> RunFolderHandles::bucket(char letter)
 {
-    const std::int64_t now = m_calls.coarseMilliseconds();
+    const std::int64_t now = m_calls.monotonicNanoseconds() / 1000000;
     if (now - m_lastDrop >= kRecheckMs) {
         for (Bucket& bucket : m_buckets)
             bucket = Bucket {};

@@ -15,6 +15,7 @@
 
 #include "platform/error_text.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace quillbox {
 
@@ -28,15 +29,8 @@ constexpr std::string_view kFirstLine = "quillbox journal ";
 
 FsStatus WriteAll(int fd, std::string_view bytes)
 {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return posix::Failure(errno);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
+    if (const int error = posix::WriteAll(fd, bytes.data(), bytes.size()); error != 0)
+        return posix::Failure(error);
     return FsStatus::success();
 }
 

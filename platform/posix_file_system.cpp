@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include "core/bucket.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/file_move.h"
@@ -111,11 +112,10 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
         char* cwd = ::getcwd(nullptr, 0);
         if (cwd == nullptr)
             return posix::Failure(errno);
-        folder.path = std::string(cwd) + "/" + path;
+        folder.path = WithTrailingSeparator(cwd) + path;
         std::free(cwd);
     }
-    if (folder.path.back() != '/')
-        folder.path.push_back('/');
+    folder.path = WithTrailingSeparator(std::move(folder.path));
     return folder;
 }
 

@@ -37,11 +37,11 @@ dirent* SystemCalls::readDirectory(DIR* dir)
     return ::readdir(dir);
 }
 
-std::int64_t SystemCalls::coarseMilliseconds()
+std::int64_t SystemCalls::monotonicNanoseconds()
 {
     timespec now {};
-    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 SystemCalls& SystemCalls::real()

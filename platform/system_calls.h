@@ -28,8 +28,9 @@ public:
     virtual ssize_t copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length);
     // readdir(...)
     virtual dirent* readDirectory(DIR* dir);
-    // CLOCK_MONOTONIC_COARSE, in milliseconds.
-    virtual std::int64_t coarseMilliseconds();
+    // CLOCK_MONOTONIC, in nanoseconds: the program's one clock for how long
+    // something took.
+    virtual std::int64_t monotonicNanoseconds();
 
     // The calls as the system makes them; shared, as they keep no state.
     static SystemCalls& real();

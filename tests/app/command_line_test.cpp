@@ -19,6 +19,7 @@
 
 #include "core/journal.h"
 #include "platform/journal_files.h"
+#include "tests/support/fake_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
@@ -81,9 +82,7 @@ Result Finish(QProcess* process)
     std::size_t start = 0;
     while (start < result.out.size()) {
         const std::size_t end = result.out.find('\n', start);
-        std::string line = result.out.substr(start, end - start);
-        const std::size_t dash = line.find(" - ");
-        result.lines.push_back(dash == std::string::npos ? line : line.substr(dash + 3));
+        result.lines.push_back(WithoutLogTime(std::string_view(result.out).substr(start, end - start)));
         start = end == std::string::npos ? result.out.size() : end + 1;
     }
     delete process;

@@ -249,9 +249,10 @@ TEST_P(PreviewMatchesRun, TheRunFailsTheFilesThePreviewNamed)
     if (without && !without->active())
         GTEST_SKIP() << "cannot drop the capabilities";
 
-    std::atomic<bool> stop {false};
+    RunControls controls;
+    controls.mode = c.move ? TransferMode::Move : TransferMode::Copy;
     const RunSettings settings {w.sourcePath, w.destinationPath, c.createDirs};
-    const PreviewPlan plan = PreviewRun(w.fs, settings, c.move ? TransferMode::Move : TransferMode::Copy, stop);
+    const PreviewPlan plan = PreviewRun(w.fs, settings, controls);
     w.Sieve();
     without.reset();
 

@@ -13,7 +13,6 @@
 #include "core/statistics_text.h"
 #include "tests/support/fake_log.h"
 #include "tests/support/fault_tools.h"
-#include "tests/support/hooked_file_system.h"
 #include "tests/support/open_descriptors.h"
 #include "tests/support/temp_dir.h"
 
@@ -62,8 +61,7 @@ struct RunWorld {
     bool createDirs = true;
     FakeClock clock;
     RecordingObserver observer;
-    TestFileSystem real;
-    HookedFileSystem fs {&real};
+    TestFileSystem fs;
     RunControls controls;
     SieveJob job {fs, clock, observer};
     int runs = 0;

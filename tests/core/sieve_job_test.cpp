@@ -221,7 +221,7 @@ TEST_F(RunFixture, FilesAddedOrGoneBetweenThePassesAreHandledAsFound)
 TEST_F(RunFixture, StopDuringALongCopyEndsTheRunWithThatFileNotCopied)
 {
     source.write("big", Pattern(8 << 20, 7));
-    real.beforeCopyRange = [&] { controls.stop.store(true); };
+    fs.beforeCopyRange = [&] { controls.stop.store(true); };
 
     EXPECT_EQ(Sieve(), RunEnd::StoppedWhileProcessing);
 
@@ -297,7 +297,7 @@ TEST_F(RunFixture, AttributesTheTargetRefusesAreReportedOnceAndTheFilesPlaced)
         ASSERT_EQ(::setxattr((source / name).c_str(), "security.capability", &capability, sizeof capability, 0), 0);
     }
     move = true;
-    real.noReplaceError = EXDEV; // the two folders taken as two file systems
+    fs.noReplaceError = EXDEV; // the two folders taken as two file systems
     {
         WithoutCapability noFileCapabilities(CAP_SETFCAP);
         ASSERT_TRUE(noFileCapabilities.active());

@@ -197,7 +197,7 @@ TEST(Undo, AFileSwappedInBetweenTheCheckAndTheActIsLeftAlone)
         w.move = move;
         w.SieveWithJournal();
         const std::string placed = w.destination / "A/apple";
-        w.real.beforeNoReplace = [&](const char* from, const char* to) {
+        w.fs.beforeNoReplace = [&](const char* from, const char* to) {
             if (std::string_view(to).starts_with(".quillbox-undo-") && std::string_view(from) == "apple") {
                 ::unlink(placed.c_str());
                 const int fd = ::open(placed.c_str(), O_WRONLY | O_CREAT, 0644);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/clock.h"
@@ -12,6 +13,10 @@ struct LogRow {
     std::string text;
     LogIcon icon = LogIcon::None;
 };
+
+// A log line without its leading "hh:mm:ss - " (any separator between the
+// fields); a line that does not start with a time is returned whole.
+std::string WithoutLogTime(std::string_view line);
 
 // A log window host whose window keeps its rows in a vector. Showing the
 // window is counted and, when `operations` is set, recorded there too, so a

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "core/clock.h"
+#include "core/locale_facts.h"
 
 namespace quillbox {
 
-// The user's time and thousands separators, read once from the system locale.
+// The user's time and thousands separators, read once from the toolkit's
+// system locale; the window's counterpart of PosixLocaleFacts().
 LocaleFacts SystemLocaleFacts();
 
 } // namespace quillbox

@@ -1,0 +1,180 @@
+#include "app/options.h"
+
+#include <getopt.h>
+#include <string_view>
+
+namespace quillbox::app {
+
+extern const char kUsage[] = "Usage: quillbox --copy|--move [OPTION]... SOURCE DESTINATION\n"
+                      "       quillbox --list-runs\n"
+                      "       quillbox --undo [RUN] [--quiet]\n"
+                      "       quillbox [SOURCE [DESTINATION]]\n";
+
+extern const char kHelp[] =
+    "Sorts the files directly inside SOURCE into the folders A to Z and # of\n"
+    "DESTINATION, named after the upper-cased first letter of each file's name\n"
+    "(# for any other first character). Subfolders of SOURCE are left alone.\n"
+    "\n"
+    "      --copy          copy the files; a copy replaces a file of the same name\n"
+    "      --move          move the files; a move never replaces a file. On the\n"
+    "                      command line a move asks for no confirmation.\n"
+    "      --create-dirs   create the folders A to Z and # in DESTINATION first\n"
+    "  -n, --dry-run       change nothing: show, per folder, how many files and\n"
+    "                      bytes would go there and every file that would fail\n"
+    "  -v, --verbose       also log each file placed: NAME -> DESTINATION/B/NAME\n"
+    "  -q, --quiet         print only what went wrong: failed files, errors and\n"
+    "                      warnings\n"
+    "      --list-runs     list the runs that can be taken back, numbered from 1,\n"
+    "                      the newest\n"
+    "      --undo [RUN]    take back a run, by its number or its name (the newest\n"
+    "                      when RUN is not given): moved files go back, copies\n"
+    "                      go, only while they are still as the run left them;\n"
+    "                      nothing is replaced\n"
+    "  -h, --help          show this help and exit\n"
+    "      --version       show the version and exit\n"
+    "\n"
+    "Options may be shortened while they stay unambiguous (--dry); after --\n"
+    "every argument is a folder.\n"
+    "\n"
+    "Every log entry is printed to standard output. Where standard error is a\n"
+    "terminal, a line there shows the progress. Ctrl-C (SIGINT), SIGTERM and\n"
+    "SIGHUP stop the run between two files.\n"
+    "\n"
+    "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
+    "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
+    "\n"
+    "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
+    "\n"
+    "Exit status of a run (and of a dry run, for what the run would do):\n"
+    "  0    every file handled\n"
+    "  1    the run ended but some files failed\n"
+    "  2    bad usage or a folder that cannot be read\n"
+    "  3    standard output could not be written; the run stopped between two files\n"
+    "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM; 129 by SIGHUP\n"
+    "Exit status of --undo:\n"
+    "  0    everything taken back\n"
+    "  1    something left in place or unreadable, each named\n"
+    "  2    nothing to take back, or bad usage\n"
+    "  3    standard output could not be written\n"
+    "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM; 129 by SIGHUP\n";
+
+namespace {
+
+enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion };
+
+const option kOptions[] = {
+    {"copy", no_argument, nullptr, kCopy},
+    {"move", no_argument, nullptr, kMove},
+    {"create-dirs", no_argument, nullptr, kCreateDirs},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"list-runs", no_argument, nullptr, kListRuns},
+    {"undo", optional_argument, nullptr, kUndo},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},
+    {nullptr, 0, nullptr, 0},
+};
+
+// What getopt_long refused in `arg`, in words.
+std::string Refused(std::string_view arg, int shortOption)
+{
+    if (shortOption != 0 && (arg.size() < 2 || arg[1] != '-'))
+        return std::string("unknown option -") + static_cast<char>(shortOption);
+    const std::string_view name = arg.substr(2, arg.find('=') == std::string_view::npos ? arg.npos : arg.find('=') - 2);
+    std::string matches;
+    for (const option* o = kOptions; o->name != nullptr; ++o) {
+        const std::string_view known = o->name;
+        if (known == name)
+            return "option --" + std::string(known) + " takes no value";
+        if (known.substr(0, name.size()) == name)
+            matches += (matches.empty() ? "--" : ", --") + std::string(known);
+    }
+    if (matches.find(',') != std::string::npos)
+        return "option " + std::string(arg) + " is ambiguous: " + matches;
+    if (!matches.empty())
+        return "option " + matches + " takes no value";
+    return "unknown option " + std::string(arg);
+}
+
+} // namespace
+
+bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
+{
+    ::opterr = 0;
+    ::optind = 0; // also resets getopt's state
+    bool undoNamed = false;
+    for (;;) {
+        const int previous = ::optind;
+        const int found = ::getopt_long(argc, argv, "nvqh", kOptions, nullptr);
+        if (found == -1)
+            break;
+        switch (found) {
+        case kCopy: options.copy = true; break;
+        case kMove: options.move = true; break;
+        case kCreateDirs: options.createDirs = true; break;
+        case 'n': options.dryRun = true; break;
+        case 'v': options.verbose = true; break;
+        case 'q': options.quiet = true; break;
+        case kListRuns: options.listRuns = true; break;
+        case kUndo:
+            options.undo = true;
+            if (::optarg != nullptr) {
+                options.run = ::optarg;
+                undoNamed = true;
+            }
+            break;
+        case 'h': options.help = true; break;
+        case kVersion: options.version = true; break;
+        default: {
+            // optind has moved past a refused long option, not always past a
+            // short one in a cluster.
+            const int at = ::optind > previous ? ::optind - 1 : previous;
+            error = Refused(at < argc ? argv[at] : "", ::optopt);
+            return false;
+        }
+        }
+    }
+    for (int i = ::optind; i < argc; ++i)
+        options.folders.emplace_back(argv[i]);
+    if (options.help || options.version)
+        return true;
+    if (options.quiet && options.verbose) {
+        error = "--quiet and --verbose exclude each other";
+        return false;
+    }
+    options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
+    if (options.listRuns || options.undo) {
+        if (options.listRuns && options.undo) {
+            error = "--list-runs and --undo exclude each other";
+            return false;
+        }
+        // "--undo RUN": the run is the word that follows.
+        if (options.undo && !undoNamed && options.folders.size() == 1) {
+            options.run = options.folders.front();
+            options.folders.clear();
+        }
+        if (options.copy || options.move || options.createDirs || options.dryRun || options.verbose ||
+            (options.listRuns && options.quiet) || !options.folders.empty()) {
+            error = options.undo ? "--undo takes one run and no other option but --quiet"
+                                 : "--list-runs takes no folders or other options";
+            return false;
+        }
+        return true;
+    }
+    if (options.copy && options.move) {
+        error = "--copy and --move exclude each other";
+        return false;
+    }
+    if (!options.copy && !options.move) {
+        error = "say --copy or --move";
+        return false;
+    }
+    if (options.folders.size() != 2) {
+        error = options.folders.size() < 2 ? "SOURCE and DESTINATION are both needed" : "too many folders";
+        return false;
+    }
+    return true;
+}
+
+} // namespace quillbox::app

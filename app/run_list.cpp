@@ -1,0 +1,78 @@
+#include "app/run_list.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+#include "app/console_report.h"
+#include "app/exit_status.h"
+#include "app/standard_streams.h"
+#include "app/stop_signals.h"
+#include "core/number_format.h"
+#include "core/undo_job.h"
+#include "platform/locale_facts.h"
+#include "platform/posix_file_system.h"
+#include "platform/system_clock.h"
+
+namespace quillbox::app {
+
+int ListRuns(JournalFolder& journals)
+{
+    std::size_t number = 0;
+    for (const JournalSummary& run : journals.list()) {
+        if (StandardOutputFailed())
+            break;
+        PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
+                  CounterText(static_cast<double>(run.files)) + " file(s) placed" +
+                  (run.takenBack ? ", taken back" : ""));
+    }
+    return kExitDone;
+}
+
+namespace {
+
+// The name of the run --undo means by `run`: its number in --list-runs, or
+// already its name.
+std::string RunName(JournalFolder& journals, const std::string& run)
+{
+    if (run.empty() || run.size() > 9 || run.find_first_not_of("0123456789") != std::string::npos)
+        return run;
+    const std::size_t number = std::stoul(run);
+    const std::vector<JournalSummary> runs = journals.list();
+    return number >= 1 && number <= runs.size() ? runs[number - 1].id : run;
+}
+
+} // namespace
+
+int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
+{
+    const std::string run = RunName(journals, named);
+    if (!run.empty()) {
+        if (FsResult<JournalSummary> found = journals.summary(run); !found.ok() && found.status().error == ENOENT)
+            return Refuse("run " + named + ": " + found.status().reason);
+    }
+    const LocaleFacts locale = PosixLocaleFacts();
+    PosixFileSystem fs;
+    SystemClock clock;
+    RunControls controls;
+    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    DetailedReport report(console, detail, clock, controls.stop);
+    UndoJob undo(fs, journals, clock, report);
+    report.watch(undo.counters());
+    StopOnSignals(controls.stop);
+    const UndoEnd end = undo.run(run, controls);
+    switch (end) {
+    case UndoEnd::TakenBack:
+        return kExitDone;
+    case UndoEnd::SomeLeft:
+    case UndoEnd::Unreadable:
+        return kExitSomeFailed;
+    case UndoEnd::NothingToTakeBack:
+        return kExitUsage;
+    case UndoEnd::Stopped:
+        break;
+    }
+    return StoppedStatus();
+}
+
+} // namespace quillbox::app

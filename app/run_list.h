@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+#include "app/detailed_report.h"
+#include "platform/journal_files.h"
+
+namespace quillbox::app {
+
+// --list-runs: the runs, newest first and numbered from 1, as --undo takes
+// them.
+int ListRuns(JournalFolder& journals);
+
+// --undo: takes back the run named by its number in the list or its name
+// ("" the newest), reporting like a run; returns undo's exit status.
+int UndoRun(JournalFolder& journals, const std::string& named, Detail detail);
+
+} // namespace quillbox::app

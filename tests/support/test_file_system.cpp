@@ -1,0 +1,243 @@
+#include "tests/support/test_file_system.h"
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform/error_text.h"
+#include "platform/system_calls.h"
+
+namespace quillbox::test {
+
+namespace {
+
+constexpr auto kGateBound = std::chrono::seconds(30);
+
+class HookedListing final : public FileListing {
+public:
+    HookedListing(std::unique_ptr<FileListing> inner, std::function<void(int)> afterName, int failAfter, int error,
+                  std::string& last)
+        : m_inner(std::move(inner)), m_afterName(std::move(afterName)), m_failAfter(failAfter), m_error(error),
+          m_last(last)
+    {
+    }
+
+    const std::string& next() override
+    {
+        if (m_failAfter >= 0 && m_given == m_failAfter) {
+            m_status = FsStatus {m_error, ErrorText(m_error)};
+            m_empty.clear();
+            return m_empty;
+        }
+        m_last = m_inner->next();
+        if (!m_last.empty()) {
+            ++m_given;
+            if (m_afterName)
+                m_afterName(m_given);
+        }
+        return m_last;
+    }
+    const FsStatus& status() const override { return m_status.ok() ? m_inner->status() : m_status; }
+
+private:
+    std::unique_ptr<FileListing> m_inner;
+    std::function<void(int)> m_afterName;
+    int m_failAfter;
+    int m_error;
+    std::string& m_last;
+    int m_given = 0;
+    FsStatus m_status;
+    std::string m_empty;
+};
+
+class HookedFolders final : public RunFolders {
+public:
+    HookedFolders(std::unique_ptr<RunFolders> inner, std::string source, TestFileSystem& fs, int& handled)
+        : m_inner(std::move(inner)), m_source(std::move(source)), m_fs(fs), m_handled(handled)
+    {
+    }
+    FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
+                          const std::atomic<bool>* stop) override
+    {
+        if (m_fs.beforeFile)
+            m_fs.beforeFile(name, m_handled + 1);
+        if (m_fs.beforeLength)
+            m_fs.beforeLength(m_source + name);
+        FileOutcome outcome = m_inner->sieveFile(name, bucket, mode, length, stop);
+        ++m_handled;
+        if (m_fs.afterFile)
+            m_fs.afterFile(m_handled);
+        return outcome;
+    }
+
+    FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
+                            const LengthFn& length) override
+    {
+        return m_inner->previewFile(name, bucket, mode, bucketsWillBeMade, length);
+    }
+
+private:
+    std::unique_ptr<RunFolders> m_inner;
+    std::string m_source;
+    TestFileSystem& m_fs;
+    int& m_handled;
+};
+
+class HookedTakeBack final : public RunTakeBack {
+public:
+    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, int& count)
+        : m_inner(std::move(inner)), m_before(before), m_count(count)
+    {
+    }
+    const FsStatus& sourceStatus() const override { return m_inner->sourceStatus(); }
+    const FsStatus& destinationStatus() const override { return m_inner->destinationStatus(); }
+    TakeBackOutcome takeBack(TransferMode mode, char bucket, const std::string& name,
+                             const FileIdentity& placed) override
+    {
+        if (m_before)
+            m_before(++m_count);
+        return m_inner->takeBack(mode, bucket, name, placed);
+    }
+    FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) override
+    {
+        return m_inner->removeMadeBucket(bucket, made);
+    }
+
+private:
+    std::unique_ptr<RunTakeBack> m_inner;
+    const std::function<void(int)>& m_before;
+    int& m_count;
+};
+
+} // namespace
+
+void Gate::pass()
+{
+    std::unique_lock lock(m_mutex);
+    m_reached.store(true);
+    m_released.wait_for(lock, kGateBound, [this] { return m_open; });
+}
+
+void Gate::release()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_open = true;
+    }
+    m_released.notify_all();
+}
+
+class TestFileSystem::Calls final : public SystemCalls {
+public:
+    explicit Calls(TestFileSystem& fs) : m_fs(fs) {}
+
+    int renameNoReplace(int fromDir, const char* from, int toDir, const char* to) override
+    {
+        ++m_fs.noReplaceCalls;
+        if (m_fs.beforeNoReplace)
+            m_fs.beforeNoReplace(from, to);
+        const int error = m_fs.noReplaceError;
+        if (error != 0 && (error != EXDEV || fromDir != toDir))
+            return Fail(error);
+        return SystemCalls::renameNoReplace(fromDir, from, toDir, to);
+    }
+    int renameReplace(int fromDir, const char* from, int toDir, const char* to) override
+    {
+        if (m_fs.replaceError != 0)
+            return Fail(m_fs.replaceError);
+        return SystemCalls::renameReplace(fromDir, from, toDir, to);
+    }
+    int link(int fromDir, const char* from, int toDir, const char* to, int flags) override
+    {
+        if (m_fs.linkError != 0)
+            return Fail(m_fs.linkError);
+        return SystemCalls::link(fromDir, from, toDir, to, flags);
+    }
+    int openAnonymous(int dir, int flags, mode_t mode) override
+    {
+        if (m_fs.anonymousError != 0)
+            return Fail(m_fs.anonymousError);
+        return SystemCalls::openAnonymous(dir, flags, mode);
+    }
+    ssize_t copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length) override
+    {
+        if (m_fs.beforeCopyRange)
+            m_fs.beforeCopyRange();
+        if (m_fs.copyRangeError != 0)
+            return Fail(m_fs.copyRangeError);
+        return SystemCalls::copyRange(in, inOffset, out, outOffset, length);
+    }
+    dirent* readDirectory(DIR* dir) override
+    {
+        if (m_fs.listingErrorAfter >= 0 && m_entries++ >= m_fs.listingErrorAfter) {
+            errno = m_fs.listingError;
+            return nullptr;
+        }
+        return SystemCalls::readDirectory(dir);
+    }
+    std::int64_t monotonicNanoseconds() override
+    {
+        return m_fs.clockMs >= 0 ? m_fs.clockMs * 1000000 : SystemCalls::monotonicNanoseconds();
+    }
+
+    int m_entries = 0;
+
+private:
+    static int Fail(int error)
+    {
+        errno = error;
+        return -1;
+    }
+
+    TestFileSystem& m_fs;
+};
+
+TestFileSystem::TestFileSystem()
+    : m_calls(std::make_unique<Calls>(*this)), m_real(std::make_unique<PosixFileSystem>(*m_calls))
+{
+}
+
+TestFileSystem::~TestFileSystem() = default;
+
+std::unique_ptr<FileListing> TestFileSystem::listFiles(const std::string& folder)
+{
+    ++listings;
+    m_calls->m_entries = 0;
+    return std::make_unique<HookedListing>(m_real->listFiles(folder), afterCounted, -1, listingError, lastListed);
+}
+
+std::unique_ptr<FileListing> TestFileSystem::listFilesAgain(const std::string& folder)
+{
+    ++listings;
+    m_calls->m_entries = 0;
+    return std::make_unique<HookedListing>(m_real->listFilesAgain(folder), nullptr, failListingAfter, listingError,
+                                           lastListed);
+}
+
+FsStatus TestFileSystem::createFolder(const std::string& path)
+{
+    return m_real->createFolder(path);
+}
+
+FsResult<ResolvedFolder> TestFileSystem::resolveFolder(const std::string& path)
+{
+    return m_real->resolveFolder(path);
+}
+
+FsResult<FolderIdentity> TestFileSystem::folderIdentity(const std::string& path)
+{
+    return m_real->folderIdentity(path);
+}
+
+std::unique_ptr<RunFolders> TestFileSystem::openRun(const std::string& source, const std::string& destination)
+{
+    m_handled = 0;
+    return std::make_unique<HookedFolders>(m_real->openRun(source, destination), source, *this, m_handled);
+}
+
+std::unique_ptr<RunTakeBack> TestFileSystem::openTakeBack(const ResolvedFolder& source,
+                                                          const ResolvedFolder& destination)
+{
+    return std::make_unique<HookedTakeBack>(m_real->openTakeBack(source, destination), beforeTakeBack, m_takenBack);
+}
+
+} // namespace quillbox::test

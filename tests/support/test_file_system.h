@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/file_system.h"
+#include "platform/posix_file_system.h"
+
+namespace quillbox::test {
+
+// Holds a run's thread at one point until the test lets it go on, so that a
+// test can act while a run is known to be in progress. Bounded both ways:
+// nothing waits for ever on a test that went wrong.
+class Gate {
+public:
+    // On the run's thread: marks the gate reached and waits to be released.
+    void pass();
+    // On the test's thread.
+    bool reached() const { return m_reached.load(); }
+    void release();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    std::atomic<bool> m_reached {false};
+    bool m_open = false;
+};
+
+// The Linux file system with its seams open to a test. Below the file
+// layer: errnos that system calls report instead of acting, as a file
+// system that refuses them would, and a clock the test moves. Above it:
+// hooks that see, and may act at, each step a job takes. Every hook runs on
+// the job's thread, in the order the job takes the steps.
+class TestFileSystem final : public FileSystem {
+public:
+    TestFileSystem();
+    ~TestFileSystem() override;
+
+    // --- System calls.
+    // renameat2(RENAME_NOREPLACE) fails with this (EINVAL: the flag is
+    // refused; EXDEV: the bucket is on another file system, which is
+    // reported only where the two folders differ, as the system would);
+    // 0 = the real call.
+    int noReplaceError = 0;
+    int replaceError = 0;      // renameat
+    int linkError = 0;         // linkat (EPERM: no hard links here)
+    int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
+    int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
+    int noReplaceCalls = 0;
+    // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
+    std::function<void(const char* from, const char* to)> beforeNoReplace;
+    // Runs before each copy_file_range call, whatever it then does.
+    std::function<void()> beforeCopyRange;
+    // The clock the run's bucket folders are checked by, in milliseconds;
+    // negative = the real one.
+    std::int64_t clockMs = -1;
+
+    // --- Listings. A failed listing reports `listingError`: either after
+    // `listingErrorAfter` entries of any listing, as readdir gives them ("."
+    // and ".." count), or after `failListingAfter` names of the listing a
+    // run handles files from (listFilesAgain). Negative = never.
+    int listingError = 5; // EIO
+    int listingErrorAfter = -1;
+    int failListingAfter = -1;
+    // How many listings were asked for, and the name one gave last (the one
+    // the run has taken up next).
+    std::atomic<int> listings {0};
+    std::string lastListed;
+    // After each name a listFiles listing (a run's counting pass) yields: 1, 2...
+    std::function<void(int counted)> afterCounted;
+
+    // --- Files of a run. Before each is handled: its name and index (1,
+    // 2...), then its path; after it: how many were handled so far.
+    std::function<void(const std::string& name, int index)> beforeFile;
+    std::function<void(const std::string& path)> beforeLength;
+    std::function<void(int handled)> afterFile;
+    // Before each file an undo takes back: 1, 2...
+    std::function<void(int index)> beforeTakeBack;
+
+    std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
+    std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
+    FsStatus createFolder(const std::string& path) override;
+    std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+    FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
+    FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
+                                              const ResolvedFolder& destination) override;
+
+private:
+    class Calls;
+    std::unique_ptr<Calls> m_calls;
+    std::unique_ptr<PosixFileSystem> m_real;
+    int m_handled = 0;
+    int m_takenBack = 0;
+};
+
+} // namespace quillbox::test
