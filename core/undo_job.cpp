@@ -5,8 +5,8 @@
 #include <ctime>
 #include <optional>
 
-#include "core/number_format.h"
 #include "core/run_messages.h"
+#include "core/undo_messages.h"
 
 namespace quillbox {
 
@@ -21,14 +21,6 @@ std::string RunDescription(const JournalHeader& header)
            header.source.path + " to " + header.destination.path;
 }
 
-namespace {
-
-std::string Count(std::uint64_t value)
-{
-    return CounterText(static_cast<double>(value));
-}
-
-} // namespace
 
 // One pass over a run's journal, taking back each file as its record is
 // read.
@@ -52,8 +44,7 @@ public:
         m_job.m_report.observer().fileStarted(target);
         if (file.mode == TransferMode::Copy && file.replaced) {
             ++kept;
-            m_job.log(LogIcon::Exclamation, "Left in place: " + target +
-                                                " replaced a file of the same name, which cannot be brought back.");
+            m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(target));
             return true;
         }
         // A folder that is not the one the run used was named once, at the
@@ -77,7 +68,7 @@ public:
         case TakeBackResult::Skipped:
             ++kept;
             counters.addFailed();
-            m_job.log(LogIcon::Exclamation, "Could not take back file " + target + ". " + outcome.why.reason + ".");
+            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
             break;
         }
         return true;
@@ -91,16 +82,7 @@ public:
     void damaged(const JournalDamage& damage) override
     {
         unreadable += damage.files;
-        const std::string where = "Record " + Count(damage.record) + " of the journal";
-        if (!damage.name.empty())
-            m_job.log(LogIcon::Exclamation, where + " is damaged: file " + damage.name +
-                                                " was not taken back, as its record cannot be trusted.");
-        else if (damage.files > 0)
-            m_job.log(LogIcon::Exclamation, where + " and what follows could not be read (" + damage.why + "): " +
-                                                Count(damage.files) + " file(s) were not taken back.");
-        else
-            m_job.log(LogIcon::Exclamation, where + " could not be read (" + damage.why +
-                                                "): any file it held was not taken back.");
+        m_job.log(LogIcon::Exclamation, DamagedRecordMessage(damage));
         if (damage.files == 0)
             unknownLoss = true;
         m_job.m_report.observer().logWindowWanted();
@@ -144,32 +126,31 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     } else {
         FsResult<JournalSummary> found = m_journals.summary(id);
         if (!found.ok()) {
-            m_report.error("The journal of the run could not be read: " + found.status().reason + ".");
+            m_report.error(JournalUnreadableMessage(found.status().reason));
             return finish(RunEnd::Failed, UndoEnd::Unreadable);
         }
         run = std::move(found.value());
         if (run.takenBack) {
             log(LogIcon::Exclamation,
-                "The run of " + RunDescription(run.header) + " was taken back already. Nothing is changed.");
+                AlreadyTakenBackMessage(RunDescription(run.header)));
             return finish(RunEnd::NoFiles, UndoEnd::NothingToTakeBack);
         }
     }
     const JournalHeader& header = run.header;
-    log(LogIcon::Information, "Taking back the run of " + RunDescription(header));
+    log(LogIcon::Information, TakingBackMessage(RunDescription(header)));
     m_report.counters().addFound(run.files);
     m_report.phase(RunPhase::Processing);
 
     const std::unique_ptr<RunTakeBack> folders = m_fs.openTakeBack(header.source, header.destination);
     if (const FsStatus& why = folders->destinationStatus(); !why.ok()) {
-        m_report.error("Nothing is taken back from " + header.destination.path + ": " + why.reason + ".");
+        m_report.error(NothingTakenBackMessage(header.destination.path, why.reason));
     } else if (const FsStatus& away = folders->sourceStatus(); !away.ok() && header.mode == TransferMode::Move) {
-        m_report.error("Moved files stay in the bucket folders of " + header.destination.path +
-                       ", as the source folder " + header.source.path + " cannot take them back: " + away.reason + ".");
+        m_report.error(MovedFilesStayMessage(header.destination.path, header.source.path, away.reason));
     }
 
     Pass pass(*this, header, *folders, controls);
     if (FsStatus read = m_journals.read(run.id, pass); !read.ok()) {
-        m_report.error("The journal of the run could not be read: " + read.reason + ".");
+        m_report.error(JournalUnreadableMessage(read.reason));
         return finish(RunEnd::Failed, UndoEnd::Unreadable);
     }
     if (pass.stopped) {
@@ -182,21 +163,17 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
                 continue;
             const FsStatus removed = folders->removeMadeBucket(static_cast<char>(letter), *pass.made[letter]);
             if (removed.error == ESTALE)
-                log(LogIcon::Exclamation, "Left folder " + header.destination.path + static_cast<char>(letter) +
-                                              " in place: " + removed.reason + ".");
+                log(LogIcon::Exclamation,
+                    LeftFolderMessage(header.destination.path + static_cast<char>(letter), removed.reason));
         }
     }
     if (FsStatus marked = m_journals.markTakenBack(run.id); !marked.ok())
-        log(LogIcon::Exclamation, "The journal could not note that the run was taken back: " + marked.reason + ".");
+        log(LogIcon::Exclamation, NotMarkedMessage(marked.reason));
 
     m_report.phase(RunPhase::Processed);
-    log(LogIcon::Information, "Undo complete. " + Count(pass.putBack) + " file(s) put back, " + Count(pass.removed) +
-                                  " copies removed, " + Count(pass.kept) + " left as they were.");
+    log(LogIcon::Information, UndoCompleteMessage(pass.putBack, pass.removed, pass.kept));
     if (pass.unreadable > 0 || pass.unknownLoss)
-        log(LogIcon::Exclamation, "The journal is damaged: " +
-                                      (pass.unreadable > 0 ? Count(pass.unreadable) + " file(s) of the run"
-                                                           : std::string("files of the run")) +
-                                      " could not be read from it and were not taken back.");
+        log(LogIcon::Exclamation, DamagedJournalMessage(pass.unreadable));
     const bool whole = pass.kept == 0 && pass.unreadable == 0 && !pass.unknownLoss;
     return finish(RunEnd::Completed, whole ? UndoEnd::TakenBack : UndoEnd::SomeLeft);
 }

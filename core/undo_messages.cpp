@@ -1,0 +1,86 @@
+#include "core/undo_messages.h"
+
+#include "core/number_format.h"
+
+namespace quillbox {
+
+namespace {
+
+std::string Count(std::uint64_t value)
+{
+    return CounterText(static_cast<double>(value));
+}
+
+} // namespace
+
+std::string TakingBackMessage(const std::string& run)
+{
+    return "Taking back the run of " + run;
+}
+
+std::string AlreadyTakenBackMessage(const std::string& run)
+{
+    return "The run of " + run + " was taken back already. Nothing is changed.";
+}
+
+std::string JournalUnreadableMessage(const std::string& reason)
+{
+    return "The journal of the run could not be read: " + reason + ".";
+}
+
+std::string NothingTakenBackMessage(const std::string& destination, const std::string& reason)
+{
+    return "Nothing is taken back from " + destination + ": " + reason + ".";
+}
+
+std::string MovedFilesStayMessage(const std::string& destination, const std::string& source,
+                                  const std::string& reason)
+{
+    return "Moved files stay in the bucket folders of " + destination + ", as the source folder " + source +
+           " cannot take them back: " + reason + ".";
+}
+
+std::string LeftInPlaceMessage(const std::string& target)
+{
+    return "Left in place: " + target + " replaced a file of the same name, which cannot be brought back.";
+}
+
+std::string NotTakenBackMessage(const std::string& target, const std::string& reason)
+{
+    return "Could not take back file " + target + ". " + reason + ".";
+}
+
+std::string DamagedRecordMessage(const JournalDamage& damage)
+{
+    const std::string where = "Record " + Count(damage.record) + " of the journal";
+    if (!damage.name.empty())
+        return where + " is damaged: file " + damage.name + " was not taken back, as its record cannot be trusted.";
+    if (damage.files > 0)
+        return where + " and what follows could not be read (" + damage.why + "): " + Count(damage.files) +
+               " file(s) were not taken back.";
+    return where + " could not be read (" + damage.why + "): any file it held was not taken back.";
+}
+
+std::string LeftFolderMessage(const std::string& folder, const std::string& reason)
+{
+    return "Left folder " + folder + " in place: " + reason + ".";
+}
+
+std::string NotMarkedMessage(const std::string& reason)
+{
+    return "The journal could not note that the run was taken back: " + reason + ".";
+}
+
+std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, std::uint64_t kept)
+{
+    return "Undo complete. " + Count(putBack) + " file(s) put back, " + Count(removed) + " copies removed, " +
+           Count(kept) + " left as they were.";
+}
+
+std::string DamagedJournalMessage(std::uint64_t unreadable)
+{
+    return "The journal is damaged: " + (unreadable > 0 ? Count(unreadable) + " file(s)" : std::string("files")) +
+           " of the run could not be read from it and were not taken back.";
+}
+
+} // namespace quillbox

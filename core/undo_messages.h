@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/journal.h"
+
+namespace quillbox {
+
+// The texts of an undo's log; `target` is where the run put a file, `run`
+// a run as RunDescription tells it.
+std::string TakingBackMessage(const std::string& run);
+std::string AlreadyTakenBackMessage(const std::string& run);
+std::string JournalUnreadableMessage(const std::string& reason);
+std::string NothingTakenBackMessage(const std::string& destination, const std::string& reason);
+std::string MovedFilesStayMessage(const std::string& destination, const std::string& source,
+                                  const std::string& reason);
+std::string LeftInPlaceMessage(const std::string& target);
+std::string NotTakenBackMessage(const std::string& target, const std::string& reason);
+std::string DamagedRecordMessage(const JournalDamage& damage);
+std::string LeftFolderMessage(const std::string& folder, const std::string& reason);
+std::string NotMarkedMessage(const std::string& reason);
+std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, std::uint64_t kept);
+// Files a damaged journal kept from being taken back; 0 where how many
+// cannot be told.
+std::string DamagedJournalMessage(std::uint64_t unreadable);
+
+} // namespace quillbox
