@@ -6,23 +6,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "ui/common/fonts.h"
 #include "ui/common/icons.h"
 #include "ui/services/shell_open.h"
 #include "ui/common/twips.h"
 #include "ui/about/version_title.h"
 
 namespace quillbox::ui {
-
-namespace {
-
-QFont ArialFont(double points)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    return font;
-}
-
-} // namespace
 
 AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -101,7 +91,7 @@ void AboutDialog::showTexts()
 
 void AboutDialog::openWebSite()
 {
-    ShellExe(kWebAddress, QString(), m_linkOwner, m_messageBox);
+    ShellExe(kWebAddress, m_linkOwner, m_messageBox);
 }
 
 } // namespace quillbox::ui
