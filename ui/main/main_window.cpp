@@ -1,24 +1,18 @@
 #include "ui/main/main_window.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeySequence>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
-#include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
 
-#include "core/statistics_text.h"
 #include "ui/about/about_dialog.h"
 #include "ui/about/version_title.h"
 #include "ui/common/fonts.h"
@@ -27,7 +21,7 @@
 #include "ui/common/twips.h"
 #include "ui/main/folder_drop.h"
 #include "ui/main/run_controller.h"
-#include "ui/services/locale_facts.h"
+#include "ui/main/statistics_view.h"
 
 namespace quillbox::ui {
 
@@ -60,19 +54,6 @@ QToolButton* ButtonOf(QAction* action)
 
 } // namespace
 
-MainWindowServices SystemServices(FileSystem& fileSystem, Clock& clock, JournalStore* journals)
-{
-    MainWindowServices services;
-    services.fileSystem = &fileSystem;
-    services.clock = &clock;
-    services.journals = journals;
-    services.locale = SystemLocaleFacts();
-    services.pickFolder = BrowseForFolder;
-    services.messageBox = ShowMessageBox;
-    services.programFolder = ProgramFolder();
-    return services;
-}
-
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
@@ -90,6 +71,9 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     // metrics come closest to it, and the prompts ask for Arial anyway.
     setFont(ArialFont(8.25));
     m_form = BuildMainForm(this);
+    m_statistics = std::make_unique<StatisticsView>(m_form.fileProgressValue, m_form.currentFileValue,
+                                                    m_form.processedValue, m_form.progressBar,
+                                                    m_services.locale.thousandsSeparator);
     FolderDrop::enable(m_form.sourceField);
     FolderDrop::enable(m_form.destinationField);
     connectCommands();
@@ -114,8 +98,12 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
         log->list()->addAction(m_undoAction);
 }
 
-// The run controller, a child, stops and waits for a run still on.
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // A run still on (only a window torn down without closing has one) is
+    // stopped and waited for before anything it reports to goes.
+    delete m_run;
+}
 
 void MainWindow::connectCommands()
 {
@@ -160,9 +148,13 @@ void MainWindow::connectCommands()
 
     connect(m_run, &RunController::entriesLogged, this, &MainWindow::onEntriesLogged);
     connect(m_run, &RunController::logWindowRequested, this, [this] { m_log.ShowLogWindow(); });
-    connect(m_run, &RunController::phaseReached, this, &MainWindow::onPhaseReached);
-    connect(m_run, &RunController::countTick, this, &MainWindow::showCountLine);
-    connect(m_run, &RunController::progressTick, this, &MainWindow::showProgress);
+    connect(m_run, &RunController::phaseReached, this, [this](RunPhase phase, const RunFigures& figures) {
+        m_statistics->showPhase(phase, figures, m_run->currentName());
+    });
+    connect(m_run, &RunController::countTick, this,
+            [this](const RunFigures& figures) { m_statistics->showCountLine(figures); });
+    connect(m_run, &RunController::progressTick, this,
+            [this](const RunFigures& figures) { m_statistics->showProgress(figures, m_run->currentName()); });
     connect(m_run, &RunController::runEnded, this,
             [this](RunEnd, const RunFigures& last, bool processing) { onRunEnded(last, processing); });
 }
@@ -356,36 +348,9 @@ void MainWindow::onEntriesLogged(const std::vector<LogEntry>& entries)
         m_log.append(entry);
 }
 
-void MainWindow::onPhaseReached(RunPhase phase, const RunFigures& figures)
-{
-    switch (phase) {
-    case RunPhase::Counting:
-        m_form.currentFileValue->setText(QStringLiteral("Counting files.."));
-        break;
-    case RunPhase::Counted:
-        showCountLine(figures);
-        break;
-    case RunPhase::NoFiles:
-        showCountLine(figures);
-        m_form.fileProgressValue->setText(QStringLiteral("No files were found. Check Log."));
-        break;
-    case RunPhase::Processing:
-        m_found = figures.filesFound;
-        showBar(0, m_found);
-        break;
-    case RunPhase::Processed:
-        showProgress(figures);
-        showBar(m_found, m_found);
-        break;
-    }
-}
-
 void MainWindow::onRunEnded(const RunFigures& last, bool processing)
 {
-    // A run stopped while processing leaves the bar where it stopped; the
-    // labels keep what they showed last.
-    if (processing)
-        showBar(std::min(last.filesProcessed, m_found), m_found);
+    m_statistics->showEnd(last, processing);
     const bool closeNow = m_state.endRun();
     lockForRun(false);
     if (m_form.viewLogBox->isChecked())
@@ -413,42 +378,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
         break;
     }
     event->ignore();
-}
-
-// ---- Statistics -----------------------------------------------------------
-
-void MainWindow::showCountLine(const RunFigures& figures)
-{
-    m_form.currentFileValue->setText(Utf8Text(CountLineText(figures)));
-}
-
-void MainWindow::showProgress(const RunFigures& figures)
-{
-    const std::string& separator = m_services.locale.thousandsSeparator;
-    m_form.fileProgressValue->setText(Utf8Text(FileProgressText(figures, separator)));
-    m_form.currentFileValue->setText(NameText(m_run->currentName()));
-    m_form.processedValue->setText(Utf8Text(BytesText(figures, separator)));
-    // Files added to the folder after counting leave the bar full.
-    showBar(std::min(figures.filesProcessed, m_found), m_found);
-}
-
-void MainWindow::showBar(double value, double max)
-{
-    // The widget counts in int: a range that does not fit is shown scaled.
-    constexpr double kIntMax = std::numeric_limits<int>::max();
-    int shownMax = 0;
-    int shownValue = 0;
-    if (max <= kIntMax) {
-        shownMax = static_cast<int>(max);
-        shownValue = static_cast<int>(value);
-    } else {
-        constexpr int kSteps = 1'000'000;
-        shownMax = kSteps;
-        shownValue = static_cast<int>(std::floor(value / max * kSteps));
-    }
-    if (m_form.progressBar->minimum() != 0 || m_form.progressBar->maximum() != shownMax)
-        m_form.progressBar->setRange(0, shownMax);
-    m_form.progressBar->setValue(shownValue);
 }
 
 } // namespace quillbox::ui

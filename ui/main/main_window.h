@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include <QString>
@@ -17,6 +18,7 @@ class QAction;
 namespace quillbox::ui {
 
 class RunController;
+class StatisticsView;
 
 // The main window: folder fields and options, the statistics, and the
 // toolbar that starts a run, stops it, shows the log and shows the About
@@ -68,11 +70,7 @@ private:
     template <class F>
     bool runModalCommand(F&& command);
     void lockForRun(bool locked);
-    void showCountLine(const RunFigures& figures);
-    void showProgress(const RunFigures& figures);
-    void showBar(double value, double max);
     void onEntriesLogged(const std::vector<LogEntry>& entries);
-    void onPhaseReached(RunPhase phase, const RunFigures& figures);
     void onRunEnded(const RunFigures& last, bool processing);
 
     MainWindowServices m_services;
@@ -81,9 +79,8 @@ private:
     RunController* m_run = nullptr;
     WindowState m_state;
     MainForm m_form;
+    std::unique_ptr<StatisticsView> m_statistics;
     QAction* m_undoAction = nullptr;
-    // The processing pass's number found: the bar's maximum.
-    double m_found = 0;
 };
 
 } // namespace quillbox::ui
