@@ -170,10 +170,9 @@ QLabel* AddStatistic(QWidget* frame, const Item& item, const QFont& font)
     return value;
 }
 
-// Builds the items of one section of the form into `window`, noting the
-// controls the window works with in `form`.
+// Builds the items of one section of the form into `window`.
 template <std::size_t N>
-void Build(const Item (&items)[N], QWidget* window, MainForm& form)
+void Build(const Item (&items)[N], QWidget* window)
 {
     // The controls have the regular weight explicitly, or those in a frame
     // would inherit its bold caption.
@@ -201,7 +200,6 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
             frame->setObjectName(name);
             frame->setFont(bold);
             frame->setGeometry(geometry);
-            (name == QLatin1String("optionsFrame") ? form.optionsFrame : form.statisticsFrame) = frame;
             break;
         }
         case Kind::Prompt:
@@ -219,7 +217,6 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
             // Named by the prompt above it.
             field->setAccessibleName(lastPrompt->text());
             lastPrompt->setBuddy(field);
-            (name == QLatin1String("sourceField") ? form.sourceField : form.destinationField) = field;
             break;
         }
         case Kind::Option: {
@@ -228,7 +225,6 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
             option->setFont(normal);
             option->setToolTip(Text(item.tip));
             option->setGeometry(geometry);
-            (name == QLatin1String("copyOption") ? form.copyOption : form.moveOption) = option;
             break;
         }
         case Kind::Check: {
@@ -237,35 +233,28 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
             box->setFont(normal);
             box->setToolTip(Text(item.tip));
             box->setGeometry(geometry);
-            (name == QLatin1String("createFoldersBox") ? form.createFoldersBox : form.viewLogBox) = box;
             break;
         }
-        case Kind::Statistic: {
-            QLabel* value = AddStatistic(parent, item, normal);
-            if (name == QLatin1String("fileProgress"))
-                form.fileProgressValue = value;
-            else if (name == QLatin1String("currentFile"))
-                form.currentFileValue = value;
-            else
-                form.processedValue = value;
+        case Kind::Statistic:
+            AddStatistic(parent, item, normal);
+            break;
+        case Kind::Bar: {
+            auto* bar = new QProgressBar(parent);
+            bar->setObjectName(name);
+            bar->setFont(normal);
+            bar->setGeometry(geometry);
+            bar->setToolTip(Text(item.tip));
+            bar->setAccessibleName(Text(item.text));
+            bar->setTextVisible(false);
+            bar->setRange(0, 100);
+            bar->setValue(0);
             break;
         }
-        case Kind::Bar:
-            form.progressBar = new QProgressBar(parent);
-            form.progressBar->setObjectName(name);
-            form.progressBar->setFont(normal);
-            form.progressBar->setGeometry(geometry);
-            form.progressBar->setToolTip(Text(item.tip));
-            form.progressBar->setAccessibleName(Text(item.text));
-            form.progressBar->setTextVisible(false);
-            form.progressBar->setRange(0, 100);
-            form.progressBar->setValue(0);
-            break;
         case Kind::FolderBar: {
             QToolBar* bar = AddToolBar(parent, item);
             bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
             QAction* action = bar->addAction(FolderButtonIcon(), QString());
-            action->setObjectName(name.chopped(3) + QStringLiteral("Pick"));
+            action->setObjectName(name.chopped(3) + QStringLiteral("PickAction"));
             action->setToolTip(Text(item.tip));
             auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
             button->setObjectName(name.chopped(3) + QStringLiteral("Button"));
@@ -275,29 +264,29 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
             button->setAccessibleName(Text(item.text));
             if (action->toolTip().isEmpty())
                 button->installEventFilter(noToolTip);
-            (name == QLatin1String("sourceBar") ? form.pickSourceAction : form.pickDestinationAction) = action;
             break;
         }
-        case Kind::CommandBar:
-            form.commandBar = AddToolBar(parent, item);
-            form.commandBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-            form.commandBar->setFont(window->font());
+        case Kind::CommandBar: {
+            QToolBar* bar = AddToolBar(parent, item);
+            bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+            bar->setFont(window->font());
             break;
+        }
         case Kind::Command: {
+            // The buttons come in the order of Command, which their data tells.
             static constexpr Picture kPictures[] = {Picture::Sieve, Picture::Warning, Picture::Logging,
                                                     Picture::Information};
-            const int index = static_cast<int>(form.commandBar->actions().size());
-            QAction* action = form.commandBar->addAction(PictureIcon(kPictures[index]), Text(item.text));
+            auto* bar = static_cast<QToolBar*>(parent);
+            const int index = static_cast<int>(bar->actions().size());
+            QAction* action = bar->addAction(PictureIcon(kPictures[index]), Text(item.text));
             action->setObjectName(name + QStringLiteral("Action"));
             action->setData(index);
-            auto* button = qobject_cast<QToolButton*>(form.commandBar->widgetForAction(action));
+            auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
             button->setObjectName(name + QStringLiteral("Button"));
             button->setFixedSize(TwipsSize(item.width, item.height));
             button->setFocusPolicy(Qt::TabFocus);
             button->setAccessibleName(Text(item.text));
             button->installEventFilter(noToolTip);
-            QAction** fields[] = {&form.sieveAction, &form.stopAction, &form.loggingAction, &form.aboutAction};
-            *fields[index] = action;
             break;
         }
         }
@@ -308,8 +297,19 @@ void Build(const Item (&items)[N], QWidget* window, MainForm& form)
 
 MainForm BuildMainForm(QWidget* window)
 {
+    const auto find = [window]<class T>(T*& control, const char* name) {
+        control = window->findChild<T*>(QString::fromLatin1(name));
+        Q_ASSERT(control != nullptr);
+    };
     MainForm form;
-    Build(kOptions, window, form);
+    Build(kOptions, window);
+    find(form.optionsFrame, "optionsFrame");
+    find(form.sourceField, "sourceField");
+    find(form.destinationField, "destinationField");
+    find(form.copyOption, "copyOption");
+    find(form.moveOption, "moveOption");
+    find(form.createFoldersBox, "createFoldersBox");
+    find(form.viewLogBox, "viewLogBox");
     form.copyOption->setChecked(true);
     form.createFoldersBox->setChecked(true);
     WidenToFit(form.copyOption, form.createFoldersBox->x() - 2);
@@ -317,11 +317,23 @@ MainForm BuildMainForm(QWidget* window)
     WidenToFit(form.createFoldersBox, form.optionsFrame->width() - 4);
     WidenToFit(form.viewLogBox, form.optionsFrame->width() - 4);
 
-    Build(kStatistics, window, form);
+    Build(kStatistics, window);
+    find(form.statisticsFrame, "statisticsFrame");
+    find(form.fileProgressValue, "fileProgressValue");
+    find(form.currentFileValue, "currentFileValue");
+    find(form.processedValue, "processedValue");
+    find(form.progressBar, "progressBar");
     form.statisticsFrame->setStyleSheet(QString::fromLatin1(kFrameStyle));
     form.optionsFrame->setStyleSheet(QString::fromLatin1(kFrameStyle));
 
-    Build(kToolbars, window, form);
+    Build(kToolbars, window);
+    find(form.pickSourceAction, "sourcePickAction");
+    find(form.pickDestinationAction, "destinationPickAction");
+    find(form.commandBar, "commandBar");
+    find(form.sieveAction, "sieveAction");
+    find(form.stopAction, "stopAction");
+    find(form.loggingAction, "loggingAction");
+    find(form.aboutAction, "aboutAction");
     form.stopAction->setCheckable(true);
     form.stopAction->setEnabled(false);
     return form;
