@@ -329,6 +329,8 @@ MainForm BuildMainForm(QWidget* window)
     Build(kToolbars, window);
     find(form.pickSourceAction, "sourcePickAction");
     find(form.pickDestinationAction, "destinationPickAction");
+    find(form.sourceButton, "sourceButton");
+    find(form.destinationButton, "destinationButton");
     find(form.commandBar, "commandBar");
     find(form.sieveAction, "sieveAction");
     find(form.stopAction, "stopAction");

@@ -24,7 +24,9 @@ struct MainForm {
     QLineEdit* sourceField = nullptr;
     QLineEdit* destinationField = nullptr;
     QAction* pickSourceAction = nullptr;
+    QToolButton* sourceButton = nullptr;
     QAction* pickDestinationAction = nullptr;
+    QToolButton* destinationButton = nullptr;
     QRadioButton* copyOption = nullptr;
     QRadioButton* moveOption = nullptr;
     QCheckBox* createFoldersBox = nullptr;

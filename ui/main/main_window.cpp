@@ -1,6 +1,5 @@
 #include "ui/main/main_window.h"
 
-
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -40,16 +39,6 @@ QString MoveConfirmationText()
                           "to the destination directory.\n"
                           "\n"
                           "ARE YOU SURE YOU WANT TO DO THIS?");
-}
-
-QToolButton* ButtonOf(QAction* action)
-{
-    const QList<QObject*> widgets = action->associatedObjects();
-    for (QObject* object : widgets) {
-        if (auto* button = qobject_cast<QToolButton*>(object))
-            return button;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -163,7 +152,7 @@ void MainWindow::setTabOrder()
 {
     QWidget* order[] = {
         m_form.sourceField,
-        ButtonOf(m_form.pickSourceAction),
+        m_form.sourceButton,
         m_form.copyOption,
         m_form.moveOption,
         m_form.createFoldersBox,
@@ -173,7 +162,7 @@ void MainWindow::setTabOrder()
         m_form.button(Command::Logging),
         m_form.button(Command::About),
         m_form.destinationField,
-        ButtonOf(m_form.pickDestinationAction),
+        m_form.destinationButton,
     };
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
