@@ -6,7 +6,6 @@ namespace quillbox::ui {
 
 RunController::RunController(FileSystem& fileSystem, Clock& clock, JournalStore* journals, QObject* parent)
     : QObject(parent)
-    , m_fileSystem(fileSystem)
     , m_journals(journals)
     , m_sieve(fileSystem, clock, m_bridge, journals)
 {

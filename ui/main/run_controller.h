@@ -71,7 +71,6 @@ private:
     void onPhase(RunPhase phase, const RunFigures& figures);
     void onEnded(RunEnd how, const RunFigures& last);
 
-    FileSystem& m_fileSystem;
     JournalStore* m_journals;
     RunBridge m_bridge;
     SieveJob m_sieve;
