@@ -32,7 +32,8 @@ enum class Kind {
     Check,      // a check box
     Statistic,  // a caption and its value: `text` and `name`, the value at `valueLeft`
     Bar,        // the progress bar
-    FolderBar,  // a toolbar of one folder button, `text` its accessible name
+    FolderBar,  // a toolbar of one folder button, `text` its accessible name; `name`
+                // the folder whose "...Bar", "...Button" and "...PickAction" it is
     CommandBar, // the main toolbar, `text` its accessible name
     Command,    // a button of the main toolbar, `name` its key
 };
@@ -46,6 +47,7 @@ struct Item {
     int left, top, width, height;
     const char* text;
     const char* tip;
+    Picture picture = Picture::Program; // a command's icon
 };
 
 constexpr int kValueLeft = 1305;
@@ -82,14 +84,15 @@ constexpr Item kStatistics[] = {
 };
 
 constexpr Item kToolbars[] = {
-    {Kind::FolderBar, "sourceBar", "optionsFrame", 3600, 480, 345, 330, "Select source directory..",
+    {Kind::FolderBar, "source", "optionsFrame", 3600, 480, 345, 330, "Select source directory..",
      "Select source directory.."},
-    {Kind::FolderBar, "destinationBar", "optionsFrame", 3600, 1080, 345, 330, "Select destination directory..", ""},
+    {Kind::FolderBar, "destination", "optionsFrame", 3600, 1080, 345, 330, "Select destination directory..", ""},
     {Kind::CommandBar, "commandBar", nullptr, 135, 3690, 4080, 330, "Sieve commands", ""},
-    {Kind::Command, "sieve", "commandBar", 0, 0, 960, 330, "Sieve!", ""},
-    {Kind::Command, "stop", "commandBar", 0, 0, 960, 330, "Stop!", ""},
-    {Kind::Command, "logging", "commandBar", 0, 0, 960, 330, "Logging", ""},
-    {Kind::Command, "about", "commandBar", 0, 0, 960, 330, "About", ""},
+    // In the order of Command, which their data tells.
+    {Kind::Command, "sieve", "commandBar", 0, 0, 960, 330, "Sieve!", "", Picture::Sieve},
+    {Kind::Command, "stop", "commandBar", 0, 0, 960, 330, "Stop!", "", Picture::Warning},
+    {Kind::Command, "logging", "commandBar", 0, 0, 960, 330, "Logging", "", Picture::Logging},
+    {Kind::Command, "about", "commandBar", 0, 0, 960, 330, "About", "", Picture::Information},
 };
 
 // Frames with their caption on the top border line, so the first row of
@@ -119,10 +122,10 @@ QString Text(const char* text)
 
 // A toolbar with no margins and no spacing, its overflow button named:
 // that button never shows in this fixed layout, but assistive tools list it.
-QToolBar* AddToolBar(QWidget* parent, const Item& item)
+QToolBar* AddToolBar(QWidget* parent, const Item& item, const QString& name)
 {
     auto* bar = new QToolBar(parent);
-    bar->setObjectName(Text(item.name));
+    bar->setObjectName(name);
     bar->setMovable(false);
     bar->setFloatable(false);
     bar->setIconSize(QSize(16, 16));
@@ -251,13 +254,13 @@ void Build(const Item (&items)[N], QWidget* window)
             break;
         }
         case Kind::FolderBar: {
-            QToolBar* bar = AddToolBar(parent, item);
+            QToolBar* bar = AddToolBar(parent, item, name + QStringLiteral("Bar"));
             bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
             QAction* action = bar->addAction(FolderButtonIcon(), QString());
-            action->setObjectName(name.chopped(3) + QStringLiteral("PickAction"));
+            action->setObjectName(name + QStringLiteral("PickAction"));
             action->setToolTip(Text(item.tip));
             auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
-            button->setObjectName(name.chopped(3) + QStringLiteral("Button"));
+            button->setObjectName(name + QStringLiteral("Button"));
             button->setAutoRaise(true);
             button->setFixedSize(TwipsSize(item.width, item.height));
             button->setFocusPolicy(Qt::TabFocus);
@@ -267,18 +270,15 @@ void Build(const Item (&items)[N], QWidget* window)
             break;
         }
         case Kind::CommandBar: {
-            QToolBar* bar = AddToolBar(parent, item);
+            QToolBar* bar = AddToolBar(parent, item, name);
             bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
             bar->setFont(window->font());
             break;
         }
         case Kind::Command: {
-            // The buttons come in the order of Command, which their data tells.
-            static constexpr Picture kPictures[] = {Picture::Sieve, Picture::Warning, Picture::Logging,
-                                                    Picture::Information};
             auto* bar = static_cast<QToolBar*>(parent);
             const int index = static_cast<int>(bar->actions().size());
-            QAction* action = bar->addAction(PictureIcon(kPictures[index]), Text(item.text));
+            QAction* action = bar->addAction(PictureIcon(item.picture), Text(item.text));
             action->setObjectName(name + QStringLiteral("Action"));
             action->setData(index);
             auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
