@@ -5,7 +5,6 @@
 
 #include "app/command_line.h"
 #include "app/display_check.h"
-#include "app/screenshot_hook.h"
 #include "platform/journal_files.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
@@ -37,6 +36,5 @@ int main(int argc, char* argv[])
     if (argc >= 2)
         window.openFolders(QFile::decodeName(argv[1]), argc >= 3 ? QFile::decodeName(argv[2]) : QString());
     window.show();
-    quillbox::app::StartScreenshotsIfAsked(window);
     return app.exec();
 }

@@ -14,6 +14,7 @@
 
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
+#include "ui/common/text_bytes.h"
 #include "ui/log/log_model.h"
 #include "ui/log/log_window.h"
 #include "ui/main/main_window.h"
@@ -70,6 +71,13 @@ private:
     double m_longest = 0;
 };
 
+// A control of the main window, by its name.
+template <class T>
+T* Control(QWidget& window, const char* name)
+{
+    return window.findChild<T*>(QString::fromLatin1(name));
+}
+
 } // namespace
 
 RunResult RunThroughWindow(const RunSpec& setup)
@@ -82,10 +90,10 @@ RunResult RunThroughWindow(const RunSpec& setup)
     };
     ui::MainWindow window(std::move(services));
     window.show();
-    window.sourceField()->setText(QFile::decodeName(QByteArray::fromStdString(setup.source)));
-    window.destinationField()->setText(QFile::decodeName(QByteArray::fromStdString(setup.destination)));
-    (setup.move ? window.moveOption() : window.copyOption())->setChecked(true);
-    window.createFoldersBox()->setChecked(setup.createDirs);
+    Control<QLineEdit>(window, "sourceField")->setText(ui::NameText(setup.source));
+    Control<QLineEdit>(window, "destinationField")->setText(ui::NameText(setup.destination));
+    Control<QRadioButton>(window, setup.move ? "moveOption" : "copyOption")->setChecked(true);
+    Control<QCheckBox>(window, "createFoldersBox")->setChecked(setup.createDirs);
     QCoreApplication::processEvents();
 
     QEventLoop loop;

@@ -12,29 +12,19 @@ void AppendTwoDigits(std::string& out, int value)
     out.push_back(static_cast<char>('0' + value % 10));
 }
 
-} // namespace
-
+// The keys AddLogEntry names its icons by; an unknown or empty key is None.
 LogIcon LogIconFromKey(std::string_view key)
 {
-    if (key == kIconInformation)
+    if (key == "_information")
         return LogIcon::Information;
-    if (key == kIconExclamation)
+    if (key == "_exclamation")
         return LogIcon::Exclamation;
-    if (key == kIconCritical)
+    if (key == "_critical")
         return LogIcon::Critical;
     return LogIcon::None;
 }
 
-std::string_view LogIconKey(LogIcon icon)
-{
-    switch (icon) {
-    case LogIcon::Information: return kIconInformation;
-    case LogIcon::Exclamation: return kIconExclamation;
-    case LogIcon::Critical: return kIconCritical;
-    case LogIcon::None: break;
-    }
-    return {};
-}
+} // namespace
 
 std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
                            std::string_view message)
@@ -81,7 +71,7 @@ LogWindowPort& EventLog::LogWindow()
     if (!m_host.isLogWindowLoaded()) {
         m_host.createLogWindow();
         // The window's load step: its first row is the start-up entry.
-        AddLogEntry(kIconInformation, kStartupMessage);
+        append(LogEntry {LogIcon::Information, m_clock.now(), std::string(kStartupMessage)});
     }
     return m_host.logWindow();
 }

@@ -27,10 +27,11 @@ class EventLog {
 public:
     EventLog(LogWindowHost& host, Clock& clock, const LocaleFacts& locale);
 
-    // Appends one row. An empty message appends a blank row without icon and
-    // without time, whatever the key. The time is read before the log window
-    // is obtained, so a window created by this call writes its start-up entry
-    // first.
+    // Appends one row, its icon named by key ("_information",
+    // "_exclamation", "_critical"; any other is none). An empty message
+    // appends a blank row without icon and without time, whatever the key.
+    // The time is read before the log window is obtained, so a window
+    // created by this call writes its start-up entry first.
     void AddLogEntry(std::string_view iconKey, std::string_view message);
     // Appends an entry written elsewhere, with the time it happened.
     void append(const LogEntry& entry);

@@ -6,17 +6,8 @@
 
 namespace quillbox {
 
-// The icon of a log row. The keys are how the log window's image list
-// names them.
+// The icon of a log row.
 enum class LogIcon : std::uint8_t { None, Information, Exclamation, Critical };
-
-inline constexpr std::string_view kIconInformation = "_information";
-inline constexpr std::string_view kIconExclamation = "_exclamation";
-inline constexpr std::string_view kIconCritical = "_critical";
-
-// "_information" -> Information and so on; an unknown or empty key is None.
-LogIcon LogIconFromKey(std::string_view key);
-std::string_view LogIconKey(LogIcon icon);
 
 // One loaded log window, as the log needs it.
 class LogWindowPort {

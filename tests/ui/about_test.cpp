@@ -128,7 +128,7 @@ TEST(About, FailedOpenShowsTheShellExeBox)
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     AnswerNextBox(QMessageBox::Ok, &text, &icon, &defaultButton);
-    ShellExe(QString(), QString(), nullptr);
+    ShellExe(QString(), nullptr);
     EXPECT_EQ(text, QStringLiteral("An unexpected error occured:\r\n    "));
     EXPECT_EQ(icon, QMessageBox::Critical);
 }

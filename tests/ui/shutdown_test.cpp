@@ -58,7 +58,7 @@ TEST(Shutdown, ClosingWhileCountingOrProcessingEndsTheRunAndTheLoopCleanly)
         UiHarness h;
         h.useFolders(files);
         ui::MainWindow& w = h.w();
-        w.moveOption()->setChecked(true); // move: a file is in one place or the other
+        h.moveOption()->setChecked(true); // move: a file is in one place or the other
         w.show();
         w.log().ShowLogWindow();
         QPointer<ui::LogWindow> log = w.logWindow();

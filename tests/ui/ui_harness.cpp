@@ -1,11 +1,20 @@
 #include "tests/ui/ui_harness.h"
 
+#include <malloc.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "ui/log/log_model.h"
+#include "ui/main/run_controller.h"
 
 namespace quillbox::test {
 
@@ -50,13 +59,65 @@ void UiHarness::useFolders(const std::vector<std::string>& files)
     dir.mkdir("out");
     for (const std::string& name : files)
         dir.write("in/" + name, "content of " + name);
-    w().sourceField()->setText(QString::fromStdString(source()));
-    w().destinationField()->setText(QString::fromStdString(destination()));
+    sourceField()->setText(QString::fromStdString(source()));
+    destinationField()->setText(QString::fromStdString(destination()));
 }
 
 void UiHarness::click(ui::Command command)
 {
-    QTest::mouseClick(w().commandButton(command), Qt::LeftButton);
+    QTest::mouseClick(commandButton(command), Qt::LeftButton);
+}
+
+std::size_t HeapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+namespace {
+
+const char* CommandKey(ui::Command command)
+{
+    switch (command) {
+    case ui::Command::Sieve: return "sieve";
+    case ui::Command::Stop: return "stop";
+    case ui::Command::Logging: return "logging";
+    case ui::Command::About: return "about";
+    }
+    return "";
+}
+
+} // namespace
+
+QLineEdit* UiHarness::sourceField() const { return find<QLineEdit>("sourceField"); }
+QLineEdit* UiHarness::destinationField() const { return find<QLineEdit>("destinationField"); }
+QToolButton* UiHarness::sourceButton() const { return find<QToolButton>("sourceButton"); }
+QToolButton* UiHarness::destinationButton() const { return find<QToolButton>("destinationButton"); }
+QRadioButton* UiHarness::copyOption() const { return find<QRadioButton>("copyOption"); }
+QRadioButton* UiHarness::moveOption() const { return find<QRadioButton>("moveOption"); }
+QCheckBox* UiHarness::createFoldersBox() const { return find<QCheckBox>("createFoldersBox"); }
+QCheckBox* UiHarness::viewLogBox() const { return find<QCheckBox>("viewLogBox"); }
+QLabel* UiHarness::fileProgressValue() const { return find<QLabel>("fileProgressValue"); }
+QLabel* UiHarness::currentFileValue() const { return find<QLabel>("currentFileValue"); }
+QLabel* UiHarness::processedValue() const { return find<QLabel>("processedValue"); }
+QProgressBar* UiHarness::progressBar() const { return find<QProgressBar>("progressBar"); }
+QAction* UiHarness::undoAction() const { return find<QAction>("undoAction"); }
+QTimer* UiHarness::countTimer() const { return find<QTimer>("countTimer"); }
+QTimer* UiHarness::progressTimer() const { return find<QTimer>("progressTimer"); }
+
+QAction* UiHarness::action(ui::Command command) const
+{
+    return find<QAction>((std::string(CommandKey(command)) + "Action").c_str());
+}
+
+QToolButton* UiHarness::commandButton(ui::Command command) const
+{
+    return find<QToolButton>((std::string(CommandKey(command)) + "Button").c_str());
+}
+
+const RunCounters& UiHarness::counters() const
+{
+    return window->findChild<ui::RunController*>()->counters();
 }
 
 bool UiHarness::clickSieveAndWait()

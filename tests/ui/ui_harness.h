@@ -9,13 +9,28 @@
 #include <QMessageBox>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/fake_log.h"
 #include "platform/journal_files.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/temp_dir.h"
 #include "ui/main/main_window.h"
 
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QRadioButton;
+class QTimer;
+class QToolButton;
+
 namespace quillbox::test {
+
+// Bytes of the heap in use now, small and large blocks together (0 where
+// the allocator does not tell).
+std::size_t HeapInUse();
 
 // One message box the window asked for.
 struct BoxRequest {
@@ -47,6 +62,37 @@ public:
     std::unique_ptr<ui::MainWindow> window;
 
     ui::MainWindow& w() { return *window; }
+
+    // The window's child of type T named `name`; a test failure, and
+    // nullptr, when there is none.
+    template <class T>
+    T* find(const char* name) const
+    {
+        T* child = window->findChild<T*>(QString::fromLatin1(name));
+        if (child == nullptr)
+            ADD_FAILURE() << "the main window has no " << name;
+        return child;
+    }
+    // Its controls by their names.
+    QLineEdit* sourceField() const;
+    QLineEdit* destinationField() const;
+    QToolButton* sourceButton() const;
+    QToolButton* destinationButton() const;
+    QRadioButton* copyOption() const;
+    QRadioButton* moveOption() const;
+    QCheckBox* createFoldersBox() const;
+    QCheckBox* viewLogBox() const;
+    QLabel* fileProgressValue() const;
+    QLabel* currentFileValue() const;
+    QLabel* processedValue() const;
+    QProgressBar* progressBar() const;
+    QAction* action(ui::Command command) const;
+    QToolButton* commandButton(ui::Command command) const;
+    QAction* undoAction() const;
+    // The run's timers and counters.
+    QTimer* countTimer() const;
+    QTimer* progressTimer() const;
+    const RunCounters& counters() const;
 
     // Source folder "in/" with the given files, destination "out/".
     void useFolders(const std::vector<std::string>& files);

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "ui/common/fonts.h"
 #include "ui/common/icons.h"
 #include "ui/services/shell_open.h"
 #include "ui/common/twips.h"
@@ -13,24 +14,13 @@
 
 namespace quillbox::ui {
 
-namespace {
-
-QFont ArialFont(double points)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    return font;
-}
-
-} // namespace
-
 AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint)
     , m_linkOwner(linkOwner)
     , m_messageBox(std::move(messageBox))
 {
-    setObjectName(QStringLiteral("AboutDialog"));
+    setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(QStringLiteral("Quillbox .."));
     setWindowIcon(PictureIcon(Picture::Information));
     setModal(true);
@@ -39,17 +29,17 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
 
     // A frame without caption, its top edge lifted out of sight.
     auto* frame = new QGroupBox(this);
-    frame->setObjectName(QStringLiteral("fraMain"));
+    frame->setObjectName(QStringLiteral("aboutFrame"));
     frame->setGeometry(Twips(30, -45, 3660, 3315));
 
     auto* icon = new QLabel(frame);
-    icon->setObjectName(QStringLiteral("imgIcon"));
+    icon->setObjectName(QStringLiteral("programIcon"));
     icon->setGeometry(Twips(165, 270, 720, 720));
     icon->setPixmap(PictureIcon(Picture::Program).pixmap(QSize(48, 48), devicePixelRatioF()));
     icon->setAccessibleName(QStringLiteral("Quillbox"));
 
     m_title = new QLabel(frame);
-    m_title->setObjectName(QStringLiteral("labTitle"));
+    m_title->setObjectName(QStringLiteral("titleLabel"));
     m_title->setGeometry(Twips(1170, 330, 2190, 270));
     m_title->setAlignment(Qt::AlignCenter);
     QFont titleFont = ArialFont(12);
@@ -60,7 +50,7 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     // Looks like a label; a button so that it can be reached and pressed
     // from the keyboard and by assistive tools.
     m_webLink = new QPushButton(kWebAddressText, frame);
-    m_webLink->setObjectName(QStringLiteral("labURL"));
+    m_webLink->setObjectName(QStringLiteral("webLink"));
     m_webLink->setGeometry(Twips(1185, 690, 2175, 240));
     m_webLink->setFont(ArialFont(9));
     m_webLink->setFlat(true);
@@ -79,7 +69,7 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     });
 
     m_aboutText = new QPlainTextEdit(frame);
-    m_aboutText->setObjectName(QStringLiteral("txtAbout"));
+    m_aboutText->setObjectName(QStringLiteral("aboutText"));
     m_aboutText->setGeometry(Twips(120, 1155, 3405, 2040));
     m_aboutText->setReadOnly(true);
     m_aboutText->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -101,7 +91,7 @@ void AboutDialog::showTexts()
 
 void AboutDialog::openWebSite()
 {
-    ShellExe(kWebAddress, QString(), m_linkOwner, m_messageBox);
+    ShellExe(kWebAddress, m_linkOwner, m_messageBox);
 }
 
 } // namespace quillbox::ui

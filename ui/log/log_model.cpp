@@ -8,6 +8,7 @@
 
 #include "core/log_text.h"
 #include "ui/common/icons.h"
+#include "ui/common/text_bytes.h"
 
 namespace quillbox::ui {
 
@@ -65,8 +66,7 @@ void LogModel::flush()
 
 QString LogModel::displayText(std::size_t row) const
 {
-    const std::string text = EscapeText(entryText(row));
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return Utf8Text(EscapeText(entryText(row)));
 }
 
 std::string_view LogModel::entryText(std::size_t row) const
@@ -78,14 +78,6 @@ std::string_view LogModel::entryText(std::size_t row) const
 LogIcon LogModel::entryIcon(std::size_t row) const
 {
     return static_cast<LogIcon>(m_rows.at(row).icon);
-}
-
-std::size_t LogModel::storageBytes() const
-{
-    std::size_t bytes = m_rows.capacity() * sizeof(Row) + m_blocks.capacity() * sizeof(Block);
-    for (const Block& block : m_blocks)
-        bytes += block.capacity;
-    return bytes;
 }
 
 int LogModel::rowCount(const QModelIndex& parent) const

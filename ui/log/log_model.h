@@ -35,9 +35,6 @@ public:
     // UTF-8 and backslashes escaped, so one entry is always one line.
     QString displayText(std::size_t row) const;
     LogIcon entryIcon(std::size_t row) const;
-    std::size_t pendingCount() const { return m_rows.size() - m_shown; }
-    // Memory held for the rows: their records and text blocks.
-    std::size_t storageBytes() const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role) const override;

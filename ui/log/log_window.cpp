@@ -56,7 +56,7 @@ LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget
     , m_messageBox(std::move(messageBox))
     , m_pickSaveFile(std::move(pickSaveFile))
 {
-    setObjectName(QStringLiteral("LogWindow"));
+    setObjectName(QStringLiteral("logWindow"));
     setWindowTitle(QStringLiteral("Quillbox Error Log.."));
     setWindowIcon(PictureIcon(Picture::LogWindow));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -64,7 +64,7 @@ LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget
 
     m_model = new LogModel(this);
     m_list = new QTreeView(this);
-    m_list->setObjectName(QStringLiteral("lvwLog"));
+    m_list->setObjectName(QStringLiteral("logList"));
     m_list->setAccessibleName(QStringLiteral("Logged Entries.."));
     m_list->setModel(m_model);
     m_list->setRootIsDecorated(false);

@@ -2,7 +2,6 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QProcess>
 #include <QUrl>
 
 namespace quillbox {
@@ -27,18 +26,10 @@ QString ShellExeFailureText(const QString& reason)
     return QStringLiteral("An unexpected error occured:\r\n    ") + reason;
 }
 
-void ShellExe(const QString& file, const QString& parameters, QWidget* owner, const MessageBoxFn& messageBox)
+void ShellExe(const QString& file, QWidget* owner, const MessageBoxFn& messageBox)
 {
-    bool opened = false;
-    const QFileInfo info(file);
-    if (!parameters.isEmpty() && info.isFile() && info.isExecutable()) {
-        // A program with parameters: start it on its own.
-        opened = QProcess::startDetached(info.absoluteFilePath(), QProcess::splitCommand(parameters));
-    } else {
-        const QUrl url = UrlFor(file);
-        opened = url.isValid() && QDesktopServices::openUrl(url);
-    }
-    if (!opened)
+    const QUrl url = UrlFor(file);
+    if (!url.isValid() || !QDesktopServices::openUrl(url))
         messageBox(owner, ShellExeFailureText(QString()), QStringLiteral("ShellExe()"), BoxStyle::Critical);
 }
 

@@ -8,12 +8,10 @@ class QWidget;
 
 namespace quillbox {
 
-// Asks the desktop to open a document, program or web address with whatever
-// the system associates with it, and returns at once. A failed open is shown
-// in a box titled "ShellExe()", owned by `owner`. `parameters` is passed
-// on only for a program; "" means none.
-void ShellExe(const QString& file, const QString& parameters, QWidget* owner,
-              const MessageBoxFn& messageBox = ShowMessageBox);
+// Asks the desktop to open a document or web address with whatever the
+// system associates with it, and returns at once. A failed open is shown in
+// a box titled "ShellExe()", owned by `owner`.
+void ShellExe(const QString& file, QWidget* owner, const MessageBoxFn& messageBox = ShowMessageBox);
 
 // The text of the box a failed open shows; `reason` is usually "".
 QString ShellExeFailureText(const QString& reason);
