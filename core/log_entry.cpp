@@ -12,18 +12,6 @@ void AppendTwoDigits(std::string& out, int value)
     out.push_back(static_cast<char>('0' + value % 10));
 }
 
-// The keys AddLogEntry names its icons by; an unknown or empty key is None.
-LogIcon LogIconFromKey(std::string_view key)
-{
-    if (key == "_information")
-        return LogIcon::Information;
-    if (key == "_exclamation")
-        return LogIcon::Exclamation;
-    if (key == "_critical")
-        return LogIcon::Critical;
-    return LogIcon::None;
-}
-
 } // namespace
 
 std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
@@ -46,14 +34,14 @@ EventLog::EventLog(LogWindowHost& host, Clock& clock, const LocaleFacts& locale)
 {
 }
 
-void EventLog::AddLogEntry(std::string_view iconKey, std::string_view message)
+void EventLog::AddLogEntry(LogIcon icon, std::string_view message)
 {
     if (message.empty()) {
         LogWindow().appendRow({}, LogIcon::None);
         return;
     }
     const std::string text = FormatLogEntry(m_clock.now(), m_locale.timeSeparator, message);
-    LogWindow().appendRow(text, LogIconFromKey(iconKey));
+    LogWindow().appendRow(text, icon);
 }
 
 void EventLog::append(const LogEntry& entry)

@@ -27,12 +27,11 @@ class EventLog {
 public:
     EventLog(LogWindowHost& host, Clock& clock, const LocaleFacts& locale);
 
-    // Appends one row, its icon named by key ("_information",
-    // "_exclamation", "_critical"; any other is none). An empty message
-    // appends a blank row without icon and without time, whatever the key.
+    // Appends one row with its icon. An empty message appends a blank row
+    // without icon and without time, whatever the icon.
     // The time is read before the log window is obtained, so a window
     // created by this call writes its start-up entry first.
-    void AddLogEntry(std::string_view iconKey, std::string_view message);
+    void AddLogEntry(LogIcon icon, std::string_view message);
     // Appends an entry written elsewhere, with the time it happened.
     void append(const LogEntry& entry);
 

@@ -82,27 +82,27 @@ public:
 TEST(EventLogRows, FirstCallLoadsTheWindowWhoseStartupEntryComesFirst)
 {
     struct Case {
-        std::string key;
+        LogIcon icon;
         std::string message;
         std::vector<LogRow> expected;
     };
     const Case cases[] = {
         // The requested entry's time is read before the window is loaded.
-        {"_exclamation", "first",
+        {LogIcon::Exclamation, "first",
          {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information},
           {"10:00:00 - first", LogIcon::Exclamation}}},
-        // A blank row has no time and no icon, whatever the key says.
-        {"_information", "",
+        // A blank row has no time and no icon, whatever the icon asked.
+        {LogIcon::Information, "",
          {{"10:00:00 - Quillbox loaded and running.", LogIcon::Information}, {"", LogIcon::None}}},
-        {"", " ", {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information}, {"10:00:00 -  ", LogIcon::None}}},
+        {LogIcon::None, " ", {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information}, {"10:00:00 -  ", LogIcon::None}}},
     };
     for (const Case& c : cases) {
         FakeLogHost host;
         SteppingClock clock;
         LocaleFacts locale;
         EventLog log(host, clock, locale);
-        log.AddLogEntry(c.key, c.message);
-        log.AddLogEntry("", "");
+        log.AddLogEntry(c.icon, c.message);
+        log.AddLogEntry(LogIcon::None, "");
         ASSERT_EQ(host.rows.size(), c.expected.size() + 1) << c.message;
         for (std::size_t i = 0; i < c.expected.size(); ++i) {
             EXPECT_EQ(host.rows[i].text, c.expected[i].text) << c.message;
