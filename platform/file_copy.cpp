@@ -382,6 +382,7 @@ void NewFile::nextTempName()
 FsStatus NewFile::create(BucketTraits& traits, mode_t mode)
 {
     mode &= 0777;
+    m_traits = &traits;
     if (!traits.noAnonymousFiles) {
         m_fd.reset(m_state.calls.openAnonymous(m_dir, O_WRONLY | O_CLOEXEC, mode));
         if (m_fd.valid()) {
@@ -452,7 +453,7 @@ int NewFile::placeNoReplace(const char* name)
 {
     if (m_anonymous)
         return linkAnonymous(name);
-    const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name);
+    const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name, m_traits);
     if (error == 0)
         m_named = false;
     return error;
@@ -471,15 +472,21 @@ int NewFile::placeReplacing(const char* name)
             return named;
         return replaceWithTemporary(name);
     }
-    if (m_state.calls.renameNoReplace(m_dir, m_tempName, m_dir, name) == 0) {
-        m_named = false;
-        return 0;
+    if (m_traits == nullptr || !m_traits->noReplaceRefused) {
+        if (m_state.calls.renameNoReplace(m_dir, m_tempName, m_dir, name) == 0) {
+            m_named = false;
+            return 0;
+        }
+        const int error = errno;
+        if (error == EEXIST)
+            return replaceWithTemporary(name);
+        if (!NoReplaceRefused(error))
+            return error;
+        if (m_traits != nullptr)
+            m_traits->noReplaceRefused = true;
     }
-    const int error = errno;
-    if (error == EEXIST)
-        return replaceWithTemporary(name);
-    if (!NoReplaceRefused(error))
-        return error;
+    // Whether a file has the name decides only whether the copy must be on
+    // the disk before it replaces one.
     struct stat st; // filled by the call
     if (::fstatat(m_dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return replaceWithTemporary(name);
