@@ -29,18 +29,22 @@
 enum Call {
     kGetattr, kReaddir, kOpendir, kReleasedir, kMkdir, kUnlink, kRmdir, kRename, kLink, kSymlink, kReadlink,
     kChmod, kChown, kTruncate, kUtimens, kCreate, kOpen, kRead, kWrite, kFlush, kRelease, kFsync, kFsyncdir,
-    kStatfs, kAccess, kCalls
+    kStatfs, kAccess, kReplyGetattr, kCalls
 };
 static const char* const kCallNames[kCalls] = {
     "getattr", "readdir", "opendir", "releasedir", "mkdir", "unlink", "rmdir", "rename", "link", "symlink",
     "readlink", "chmod", "chown", "truncate", "utimens", "create", "open", "read", "write", "flush", "release",
-    "fsync", "fsyncdir", "statfs", "access",
+    "fsync", "fsyncdir", "statfs", "access", "getattr-in-reply",
 };
 
 static int g_root = -1;
 static long g_delayNs = 0;
 static const char* g_statsPath = NULL;
 static atomic_long g_counts[kCalls];
+// Set by a call whose reply carries the file's attributes: this library
+// reads them with a getattr of its own right after, on the same thread,
+// which in the protocol is no round trip of its own.
+static __thread int g_attributesInReply = 0;
 
 // Every call is counted and waits the delay before it acts.
 static void RoundTrip(enum Call call)
@@ -66,6 +70,13 @@ static int Result(int value)
     return value < 0 ? -errno : 0;
 }
 
+// The result of a call whose reply carries the attributes, when it succeeds.
+static int Replied(int result)
+{
+    g_attributesInReply = result == 0;
+    return result;
+}
+
 static void* Init(struct fuse_conn_info* conn, struct fuse_config* cfg)
 {
     (void)conn;
@@ -89,7 +100,12 @@ static void Destroy(void* data)
 
 static int Getattr(const char* path, struct stat* st, struct fuse_file_info* fi)
 {
-    RoundTrip(kGetattr);
+    if (g_attributesInReply) {
+        g_attributesInReply = 0;
+        atomic_fetch_add_explicit(&g_counts[kReplyGetattr], 1, memory_order_relaxed);
+    } else {
+        RoundTrip(kGetattr);
+    }
     if (fi != NULL)
         return Result(fstat((int)fi->fh, st));
     return Result(fstatat(g_root, Relative(path), st, AT_SYMLINK_NOFOLLOW));
@@ -171,7 +187,7 @@ static int Fsyncdir(const char* path, int dataOnly, struct fuse_file_info* fi)
 static int Mkdir(const char* path, mode_t mode)
 {
     RoundTrip(kMkdir);
-    return Result(mkdirat(g_root, Relative(path), mode));
+    return Replied(Result(mkdirat(g_root, Relative(path), mode)));
 }
 
 static int Unlink(const char* path)
@@ -189,7 +205,7 @@ static int Rmdir(const char* path)
 static int Symlink(const char* target, const char* path)
 {
     RoundTrip(kSymlink);
-    return Result(symlinkat(target, g_root, Relative(path)));
+    return Replied(Result(symlinkat(target, g_root, Relative(path))));
 }
 
 static int Rename(const char* from, const char* to, unsigned int flags)
@@ -212,37 +228,37 @@ static int Chmod(const char* path, mode_t mode, struct fuse_file_info* fi)
 {
     RoundTrip(kChmod);
     if (fi != NULL)
-        return Result(fchmod((int)fi->fh, mode));
-    return Result(fchmodat(g_root, Relative(path), mode, 0));
+        return Replied(Result(fchmod((int)fi->fh, mode)));
+    return Replied(Result(fchmodat(g_root, Relative(path), mode, 0)));
 }
 
 static int Chown(const char* path, uid_t uid, gid_t gid, struct fuse_file_info* fi)
 {
     RoundTrip(kChown);
     if (fi != NULL)
-        return Result(fchown((int)fi->fh, uid, gid));
-    return Result(fchownat(g_root, Relative(path), uid, gid, AT_SYMLINK_NOFOLLOW));
+        return Replied(Result(fchown((int)fi->fh, uid, gid)));
+    return Replied(Result(fchownat(g_root, Relative(path), uid, gid, AT_SYMLINK_NOFOLLOW)));
 }
 
 static int Truncate(const char* path, off_t size, struct fuse_file_info* fi)
 {
     RoundTrip(kTruncate);
     if (fi != NULL)
-        return Result(ftruncate((int)fi->fh, size));
+        return Replied(Result(ftruncate((int)fi->fh, size)));
     const int fd = openat(g_root, Relative(path), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return -errno;
     const int result = Result(ftruncate(fd, size));
     close(fd);
-    return result;
+    return Replied(result);
 }
 
 static int Utimens(const char* path, const struct timespec times[2], struct fuse_file_info* fi)
 {
     RoundTrip(kUtimens);
     if (fi != NULL)
-        return Result(futimens((int)fi->fh, times));
-    return Result(utimensat(g_root, Relative(path), times, AT_SYMLINK_NOFOLLOW));
+        return Replied(Result(futimens((int)fi->fh, times)));
+    return Replied(Result(utimensat(g_root, Relative(path), times, AT_SYMLINK_NOFOLLOW)));
 }
 
 static int Create(const char* path, mode_t mode, struct fuse_file_info* fi)
@@ -252,7 +268,7 @@ static int Create(const char* path, mode_t mode, struct fuse_file_info* fi)
     if (fd < 0)
         return -errno;
     fi->fh = (uint64_t)fd;
-    return 0;
+    return Replied(0);
 }
 
 static int Open(const char* path, struct fuse_file_info* fi)
