@@ -356,10 +356,17 @@ bool Unchanged(const struct stat& before, const struct stat& now)
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
 {
-    struct stat now; // filled by the call
-    if (::fstat(source.fd.get(), &now) != 0)
+    // Only what Unchanged compares is asked for: reading the file moved its
+    // access time on, and a network file system would fetch every attribute
+    // again for that alone.
+    struct statx now {};
+    if (::statx(source.fd.get(), "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE | STATX_CTIME, &now) != 0)
         return Failure(errno);
-    if (!Unchanged(source.st, now))
+    const struct stat& before = source.st;
+    if (static_cast<dev_t>(::makedev(now.stx_dev_major, now.stx_dev_minor)) != before.st_dev ||
+        now.stx_ino != static_cast<std::uint64_t>(before.st_ino) ||
+        now.stx_size != static_cast<std::uint64_t>(before.st_size) || now.stx_ctime.tv_sec != before.st_ctim.tv_sec ||
+        now.stx_ctime.tv_nsec != static_cast<std::uint32_t>(before.st_ctim.tv_nsec))
         return ChangedWhileCopied(originalKept);
     return FsStatus::success();
 }
