@@ -21,17 +21,20 @@ struct Case {
     int noReplaceCalls;
     int linkCalls;
     int anonymousCalls;
+    // Plain renames: one a placed file, none for a source that lies on
+    // another file system than its bucket.
+    int replaceCalls;
 };
 constexpr Case kCases[] = {
     // A copy tries an anonymous file, then places its named one by a
     // rename that must not replace unseen.
-    {"copy, one file system", TransferMode::Copy, false, 1, 0, 1},
+    {"copy, one file system", TransferMode::Copy, false, 1, 0, 1, 6},
     // A move tries the flag, then a link, then looks and renames.
-    {"move, one file system", TransferMode::Move, false, 1, 1, 0},
+    {"move, one file system", TransferMode::Move, false, 1, 1, 0, 5},
     // Across file systems no rename of the source is tried at all; the
     // copy is made as a named file and placed never replacing.
-    {"move across file systems", TransferMode::Move, true, 1, 1, 1},
-    {"copy across file systems", TransferMode::Copy, true, 1, 0, 1},
+    {"move across file systems", TransferMode::Move, true, 1, 1, 1, 5},
+    {"copy across file systems", TransferMode::Copy, true, 1, 0, 1, 6},
 };
 
 constexpr const char* kNames[] = {"apple", "avocado", "banana", "blueberry", "cherry", "coconut"};
@@ -84,6 +87,7 @@ TEST(Refusals, AreLearntOncePerRunAndFileSystemWithTheSameGuarantees)
         EXPECT_EQ(fs.noReplaceCalls, c.noReplaceCalls);
         EXPECT_EQ(fs.linkCalls, c.linkCalls);
         EXPECT_EQ(fs.anonymousCalls, c.anonymousCalls);
+        EXPECT_EQ(fs.replaceCalls, c.replaceCalls);
         EXPECT_EQ(TemporaryLeftovers(dst.path()), std::vector<std::string> {});
     }
 }

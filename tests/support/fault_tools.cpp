@@ -295,6 +295,7 @@ public:
     }
     int renameReplace(int fromDir, const char* from, int toDir, const char* to) override
     {
+        ++m_fs.replaceCalls;
         if (m_fs.replaceError != 0)
             return Fail(m_fs.replaceError);
         return SystemCalls::renameReplace(fromDir, from, toDir, to);

@@ -122,6 +122,7 @@ public:
     int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
     int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
     int noReplaceCalls = 0;
+    int replaceCalls = 0;
     int linkCalls = 0;
     int anonymousCalls = 0;
     // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
