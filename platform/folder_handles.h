@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <sys/types.h>
 
@@ -13,14 +13,14 @@
 
 namespace quillbox::posix {
 
-// The folders of one run, held as O_PATH handles: the source folder, the
+// The folders of one run, held as handles: the source folder, the
 // destination folder (opened once), and the bucket folders inside it, each
 // opened relative to the destination's handle and never through a link, so
 // nothing a file becomes lands outside the destination.
 //
 // A bucket folder is opened once and its handle kept while it is still the
 // folder the name gives: when kRecheckMs have passed since a bucket was last
-// looked at, its name is looked up once more (one fstatat) and compared with
+// looked at, its name is looked up once more (one statx) and compared with
 // the folder the handle holds; a bucket renamed or replaced in the middle of
 // a run is opened afresh by name, so it stops receiving files soon. A bucket
 // that would not open is tried again for every file (one cheap failing
