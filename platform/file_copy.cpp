@@ -336,10 +336,17 @@ bool Unchanged(const struct stat& before, const struct stat& now)
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
 {
-    struct stat now; // filled by the call
-    if (::fstat(source.fd.get(), &now) != 0)
+    // Only what Unchanged compares is asked for: reading the file moved its
+    // access time on, and a network file system would fetch every attribute
+    // again for that alone.
+    struct statx now {};
+    if (::statx(source.fd.get(), "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE | STATX_CTIME, &now) != 0)
         return Failure(errno);
-    if (!Unchanged(source.st, now))
+    const struct stat& before = source.st;
+    if (static_cast<dev_t>(::makedev(now.stx_dev_major, now.stx_dev_minor)) != before.st_dev ||
+        now.stx_ino != static_cast<std::uint64_t>(before.st_ino) ||
+        now.stx_size != static_cast<std::uint64_t>(before.st_size) || now.stx_ctime.tv_sec != before.st_ctim.tv_sec ||
+        now.stx_ctime.tv_nsec != static_cast<std::uint32_t>(before.st_ctim.tv_nsec))
         return ChangedWhileCopied(originalKept);
     return FsStatus::success();
 }
@@ -362,6 +369,7 @@ void NewFile::nextTempName()
 FsStatus NewFile::create(BucketTraits& traits, mode_t mode)
 {
     mode &= 0777;
+    m_traits = &traits;
     if (!traits.noAnonymousFiles) {
         m_fd.reset(m_state.calls.openAnonymous(m_dir, O_WRONLY | O_CLOEXEC, mode));
         if (m_fd.valid()) {
@@ -432,7 +440,7 @@ int NewFile::placeNoReplace(const char* name)
 {
     if (m_anonymous)
         return linkAnonymous(name);
-    const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name);
+    const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name, m_traits);
     if (error == 0)
         m_named = false;
     return error;
@@ -451,15 +459,21 @@ int NewFile::placeReplacing(const char* name)
             return named;
         return replaceWithTemporary(name);
     }
-    if (m_state.calls.renameNoReplace(m_dir, m_tempName, m_dir, name) == 0) {
-        m_named = false;
-        return 0;
+    if (m_traits == nullptr || !m_traits->noReplaceRefused) {
+        if (m_state.calls.renameNoReplace(m_dir, m_tempName, m_dir, name) == 0) {
+            m_named = false;
+            return 0;
+        }
+        const int error = errno;
+        if (error == EEXIST)
+            return replaceWithTemporary(name);
+        if (!NoReplaceRefused(error))
+            return error;
+        if (m_traits != nullptr)
+            m_traits->noReplaceRefused = true;
     }
-    const int error = errno;
-    if (error == EEXIST)
-        return replaceWithTemporary(name);
-    if (!NoReplaceRefused(error))
-        return error;
+    // Whether a file has the name decides only whether the copy must be on
+    // the disk before it replaces one.
     struct stat st; // filled by the call
     if (::fstatat(m_dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return replaceWithTemporary(name);

@@ -108,6 +108,7 @@ private:
 
     CopyState& m_state;
     int m_dir;
+    BucketTraits* m_traits = nullptr; // given by create()
     UniqueFd m_fd;
     bool m_anonymous = false;
     bool m_named = false; // m_tempName exists in the folder and is ours

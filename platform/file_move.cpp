@@ -20,6 +20,12 @@ namespace {
 // (`fileOnIt`, or an anonymous file made for the purpose).
 FsStatus SyncFolder(SystemCalls& calls, int dir, int fileOnIt)
 {
+    // A bucket held open for reading is synced through its own handle;
+    // an O_PATH handle refuses (EBADF) and a new one is opened.
+    if (::fsync(dir) == 0)
+        return FsStatus::success();
+    if (errno != EBADF)
+        return Failure(errno);
     UniqueFd folder(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) {
         if (::fsync(folder.get()) != 0)
@@ -147,6 +153,14 @@ FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* fromName
     return done;
 }
 
+FileOutcome MoveAcross(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
+                       const char* toName, const struct stat& seen)
+{
+    if (S_ISLNK(seen.st_mode))
+        return MoveLinkAcross(state, fromDir, fromName, toDir, toName, seen);
+    return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
+}
+
 } // namespace
 
 FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
@@ -175,13 +189,18 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     const FsResult<int> dir = folders.bucket(bucket);
     if (!dir.ok())
         return {FileStage::Transfer, dir.status()};
-    return MoveName(state, folders.traits(bucket), sourceDir, name, dir.value(), name, seen);
+    BucketTraits& traits = folders.traits(bucket);
+    // A file on another file system than its bucket cannot be renamed
+    // there: no call is spent finding that out.
+    if (seen.st_dev != folders.device(bucket))
+        return MoveAcross(state, traits, sourceDir, name, dir.value(), name, seen);
+    return MoveName(state, traits, sourceDir, name, dir.value(), name, seen);
 }
 
 FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
                      const char* toName, const struct stat& seen, bool identify)
 {
-    const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName);
+    const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName, &traits);
     if (error == 0) {
         // The same inode under its new name, which moved its change time on.
         FileOutcome done;
@@ -191,9 +210,7 @@ FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const 
     }
     if (error != EXDEV)
         return {FileStage::Transfer, Failure(error)};
-    if (S_ISLNK(seen.st_mode))
-        return MoveLinkAcross(state, fromDir, fromName, toDir, toName, seen);
-    return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
+    return MoveAcross(state, traits, fromDir, fromName, toDir, toName, seen);
 }
 
 } // namespace quillbox::posix

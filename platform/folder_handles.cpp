@@ -5,12 +5,14 @@
 #include <sys/stat.h>
 
 #include "platform/error_text.h"
+#include "platform/file_copy.h"
 
 namespace quillbox::posix {
 
 namespace {
 
 constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+constexpr int kReadableFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 // Opens a folder named by the user; a link on the way is theirs to make.
 FsResult<int> OpenNamedFolder(UniqueFd& fd, const std::string& path)
@@ -28,8 +30,7 @@ FsResult<int> OpenNamedFolder(UniqueFd& fd, const std::string& path)
 RunFolderHandles::RunFolderHandles(std::string source, std::string destination, SystemCalls& calls)
     : m_calls(calls),
       m_sourcePath(std::move(source)),
-      m_destinationPath(std::move(destination)),
-      m_lastDrop(calls.monotonicNanoseconds() / 1000000)
+      m_destinationPath(std::move(destination))
 {
     OpenNamedFolder(m_source, m_sourcePath);
     OpenNamedFolder(m_destination, m_destinationPath);
@@ -45,17 +46,39 @@ FsResult<int> RunFolderHandles::destination()
     return OpenNamedFolder(m_destination, m_destinationPath);
 }
 
+BucketTraits& RunFolderHandles::traits(char letter)
+{
+    BucketTraits* traits = m_buckets[static_cast<unsigned char>(letter)].traits;
+    return traits != nullptr ? *traits : m_unknown;
+}
+
+BucketTraits& RunFolderHandles::traitsOf(dev_t device)
+{
+    for (Learnt& learnt : m_learnt) {
+        if (learnt.device == device)
+            return learnt.traits;
+    }
+    return m_learnt.emplace_back(Learnt {device, {}}).traits;
+}
+
 FsResult<int> RunFolderHandles::bucket(char letter)
 {
-    const std::int64_t now = m_calls.monotonicNanoseconds() / 1000000;
-    if (now - m_lastDrop >= kRecheckMs) {
-        for (Bucket& bucket : m_buckets)
-            bucket = Bucket {};
-        m_lastDrop = now;
-    }
     Bucket& bucket = m_buckets[static_cast<unsigned char>(letter)];
-    if (bucket.fd.valid())
-        return bucket.fd.get();
+    if (bucket.fd.valid()) {
+        const std::int64_t now = m_calls.monotonicNanoseconds() / 1000000;
+        if (now - bucket.checkedAt < kRecheckMs)
+            return bucket.fd.get();
+        // Still the folder the handle holds?
+        const char name[2] = {letter, '\0'};
+        FolderIdentity named;
+        if (m_destination.valid() &&
+            FolderIdentityAt(m_destination.get(), name, AT_SYMLINK_NOFOLLOW, named) &&
+            named.matches(bucket.identity)) {
+            bucket.checkedAt = now;
+            return bucket.fd.get();
+        }
+        bucket.fd.reset();
+    }
     return openBucket(bucket, letter);
 }
 
@@ -67,9 +90,19 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
     if (!destination.ok())
         return destination;
     const char name[2] = {letter, '\0'};
-    bucket.fd.reset(::openat(destination.value(), name, kFolderFlags | O_NOFOLLOW));
-    if (bucket.fd.valid())
+    bucket.fd.reset(::openat(destination.value(), name, kReadableFolderFlags | O_NOFOLLOW));
+    if (!bucket.fd.valid() && errno == EACCES) // a drop box, 0733
+        bucket.fd.reset(::openat(destination.value(), name, kFolderFlags | O_NOFOLLOW));
+    if (bucket.fd.valid()) {
+        if (!FolderIdentityAt(bucket.fd.get(), "", AT_EMPTY_PATH, bucket.identity)) {
+            const int error = errno;
+            bucket.fd.reset();
+            return Failure(error);
+        }
+        bucket.checkedAt = m_calls.monotonicNanoseconds() / 1000000;
+        bucket.traits = &traitsOf(static_cast<dev_t>(bucket.identity.device));
         return bucket.fd.get();
+    }
     const int error = errno;
     struct stat st; // filled by the call
     if ((error == ENOTDIR || error == ELOOP) &&

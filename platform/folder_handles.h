@@ -2,32 +2,34 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <sys/types.h>
 
 #include "core/file_system.h"
+#include "platform/bucket_traits.h"
 #include "platform/system_calls.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
 
-// What a copy into one bucket folder has learnt of its file system, so that
-// a refusal is met once, not once per file.
-struct BucketTraits {
-    bool noAnonymousFiles = false; // O_TMPFILE refused, or links of such files
-    bool noKernelCopy = false;     // copy_file_range refused from the source
-};
-
-// The folders of one run, held as O_PATH handles: the source folder, the
+// The folders of one run, held as handles: the source folder, the
 // destination folder (opened once), and the bucket folders inside it, each
 // opened relative to the destination's handle and never through a link, so
 // nothing a file becomes lands outside the destination.
 //
-// A bucket folder renamed or replaced in the middle of a run must stop
-// receiving files soon: the bucket handles are dropped when kRecheckMs have
-// passed since they were last dropped, and opened afresh by name. A bucket
+// A bucket folder is opened once and its handle kept while it is still the
+// folder the name gives: when kRecheckMs have passed since a bucket was last
+// looked at, its name is looked up once more (one statx) and compared with
+// the folder the handle holds; a bucket renamed or replaced in the middle of
+// a run is opened afresh by name, so it stops receiving files soon. A bucket
 // that would not open is tried again for every file (one cheap failing
 // openat), so one made in the middle of a run receives files at once.
-// Every handle is closed when the object goes.
+// A bucket is opened for reading where it may be, so that its entries can be
+// put on the disk through the handle it has; otherwise as an O_PATH handle.
+// What the run learns of a file system's refusals is kept per file system
+// (device), shared by the buckets on it. Every handle is closed when the
+// object goes.
 class RunFolderHandles {
 public:
     static constexpr std::int64_t kRecheckMs = 250;
@@ -39,11 +41,22 @@ public:
     FsResult<int> destination();
     // The handle of the bucket folder `letter` of the destination.
     FsResult<int> bucket(char letter);
-    BucketTraits& traits(char letter) { return m_buckets[static_cast<unsigned char>(letter)].traits; }
+    // What the run learnt of the file system of bucket `letter` (opened by
+    // bucket() first), and of the one of the device `device`.
+    BucketTraits& traits(char letter);
+    BucketTraits& traitsOf(dev_t device);
+    // The device bucket `letter` lies on (opened by bucket() first).
+    dev_t device(char letter) const { return m_buckets[static_cast<unsigned char>(letter)].identity.device; }
 
 private:
     struct Bucket {
         UniqueFd fd;
+        FolderIdentity identity;
+        std::int64_t checkedAt = 0;
+        BucketTraits* traits = nullptr;
+    };
+    struct Learnt {
+        dev_t device;
         BucketTraits traits;
     };
     FsResult<int> openBucket(Bucket& bucket, char letter);
@@ -54,7 +67,8 @@ private:
     UniqueFd m_source;
     UniqueFd m_destination;
     std::array<Bucket, 256> m_buckets;
-    std::int64_t m_lastDrop;
+    std::deque<Learnt> m_learnt; // stable addresses for the buckets' pointers
+    BucketTraits m_unknown;      // for a bucket that could not be opened
 };
 
 } // namespace quillbox::posix

@@ -17,25 +17,35 @@ bool LinksRefused(int error)
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to)
+int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to,
+                      BucketTraits* traits)
 {
-    if (calls.renameNoReplace(fromDir, from, toDir, to) == 0)
-        return 0;
-    int error = errno;
-    if (!NoReplaceRefused(error))
-        return error;
-
-    if (calls.link(fromDir, from, toDir, to, 0) == 0) {
-        if (::unlinkat(fromDir, from, 0) != 0) {
-            error = errno;
-            ::unlinkat(toDir, to, 0);
+    int error = 0;
+    if (traits == nullptr || !traits->noReplaceRefused) {
+        if (calls.renameNoReplace(fromDir, from, toDir, to) == 0)
+            return 0;
+        error = errno;
+        if (!NoReplaceRefused(error))
             return error;
-        }
-        return 0;
+        if (traits != nullptr)
+            traits->noReplaceRefused = true;
     }
-    error = errno;
-    if (!LinksRefused(error))
-        return error;
+
+    if (traits == nullptr || !traits->linksRefused) {
+        if (calls.link(fromDir, from, toDir, to, 0) == 0) {
+            if (::unlinkat(fromDir, from, 0) != 0) {
+                error = errno;
+                ::unlinkat(toDir, to, 0);
+                return error;
+            }
+            return 0;
+        }
+        error = errno;
+        if (!LinksRefused(error))
+            return error;
+        if (traits != nullptr)
+            traits->linksRefused = true;
+    }
 
     struct stat st; // filled by the call
     if (::fstatat(toDir, to, &st, AT_SYMLINK_NOFOLLOW) == 0)

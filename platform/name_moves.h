@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/bucket_traits.h"
 #include "platform/system_calls.h"
 
 namespace quillbox::posix {
@@ -11,7 +12,12 @@ namespace quillbox::posix {
 // the name is taken and then a plain rename, which leaves the smallest
 // window there is. Returns 0 or the errno: EEXIST when the name is taken,
 // EXDEV when the folders lie on different file systems.
-int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to);
+//
+// With `traits` (those of the target's file system), what the file system
+// refuses is learnt there and not tried again: the next move goes straight
+// to the way that works, with the same guarantee.
+int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to,
+                      BucketTraits* traits = nullptr);
 
 // Whether an errno says the file system does not do RENAME_NOREPLACE.
 bool NoReplaceRefused(int error);

@@ -13,6 +13,10 @@ packages=(
 if [[ "${1:-}" == "--desktop" ]]; then
   packages+=(xvfb xauth imagemagick openbox dbus-x11 at-spi2-core python3-pyatspi)
 fi
+# For the slow mount scripts/bench-slowfs.sh builds and mounts.
+if [[ "${1:-}" == "--bench" ]]; then
+  packages+=(libfuse3-dev fuse3)
+fi
 # To build the Debian package (scripts/package.sh) and check it.
 if [[ "${1:-}" == "--package" ]]; then
   packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream man-db bash-completion)

@@ -142,18 +142,21 @@ public:
     }
     int renameReplace(int fromDir, const char* from, int toDir, const char* to) override
     {
+        ++m_fs.replaceCalls;
         if (m_fs.replaceError != 0)
             return Fail(m_fs.replaceError);
         return SystemCalls::renameReplace(fromDir, from, toDir, to);
     }
     int link(int fromDir, const char* from, int toDir, const char* to, int flags) override
     {
+        ++m_fs.linkCalls;
         if (m_fs.linkError != 0)
             return Fail(m_fs.linkError);
         return SystemCalls::link(fromDir, from, toDir, to, flags);
     }
     int openAnonymous(int dir, int flags, mode_t mode) override
     {
+        ++m_fs.anonymousCalls;
         if (m_fs.anonymousError != 0)
             return Fail(m_fs.anonymousError);
         return SystemCalls::openAnonymous(dir, flags, mode);

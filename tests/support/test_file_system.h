@@ -52,6 +52,9 @@ public:
     int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
     int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
     int noReplaceCalls = 0;
+    int replaceCalls = 0;
+    int linkCalls = 0;
+    int anonymousCalls = 0;
     // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
     std::function<void(const char* from, const char* to)> beforeNoReplace;
     // Runs before each copy_file_range call, whatever it then does.
