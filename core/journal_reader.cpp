@@ -112,6 +112,7 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
             visitor.damaged({record, nextFile - lastFile - 1, {}, "Records of files are missing"});
         }
     };
+    JournalFile reading;
     for (;;) {
         if (window.atEnd())
             break;
@@ -151,7 +152,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
         const std::string_view payload = window.view().substr(5, length - kFrame);
         switch (static_cast<Kind>(window.view()[0])) {
         case Kind::File: {
-            JournalFile file;
+            // One record's fields at a time, its name's storage reused.
+            JournalFile& file = reading;
             if (!ReadFile(payload, file) || file.number <= lastFile) {
                 tell(lastFile + 1);
                 visitor.damaged({record, 1, {}, "It names no file of the run's folders"});

@@ -40,7 +40,8 @@ public:
         RunCounters& counters = m_job.m_report.counters();
         counters.addProcessed();
         counters.addBytes(file.placed.size);
-        const std::string target = m_header.destination.path + file.bucket + "/" + file.name;
+        std::string& target = m_target;
+        target.assign(m_header.destination.path).append(1, file.bucket).append(1, '/').append(file.name);
         m_job.m_report.observer().fileStarted(target);
         if (file.mode == TransferMode::Copy && file.replaced) {
             ++kept;
@@ -98,6 +99,7 @@ private:
     const JournalHeader& m_header;
     RunTakeBack& m_folders;
     const RunControls& m_controls;
+    std::string m_target; // where the file in hand was put, its storage reused
 };
 
 UndoJob::UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer)

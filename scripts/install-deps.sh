@@ -17,6 +17,10 @@ fi
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libfuse3-dev fuse3)
 fi
+# To check the code's layout (scripts/check-format.sh).
+if [[ "${1:-}" == "--format" ]]; then
+  packages+=(clang-format)
+fi
 # To build the Debian package (scripts/package.sh) and check it.
 if [[ "${1:-}" == "--package" ]]; then
   packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils appstream man-db bash-completion)
