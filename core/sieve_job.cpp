@@ -12,6 +12,28 @@ namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 
+// A listing that passes over every name not in `only`.
+class OnlyListing final : public FileListing {
+public:
+    OnlyListing(std::unique_ptr<FileListing> all, const std::unordered_set<std::string>& only)
+        : m_all(std::move(all)), m_only(only)
+    {
+    }
+    const std::string& next() override
+    {
+        for (;;) {
+            const std::string& name = m_all->next();
+            if (name.empty() || m_only.contains(name))
+                return name;
+        }
+    }
+    const FsStatus& status() const override { return m_all->status(); }
+
+private:
+    std::unique_ptr<FileListing> m_all;
+    const std::unordered_set<std::string>& m_only;
+};
+
 } // namespace
 
 SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalStore* journals)
@@ -57,6 +79,13 @@ void SieveJob::checkJournal(const FsStatus& status)
         "The journal of this run could not be written (" + status.reason + "): it cannot be taken back.");
 }
 
+std::unique_ptr<FileListing> SieveJob::restricted(std::unique_ptr<FileListing> listing) const
+{
+    if (m_only.empty())
+        return listing;
+    return std::make_unique<OnlyListing>(std::move(listing), m_only);
+}
+
 void SieveJob::log(LogIcon icon, std::string message)
 {
     m_entry.icon = message.empty() ? LogIcon::None : icon;
@@ -74,6 +103,7 @@ void SieveJob::logListingFailure(const FsStatus& status)
 RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 {
     m_counters.reset();
+    m_only = {settings.only.begin(), settings.only.end()};
 
     log(LogIcon::None, {});
     log(LogIcon::Information, " -- SIEVING ----");
@@ -118,7 +148,7 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 bool SieveJob::countFiles(const std::string& source, const RunControls& controls, RunEnd& how)
 {
     m_observer.phaseChanged(RunPhase::Counting, m_counters.figures());
-    const auto listing = m_fs.listFiles(source);
+    const auto listing = restricted(m_fs.listFiles(source));
     for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
         if (controls.stop.load(std::memory_order_relaxed)) {
             log(LogIcon::Exclamation, "File count processing aborted by user.");
@@ -144,7 +174,7 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
-        const auto listing = m_fs.listFilesAgain(source);
+        const auto listing = restricted(m_fs.listFilesAgain(source));
         const auto folders = m_fs.openRun(source, destination);
         const LengthFn addLength = [this](std::uint64_t bytes) { m_counters.addBytes(bytes); };
         std::string message;

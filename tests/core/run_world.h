@@ -60,6 +60,7 @@ struct RunWorld {
     std::string destinationPath = destination.path();
     bool move = false;
     bool createDirs = true;
+    std::vector<std::string> only;
     FakeClock clock;
     RecordingObserver observer;
     TestFileSystem real;
@@ -72,7 +73,7 @@ struct RunWorld {
     {
         controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
         ++runs;
-        return job.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
+        return job.run(RunSettings {sourcePath, destinationPath, createDirs, only}, controls);
     }
 
     std::vector<std::string> messages() const
