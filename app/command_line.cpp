@@ -20,6 +20,7 @@
 #include "app/detailed_report.h"
 #include "app/standard_streams.h"
 #include "app/stop_signals.h"
+#include "app/watch_command.h"
 #include "core/bucket.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
@@ -44,6 +45,8 @@ constexpr int kExitInterrupted = 130;
 const char kUsage[] = "Usage: quillbox --copy|--move [OPTION]... SOURCE DESTINATION\n"
                       "       quillbox --list-runs\n"
                       "       quillbox --undo [RUN] [--quiet]\n"
+                      "       quillbox --watch --copy|--move [OPTION]... SOURCE DESTINATION\n"
+                      "       quillbox --watch-config NAME\n"
                       "       quillbox [SOURCE [DESTINATION]]\n";
 
 const char kHelp[] =
@@ -66,6 +69,21 @@ const char kHelp[] =
     "                      when RUN is not given): moved files go back, copies\n"
     "                      go, only while they are still as the run left them;\n"
     "                      nothing is replaced\n"
+    "      --watch         keep SOURCE sorted: sort what is there, then each file\n"
+    "                      that arrives once it is complete, until stopped; each\n"
+    "                      batch is a run of its own, taken back by --undo\n"
+    "      --settle SECONDS  with --watch, take a file only once nothing has\n"
+    "                      changed it for SECONDS (2 by default, 0.2 allowed) and\n"
+    "                      no process holds it open for writing\n"
+    "      --ignore GLOB   with --watch, never take files named like GLOB (again\n"
+    "                      for more); *.part, *.crdownload, *.download, *.partial\n"
+    "                      and *.tmp are always left alone\n"
+    "      --watch-config NAME  watch as the file\n"
+    "                      ~/.config/quillbox/watch/NAME.conf says (lines: mode =\n"
+    "                      move, source = ~/Downloads, destination = ~/Sorted,\n"
+    "                      create-dirs = yes, settle = 2, ignore = *.iso); as a\n"
+    "                      service: systemctl --user enable --now\n"
+    "                      quillbox-watch@NAME\n"
     "  -h, --help          show this help and exit\n"
     "      --version       show the version and exit\n"
     "\n"
@@ -78,6 +96,8 @@ const char kHelp[] =
     "\n"
     "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
     "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
+    "\n"
+    "A watch ends with status 1 when SOURCE is removed, renamed or unmounted.\n"
     "\n"
     "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
     "\n"
@@ -108,6 +128,12 @@ struct Options {
     bool verbose = false;
     std::string run; // which run to take back: its number, its name, or "" the newest
     std::vector<std::string> folders;
+    bool watch = false;
+    bool watchConfigGiven = false;
+    std::string watchConfig;
+    bool settleGiven = false;
+    std::string settle;
+    std::vector<std::string> ignores;
 };
 
 // The status of a run that stopped before its end: the signal's, or the
@@ -148,7 +174,7 @@ int Refuse(const std::string& message)
     return kExitUsage;
 }
 
-enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion };
+enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion, kWatch, kWatchConfig, kSettle, kIgnore };
 
 const option kOptions[] = {
     {"copy", no_argument, nullptr, kCopy},
@@ -161,6 +187,10 @@ const option kOptions[] = {
     {"undo", optional_argument, nullptr, kUndo},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"watch", no_argument, nullptr, kWatch},
+    {"watch-config", required_argument, nullptr, kWatchConfig},
+    {"settle", required_argument, nullptr, kSettle},
+    {"ignore", required_argument, nullptr, kIgnore},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -174,14 +204,18 @@ std::string Refused(std::string_view arg, int shortOption)
     for (const option* o = kOptions; o->name != nullptr; ++o) {
         const std::string_view known = o->name;
         if (known == name)
-            return "option --" + std::string(known) + " takes no value";
+            return "option --" + std::string(known) + (o->has_arg == required_argument ? " needs a value" : " takes no value");
         if (known.substr(0, name.size()) == name)
             matches += (matches.empty() ? "--" : ", --") + std::string(known);
     }
     if (matches.find(',') != std::string::npos)
         return "option " + std::string(arg) + " is ambiguous: " + matches;
-    if (!matches.empty())
+    if (!matches.empty()) {
+        for (const option* o = kOptions; o->name != nullptr; ++o)
+            if (matches == "--" + std::string(o->name) && o->has_arg == required_argument)
+                return "option " + matches + " needs a value";
         return "option " + matches + " takes no value";
+    }
     return "unknown option " + std::string(arg);
 }
 
@@ -214,6 +248,10 @@ bool Parse(int argc, char* argv[], Options& options, std::string& error)
             break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
+        case kWatch: options.watch = true; break;
+        case kWatchConfig: options.watchConfigGiven = true; options.watchConfig = ::optarg; break;
+        case kSettle: options.settleGiven = true; options.settle = ::optarg; break;
+        case kIgnore: options.ignores.emplace_back(::optarg); break;
         default: {
             // optind has moved past a refused long option, not always past a
             // short one in a cluster.
@@ -232,6 +270,20 @@ bool Parse(int argc, char* argv[], Options& options, std::string& error)
         return false;
     }
     options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
+    if (options.watchConfigGiven || ((options.settleGiven || !options.ignores.empty()) && !options.watch)) {
+        error = options.watchConfigGiven ? "--watch-config takes a name and no other option but --quiet or --verbose"
+                                         : "--settle and --ignore go with --watch";
+        if (!options.watchConfigGiven || options.watch || options.copy || options.move || options.createDirs ||
+            options.dryRun || options.listRuns || options.undo || options.settleGiven || !options.ignores.empty() ||
+            !options.folders.empty())
+            return false;
+        error.clear();
+        return true;
+    }
+    if (options.watch && (options.dryRun || options.listRuns || options.undo)) {
+        error = "--watch goes with neither --dry-run, --list-runs nor --undo";
+        return false;
+    }
     if (options.listRuns || options.undo) {
         if (options.listRuns && options.undo) {
             error = "--list-runs and --undo exclude each other";
@@ -422,6 +474,36 @@ int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
     return StoppedStatus();
 }
 
+// --watch, from the command line or from a watch file.
+int Watch(const Options& options, JournalFolder& journals)
+{
+    WatchRequest request;
+    request.detail = options.detail;
+    std::string error;
+    if (options.watchConfigGiven) {
+        if (!ReadWatchFile(options.watchConfig, request, error))
+            return Refuse(error);
+    } else {
+        request.mode = options.move ? TransferMode::Move : TransferMode::Copy;
+        request.createDirs = options.createDirs;
+        request.ignores = options.ignores;
+        request.source = options.folders[0];
+        request.destination = options.folders[1];
+        if (options.settleGiven && !ParseSettle(options.settle, request.settle))
+            return UsageError("--settle takes seconds, such as 2 or 0.5, up to a day: " + options.settle);
+    }
+    if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
+        return Refuse(problem);
+    if (std::string problem = FolderProblem(request.destination, "destination", false); !problem.empty())
+        return Refuse(problem);
+    for (std::string* folder : {&request.source, &request.destination}) {
+        char cwd[PATH_MAX];
+        if ((*folder)[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
+            *folder = std::string(cwd) + "/" + *folder;
+    }
+    return RunWatch(request, journals);
+}
+
 int RunCommand(int argc, char* argv[])
 {
     Options options;
@@ -443,6 +525,8 @@ int RunCommand(int argc, char* argv[])
         return ListRuns(journals);
     if (options.undo)
         return UndoRun(journals, options.run, options.detail);
+    if (options.watch || options.watchConfigGiven)
+        return Watch(options, journals);
 
     if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
         return Refuse(problem);
