@@ -122,7 +122,8 @@ public:
         }
         m_watch = std::move(opened.value());
         FolderProbe probe(*m_watch);
-        PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
+        if (m_request.detail != Detail::Quiet)
+            PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
                   SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
         rescan();
         for (;;) {
@@ -195,7 +196,8 @@ private:
             }
         }
         if (overflow) {
-            PrintLine("Too many changes at once to follow one by one: looking at the whole folder again.");
+            if (m_request.detail != Detail::Quiet)
+                PrintLine("Too many changes at once to follow one by one: looking at the whole folder again.");
             rescan();
         }
         return -1;

@@ -30,19 +30,11 @@ SettleQueue::SettleQueue(std::chrono::nanoseconds settle, std::vector<std::strin
 
 void SettleQueue::arm(const std::string& name, Entry& entry, std::optional<Time> deadline)
 {
-    if (entry.deadline) {
-        // Drop the old deadline of this very name.
-        auto [first, last] = m_deadlines.equal_range(*entry.deadline);
-        for (auto it = first; it != last; ++it) {
-            if (it->second == name) {
-                m_deadlines.erase(it);
-                break;
-            }
-        }
-    }
-    entry.deadline = deadline;
+    if (entry.deadline)
+        m_deadlines.erase(*entry.deadline);
+    entry.deadline.reset();
     if (deadline)
-        m_deadlines.emplace(*deadline, name);
+        entry.deadline = m_deadlines.emplace(*deadline, name);
 }
 
 void SettleQueue::touched(const std::string& name, Time at, const FileLook& look)

@@ -78,16 +78,17 @@ public:
     bool contains(const std::string& name) const { return m_files.contains(name); }
 
 private:
+    using Deadlines = std::multimap<Time, std::string>;
     struct Entry {
         FileLook look;
-        std::optional<Time> deadline; // nothing: held open, waiting to be touched
+        std::optional<Deadlines::iterator> deadline; // nothing: held open, waiting to be touched
     };
     void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);
 
     std::chrono::nanoseconds m_settle;
     std::vector<std::string> m_ignores;
     std::unordered_map<std::string, Entry> m_files;
-    std::multimap<Time, std::string> m_deadlines;
+    Deadlines m_deadlines;
 };
 
 } // namespace quillbox
