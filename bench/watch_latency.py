@@ -26,17 +26,18 @@ SETTLE = 0.2
 
 def start(binary, source, destination, state):
     environment = dict(os.environ, XDG_STATE_HOME=state)
+    # The log goes to a file, so that the watcher never waits for a reader.
+    log = open(os.path.join(state, "log"), "w+b")
     process = subprocess.Popen(
         [binary, "--watch", "--move", "--create-dirs", "--settle", str(SETTLE), source, destination],
-        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+        stdout=log, stderr=subprocess.DEVNULL, env=environment)
     # Ready once it says it watches.
-    process.stdout.readline()
+    wait_for(lambda: os.path.getsize(log.name) > 0, 30)
     return process
 
 
 def stop(process):
     process.send_signal(signal.SIGTERM)
-    process.stdout.read()
     return process.wait(timeout=120)
 
 
