@@ -111,6 +111,7 @@ struct Watcher {
 // A file that is there from the start is sorted, then one renamed into the
 // folder; partial downloads and ignored names stay; each batch is a run of
 // its own, so --undo takes back the latest only.
+// A bucket folder removed meanwhile is made again.
 TEST(Watch, SortsWhatIsThereThenFilesRenamedInEachBatchARun)
 {
     Watcher w;
@@ -119,6 +120,8 @@ TEST(Watch, SortsWhatIsThereThenFilesRenamedInEachBatchARun)
              QStringLiteral("--settle"), QStringLiteral("0.2"), QStringLiteral("--ignore"), QStringLiteral("*.iso")});
     ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
 
+    // A bucket folder that went away is made again for the next batch.
+    ASSERT_EQ(::rmdir(w.out_("B").c_str()), 0);
     // Partial or ignored names first, then a file renamed in: by the time
     // it is sorted, the others have been quiet long enough to be taken.
     for (const char* name : {"movie.part", "setup.crdownload", "disk.iso", "notes.tmp"})
