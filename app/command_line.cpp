@@ -16,6 +16,7 @@
 #include "app/run_list.h"
 #include "app/standard_streams.h"
 #include "app/stop_signals.h"
+#include "app/watch_command.h"
 #include "core/bucket.h"
 #include "core/sieve_job.h"
 #include "platform/error_text.h"
@@ -46,6 +47,36 @@ std::string FolderProblem(const std::string& path, const char* role, bool mustRe
     return {};
 }
 
+// --watch, from the command line or from a watch file.
+int Watch(const Options& options, JournalFolder& journals)
+{
+    WatchRequest request;
+    request.detail = options.detail;
+    std::string error;
+    if (options.watchConfigGiven) {
+        if (!ReadWatchFile(options.watchConfig, request, error))
+            return Refuse(error);
+    } else {
+        request.mode = options.move ? TransferMode::Move : TransferMode::Copy;
+        request.createDirs = options.createDirs;
+        request.ignores = options.ignores;
+        request.source = options.folders[0];
+        request.destination = options.folders[1];
+        if (options.settleGiven && !ParseSettle(options.settle, request.settle))
+            return UsageError("--settle takes seconds, such as 2 or 0.5, up to a day: " + options.settle);
+    }
+    if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
+        return Refuse(problem);
+    if (std::string problem = FolderProblem(request.destination, "destination", false); !problem.empty())
+        return Refuse(problem);
+    for (std::string* folder : {&request.source, &request.destination}) {
+        char cwd[PATH_MAX];
+        if ((*folder)[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
+            *folder = std::string(cwd) + "/" + *folder;
+    }
+    return RunWatch(request, journals);
+}
+
 int RunCommand(int argc, char* argv[])
 {
     Options options;
@@ -67,6 +98,8 @@ int RunCommand(int argc, char* argv[])
         return ListRuns(journals);
     if (options.undo)
         return UndoRun(journals, options.run, options.detail);
+    if (options.watch || options.watchConfigGiven)
+        return Watch(options, journals);
 
     if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
         return Refuse(problem);

@@ -8,6 +8,8 @@ namespace quillbox::app {
 extern const char kUsage[] = "Usage: quillbox --copy|--move [OPTION]... SOURCE DESTINATION\n"
                       "       quillbox --list-runs\n"
                       "       quillbox --undo [RUN] [--quiet]\n"
+                      "       quillbox --watch --copy|--move [OPTION]... SOURCE DESTINATION\n"
+                      "       quillbox --watch-config NAME\n"
                       "       quillbox [SOURCE [DESTINATION]]\n";
 
 extern const char kHelp[] =
@@ -30,6 +32,21 @@ extern const char kHelp[] =
     "                      when RUN is not given): moved files go back, copies\n"
     "                      go, only while they are still as the run left them;\n"
     "                      nothing is replaced\n"
+    "      --watch         keep SOURCE sorted: sort what is there, then each file\n"
+    "                      that arrives once it is complete, until stopped; each\n"
+    "                      batch is a run of its own, taken back by --undo\n"
+    "      --settle SECONDS  with --watch, take a file only once nothing has\n"
+    "                      changed it for SECONDS (2 by default, 0.2 allowed) and\n"
+    "                      no process holds it open for writing\n"
+    "      --ignore GLOB   with --watch, never take files named like GLOB (again\n"
+    "                      for more); *.part, *.crdownload, *.download, *.partial\n"
+    "                      and *.tmp are always left alone\n"
+    "      --watch-config NAME  watch as the file\n"
+    "                      ~/.config/quillbox/watch/NAME.conf says (lines: mode =\n"
+    "                      move, source = ~/Downloads, destination = ~/Sorted,\n"
+    "                      create-dirs = yes, settle = 2, ignore = *.iso); as a\n"
+    "                      service: systemctl --user enable --now\n"
+    "                      quillbox-watch@NAME\n"
     "  -h, --help          show this help and exit\n"
     "      --version       show the version and exit\n"
     "\n"
@@ -42,6 +59,8 @@ extern const char kHelp[] =
     "\n"
     "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
     "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
+    "\n"
+    "A watch ends with status 1 when SOURCE is removed, renamed or unmounted.\n"
     "\n"
     "With no option, the window opens, on SOURCE and DESTINATION when given.\n"
     "\n"
@@ -60,7 +79,7 @@ extern const char kHelp[] =
 
 namespace {
 
-enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion };
+enum LongOnly : int { kCopy = 256, kMove, kCreateDirs, kListRuns, kUndo, kVersion, kWatch, kWatchConfig, kSettle, kIgnore };
 
 const option kOptions[] = {
     {"copy", no_argument, nullptr, kCopy},
@@ -73,6 +92,10 @@ const option kOptions[] = {
     {"undo", optional_argument, nullptr, kUndo},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"watch", no_argument, nullptr, kWatch},
+    {"watch-config", required_argument, nullptr, kWatchConfig},
+    {"settle", required_argument, nullptr, kSettle},
+    {"ignore", required_argument, nullptr, kIgnore},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -86,14 +109,18 @@ std::string Refused(std::string_view arg, int shortOption)
     for (const option* o = kOptions; o->name != nullptr; ++o) {
         const std::string_view known = o->name;
         if (known == name)
-            return "option --" + std::string(known) + " takes no value";
+            return "option --" + std::string(known) + (o->has_arg == required_argument ? " needs a value" : " takes no value");
         if (known.substr(0, name.size()) == name)
             matches += (matches.empty() ? "--" : ", --") + std::string(known);
     }
     if (matches.find(',') != std::string::npos)
         return "option " + std::string(arg) + " is ambiguous: " + matches;
-    if (!matches.empty())
+    if (!matches.empty()) {
+        for (const option* o = kOptions; o->name != nullptr; ++o)
+            if (matches == "--" + std::string(o->name) && o->has_arg == required_argument)
+                return "option " + matches + " needs a value";
         return "option " + matches + " takes no value";
+    }
     return "unknown option " + std::string(arg);
 }
 
@@ -126,6 +153,10 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
             break;
         case 'h': options.help = true; break;
         case kVersion: options.version = true; break;
+        case kWatch: options.watch = true; break;
+        case kWatchConfig: options.watchConfigGiven = true; options.watchConfig = ::optarg; break;
+        case kSettle: options.settleGiven = true; options.settle = ::optarg; break;
+        case kIgnore: options.ignores.emplace_back(::optarg); break;
         default: {
             // optind has moved past a refused long option, not always past a
             // short one in a cluster.
@@ -144,6 +175,20 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
         return false;
     }
     options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
+    if (options.watchConfigGiven || ((options.settleGiven || !options.ignores.empty()) && !options.watch)) {
+        error = options.watchConfigGiven ? "--watch-config takes a name and no other option but --quiet or --verbose"
+                                         : "--settle and --ignore go with --watch";
+        if (!options.watchConfigGiven || options.watch || options.copy || options.move || options.createDirs ||
+            options.dryRun || options.listRuns || options.undo || options.settleGiven || !options.ignores.empty() ||
+            !options.folders.empty())
+            return false;
+        error.clear();
+        return true;
+    }
+    if (options.watch && (options.dryRun || options.listRuns || options.undo)) {
+        error = "--watch goes with neither --dry-run, --list-runs nor --undo";
+        return false;
+    }
     if (options.listRuns || options.undo) {
         if (options.listRuns && options.undo) {
             error = "--list-runs and --undo exclude each other";

@@ -26,6 +26,12 @@ struct Options {
     bool verbose = false;
     std::string run; // which run to take back: its number, its name, or "" the newest
     std::vector<std::string> folders;
+    bool watch = false;
+    bool watchConfigGiven = false;
+    std::string watchConfig; // the watch file's NAME, with --watch-config
+    bool settleGiven = false;
+    std::string settle;
+    std::vector<std::string> ignores;
 };
 
 // Parses the arguments as GNU tools do, as bytes: a folder's name reaches

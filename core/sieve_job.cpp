@@ -12,6 +12,28 @@ namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 
+// A listing that passes over every name not in `only`.
+class OnlyListing final : public FileListing {
+public:
+    OnlyListing(std::unique_ptr<FileListing> all, const std::unordered_set<std::string>& only)
+        : m_all(std::move(all)), m_only(only)
+    {
+    }
+    const std::string& next() override
+    {
+        for (;;) {
+            const std::string& name = m_all->next();
+            if (name.empty() || m_only.contains(name))
+                return name;
+        }
+    }
+    const FsStatus& status() const override { return m_all->status(); }
+
+private:
+    std::unique_ptr<FileListing> m_all;
+    const std::unordered_set<std::string>& m_only;
+};
+
 } // namespace
 
 SieveJob::SieveJob(FileSystem& fs, Clock& clock, RunObserver& observer, JournalStore* journals)
@@ -54,8 +76,16 @@ void SieveJob::checkJournal(const FsStatus& status)
     log(LogIcon::Exclamation, JournalNotWrittenMessage(status.reason));
 }
 
+std::unique_ptr<FileListing> SieveJob::restricted(std::unique_ptr<FileListing> listing) const
+{
+    if (m_only.empty())
+        return listing;
+    return std::make_unique<OnlyListing>(std::move(listing), m_only);
+}
+
 RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 {
+    m_only = {settings.only.begin(), settings.only.end()};
     m_report.begin(kSievingTitle);
 
     const std::string source = WithTrailingSeparator(settings.source);
@@ -97,7 +127,7 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 std::optional<RunEnd> SieveJob::countFiles(const std::string& source, const RunControls& controls)
 {
     m_report.phase(RunPhase::Counting);
-    const auto listing = m_fs.listFiles(source);
+    const auto listing = restricted(m_fs.listFiles(source));
     for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
         if (controls.stop.load(std::memory_order_relaxed)) {
             log(LogIcon::Exclamation, std::string(kCountingStopped));
@@ -122,7 +152,7 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
-        const auto listing = m_fs.listFilesAgain(source);
+        const auto listing = restricted(m_fs.listFilesAgain(source));
         const auto folders = m_fs.openRun(source, destination);
         const LengthFn addLength = [&counters](std::uint64_t bytes) { counters.addBytes(bytes); };
         std::string message;

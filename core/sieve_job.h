@@ -3,6 +3,8 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/file_system.h"
@@ -18,6 +20,9 @@ struct RunSettings {
     std::string source;
     std::string destination;
     bool createFolders = false;
+    // When not empty, the run takes only the files of these names (bare,
+    // raw bytes) and leaves every other file of the source alone.
+    std::vector<std::string> only {};
 };
 
 // What may change while a run goes on: Stop is honoured before the next
@@ -56,12 +61,15 @@ private:
     bool startJournal(const std::string& source, const std::string& destination, TransferMode mode);
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
+    // The listing as the run sees it: only the names it was asked for.
+    std::unique_ptr<FileListing> restricted(std::unique_ptr<FileListing> listing) const;
 
     FileSystem& m_fs;
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
     JobReport m_report;
+    std::unordered_set<std::string> m_only; // empty: every file
 };
 
 } // namespace quillbox

@@ -94,11 +94,25 @@ completion() {
   mkdir -p "$folders/incoming" "$folders/sorted"
   touch "$folders/notes.txt"
   diff <(complete_line "quillbox --c") <(printf '%s\n' --copy --create-dirs) &&
-    diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run --verbose --quiet) &&
-    diff <(complete_line "quillbox --copy -v --") <(printf '%s\n' --create-dirs --dry-run) &&
+    diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run --verbose --quiet --watch) &&
+    diff <(complete_line "quillbox --copy -v --") <(printf '%s\n' --create-dirs --dry-run --watch) &&
     diff <(complete_line "quillbox --undo 1 ") /dev/null &&
+    diff <(complete_line "quillbox --watch --move --s") <(printf '%s\n' --settle) &&
     diff <(cd "$folders" && complete_line "quillbox --move ") <(printf '%s\n' incoming sorted) &&
     diff <(cd "$folders" && complete_line "quillbox --move incoming sorted ") /dev/null
+}
+
+# The watch service as systemd would load it: an instance of the template,
+# its program the package's own.
+systemd_unit() {
+  local units=$work/units runtime=$work/runtime out status
+  mkdir -p "$units" "$runtime" && chmod 700 "$runtime"
+  sed "s|/usr/bin/quillbox|$root/usr/bin/quillbox|" "$root/usr/lib/systemd/user/quillbox-watch@.service" \
+    >"$units/quillbox-watch@check.service" || return 1
+  out=$(XDG_RUNTIME_DIR=$runtime systemd-analyze --user --man=no verify "$units/quillbox-watch@check.service" 2>&1)
+  status=$?
+  [[ -z "$out" ]] || echo "$out"
+  [[ $status -eq 0 && -z "$out" ]]
 }
 
 install_and_remove() {
@@ -133,6 +147,11 @@ check "appstreamcli validate --no-net" appstream
 check "manual page: man and groff give no warning" manual_page
 check "one version everywhere" one_version
 check "bash completion" completion
+if command -v systemd-analyze >/dev/null; then
+  check "systemd-analyze verify quillbox-watch@.service" systemd_unit
+else
+  echo "skipped systemd-analyze verify quillbox-watch@.service: systemd-analyze is missing"
+fi
 if [[ "$install" == "--install" ]]; then
   if dpkg-query -W -f='${Status}' quillbox 2>/dev/null | grep -q "install ok installed"; then
     echo "FAILED  apt-get install, then remove: quillbox is installed already; remove it first"

@@ -59,6 +59,7 @@ struct RunWorld {
     std::string destinationPath = destination.path();
     bool move = false;
     bool createDirs = true;
+    std::vector<std::string> only;
     FakeClock clock;
     RecordingObserver observer;
     TestFileSystem fs;
@@ -70,7 +71,7 @@ struct RunWorld {
     {
         controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
         ++runs;
-        return job.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
+        return job.run(RunSettings {sourcePath, destinationPath, createDirs, only}, controls);
     }
 
     std::vector<std::string> messages() const

@@ -329,3 +329,35 @@ TEST_F(RunFixture, FolderFieldsWithoutSeparatorGetOne)
 
 } // namespace
 } // namespace quillbox::test
+
+namespace quillbox::test {
+namespace {
+
+// A run asked for some names counts and takes those only, whatever else the
+// source holds; a name asked for that is not there is simply not found; the
+// next run, asked for everything, takes the rest.
+TEST_F(RunFixture, RunRestrictedToNamesTakesOnlyThose)
+{
+    move = true;
+    for (const char* name : {"apple", "berry", "cherry", "date"})
+        source.write(name, name);
+    only = {"berry", "date", "gone"};
+
+    EXPECT_EQ(Sieve(), RunEnd::Completed);
+    EXPECT_EQ(MessagesStartingWith("Found"), std::vector<std::string> {"Found 2 file(s) for processing."});
+    EXPECT_EQ(source.names(), (std::set<std::string> {"apple", "cherry"}));
+    EXPECT_EQ(ReadFile(destination / "B/berry"), "berry");
+    EXPECT_EQ(ReadFile(destination / "D/date"), "date");
+
+    only = {"nothing-like-it"};
+    EXPECT_EQ(Sieve(), RunEnd::NoFiles);
+    EXPECT_EQ(source.names().size(), 2u);
+
+    only.clear();
+    EXPECT_EQ(Sieve(), RunEnd::Completed);
+    EXPECT_TRUE(source.names().empty());
+    ExpectEndedCleanly();
+}
+
+} // namespace
+} // namespace quillbox::test

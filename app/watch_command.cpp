@@ -1,0 +1,354 @@
+#include "app/watch_command.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/console_report.h"
+#include "app/standard_streams.h"
+#include "app/stop_signals.h"
+#include "core/bucket.h"
+#include "core/log_text.h"
+#include "core/number_format.h"
+#include "core/settle_queue.h"
+#include "core/sieve_job.h"
+#include "platform/folder_watch.h"
+#include "platform/journal_files.h"
+#include "platform/open_writers.h"
+#include "platform/posix_file_system.h"
+#include "platform/system_clock.h"
+#include "ui/services/locale_facts.h"
+
+namespace quillbox::app {
+
+namespace {
+
+constexpr int kExitFolderGone = 1;
+constexpr int kExitCannotWatch = 2;
+
+void PrintLine(const std::string& line)
+{
+    const std::string text = EscapeText(line);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// The settle time as the user would write it: "2", "0.2".
+std::string SecondsText(std::chrono::nanoseconds settle)
+{
+    const long long ns = settle.count();
+    std::string text = std::to_string(ns / 1'000'000'000);
+    if (long long fraction = ns % 1'000'000'000; fraction != 0) {
+        std::string digits = std::to_string(fraction);
+        digits.insert(0, 9 - digits.size(), '0');
+        digits.erase(digits.find_last_not_of('0') + 1);
+        text += "." + digits;
+    }
+    return text;
+}
+
+// The watched folder seen through the file layer, for the settle rule.
+class FolderProbe final : public SettleProbe {
+public:
+    explicit FolderProbe(const posix::FolderWatch& watch) : m_watch(watch) {}
+    std::optional<FileLook> look(const std::string& name) override { return m_watch.look(name); }
+    std::vector<bool> openForWriting(const std::vector<FileLook>& files) override
+    {
+        return posix::OpenForWriting(files);
+    }
+
+private:
+    const posix::FolderWatch& m_watch;
+};
+
+// Stop signals reach the watcher only while it sleeps or runs a batch, so
+// that one arriving just before it goes to sleep still wakes it.
+class SignalGate {
+public:
+    SignalGate()
+    {
+        sigemptyset(&m_stopSignals);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&m_stopSignals, signal);
+        ::pthread_sigmask(SIG_BLOCK, &m_stopSignals, &m_open);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigdelset(&m_open, signal);
+    }
+    ~SignalGate() { ::pthread_sigmask(SIG_UNBLOCK, &m_stopSignals, nullptr); }
+    SignalGate(const SignalGate&) = delete;
+    SignalGate& operator=(const SignalGate&) = delete;
+
+    const sigset_t* open() const { return &m_open; }
+    void let() { ::pthread_sigmask(SIG_UNBLOCK, &m_stopSignals, nullptr); }
+    void hold() { ::pthread_sigmask(SIG_BLOCK, &m_stopSignals, nullptr); }
+
+private:
+    sigset_t m_stopSignals;
+    sigset_t m_open;
+};
+
+class Watcher {
+public:
+    Watcher(const WatchRequest& request, JournalFolder& journals)
+        : m_request(request), m_journals(journals), m_queue(request.settle, request.ignores),
+          m_locale(SystemLocaleFacts())
+    {
+        m_controls.mode.store(request.mode);
+        StopOnSignals(m_controls.stop);
+    }
+
+    int run()
+    {
+        FsResult<std::unique_ptr<posix::FolderWatch>> opened = posix::FolderWatch::open(m_request.source);
+        if (!opened.ok()) {
+            std::fprintf(stderr, "quillbox: cannot watch %s: %s\n", EscapeText(m_request.source).c_str(),
+                         opened.status().reason.c_str());
+            return kExitCannotWatch;
+        }
+        m_watch = std::move(opened.value());
+        FolderProbe probe(*m_watch);
+        if (m_request.detail != Detail::Quiet)
+            PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
+                  SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
+        rescan();
+        for (;;) {
+            if (m_controls.stop.load())
+                return StoppedStatus();
+            const std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
+            if (!due.empty()) {
+                if (const int status = sieve(due); status >= 0)
+                    return status;
+                continue;
+            }
+            std::fflush(stdout);
+            if (StandardOutputFailed())
+                return StoppedStatus();
+            if (m_watch->wait(m_queue.nextDeadline(), m_gate.open()) == posix::FolderWatch::Wake::Interrupted)
+                continue;
+            if (const int status = takeEvents(); status >= 0)
+                return status;
+        }
+    }
+
+private:
+    static int StoppedStatus()
+    {
+        if (const int signal = StopSignal(); signal != 0)
+            return 128 + signal;
+        return kExitWriteError;
+    }
+
+    // Every file of the folder, as if each had just arrived; one whose
+    // change time is older than the settle time counts as quiet already.
+    void rescan()
+    {
+        m_queue.clear();
+        FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
+        if (!files.ok())
+            return; // the events that follow tell what became of the folder
+        const auto now = std::chrono::steady_clock::now();
+        const auto wallNow = std::chrono::system_clock::now();
+        for (const posix::ScannedFile& file : files.value()) {
+            const auto age = std::clamp<std::chrono::nanoseconds>(wallNow - file.changed, {}, m_request.settle);
+            m_queue.touched(file.name, now - age, file.look);
+        }
+    }
+
+    // Status to end with, or -1 to go on.
+    int takeEvents()
+    {
+        using Kind = posix::FolderEvent::Kind;
+        bool overflow = false;
+        const auto now = std::chrono::steady_clock::now();
+        for (const posix::FolderEvent& event : m_watch->read()) {
+            switch (event.kind) {
+            case Kind::Touched:
+                if (const std::optional<FileLook> look = m_watch->look(event.name))
+                    m_queue.touched(event.name, now, *look);
+                else
+                    m_queue.forget(event.name);
+                break;
+            case Kind::Left:
+                m_queue.forget(event.name);
+                break;
+            case Kind::Overflow:
+                overflow = true;
+                break;
+            case Kind::Moved:
+            case Kind::Removed:
+            case Kind::Unmounted:
+                return folderGone(event.kind);
+            }
+        }
+        if (overflow) {
+            if (m_request.detail != Detail::Quiet)
+                PrintLine("Too many changes at once to follow one by one: looking at the whole folder again.");
+            rescan();
+        }
+        return -1;
+    }
+
+    int folderGone(posix::FolderEvent::Kind kind)
+    {
+        const char* what = kind == posix::FolderEvent::Kind::Moved     ? "was moved or renamed"
+                           : kind == posix::FolderEvent::Kind::Removed ? "was removed"
+                                                                       : "was unmounted";
+        std::fflush(stdout);
+        std::fprintf(stderr, "quillbox: the watched folder %s %s; watching ends.\n",
+                     EscapeText(WithTrailingSeparator(m_request.source)).c_str(), what);
+        return kExitFolderGone;
+    }
+
+    // One run over the files of a batch. Status to end with, or -1.
+    int sieve(const std::vector<std::string>& names)
+    {
+        ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
+        DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
+        SieveJob job(m_fs, m_clock, report, &m_journals);
+        report.watch(job.counters());
+        report.followPlacement(WithTrailingSeparator(m_request.destination));
+        RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, names};
+        // A stop signal now ends the batch between two files.
+        m_gate.let();
+        const RunEnd end = job.run(settings, m_controls);
+        m_gate.hold();
+        std::fflush(stdout);
+        if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())
+            return StoppedStatus();
+        return -1;
+    }
+
+    const WatchRequest& m_request;
+    JournalFolder& m_journals;
+    SignalGate m_gate;
+    RunControls m_controls;
+    SettleQueue m_queue;
+    LocaleFacts m_locale;
+    PosixFileSystem m_fs;
+    SystemClock m_clock;
+    std::unique_ptr<posix::FolderWatch> m_watch;
+};
+
+} // namespace
+
+bool ParseSettle(const std::string& text, std::chrono::nanoseconds& settle)
+{
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? std::string() : text.substr(dot + 1);
+    const auto digits = [](const std::string& part) {
+        return part.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction) || fraction.size() > 9 ||
+        whole.size() > 5 || (dot != std::string::npos && fraction.empty()))
+        return false;
+    long long ns = whole.empty() ? 0 : std::stoll(whole) * 1'000'000'000;
+    if (!fraction.empty())
+        ns += std::stoll(fraction + std::string(9 - fraction.size(), '0'));
+    if (ns > 86'400LL * 1'000'000'000)
+        return false;
+    settle = std::chrono::nanoseconds(ns);
+    return true;
+}
+
+std::string WatchFilePath(const std::string& name)
+{
+    std::string base;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && config[0] == '/')
+        base = config;
+    else if (const char* home = std::getenv("HOME"); home != nullptr)
+        base = std::string(home) + "/.config";
+    return base + "/quillbox/watch/" + name + ".conf";
+}
+
+bool ReadWatchFile(const std::string& name, WatchRequest& request, std::string& error)
+{
+    if (name.empty() || name[0] == '.' || name.find('/') != std::string::npos) {
+        error = "the watch name " + EscapeText(name) + " is not a plain name";
+        return false;
+    }
+    const std::string path = WatchFilePath(name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 64 * 1024) {
+        error = EscapeText(path) + ": " + (fd < 0 ? std::strerror(errno) : "not a watch file");
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    std::string text(static_cast<std::size_t>(st.st_size), '\0');
+    const ssize_t got = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+
+    const char* home = std::getenv("HOME");
+    int number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = Trimmed(text.substr(start, end - start));
+        start = end + 1;
+        ++number;
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::size_t equals = line.find('=');
+        const std::string where = EscapeText(path) + ":" + std::to_string(number) + ": ";
+        if (equals == std::string::npos) {
+            error = where + "KEY = VALUE expected";
+            return false;
+        }
+        const std::string key = Trimmed(line.substr(0, equals));
+        std::string value = Trimmed(line.substr(equals + 1));
+        if (value.starts_with("~/") && home != nullptr)
+            value = home + value.substr(1);
+        if (key == "mode" && (value == "copy" || value == "move")) {
+            request.mode = value == "move" ? TransferMode::Move : TransferMode::Copy;
+            request.modeGiven = true;
+        } else if (key == "source" && !value.empty()) {
+            request.source = value;
+        } else if (key == "destination" && !value.empty()) {
+            request.destination = value;
+        } else if (key == "create-dirs" && (value == "yes" || value == "no")) {
+            request.createDirs = value == "yes";
+        } else if (key == "settle" && ParseSettle(value, request.settle)) {
+        } else if (key == "ignore" && !value.empty()) {
+            request.ignores.push_back(value);
+        } else {
+            error = where + "unknown key or bad value: " + EscapeText(line);
+            return false;
+        }
+    }
+    if (!request.modeGiven || request.source.empty() || request.destination.empty()) {
+        error = EscapeText(path) + ": mode, source and destination are all needed";
+        return false;
+    }
+    return true;
+}
+
+int RunWatch(const WatchRequest& request, JournalFolder& journals)
+{
+    // A watch runs for long, often as a service whose output goes to a log:
+    // each line is passed on as it is written. Nothing was written yet.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Watcher watcher(request, journals);
+    return watcher.run();
+}
+
+} // namespace quillbox::app

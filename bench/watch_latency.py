@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""How quickly quillbox --watch sorts what arrives.
+
+  python3 bench/watch_latency.py [QUILLBOX] [--folder DIR]
+
+1. A file written and closed in the watched folder, one at a time: the time
+   from its close to its arrival in the bucket folder, median and 90th
+   percentile over 100 files, against the settle time + 100 ms.
+2. 20,000 files created at once: the time until every one is sorted, and
+   whether every one was.
+
+Both run on tmpfs (/dev/shm) unless --folder names another place. Arrival is
+seen by looking every millisecond, so figures are good to about 1 ms.
+"""
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+SETTLE = 0.2
+
+
+def start(binary, source, destination, state):
+    environment = dict(os.environ, XDG_STATE_HOME=state)
+    # The log goes to a file, so that the watcher never waits for a reader.
+    log = open(os.path.join(state, "log"), "w+b")
+    process = subprocess.Popen(
+        [binary, "--watch", "--move", "--create-dirs", "--settle", str(SETTLE), source, destination],
+        stdout=log, stderr=subprocess.DEVNULL, env=environment)
+    # Ready once it says it watches.
+    wait_for(lambda: os.path.getsize(log.name) > 0, 30)
+    return process
+
+
+def stop(process):
+    process.send_signal(signal.SIGTERM)
+    return process.wait(timeout=120)
+
+
+def wait_for(condition, bound):
+    end = time.monotonic() + bound
+    while not condition():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.001)
+    return True
+
+
+def latency(binary, base):
+    source, destination, state = (os.path.join(base, name) for name in ("in", "out", "state"))
+    for folder in (source, destination, state):
+        os.makedirs(folder)
+    process = start(binary, source, destination, state)
+    delays = []
+    for i in range(100):
+        name = "file%03d" % i
+        with open(os.path.join(source, name), "wb") as file:
+            file.write(b"x" * 4096)
+        closed = time.monotonic()
+        if not wait_for(lambda: os.path.exists(os.path.join(destination, "F", name)), 30):
+            print("file %s never arrived" % name)
+            break
+        delays.append(time.monotonic() - closed)
+    stop(process)
+    delays.sort()
+    median = statistics.median(delays)
+    p90 = delays[int(len(delays) * 0.9) - 1]
+    target = SETTLE + 0.100
+    print("| Close to bucket, 1 file at a time, settle %.1f s (median of %d) | %.0f ms | p90 %.0f ms, max %.0f ms | "
+          "<= %.0f ms | %s |" % (SETTLE, len(delays), median * 1e3, p90 * 1e3, delays[-1] * 1e3, target * 1e3,
+                                 "yes" if median <= target else "no"))
+
+
+def burst(binary, base, files=20000):
+    source, destination, state = (os.path.join(base, name) for name in ("in", "out", "state"))
+    for folder in (source, destination, state):
+        os.makedirs(folder)
+    process = start(binary, source, destination, state)
+    began = time.monotonic()
+    for i in range(files):
+        with open(os.path.join(source, "f%05d" % i), "wb") as file:
+            file.write(b"x")
+    created = time.monotonic() - began
+    bucket = os.path.join(destination, "F")
+    done = wait_for(lambda: os.path.isdir(bucket) and len(os.listdir(bucket)) == files and not os.listdir(source),
+                    600)
+    sorted_after = time.monotonic() - began
+    status = stop(process)
+    count = len(os.listdir(bucket)) if os.path.isdir(bucket) else 0
+    print("| %d files created at once (in %.2f s): all sorted | %.2f s after the first | %d sorted, %d left, "
+          "status %d | all | %s |" % (files, created, sorted_after, count, len(os.listdir(source)), status,
+                                        "yes" if done and count == files else "no"))
+
+
+def main():
+    arguments = sys.argv[1:]
+    place = "/dev/shm"
+    if "--folder" in arguments:
+        at = arguments.index("--folder")
+        place = arguments[at + 1]
+        del arguments[at:at + 2]
+    binary = os.path.abspath(arguments[0] if arguments else "build/quillbox")
+    print("| Measure | Result | Detail | Target | Met |")
+    print("|---|---|---|---|---|")
+    for measure in (latency, burst):
+        base = tempfile.mkdtemp(prefix="quillbox-watch-", dir=place)
+        try:
+            measure(binary, base)
+        finally:
+            shutil.rmtree(base, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

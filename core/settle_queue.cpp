@@ -1,0 +1,108 @@
+#include "core/settle_queue.h"
+
+#include <fnmatch.h>
+
+namespace quillbox {
+
+namespace {
+
+constexpr const char* kPartialPatterns[] = {"*.part", "*.crdownload", "*.download", "*.partial", "*.tmp"};
+
+} // namespace
+
+bool IsIgnoredName(const std::string& name, const std::vector<std::string>& ignores)
+{
+    for (const char* pattern : kPartialPatterns) {
+        if (::fnmatch(pattern, name.c_str(), 0) == 0)
+            return true;
+    }
+    for (const std::string& pattern : ignores) {
+        if (::fnmatch(pattern.c_str(), name.c_str(), 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+SettleQueue::SettleQueue(std::chrono::nanoseconds settle, std::vector<std::string> ignores)
+    : m_settle(settle), m_ignores(std::move(ignores))
+{
+}
+
+void SettleQueue::arm(const std::string& name, Entry& entry, std::optional<Time> deadline)
+{
+    if (entry.deadline)
+        m_deadlines.erase(*entry.deadline);
+    entry.deadline.reset();
+    if (deadline)
+        entry.deadline = m_deadlines.emplace(*deadline, name);
+}
+
+void SettleQueue::touched(const std::string& name, Time at, const FileLook& look)
+{
+    if (IsIgnoredName(name, m_ignores))
+        return;
+    Entry& entry = m_files[name];
+    entry.look = look;
+    arm(name, entry, at + m_settle);
+}
+
+void SettleQueue::forget(const std::string& name)
+{
+    const auto found = m_files.find(name);
+    if (found == m_files.end())
+        return;
+    arm(name, found->second, std::nullopt);
+    m_files.erase(found);
+}
+
+void SettleQueue::clear()
+{
+    m_files.clear();
+    m_deadlines.clear();
+}
+
+std::optional<SettleQueue::Time> SettleQueue::nextDeadline() const
+{
+    if (m_deadlines.empty())
+        return std::nullopt;
+    return m_deadlines.begin()->first;
+}
+
+std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
+{
+    // First the cheap look at each due file; the costly question of writers
+    // is asked once, for the quiet ones together.
+    std::vector<std::string> quiet;
+    std::vector<FileLook> looks;
+    while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
+        const std::string name = m_deadlines.begin()->second;
+        Entry& entry = m_files.at(name);
+        const std::optional<FileLook> current = probe.look(name);
+        if (!current) {
+            forget(name);
+            continue;
+        }
+        if (*current != entry.look) {
+            entry.look = *current;
+            arm(name, entry, now + m_settle);
+            continue;
+        }
+        arm(name, entry, std::nullopt);
+        quiet.push_back(name);
+        looks.push_back(*current);
+    }
+    if (quiet.empty())
+        return quiet;
+    const std::vector<bool> held = probe.openForWriting(looks);
+    std::vector<std::string> taken;
+    taken.reserve(quiet.size());
+    for (std::size_t i = 0; i < quiet.size(); ++i) {
+        if (i < held.size() && held[i])
+            continue; // stays, without a deadline, until the writer is done
+        m_files.erase(quiet[i]);
+        taken.push_back(std::move(quiet[i]));
+    }
+    return taken;
+}
+
+} // namespace quillbox

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace quillbox {
+
+// What a file looks like from outside, enough to tell that it changed: a
+// write, a truncation, a chmod or a rename moves one of these on.
+struct FileLook {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;
+    std::int64_t ctimeNs = 0;
+
+    bool operator==(const FileLook&) const = default;
+};
+
+// What the watcher asks of the world when a file's settle time has passed.
+class SettleProbe {
+public:
+    virtual ~SettleProbe() = default;
+    // The file `name` as it is now; nothing when it is gone or no file a run
+    // would take (a folder, a FIFO).
+    virtual std::optional<FileLook> look(const std::string& name) = 0;
+    // Which of `files` some process holds open for writing, as a flag per
+    // file. Called once for all the files that are due together.
+    virtual std::vector<bool> openForWriting(const std::vector<FileLook>& files) = 0;
+};
+
+// Whether `name` is a partial download ("*.part", "*.crdownload",
+// "*.download", "*.partial", "*.tmp") or matches one of `ignores` (shell
+// patterns): such a file is never taken.
+bool IsIgnoredName(const std::string& name, const std::vector<std::string>& ignores);
+
+// The files of a watched folder waiting to be quiet for the settle time.
+// Time is given by the caller, so the queue can be driven without waiting.
+//
+// A file is due once `settle` has passed since it was last touched. It is
+// taken only when it still looks as it did then (no write, no rename, no
+// change of size or time went unnoticed) and nobody holds it open for
+// writing. A file that changed waits again from the moment that was seen; a
+// file held open waits, without a deadline, until it is touched again (the
+// writer closing it touches it).
+class SettleQueue {
+public:
+    using Time = std::chrono::steady_clock::time_point;
+
+    SettleQueue(std::chrono::nanoseconds settle, std::vector<std::string> ignores);
+
+    std::chrono::nanoseconds settle() const { return m_settle; }
+
+    // `name` was created, written, renamed in, changed or seen by a scan at
+    // `at` (a scan may give a time in the past: the file's own change time),
+    // and looks like `look` now. Ignored names are never queued.
+    void touched(const std::string& name, Time at, const FileLook& look);
+    // `name` went away (removed or renamed out).
+    void forget(const std::string& name);
+    // Everything is forgotten (before a scan of the whole folder).
+    void clear();
+
+    // The earliest deadline; nothing when no file waits for one.
+    std::optional<Time> nextDeadline() const;
+
+    // The files due at `now` that are quiet and not held for writing, in
+    // the order they became due; they leave the queue. Files found gone
+    // leave it too; the others wait as said above.
+    std::vector<std::string> takeDue(Time now, SettleProbe& probe);
+
+    std::size_t waiting() const { return m_files.size(); }
+    bool contains(const std::string& name) const { return m_files.contains(name); }
+
+private:
+    using Deadlines = std::multimap<Time, std::string>;
+    struct Entry {
+        FileLook look;
+        std::optional<Deadlines::iterator> deadline; // nothing: held open, waiting to be touched
+    };
+    void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);
+
+    std::chrono::nanoseconds m_settle;
+    std::vector<std::string> m_ignores;
+    std::unordered_map<std::string, Entry> m_files;
+    Deadlines m_deadlines;
+};
+
+} // namespace quillbox

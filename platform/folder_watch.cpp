@@ -1,0 +1,144 @@
+#include "platform/folder_watch.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/timerfd.h>
+
+#include "platform/error_text.h"
+
+namespace quillbox::posix {
+
+namespace {
+
+constexpr std::uint32_t kFileEvents =
+    IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
+constexpr std::uint32_t kSelfEvents = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT;
+
+FileLook LookOf(const struct stat& st)
+{
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
+} // namespace
+
+FolderWatch::FolderWatch(std::string folder, UniqueFd inotify, UniqueFd timer)
+    : m_folder(std::move(folder)), m_inotify(std::move(inotify)), m_timer(std::move(timer)),
+      m_buffer(64 * 1024)
+{
+}
+
+FsResult<std::unique_ptr<FolderWatch>> FolderWatch::open(const std::string& folder)
+{
+    UniqueFd inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!inotify.valid())
+        return Failure(errno);
+    // The watch comes first, so that nothing arriving while the folder is
+    // opened and scanned goes unseen.
+    if (::inotify_add_watch(inotify.get(), folder.c_str(), kFileEvents | kSelfEvents | IN_ONLYDIR) < 0)
+        return Failure(errno);
+    UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!timer.valid())
+        return Failure(errno);
+    return std::unique_ptr<FolderWatch>(new FolderWatch(folder + "/", std::move(inotify), std::move(timer)));
+}
+
+FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline,
+                                    const sigset_t* mask)
+{
+    // The steady clock is CLOCK_MONOTONIC; a zero time disarms the timer.
+    itimerspec when {};
+    if (deadline) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch()).count();
+        when.it_value.tv_sec = ns / 1'000'000'000;
+        when.it_value.tv_nsec = ns % 1'000'000'000;
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0)
+            when.it_value.tv_nsec = 1;
+    }
+    ::timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &when, nullptr);
+    pollfd fds[2] = {{m_inotify.get(), POLLIN, 0}, {m_timer.get(), POLLIN, 0}};
+    if (::ppoll(fds, 2, nullptr, mask) < 0)
+        return Wake::Interrupted;
+    if ((fds[1].revents & POLLIN) != 0) {
+        std::uint64_t expirations = 0;
+        [[maybe_unused]] const ssize_t got = ::read(m_timer.get(), &expirations, sizeof expirations);
+    }
+    return (fds[0].revents & POLLIN) != 0 ? Wake::Events : Wake::Deadline;
+}
+
+std::vector<FolderEvent> FolderWatch::read()
+{
+    std::vector<FolderEvent> events;
+    for (;;) {
+        const ssize_t got = ::read(m_inotify.get(), m_buffer.data(), m_buffer.size());
+        if (got <= 0)
+            break;
+        for (ssize_t at = 0; at < got;) {
+            inotify_event event;
+            std::memcpy(&event, m_buffer.data() + at, sizeof event);
+            const char* name = m_buffer.data() + at + sizeof event;
+            at += static_cast<ssize_t>(sizeof event + event.len);
+            if ((event.mask & IN_Q_OVERFLOW) != 0) {
+                events.push_back({FolderEvent::Kind::Overflow, {}});
+            } else if ((event.mask & IN_UNMOUNT) != 0) {
+                events.push_back({FolderEvent::Kind::Unmounted, {}});
+            } else if ((event.mask & IN_DELETE_SELF) != 0) {
+                events.push_back({FolderEvent::Kind::Removed, {}});
+            } else if ((event.mask & IN_MOVE_SELF) != 0) {
+                events.push_back({FolderEvent::Kind::Moved, {}});
+            } else if ((event.mask & IN_IGNORED) != 0) {
+                // The watch is gone without one of the above: as good as removed.
+                events.push_back({FolderEvent::Kind::Removed, {}});
+            } else if (event.len > 0 && (event.mask & IN_ISDIR) == 0) {
+                const bool left = (event.mask & (IN_MOVED_FROM | IN_DELETE)) != 0;
+                events.push_back({left ? FolderEvent::Kind::Left : FolderEvent::Kind::Touched, std::string(name)});
+            }
+        }
+    }
+    return events;
+}
+
+std::optional<FileLook> FolderWatch::look(const std::string& name) const
+{
+    struct stat st {};
+    if (::stat((m_folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return LookOf(st);
+}
+
+FsResult<std::vector<ScannedFile>> FolderWatch::scan() const
+{
+    DIR* dir = ::opendir(m_folder.c_str());
+    if (dir == nullptr)
+        return Failure(errno);
+    std::vector<ScannedFile> files;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr)
+            break;
+        if (entry->d_type == DT_DIR)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const auto changed = std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec)));
+        files.push_back({entry->d_name, LookOf(st), changed});
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        return Failure(error);
+    return files;
+}
+
+} // namespace quillbox::posix

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/file_system.h"
+#include "core/settle_queue.h"
+#include "platform/unique_fd.h"
+
+namespace quillbox::posix {
+
+// What happened in a watched folder.
+struct FolderEvent {
+    enum class Kind : std::uint8_t {
+        Touched,  // a file was created, written, closed, renamed in or changed
+        Left,     // a file was removed or renamed out
+        Overflow, // events were lost: the folder must be looked at whole
+        Moved,    // the watched folder itself was renamed
+        Removed,  // ... removed
+        Unmounted // ... its file system unmounted
+    };
+    Kind kind;
+    std::string name; // bare, raw bytes; for Touched and Left
+};
+
+// A file found by a scan of the watched folder, with its change time.
+struct ScannedFile {
+    std::string name;
+    FileLook look;
+    std::chrono::system_clock::time_point changed;
+};
+
+// One folder watched through inotify, and one timer for the earliest
+// deadline of the files waiting in it. Nothing is polled: wait() sleeps
+// until an event, the deadline, or a signal.
+class FolderWatch {
+public:
+    // Watches `folder`; the failure when it cannot be watched.
+    static FsResult<std::unique_ptr<FolderWatch>> open(const std::string& folder);
+
+    enum class Wake : std::uint8_t { Events, Deadline, Interrupted };
+    // Sleeps with the signal mask `mask` (ppoll) until events are there to
+    // read, `deadline` (steady clock; nothing: none) passes, or a signal
+    // arrives.
+    Wake wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask);
+    // The events waiting, in order; none when there are none.
+    std::vector<FolderEvent> read();
+
+    // The file `name` of the folder as it is now: nothing when it is gone or
+    // no regular file (a link counts as what it leads to).
+    std::optional<FileLook> look(const std::string& name) const;
+    // Every file directly inside the folder, hidden ones included.
+    FsResult<std::vector<ScannedFile>> scan() const;
+
+private:
+    FolderWatch(std::string folder, UniqueFd inotify, UniqueFd timer);
+
+    // By its path, ending in '/': a descriptor held on it would keep a
+    // removed folder from being reported gone.
+    std::string m_folder;
+    UniqueFd m_inotify;
+    UniqueFd m_timer;
+    std::vector<char> m_buffer;
+};
+
+} // namespace quillbox::posix

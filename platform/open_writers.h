@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "core/settle_queue.h"
+
+namespace quillbox::posix {
+
+// Which of `files` (by device and inode) some process this one can see
+// holds open for writing: every /proc/PID/fd link is looked at (without
+// opening what it names), and only for a link to one of the files is the
+// "flags:" line of /proc/PID/fdinfo/FD read for O_WRONLY or O_RDWR.
+// Processes that go away meanwhile, or that cannot be looked into, are
+// passed over. `proc` is where the process table is mounted.
+std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::string& proc = "/proc");
+
+} // namespace quillbox::posix

@@ -1,0 +1,292 @@
+// quillbox --watch driven as a user or a service drives it: the built
+// program watching a real folder through inotify, files arriving in it the
+// ways programs write them, and the folders looked at as they change.
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "platform/journal_files.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillbox::test {
+namespace {
+
+constexpr int kBoundMs = 30000;
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// A watcher over "in" and "out" of a folder of its own, with its journals
+// and watch files there too.
+struct Watcher {
+    TempDir dir;
+    QProcess process;
+    std::string out;
+    std::string err;
+
+    Watcher()
+    {
+        dir.mkdir("in");
+        dir.mkdir("out");
+        dir.mkdir("state");
+        dir.mkdir("config");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), Q(dir / "state"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Q(dir / "config"));
+        process.setProcessEnvironment(environment);
+    }
+    ~Watcher()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(kBoundMs);
+        }
+    }
+    std::string in(const std::string& name) const { return dir / ("in/" + name); }
+    std::string out_(const std::string& bucketAndName) const { return dir / ("out/" + bucketAndName); }
+
+    void start(QStringList arguments, bool inOut = true)
+    {
+        if (inOut)
+            arguments << Q(dir / "in") << Q(dir / "out");
+        process.start(QStringLiteral(QUILLBOX_BINARY), arguments);
+        ASSERT_TRUE(process.waitForStarted(kBoundMs));
+        ASSERT_TRUE(waitFor([&] { return out.find("Watching ") != std::string::npos; })) << err;
+    }
+    void read()
+    {
+        out += process.readAllStandardOutput().toStdString();
+        err += process.readAllStandardError().toStdString();
+    }
+    // Waits, with a bound, until `done` holds; reads the output meanwhile
+    // (no event loop runs here: the process is read as it writes).
+    template <class Done>
+    bool waitFor(Done done, int boundMs = kBoundMs)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                if (process.state() == QProcess::Running)
+                    process.waitForReadyRead(20);
+                read();
+                return done();
+            },
+            boundMs);
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
+    int finish()
+    {
+        EXPECT_TRUE(process.waitForFinished(kBoundMs));
+        read();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    // A whole run of the program besides the watcher, such as --undo.
+    int other(const QStringList& arguments, std::string* output = nullptr)
+    {
+        QProcess other;
+        other.setProcessEnvironment(process.processEnvironment());
+        other.start(QStringLiteral(QUILLBOX_BINARY), arguments);
+        EXPECT_TRUE(other.waitForFinished(kBoundMs));
+        if (output != nullptr)
+            *output = other.readAllStandardOutput().toStdString() + other.readAllStandardError().toStdString();
+        return other.exitCode();
+    }
+};
+
+// A file that is there from the start is sorted, then one renamed into the
+// folder; partial downloads and ignored names stay; each batch is a run of
+// its own, so --undo takes back the latest only.
+// A bucket folder removed meanwhile is made again.
+TEST(Watch, SortsWhatIsThereThenFilesRenamedInEachBatchARun)
+{
+    Watcher w;
+    w.dir.write("in/apple", "a");
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2"), QStringLiteral("--ignore"), QStringLiteral("*.iso")});
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
+
+    // A bucket folder that went away is made again for the next batch.
+    ASSERT_EQ(::rmdir(w.out_("B").c_str()), 0);
+    // Partial or ignored names first, then a file renamed in: by the time
+    // it is sorted, the others have been quiet long enough to be taken.
+    for (const char* name : {"movie.part", "setup.crdownload", "disk.iso", "notes.tmp"})
+        w.dir.write(std::string("in/") + name, "partial");
+    w.dir.write("berry.new", "b");
+    ASSERT_EQ(::rename((w.dir / "berry.new").c_str(), w.in("berry").c_str()), 0);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("B/berry")); })) << w.out << w.err;
+    EXPECT_EQ(w.dir.names("in"), (std::set<std::string> {"disk.iso", "movie.part", "notes.tmp", "setup.crdownload"}));
+
+    w.signal(SIGINT);
+    EXPECT_EQ(w.finish(), 130) << w.err;
+    std::string undone;
+    EXPECT_EQ(w.other({QStringLiteral("--undo")}, &undone), 0) << undone;
+    EXPECT_TRUE(Exists(w.in("berry"))) << "the latest batch is taken back";
+    EXPECT_TRUE(Exists(w.out_("A/apple"))) << "the batch before it is not";
+}
+
+// A file held open for writing past the settle time is not taken until the
+// writer closes it, however quiet it is meanwhile.
+TEST(Watch, FileHeldOpenForWritingWaitsUntilClosed)
+{
+    Watcher w;
+    w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    const int held = ::open(w.in("held").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::write(held, "first half", 10), 10);
+    // A file that arrives after it settles after it: once that one is
+    // sorted, the held one has been looked at and kept back.
+    w.dir.write("in/later", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+    EXPECT_FALSE(Exists(w.out_("H/held")));
+
+    ASSERT_EQ(::write(held, " and the rest", 13), 13);
+    ::close(held);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("H/held")); })) << w.out << w.err;
+    EXPECT_EQ(ReadFile(w.out_("H/held")), "first half and the rest");
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
+// More events at once than the kernel queues: the folder is looked at
+// whole, and every file is sorted. As root the queue is made small for the
+// watcher; otherwise more files than the usual limit arrive.
+TEST(Watch, BurstBeyondTheEventQueueIsSortedWhole)
+{
+    const char* limitFile = "/proc/sys/fs/inotify/max_queued_events";
+    std::string limit;
+    std::ifstream(limitFile) >> limit;
+    Watcher w;
+    bool lowered = false;
+    if (::geteuid() == 0) {
+        std::ofstream(limitFile) << "256\n";
+        std::string now;
+        std::ifstream(limitFile) >> now;
+        lowered = now == "256";
+    }
+    // The limit counts when the watch is made, at start-up.
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    if (lowered)
+        std::ofstream(limitFile) << limit << "\n";
+    const int files = lowered ? 3000 : std::stoi(limit) + 4000;
+    for (int i = 0; i < files; ++i)
+        w.dir.write("in/f" + std::to_string(i), "x");
+    const auto sorted = [&] { return w.dir.names("in").empty() && w.dir.names("out/F").size() == std::size_t(files); };
+    EXPECT_TRUE(w.waitFor(sorted, 300000)) << w.dir.names("in").size() << " left; " << w.err;
+    EXPECT_NE(w.out.find("Too many changes at once"), std::string::npos);
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
+// The watched folder going away ends the watch with status 1 and says so.
+TEST(Watch, FolderGoingAwayEndsWithStatusOne)
+{
+    struct Case {
+        const char* how;
+        bool remove; // or rename
+        const char* said;
+    };
+    for (const Case& c : {Case {"removed", true, "was removed"}, Case {"renamed", false, "was moved or renamed"}}) {
+        Watcher w;
+        w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--settle"),
+                 QStringLiteral("0.2")});
+        if (c.remove)
+            ASSERT_EQ(::rmdir(w.in("").c_str()), 0);
+        else
+            ASSERT_EQ(::rename(w.in("").c_str(), (w.dir / "elsewhere").c_str()), 0);
+        EXPECT_EQ(w.finish(), 1) << c.how;
+        EXPECT_NE(w.err.find(c.said), std::string::npos) << c.how << ": " << w.err;
+    }
+}
+
+// SIGTERM while a batch is being sorted: it stops between two files with
+// 143, and the batch's journal takes back what it placed.
+TEST(Watch, StopSignalMidBatchEndsBetweenFilesWithItsJournalKept)
+{
+    Watcher w;
+    for (int i = 0; i < 10000; ++i)
+        w.dir.write("in/f" + std::to_string(i), "x");
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    ASSERT_TRUE(w.waitFor([&] { return !w.dir.names("out/F").empty(); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143) << w.err;
+    EXPECT_NE(w.out.find("Processing aborted by user."), std::string::npos) << w.out;
+    const std::size_t moved = w.dir.names("out/F").size();
+    EXPECT_EQ(moved + w.dir.names("in").size(), 10000u) << "nothing lost or half-done";
+
+    std::string undone;
+    EXPECT_EQ(w.other({QStringLiteral("--undo")}, &undone), 0) << undone;
+    EXPECT_EQ(w.dir.names("in").size(), 10000u);
+}
+
+// A watch file, as the service reads it.
+TEST(Watch, WatchFileGivesTheFoldersAndTheMode)
+{
+    Watcher w;
+    w.dir.mkdir("config/quillbox");
+    w.dir.mkdir("config/quillbox/watch");
+    w.dir.write("config/quillbox/watch/test.conf", "# sorted as it arrives\n"
+                                                   "mode = move\n"
+                                                   "source = " + w.in("") + "\n"
+                                                   "destination=" + w.out_("") + "\n"
+                                                   "create-dirs = yes\n"
+                                                   "settle = 0.2\n"
+                                                   "ignore = *.iso\n");
+    w.dir.write("in/kiwi", "k");
+    w.dir.write("in/cd.iso", "i");
+    w.start({QStringLiteral("--watch-config"), QStringLiteral("test")}, false);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("K/kiwi")); })) << w.out << w.err;
+    EXPECT_FALSE(Exists(w.in("kiwi"))) << "moved";
+    w.signal(SIGHUP);
+    EXPECT_EQ(w.finish(), 129);
+    EXPECT_TRUE(Exists(w.in("cd.iso")));
+}
+
+TEST(Watch, BadUsageIsRefusedWithStatusTwo)
+{
+    Watcher w;
+    w.dir.mkdir("config/quillbox");
+    w.dir.mkdir("config/quillbox/watch");
+    w.dir.write("config/quillbox/watch/odd.conf", "mode = move\nsource = /tmp\ndestination = /tmp\ncolour = red\n");
+    w.dir.write("config/quillbox/watch/short.conf", "mode = move\nsource = /tmp\n");
+    const std::string in = w.in(""), out = w.out_("");
+    const std::vector<std::pair<QStringList, std::string>> cases = {
+        {{"--watch", Q(in), Q(out)}, "say --copy or --move"},
+        {{"--copy", "--settle", "1", Q(in), Q(out)}, "go with --watch"},
+        {{"--watch", "--copy", "--settle", "1,5", Q(in), Q(out)}, "--settle takes seconds"},
+        {{"--watch", "--copy", "--settle", "86401", Q(in), Q(out)}, "--settle takes seconds"},
+        {{"--watch", "--copy", Q(in), Q(out), "--settle"}, "needs a value"},
+        {{"--watch", "--move", "--dry-run", Q(in), Q(out)}, "--watch goes with neither"},
+        {{"--watch-config", "test", Q(in)}, "--watch-config takes a name"},
+        {{"--watch-config", "none"}, "none.conf: No such file"},
+        {{"--watch-config", "../escape"}, "not a plain name"},
+        {{"--watch-config", "odd"}, "odd.conf:4: unknown key"},
+        {{"--watch-config", "short"}, "all needed"},
+        {{"--watch", "--copy", Q(w.dir / "missing"), Q(out)}, "No such file"},
+    };
+    for (const auto& [arguments, said] : cases) {
+        std::string output;
+        EXPECT_EQ(w.other(arguments, &output), 2) << arguments.join(' ').toStdString();
+        EXPECT_NE(output.find(said), std::string::npos) << arguments.join(' ').toStdString() << ": " << output;
+    }
+}
+
+} // namespace
+} // namespace quillbox::test

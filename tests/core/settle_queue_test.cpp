@@ -1,0 +1,149 @@
+// The settle rule of a watched folder, driven with a made-up time and a
+// made-up world: when a file is due, and what keeps it back.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "core/settle_queue.h"
+
+namespace quillbox::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Time = SettleQueue::Time;
+
+// Files as the probe sees them, and which are held open for writing.
+struct FakeWorld final : SettleProbe {
+    std::map<std::string, FileLook> files;
+    std::set<std::uint64_t> heldInodes;
+    int writerQuestions = 0;
+
+    std::optional<FileLook> look(const std::string& name) override
+    {
+        const auto found = files.find(name);
+        if (found == files.end())
+            return std::nullopt;
+        return found->second;
+    }
+    std::vector<bool> openForWriting(const std::vector<FileLook>& asked) override
+    {
+        ++writerQuestions;
+        std::vector<bool> held;
+        for (const FileLook& file : asked)
+            held.push_back(heldInodes.contains(file.inode));
+        return held;
+    }
+};
+
+struct SettleFixture : ::testing::Test {
+    Time t0 {std::chrono::seconds(1000)};
+    SettleQueue queue {2s, {"*.iso", "draft-*"}};
+    FakeWorld world;
+    std::uint64_t nextInode = 1;
+
+    FileLook write(const std::string& name, std::uint64_t size)
+    {
+        FileLook& file = world.files[name];
+        if (file.inode == 0)
+            file.inode = nextInode++;
+        file.size = size;
+        file.mtimeNs += 1;
+        file.ctimeNs += 1;
+        return file;
+    }
+    void arrive(const std::string& name, Time at, std::uint64_t size = 10)
+    {
+        queue.touched(name, at, write(name, size));
+    }
+    std::vector<std::string> take(Time now) { return queue.takeDue(now, world); }
+};
+
+TEST(SettleNames, PartialDownloadsAndIgnoredPatternsAreNeverTaken)
+{
+    const std::vector<std::string> ignores = {"*.iso", "draft-*"};
+    for (const char* name : {"movie.part", "setup.crdownload", "a.download", "b.partial", "c.tmp", ".hidden.part",
+                             "disk.iso", "draft-letter.txt"})
+        EXPECT_TRUE(IsIgnoredName(name, ignores)) << name;
+    for (const char* name : {"movie.mkv", "part", "notes.tmp.txt", "iso", "my-draft-letter.txt", "a\nb.txt"})
+        EXPECT_FALSE(IsIgnoredName(name, ignores)) << name;
+}
+
+TEST_F(SettleFixture, FileIsTakenOnlyOnceQuietForTheSettleTime)
+{
+    arrive("a", t0);
+    arrive("b", t0 + 500ms);
+    arrive("c.part", t0);
+    EXPECT_EQ(queue.waiting(), 2u) << "a partial download is not even queued";
+    EXPECT_EQ(queue.nextDeadline(), t0 + 2s);
+
+    EXPECT_TRUE(take(t0 + 1999ms).empty());
+    EXPECT_EQ(world.writerQuestions, 0) << "writers are asked about only once a file is due";
+
+    // A write resets the wait of that file alone.
+    arrive("b", t0 + 1900ms, 20);
+    EXPECT_EQ(take(t0 + 2s), std::vector<std::string> {"a"});
+    EXPECT_EQ(queue.nextDeadline(), t0 + 3900ms);
+    EXPECT_TRUE(take(t0 + 3899ms).empty());
+    EXPECT_EQ(take(t0 + 3900ms), std::vector<std::string> {"b"});
+    EXPECT_EQ(queue.waiting(), 0u);
+    EXPECT_FALSE(queue.nextDeadline());
+}
+
+TEST_F(SettleFixture, FilesDueTogetherAreOneBatchAskedAboutWritersOnce)
+{
+    for (int i = 0; i < 50; ++i)
+        arrive("f" + std::to_string(i), t0 + std::chrono::milliseconds(i));
+    const std::vector<std::string> batch = take(t0 + 3s);
+    ASSERT_EQ(batch.size(), 50u);
+    EXPECT_EQ(batch.front(), "f0") << "in the order they became due";
+    EXPECT_EQ(batch.back(), "f49");
+    EXPECT_EQ(world.writerQuestions, 1);
+}
+
+// What keeps a due file back, each seen only when the file is due.
+TEST_F(SettleFixture, ChangedHeldOrGoneFilesAreKeptBackOrDropped)
+{
+    arrive("changed", t0);
+    arrive("held", t0);
+    arrive("gone", t0);
+    arrive("folder", t0);
+    write("changed", 99); // a change no event told of (a write through a mapping)
+    world.heldInodes.insert(world.files["held"].inode);
+    world.files.erase("gone");
+    world.files.erase("folder"); // replaced by something the probe does not call a file
+
+    EXPECT_TRUE(take(t0 + 2s).empty());
+    EXPECT_FALSE(queue.contains("gone"));
+    EXPECT_FALSE(queue.contains("folder"));
+    EXPECT_TRUE(queue.contains("held"));
+    EXPECT_EQ(queue.nextDeadline(), t0 + 4s) << "the changed file waits again from when the change was seen; "
+                                                "the held one waits without a deadline";
+
+    // The writer closes the file: that touches it, and it settles again.
+    world.heldInodes.clear();
+    queue.touched("held", t0 + 5s, world.files["held"]);
+    EXPECT_EQ(take(t0 + 4s), std::vector<std::string> {"changed"});
+    EXPECT_TRUE(take(t0 + 6999ms).empty());
+    EXPECT_EQ(take(t0 + 7s), std::vector<std::string> {"held"});
+}
+
+TEST_F(SettleFixture, FileRenamedOutOrRescannedIsForgottenOrRequeued)
+{
+    arrive("a", t0);
+    arrive("b", t0);
+    queue.forget("a"); // renamed out of the folder
+    queue.forget("never-seen");
+    EXPECT_EQ(take(t0 + 2s), std::vector<std::string> {"b"});
+
+    // A scan gives an old file its own change time: it is due at once.
+    arrive("old", t0 - 1h);
+    arrive("new", t0);
+    EXPECT_EQ(take(t0), std::vector<std::string> {"old"});
+    queue.clear();
+    EXPECT_FALSE(queue.nextDeadline());
+    EXPECT_TRUE(take(t0 + 1h).empty());
+}
+
+} // namespace
+} // namespace quillbox::test

@@ -1,0 +1,171 @@
+// The watcher's file layer over real folders: which events inotify gives
+// for what programs do, the timer, and who holds a file open for writing.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/folder_watch.h"
+#include "platform/open_writers.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillbox::test {
+namespace {
+
+using Kind = posix::FolderEvent::Kind;
+using namespace std::chrono_literals;
+
+FileLook LookAt(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return {st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size), 0, 0};
+}
+
+struct WatchFixture : ::testing::Test {
+    TempDir dir;
+    std::unique_ptr<posix::FolderWatch> watch;
+
+    void SetUp() override
+    {
+        dir.mkdir("in");
+        auto opened = posix::FolderWatch::open(dir / "in");
+        ASSERT_TRUE(opened.ok()) << opened.status().reason;
+        watch = std::move(opened.value());
+    }
+    // The events there are now; the kernel has queued them before the call
+    // that made them returned.
+    std::vector<std::pair<Kind, std::string>> events()
+    {
+        std::vector<std::pair<Kind, std::string>> seen;
+        for (const posix::FolderEvent& event : watch->read())
+            if (seen.empty() || seen.back() != std::pair {event.kind, event.name})
+                seen.emplace_back(event.kind, event.name);
+        return seen;
+    }
+};
+
+TEST_F(WatchFixture, WhatProgramsDoReadsAsTouchedOrLeft)
+{
+    dir.write("in/written", "data");                                   // create, write, close
+    dir.write("elsewhere", "x");
+    ASSERT_EQ(::rename((dir / "elsewhere").c_str(), (dir / "in/renamed-in").c_str()), 0);
+    ASSERT_EQ(::rename((dir / "in/written").c_str(), (dir / "outside").c_str()), 0);
+    ASSERT_EQ(::unlink((dir / "in/renamed-in").c_str()), 0);
+    dir.mkdir("in/sub"); // folders are no files to take
+
+    const std::vector<std::pair<Kind, std::string>> expected = {
+        {Kind::Touched, "written"}, {Kind::Touched, "renamed-in"}, {Kind::Left, "written"}, {Kind::Left, "renamed-in"}};
+    EXPECT_EQ(events(), expected);
+    EXPECT_TRUE(events().empty());
+}
+
+TEST_F(WatchFixture, WaitWakesForEventsTheDeadlineOrASignal)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    EXPECT_EQ(watch->wait(std::chrono::steady_clock::now() + 10ms, &none), posix::FolderWatch::Wake::Deadline);
+    EXPECT_EQ(watch->wait(std::chrono::steady_clock::now() - 1s, &none), posix::FolderWatch::Wake::Deadline)
+        << "a deadline already past wakes at once";
+    dir.write("in/a", "a");
+    EXPECT_EQ(watch->wait(std::nullopt, &none), posix::FolderWatch::Wake::Events);
+    events();
+
+    // A signal blocked outside the wait is taken inside it.
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    struct sigaction previous {};
+    ::sigaction(SIGUSR1, &action, &previous);
+    sigset_t usr1, old;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::pthread_sigmask(SIG_BLOCK, &usr1, &old);
+    ::raise(SIGUSR1);
+    EXPECT_EQ(watch->wait(std::nullopt, &none), posix::FolderWatch::Wake::Interrupted);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    ::sigaction(SIGUSR1, &previous, nullptr);
+}
+
+TEST_F(WatchFixture, LookAndScanSeeFilesOnly)
+{
+    dir.write("in/file", "12345");
+    dir.mkdir("in/sub");
+    ASSERT_EQ(::mkfifo((dir / "in/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("file", (dir / "in/link").c_str()), 0);
+    ASSERT_EQ(::symlink("missing", (dir / "in/dangling").c_str()), 0);
+
+    ASSERT_TRUE(watch->look("file"));
+    EXPECT_EQ(watch->look("file")->size, 5u);
+    EXPECT_EQ(watch->look("link")->inode, watch->look("file")->inode) << "a link counts as what it leads to";
+    for (const char* other : {"sub", "fifo", "dangling", "gone"})
+        EXPECT_FALSE(watch->look(other)) << other;
+
+    auto scanned = watch->scan();
+    ASSERT_TRUE(scanned.ok());
+    std::set<std::string> names;
+    for (const posix::ScannedFile& file : scanned.value())
+        names.insert(file.name);
+    EXPECT_EQ(names, (std::set<std::string> {"file", "link"}));
+}
+
+TEST_F(WatchFixture, FolderItselfGoingAwayIsTold)
+{
+    ASSERT_EQ(::rename((dir / "in").c_str(), (dir / "moved").c_str()), 0);
+    auto seen = events();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().first, Kind::Moved);
+
+    ASSERT_EQ(::rmdir((dir / "moved").c_str()), 0);
+    seen = events();
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().first, Kind::Removed);
+}
+
+// Only a descriptor open for writing holds a file, whichever name it was
+// opened by; read-only ones and closed ones do not.
+TEST(OpenWriters, OnlyDescriptorsOpenForWritingHold)
+{
+    TempDir dir;
+    struct Case {
+        const char* name;
+        int flags; // -1: opened and closed again
+        bool held;
+    };
+    const Case cases[] = {
+        {"read-only", O_RDONLY, false},
+        {"write-only", O_WRONLY, true},
+        {"read-write", O_RDWR, true},
+        {"appending", O_WRONLY | O_APPEND, true},
+        {"closed", -1, false},
+        {"not-opened", -2, false},
+    };
+    std::vector<int> fds;
+    std::vector<FileLook> looks;
+    for (const Case& c : cases) {
+        dir.write(c.name, "x");
+        looks.push_back(LookAt(dir / c.name));
+        if (c.flags == -2)
+            continue;
+        const int fd = ::open((dir / c.name).c_str(), (c.flags == -1 ? O_WRONLY : c.flags) | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        if (c.flags == -1)
+            ::close(fd);
+        else
+            fds.push_back(fd);
+    }
+    // A writer keeps holding a file renamed after it was opened.
+    ASSERT_EQ(::rename((dir / "write-only").c_str(), (dir / "write-only-renamed").c_str()), 0);
+
+    const std::vector<bool> held = posix::OpenForWriting(looks);
+    ASSERT_EQ(held.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(held[i], cases[i].held) << cases[i].name;
+    for (const int fd : fds)
+        ::close(fd);
+    EXPECT_EQ(posix::OpenForWriting(looks), std::vector<bool>(std::size(cases), false));
+}
+
+} // namespace
+} // namespace quillbox::test
