@@ -175,7 +175,7 @@ QLabel* AddStatistic(QWidget* frame, const Item& item, const QFont& font)
 
 // Builds the items of one section of the form into `window`.
 template <std::size_t N>
-void Build(const Item (&items)[N], QWidget* window)
+void Build(const Item (&items)[N], QWidget* window, NoToolTip* noToolTip)
 {
     // The controls have the regular weight explicitly, or those in a frame
     // would inherit its bold caption.
@@ -183,9 +183,6 @@ void Build(const Item (&items)[N], QWidget* window)
     normal.setBold(false);
     QFont bold = normal;
     bold.setBold(true);
-    auto* noToolTip = window->findChild<NoToolTip*>();
-    if (noToolTip == nullptr)
-        noToolTip = new NoToolTip(window);
 
     QLabel* lastPrompt = nullptr;
     const auto parentOf = [&](const Item& item) -> QWidget* {
@@ -302,7 +299,9 @@ MainForm BuildMainForm(QWidget* window)
         Q_ASSERT(control != nullptr);
     };
     MainForm form;
-    Build(kOptions, window);
+    // One filter serves every section of the window.
+    auto* noToolTip = new NoToolTip(window);
+    Build(kOptions, window, noToolTip);
     find(form.optionsFrame, "optionsFrame");
     find(form.sourceField, "sourceField");
     find(form.destinationField, "destinationField");
@@ -317,7 +316,7 @@ MainForm BuildMainForm(QWidget* window)
     WidenToFit(form.createFoldersBox, form.optionsFrame->width() - 4);
     WidenToFit(form.viewLogBox, form.optionsFrame->width() - 4);
 
-    Build(kStatistics, window);
+    Build(kStatistics, window, noToolTip);
     find(form.statisticsFrame, "statisticsFrame");
     find(form.fileProgressValue, "fileProgressValue");
     find(form.currentFileValue, "currentFileValue");
@@ -326,7 +325,7 @@ MainForm BuildMainForm(QWidget* window)
     form.statisticsFrame->setStyleSheet(QString::fromLatin1(kFrameStyle));
     form.optionsFrame->setStyleSheet(QString::fromLatin1(kFrameStyle));
 
-    Build(kToolbars, window);
+    Build(kToolbars, window, noToolTip);
     find(form.pickSourceAction, "sourcePickAction");
     find(form.pickDestinationAction, "destinationPickAction");
     find(form.sourceButton, "sourceButton");
