@@ -50,6 +50,13 @@ private:
     // The run's end, or none yet when every file was counted.
     std::optional<RunEnd> countFiles(const std::string& source, const RunControls& controls);
     RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
+    // The files of the listing, one at a time or `inFlight` at a time; true
+    // when Stop ended the pass.
+    bool processOneByOne(FileListing& listing, RunFolders& folders, const RunControls& controls);
+    bool processInFlight(FileListing& listing, const std::string& source, const std::string& destination,
+                         int inFlight, const RunControls& controls);
+    // What became of one file, in the log, the counters and the journal.
+    void settleFile(const std::string& name, char bucket, TransferMode mode, const FileOutcome& outcome);
     RunEnd finish(RunEnd how);
     // False when the run cannot keep a journal that could be taken back
     // from anywhere: it is refused.
@@ -61,6 +68,8 @@ private:
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
+    bool m_attributesNoted = false; // once a run
+    std::string m_message;          // reused for every failure
     JobReport m_report;
 };
 

@@ -31,6 +31,8 @@ constexpr std::size_t kFirstChunk = std::size_t {1} << 20;
 constexpr std::size_t kLeastChunk = std::size_t {64} << 10;
 // The kernel's bounds on a file's list of attribute names and on one value.
 constexpr std::size_t kAttributeBytes = 64 * 1024;
+// The serial of the process's temporary names.
+std::atomic<unsigned long> TempSerial {0};
 
 // Sizes the next chunk by the pace of the last one (`moved` of `wanted`
 // bytes in `tookNs`): smaller when it took too long, up to four times
