@@ -31,7 +31,10 @@ struct RunControls {
 // The sieve run: sorts the files directly inside the source folder into the
 // bucket folders "A".."Z" and "#" of the destination, by copy or by move,
 // and reports what it does to its observer. It knows no window; it runs on
-// whatever thread calls run().
+// whatever thread calls run(). Where the file system asks for several files
+// in flight (FileSystem::filesInFlight), the files are handled by workers of
+// the run's own, and everything the observer and the journal are told still
+// comes from the run's thread, in listing order.
 class SieveJob {
 public:
     // With a journal store, every run keeps a journal of what it placed, so
