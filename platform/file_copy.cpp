@@ -365,7 +365,8 @@ void NewFile::nextTempName()
     const std::string& prefix = m_state.tempPrefix;
     const std::size_t length = std::min(prefix.size(), sizeof m_tempName - 24);
     prefix.copy(m_tempName, length);
-    *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, ++m_state.serial).ptr = '\0';
+    const unsigned long serial = TempSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+    *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, serial).ptr = '\0';
 }
 
 FsStatus NewFile::create(BucketTraits& traits, mode_t mode)

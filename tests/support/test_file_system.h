@@ -53,10 +53,10 @@ public:
     int linkError = 0;         // linkat (EPERM: no hard links here)
     int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
     int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
-    int noReplaceCalls = 0;
-    int replaceCalls = 0;
-    int linkCalls = 0;
-    int anonymousCalls = 0;
+    std::atomic<int> noReplaceCalls {0};
+    std::atomic<int> replaceCalls {0};
+    std::atomic<int> linkCalls {0};
+    std::atomic<int> anonymousCalls {0};
     // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
     std::function<void(const char* from, const char* to)> beforeNoReplace;
     // Runs before each copy_file_range call, whatever it then does.
