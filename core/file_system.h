@@ -124,6 +124,11 @@ public:
     // the whole folder. A folder that cannot be opened at all yields no
     // names and success: it has no files to sort.
     virtual const FsStatus& status() const = 0;
+    // Whether the name next() gave last may be a link rather than a file: a
+    // run takes such a name up only once every file before it is done, so
+    // that a link whose target the run moves behaves the same whatever else
+    // is in flight.
+    virtual bool lastMayBeLink() const { return false; }
 };
 
 // Told a file's length as soon as it is known, before its data is copied.
@@ -203,6 +208,17 @@ public:
     // `source` and `destination` end in '/'; a bucket folder is the
     // destination followed directly by its letter.
     virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;
+    // How many files a run between these folders should have in flight at
+    // once, each through a RunFolders of its own: 1 where a call costs
+    // little (a local disk, memory), more where every call is a round trip
+    // (a network share, a user-space file system) and the wait for one file
+    // can overlap another's. The folders end in '/'.
+    virtual int filesInFlight(const std::string& source, const std::string& destination)
+    {
+        (void)source;
+        (void)destination;
+        return 1;
+    }
 
     // The absolute path of a folder, links resolved, and which folder it
     // is; a folder that is not there yet keeps its path made absolute and

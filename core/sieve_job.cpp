@@ -1,8 +1,12 @@
 #include "core/sieve_job.h"
 
+#include <algorithm>
 #include <ctime>
+#include <optional>
+#include <vector>
 
 #include "core/bucket.h"
+#include "core/files_in_flight.h"
 #include "core/number_format.h"
 #include "core/run_messages.h"
 
@@ -11,6 +15,8 @@ namespace quillbox {
 namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
+// However many files in flight a file system asks for.
+constexpr int kMostInFlight = 16;
 
 // A listing that passes over every name not in `only`.
 class OnlyListing final : public FileListing {
@@ -149,47 +155,18 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
 {
     RunCounters& counters = m_report.counters();
     m_report.phase(RunPhase::Processing);
+    m_attributesNoted = false;
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
         const auto listing = restricted(m_fs.listFilesAgain(source));
-        const auto folders = m_fs.openRun(source, destination);
-        const LengthFn addLength = [&counters](std::uint64_t bytes) { counters.addBytes(bytes); };
-        std::string message;
-        bool attributesNoted = false;
-        for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next()) {
-            if (controls.stop.load(std::memory_order_relaxed)) {
-                log(LogIcon::Exclamation, std::string(kProcessingStopped));
-                return RunEnd::StoppedWhileProcessing;
-            }
-            counters.addProcessed();
-            m_report.observer().fileStarted(*name);
-            const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
-            const char letter = BucketLetter(*name);
-            const FileOutcome outcome = folders->sieveFile(*name, letter, mode, addLength, &controls.stop);
-            if (outcome.ok()) {
-                if (!outcome.attributesNotKept.ok() && !attributesNoted) {
-                    attributesNoted = true;
-                    log(LogIcon::Exclamation, AttributesNotKeptMessage(outcome.attributesNotKept.reason));
-                }
-                if (m_journal)
-                    checkJournal(m_journal->file({mode, letter, *name, outcome.replaced, outcome.placed}));
-                continue;
-            }
-            counters.addFailed();
-            message.clear();
-            AppendFailureMessage(message, *name, outcome);
-            log(LogIcon::Exclamation, message);
-            // A file that went away after it was listed is an error of the
-            // run: the log window shows it. The run goes on.
-            if (outcome.stage == FileStage::Examine)
-                m_report.observer().logWindowWanted();
-            // A copy abandoned for Stop ends the run here, after the last
-            // file too.
-            if (controls.stop.load(std::memory_order_relaxed)) {
-                log(LogIcon::Exclamation, std::string(kProcessingStopped));
-                return RunEnd::StoppedWhileProcessing;
-            }
+        const int inFlight = std::clamp(m_fs.filesInFlight(source, destination), 1, kMostInFlight);
+        const bool stopped = inFlight == 1
+                                 ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
+                                 : processInFlight(*listing, source, destination, inFlight, controls);
+        if (stopped) {
+            log(LogIcon::Exclamation, std::string(kProcessingStopped));
+            return RunEnd::StoppedWhileProcessing;
         }
         if (!listing->status().ok()) {
             m_report.error(ErrorWhileSieving(listing->status()));
@@ -200,6 +177,102 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
     m_report.phase(RunPhase::Processed);
     log(LogIcon::Information, "Operation complete. " + CounterText(final.filesFound) + " file(s) processed.");
     return RunEnd::Completed;
+}
+
+bool SieveJob::processOneByOne(FileListing& listing, RunFolders& folders, const RunControls& controls)
+{
+    RunCounters& counters = m_report.counters();
+    const LengthFn addLength = [&counters](std::uint64_t bytes) { counters.addBytes(bytes); };
+    for (const std::string* name = &listing.next(); !name->empty(); name = &listing.next()) {
+        if (controls.stop.load(std::memory_order_relaxed))
+            return true;
+        counters.addProcessed();
+        m_report.observer().fileStarted(*name);
+        const TransferMode mode = controls.mode.load(std::memory_order_relaxed);
+        const char letter = BucketLetter(*name);
+        const FileOutcome outcome = folders.sieveFile(*name, letter, mode, addLength, &controls.stop);
+        settleFile(*name, letter, mode, outcome);
+        // A copy abandoned for Stop ends the run here, after the last file
+        // too.
+        if (!outcome.ok() && controls.stop.load(std::memory_order_relaxed))
+            return true;
+    }
+    return false;
+}
+
+bool SieveJob::processInFlight(FileListing& listing, const std::string& source, const std::string& destination,
+                               int inFlight, const RunControls& controls)
+{
+    std::vector<std::unique_ptr<RunFolders>> folders;
+    for (int i = 0; i < inFlight; ++i)
+        folders.push_back(m_fs.openRun(source, destination));
+    FilesInFlight files(std::move(folders), controls);
+    RunCounters& counters = m_report.counters();
+    bool listed = false;  // the listing ended, or Stop ended it
+    bool stopped = false;
+    bool linkInFlight = false;
+    std::optional<std::string> heldLink; // waits until nothing is in flight
+    for (;;) {
+        if (files.empty())
+            linkInFlight = false;
+        while (!listed && !heldLink && !linkInFlight && !files.full()) {
+            if (controls.stop.load(std::memory_order_relaxed)) {
+                listed = stopped = true;
+                break;
+            }
+            const std::string& name = listing.next();
+            if (name.empty())
+                listed = true;
+            else if (listing.lastMayBeLink())
+                heldLink = name;
+            else
+                files.handOver(name, BucketLetter(name));
+        }
+        if (files.empty()) {
+            if (!heldLink)
+                break;
+            // A link goes alone, after every file before it, so that it
+            // sees their moves done, as one file at a time would.
+            files.handOver(*heldLink, BucketLetter(*heldLink));
+            heldLink.reset();
+            linkInFlight = true;
+        }
+        // Results are settled in listing order, whichever finished first.
+        const FileInFlight& file = files.oldest();
+        if (file.skipped) {
+            listed = stopped = true;
+        } else {
+            counters.addProcessed();
+            m_report.observer().fileStarted(file.name);
+            counters.addBytes(file.bytes);
+            settleFile(file.name, file.bucket, file.mode, file.outcome);
+            if (!file.outcome.ok() && controls.stop.load(std::memory_order_relaxed))
+                listed = stopped = true;
+        }
+        files.takeBack();
+    }
+    return stopped;
+}
+
+void SieveJob::settleFile(const std::string& name, char bucket, TransferMode mode, const FileOutcome& outcome)
+{
+    if (outcome.ok()) {
+        if (!outcome.attributesNotKept.ok() && !m_attributesNoted) {
+            m_attributesNoted = true;
+            log(LogIcon::Exclamation, AttributesNotKeptMessage(outcome.attributesNotKept.reason));
+        }
+        if (m_journal)
+            checkJournal(m_journal->file({mode, bucket, name, outcome.replaced, outcome.placed}));
+        return;
+    }
+    m_report.counters().addFailed();
+    m_message.clear();
+    AppendFailureMessage(m_message, name, outcome);
+    log(LogIcon::Exclamation, m_message);
+    // A file that went away after it was listed is an error of the run: the
+    // log window shows it. The run goes on.
+    if (outcome.stage == FileStage::Examine)
+        m_report.observer().logWindowWanted();
 }
 
 RunEnd SieveJob::finish(RunEnd how)

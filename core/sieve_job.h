@@ -36,7 +36,10 @@ struct RunControls {
 // The sieve run: sorts the files directly inside the source folder into the
 // bucket folders "A".."Z" and "#" of the destination, by copy or by move,
 // and reports what it does to its observer. It knows no window; it runs on
-// whatever thread calls run().
+// whatever thread calls run(). Where the file system asks for several files
+// in flight (FileSystem::filesInFlight), the files are handled by workers of
+// the run's own, and everything the observer and the journal are told still
+// comes from the run's thread, in listing order.
 class SieveJob {
 public:
     // With a journal store, every run keeps a journal of what it placed, so
@@ -55,6 +58,13 @@ private:
     // The run's end, or none yet when every file was counted.
     std::optional<RunEnd> countFiles(const std::string& source, const RunControls& controls);
     RunEnd processFiles(const std::string& source, const std::string& destination, const RunControls& controls);
+    // The files of the listing, one at a time or `inFlight` at a time; true
+    // when Stop ended the pass.
+    bool processOneByOne(FileListing& listing, RunFolders& folders, const RunControls& controls);
+    bool processInFlight(FileListing& listing, const std::string& source, const std::string& destination,
+                         int inFlight, const RunControls& controls);
+    // What became of one file, in the log, the counters and the journal.
+    void settleFile(const std::string& name, char bucket, TransferMode mode, const FileOutcome& outcome);
     RunEnd finish(RunEnd how);
     // False when the run cannot keep a journal that could be taken back
     // from anywhere: it is refused.
@@ -68,6 +78,8 @@ private:
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
+    bool m_attributesNoted = false; // once a run
+    std::string m_message;          // reused for every failure
     JobReport m_report;
     std::unordered_set<std::string> m_only; // empty: every file
 };

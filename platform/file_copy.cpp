@@ -1,6 +1,7 @@
 #include "platform/file_copy.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -19,6 +20,9 @@
 namespace quillbox::posix {
 
 namespace {
+
+// The serial of the process's temporary names.
+std::atomic<unsigned long> TempSerial {0};
 
 // The process's umask, read without changing it (changing it would race
 // with any other thread that creates a file).
@@ -149,7 +153,8 @@ void NewFile::nextTempName()
     const std::string& prefix = m_state.tempPrefix;
     const std::size_t length = std::min(prefix.size(), sizeof m_tempName - 24);
     prefix.copy(m_tempName, length);
-    *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, ++m_state.serial).ptr = '\0';
+    const unsigned long serial = TempSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+    *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, serial).ptr = '\0';
 }
 
 FsStatus NewFile::create(BucketTraits& traits, mode_t mode)

@@ -15,7 +15,7 @@
 namespace quillbox::posix {
 
 // What the copies of one run share: the system's calls, the umask as it was
-// when the run began, the temporary names' prefix and serial, a buffer for
+// when the run began, the temporary names' prefix, a buffer for
 // copies the kernel will not make itself, the stop flag of the file in hand,
 // and what copies have learnt of the media's speed.
 struct CopyState {
@@ -23,8 +23,10 @@ struct CopyState {
 
     SystemCalls& calls;
     mode_t umask;
-    std::string tempPrefix; // ".quillbox-PID-"
-    unsigned long serial = 0;
+    // ".quillbox-PID-"; the serial that follows is the whole process's, so
+    // that runs with several files in flight (a state each) never pick the
+    // same temporary name.
+    std::string tempPrefix;
     // An anonymous file is linked into place through /proc/self/fd where the
     // process may not link it by its descriptor (without CAP_DAC_READ_SEARCH
     // on older kernels).

@@ -85,6 +85,7 @@ const std::string& DirectoryListing::next()
         const char* name = entry->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
+        m_lastMayBeLink = entry->d_type != DT_REG;
         if (entry->d_type == DT_REG)
             return m_name.assign(name);
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {

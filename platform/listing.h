@@ -60,6 +60,7 @@ public:
 
     const std::string& next() override;
     const FsStatus& status() const override { return m_status; }
+    bool lastMayBeLink() const override { return m_lastMayBeLink; }
 
 private:
     void close();
@@ -69,6 +70,7 @@ private:
     DIR* m_dir;
     std::string m_name;
     FsStatus m_status;
+    bool m_lastMayBeLink = false;
     ListedLinks* m_links = nullptr; // when remembering
     dev_t m_device = 0;
     ino_t m_folder = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "core/bucket.h"
 #include "platform/error_text.h"
@@ -19,6 +20,35 @@
 namespace quillbox {
 
 namespace {
+
+// Files in flight at once where every call is a round trip.
+constexpr int kRemoteFilesInFlight = 8;
+
+// Whether the folder `path` lies on a file system whose every call goes
+// over a network or through a user-space process, by its statfs type.
+bool RoundTripFolder(const std::string& path)
+{
+    struct statfs st; // filled by the call
+    if (::statfs(path.c_str(), &st) != 0)
+        return false;
+    switch (static_cast<unsigned long>(st.f_type)) {
+    case 0x65735546UL: // FUSE (sshfs, rclone, ntfs-3g, gvfs, ...)
+    case 0x6969UL:     // NFS
+    case 0x517bUL:     // SMB
+    case 0xff534d42UL: // CIFS
+    case 0xfe534d42UL: // SMB2
+    case 0x01021997UL: // 9p
+    case 0x00c36400UL: // Ceph
+    case 0x5346414fUL: // AFS
+    case 0x6b414653UL: // kAFS
+    case 0x73757245UL: // Coda
+    case 0x47504653UL: // GPFS
+    case 0x0bd00bd0UL: // Lustre
+        return true;
+    default:
+        return false;
+    }
+}
 
 class PosixRunFolders final : public RunFolders {
 public:
@@ -95,6 +125,11 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, const std::string& destination)
 {
     return std::make_unique<PosixRunFolders>(source, destination, *m_calls);
+}
+
+int PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination)
+{
+    return RoundTripFolder(source) || RoundTripFolder(destination) ? kRemoteFilesInFlight : 1;
 }
 
 FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)

@@ -24,6 +24,9 @@ namespace quillbox {
 //   (platform/file_move.h).
 // - A run is taken back only in the folders it used, and each file only
 //   once it proved to be the very file the run left (platform/file_take_back.h).
+// - A run has several files in flight where either folder lies on a network
+//   share or a user-space file system (FUSE, NFS, SMB/CIFS, 9p, ...), one at
+//   a time on every other (a local disk, memory).
 //
 // Names are bytes, passed to the system as they are.
 class PosixFileSystem : public FileSystem {
@@ -37,6 +40,7 @@ public:
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+    int filesInFlight(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,

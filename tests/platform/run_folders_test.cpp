@@ -241,5 +241,17 @@ TEST(Handles, NothingStaysOpenAfterTheRun)
     }
 }
 
+// Local folders (the disk the tests run on, memory) get one file at a time:
+// threads would only cost there.
+TEST(FilesInFlight, LocalFoldersAreHandledOneFileAtATime)
+{
+    TempDir disk;
+    TempDir memory("/dev/shm");
+    PosixFileSystem fs;
+    EXPECT_EQ(fs.filesInFlight(disk.path() + "/", memory.path() + "/"), 1);
+    EXPECT_EQ(fs.filesInFlight(memory.path() + "/", disk.path() + "/"), 1);
+    EXPECT_EQ(fs.filesInFlight(disk.path() + "/gone/", disk.path() + "/"), 1) << "a folder that is not there";
+}
+
 } // namespace
 } // namespace quillbox::test

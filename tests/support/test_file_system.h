@@ -35,7 +35,9 @@ private:
 // layer: errnos that system calls report instead of acting, as a file
 // system that refuses them would, and a clock the test moves. Above it:
 // hooks that see, and may act at, each step a job takes. Every hook runs on
-// the job's thread, in the order the job takes the steps.
+// the job's thread, in the order the job takes the steps, except that with
+// several files in flight the file hooks run on the workers, as they take
+// the files up.
 class TestFileSystem final : public FileSystem {
 public:
     TestFileSystem();
@@ -51,10 +53,10 @@ public:
     int linkError = 0;         // linkat (EPERM: no hard links here)
     int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
     int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
-    int noReplaceCalls = 0;
-    int replaceCalls = 0;
-    int linkCalls = 0;
-    int anonymousCalls = 0;
+    std::atomic<int> noReplaceCalls {0};
+    std::atomic<int> replaceCalls {0};
+    std::atomic<int> linkCalls {0};
+    std::atomic<int> anonymousCalls {0};
     // Runs before each renameat2(RENAME_NOREPLACE), with its two names.
     std::function<void(const char* from, const char* to)> beforeNoReplace;
     // Runs before each copy_file_range call, whatever it then does.
@@ -77,7 +79,10 @@ public:
     // After each name a listFiles listing (a run's counting pass) yields: 1, 2...
     std::function<void(int counted)> afterCounted;
 
-    // --- Files of a run. Before each is handled: its name and index (1,
+    // --- Files of a run. How many a run has in flight at once (1: the
+    // files one by one on the run's own thread).
+    int inFlight = 1;
+    // Before each is handled: its name and index (1,
     // 2...), then its path; after it: how many were handled so far.
     std::function<void(const std::string& name, int index)> beforeFile;
     std::function<void(const std::string& path)> beforeLength;
@@ -89,6 +94,7 @@ public:
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
+    int filesInFlight(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
@@ -98,7 +104,7 @@ private:
     class Calls;
     std::unique_ptr<Calls> m_calls;
     std::unique_ptr<PosixFileSystem> m_real;
-    int m_handled = 0;
+    std::atomic<int> m_handled {0};
     int m_takenBack = 0;
 };
 
