@@ -115,9 +115,8 @@ void ConsoleReport::tick()
         const double rate = elapsed > 0 ? figures.filesProcessed / elapsed : 0;
         const double left = figures.filesFound - figures.filesProcessed;
         std::string line = FormatGroupedZero(figures.filesProcessed, ",") + " of " +
-                           FormatGroupedZero(figures.filesFound, ",") + " files, " +
-                           FormatGroupedZero(figures.bytesProcessed, ",") + " bytes, " +
-                           FormatGroupedZero(rate, ",") + " files/s";
+            FormatGroupedZero(figures.filesFound, ",") + " files, " + FormatGroupedZero(figures.bytesProcessed, ",") +
+            " bytes, " + FormatGroupedZero(rate, ",") + " files/s";
         if (rate > 0 && left > 0)
             line += ", " + Duration(left / rate) + " left";
         // Only the line's own start is a control sequence; what it shows is

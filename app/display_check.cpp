@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include <QtGlobal>
 #include <QString>
+#include <QtGlobal>
 
 namespace quillbox::app {
 

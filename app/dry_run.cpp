@@ -81,9 +81,8 @@ int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move
         PrintLine(ErrorWhileSieving(plan.listing));
     const std::uint64_t failed = plan.failures.size();
     if (!quiet) {
-        PrintLine("Summary: " + grouped(plan.files) + " file(s) found, " + grouped(plan.files - failed) +
-                  " would be " + verb + ", " + grouped(failed) + " would fail." +
-                  (plan.stopped ? " Stopped before the end." : ""));
+        PrintLine("Summary: " + grouped(plan.files) + " file(s) found, " + grouped(plan.files - failed) + " would be " +
+                  verb + ", " + grouped(failed) + " would fail." + (plan.stopped ? " Stopped before the end." : ""));
     }
     if (plan.stopped)
         return StoppedStatus();

@@ -105,8 +105,10 @@ private:
 class Watcher {
 public:
     Watcher(const WatchRequest& request, JournalFolder& journals)
-        : m_request(request), m_journals(journals), m_queue(request.settle, request.ignores),
-          m_locale(SystemLocaleFacts())
+        : m_request(request)
+        , m_journals(journals)
+        , m_queue(request.settle, request.ignores)
+        , m_locale(SystemLocaleFacts())
     {
         m_controls.mode.store(request.mode);
         StopOnSignals(m_controls.stop);
@@ -124,7 +126,7 @@ public:
         FolderProbe probe(*m_watch);
         if (m_request.detail != Detail::Quiet)
             PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
-                  SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
+                      SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
         rescan();
         for (;;) {
             if (m_controls.stop.load())
@@ -205,9 +207,9 @@ private:
 
     int folderGone(posix::FolderEvent::Kind kind)
     {
-        const char* what = kind == posix::FolderEvent::Kind::Moved     ? "was moved or renamed"
-                           : kind == posix::FolderEvent::Kind::Removed ? "was removed"
-                                                                       : "was unmounted";
+        const char* what = kind == posix::FolderEvent::Kind::Moved ? "was moved or renamed"
+            : kind == posix::FolderEvent::Kind::Removed            ? "was removed"
+                                                                   : "was unmounted";
         std::fflush(stdout);
         std::fprintf(stderr, "quillbox: the watched folder %s %s; watching ends.\n",
                      EscapeText(WithTrailingSeparator(m_request.source)).c_str(), what);

@@ -192,8 +192,8 @@ void PrintTable(const Options& options)
     std::printf("| Measure | Full run | Anchor | Anchor time / full time | Target | Met |\n");
     std::printf("|---|---|---|---|---|---|\n");
     for (const Row& row : g_rows)
-        std::printf("| %s | %s | %s | %s | %s | %s |\n", row.measure.c_str(), row.full.c_str(),
-                    row.anchor.c_str(), row.ratio.c_str(), row.target.c_str(), row.met.c_str());
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", row.measure.c_str(), row.full.c_str(), row.anchor.c_str(),
+                    row.ratio.c_str(), row.target.c_str(), row.met.c_str());
     std::printf("\nMedians of %d rounds of %d files on the disk, %d rounds for everything in memory (tmpfs, the "
                 "journaled ext4 on it, the large files, the all-failures run); "
                 "each round runs the full run, the run job alone, then each anchor, on freshly made folders. "
@@ -239,7 +239,11 @@ void SmallFileComparisons(const Options& o, const std::string& where, const std:
     const auto moveMemory = [&] { TouchMemory(static_cast<std::uint64_t>(o.files) * 2048); };
     std::fprintf(stderr, "Move, %s\n", label.c_str());
     const std::vector<Anchor> moveAnchors = {
-        {"readdir pass + raw loop", [&] { ReaddirPass(source); RawMove(source, destination); }},
+        {"readdir pass + raw loop",
+         [&] {
+             ReaddirPass(source);
+             RawMove(source, destination);
+         }},
         {"raw loop", [&] { RawMove(source, destination); }},
     };
     const Measured moved = Measure(rounds, freshSource, {source + "/", destination + "/", true, true, {}}, true,
@@ -269,16 +273,19 @@ void SmallFileComparisons(const Options& o, const std::string& where, const std:
     std::fprintf(stderr, "Copy, %s\n", label.c_str());
     const std::vector<Anchor> copyAnchors = {
         {"readdir pass + safe raw loop keeping mode and times",
-         [&] { ReaddirPass(pool); RawSafeCopyKeepingTimes(pool, destination); }},
+         [&] {
+             ReaddirPass(pool);
+             RawSafeCopyKeepingTimes(pool, destination);
+         }},
         {"safe raw loop", [&] { RawSafeCopy(pool, destination); }},
         {"unsafe in-place loop", [&] { RawInPlaceCopy(pool, destination); }},
         {"cp by bucket", [&] { CpByBucket(pool, destination); }},
     };
-    const Measured copied = Measure(rounds, freshDestination, {pool + "/", destination + "/", false, true, {}},
-                                    true, freshBuckets, copyAnchors, removeDestination, copyMemory);
+    const Measured copied = Measure(rounds, freshDestination, {pool + "/", destination + "/", false, true, {}}, true,
+                                    freshBuckets, copyAnchors, removeDestination, copyMemory);
     const std::string copy = "Copy " + files + " small files, " + label;
-    AddRow(copy + ": full run vs readdir pass + safe raw loop keeping mode and times", copied.full,
-           copied.anchors[0], 0.95);
+    AddRow(copy + ": full run vs readdir pass + safe raw loop keeping mode and times", copied.full, copied.anchors[0],
+           0.95);
     AddRow(copy + ": engine only vs readdir pass + safe raw loop keeping mode and times", copied.engine,
            copied.anchors[0], 0);
     for (std::size_t i = 1; i < copyAnchors.size(); ++i)
@@ -382,10 +389,10 @@ void LargeFileComparison(const Options& o, const std::string& where, const std::
     // write, and a quarter more for everything else.
     const std::uint64_t written =
         static_cast<std::uint64_t>(o.largeCount) * (static_cast<std::uint64_t>(o.largeMiB) << 20);
-    const Measured large =
-        Measure(ShortRounds(o), fresh, {source + "/", destination + "/", false, true, {}}, false, freshBuckets,
-                {{"cp --reflink=auto", [&] { CpByBucket(source, destination); }}},
-                [&] { RemoveTree(destination); }, [written] { TouchMemory(written + written / 4); });
+    const Measured large = Measure(
+        ShortRounds(o), fresh, {source + "/", destination + "/", false, true, {}}, false, freshBuckets,
+        {{"cp --reflink=auto", [&] { CpByBucket(source, destination); }}}, [&] { RemoveTree(destination); },
+        [written] { TouchMemory(written + written / 4); });
     AddRow("Copy " + std::to_string(o.largeCount) + " files of " + std::to_string(o.largeMiB) + " MiB, " + label +
                ": full run vs cp --reflink=auto",
            large.full, large.anchors[0], 0.95);
@@ -448,8 +455,8 @@ void MemoryAndFailures(const Options& o, const std::string& where)
         failTimes.push_back(failSeconds);
         cleanTimes.push_back(cleanSeconds);
         ratios.push_back(failSeconds / cleanSeconds);
-        std::fprintf(stderr, "  round %d: all failing %.3f s (stall %.1f ms), clean %.3f s\n", round + 1,
-                     failSeconds, failed.longestStall * 1000, cleanSeconds);
+        std::fprintf(stderr, "  round %d: all failing %.3f s (stall %.1f ms), clean %.3f s\n", round + 1, failSeconds,
+                     failed.longestStall * 1000, cleanSeconds);
     }
     const double ratio = Median(ratios);
     g_rows.push_back({"All-failures run (no bucket folders) vs clean run, move, tmpfs", Seconds(Median(failTimes)),
@@ -464,9 +471,8 @@ void MemoryAndFailures(const Options& o, const std::string& where)
 // Runs one full run in a fresh copy of this program and reads its result.
 RunResult RunInChildProcess(const RunSpec& setup)
 {
-    const std::string command = "'/proc/" + std::to_string(::getpid()) + "/exe' --child-run '" + setup.source +
-                                "' '" + setup.destination + "' " + (setup.move ? "1" : "0") + " " +
-                                (setup.createDirs ? "1" : "0");
+    const std::string command = "'/proc/" + std::to_string(::getpid()) + "/exe' --child-run '" + setup.source + "' '" +
+        setup.destination + "' " + (setup.move ? "1" : "0") + " " + (setup.createDirs ? "1" : "0");
     RunResult result;
     if (FILE* child = ::popen(command.c_str(), "r")) {
         double seconds = 0, stall = 0, growth = 0;

@@ -1,10 +1,10 @@
 #include "bench/runner.h"
 
+#include "bench/workload.h"
 #include "core/run_observer.h"
 #include "core/sieve_job.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
-#include "bench/workload.h"
 
 namespace quillbox::bench {
 

@@ -12,13 +12,13 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include "bench/workload.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 #include "ui/common/text_bytes.h"
 #include "ui/log/log_model.h"
 #include "ui/log/log_window.h"
 #include "ui/main/main_window.h"
-#include "bench/workload.h"
 
 namespace quillbox::bench {
 

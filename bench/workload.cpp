@@ -163,11 +163,14 @@ std::uint64_t CountFilesBelow(const std::string& folder)
 {
     static std::uint64_t counted;
     counted = 0;
-    ::nftw(folder.c_str(), [](const char*, const struct stat* st, int type, FTW*) {
-        if (type == FTW_F && S_ISREG(st->st_mode))
-            ++counted;
-        return 0;
-    }, 64, FTW_PHYS);
+    ::nftw(
+        folder.c_str(),
+        [](const char*, const struct stat* st, int type, FTW*) {
+            if (type == FTW_F && S_ISREG(st->st_mode))
+                ++counted;
+            return 0;
+        },
+        64, FTW_PHYS);
     return counted;
 }
 
@@ -204,8 +207,7 @@ std::uint64_t CurrentResident()
 ScratchTmpfs::ScratchTmpfs()
 {
     char pattern[] = "/tmp/quillbox-bench-tmpfs-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr &&
-        ::mount("tmpfs", pattern, "tmpfs", 0, "size=8g,mode=0755") == 0) {
+    if (::mkdtemp(pattern) != nullptr && ::mount("tmpfs", pattern, "tmpfs", 0, "size=8g,mode=0755") == 0) {
         m_path = pattern;
         m_mounted = true;
         return;

@@ -60,7 +60,7 @@ struct FileIdentity {
     bool sameContentOf(const FileIdentity& other) const
     {
         return device == other.device && inode == other.inode && size == other.size && mtimeNs == other.mtimeNs &&
-               (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
+            (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
     }
     // Every part of the identity; a birth time only where both know one.
     bool matches(const FileIdentity& other) const { return sameContentOf(other) && ctimeNs == other.ctimeNs; }
@@ -80,7 +80,7 @@ struct FolderIdentity {
     bool matches(const FolderIdentity& other) const
     {
         return device == other.device && inode == other.inode &&
-               (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
+            (btimeNs == 0 || other.btimeNs == 0 || btimeNs == other.btimeNs);
     }
 };
 

@@ -4,7 +4,9 @@
 
 namespace quillbox {
 
-JobReport::JobReport(Clock& clock, RunObserver& observer) : m_clock(clock), m_observer(observer) {}
+JobReport::JobReport(Clock& clock, RunObserver& observer) : m_clock(clock), m_observer(observer)
+{
+}
 
 void JobReport::begin(std::string_view title)
 {

@@ -109,8 +109,7 @@ bool ReadFolder(Fields& in, FolderIdentity& id)
 
 bool IsRunFolder(const std::string& path)
 {
-    return path.size() >= 1 && path.front() == '/' && path.back() == '/' &&
-           path.find('\0') == std::string::npos;
+    return path.size() >= 1 && path.front() == '/' && path.back() == '/' && path.find('\0') == std::string::npos;
 }
 
 bool ReadHeader(std::string_view payload, JournalHeader& header)
@@ -119,10 +118,10 @@ bool ReadHeader(std::string_view payload, JournalHeader& header)
     char mode = 0;
     std::uint64_t started = 0;
     return in.byte(mode) && ModeOf(mode, header.mode) && in.u64(started) && in.u64(header.sequence) &&
-           ReadFolder(in, header.source.identity) && ReadFolder(in, header.destination.identity) &&
-           in.bytes(header.source.path) && in.bytes(header.destination.path) && in.empty() &&
-           IsRunFolder(header.source.path) && IsRunFolder(header.destination.path) &&
-           (header.startedAt = static_cast<std::int64_t>(started), true);
+        ReadFolder(in, header.source.identity) && ReadFolder(in, header.destination.identity) &&
+        in.bytes(header.source.path) && in.bytes(header.destination.path) && in.empty() &&
+        IsRunFolder(header.source.path) && IsRunFolder(header.destination.path) &&
+        (header.startedAt = static_cast<std::int64_t>(started), true);
 }
 
 bool ReadFile(std::string_view payload, JournalFile& file)
@@ -130,10 +129,10 @@ bool ReadFile(std::string_view payload, JournalFile& file)
     Fields in(payload);
     char mode = 0, replaced = 0;
     return in.u64(file.number) && in.byte(mode) && ModeOf(mode, file.mode) && in.byte(replaced) &&
-           (replaced == 0 || replaced == 1) && in.byte(file.bucket) && in.u64(file.placed.device) &&
-           in.u64(file.placed.inode) && in.u64(file.placed.size) && in.i64(file.placed.mtimeNs) &&
-           in.i64(file.placed.ctimeNs) && in.i64(file.placed.btimeNs) && in.bytes(file.name) && in.empty() &&
-           IsBucket(file.bucket) && IsPlainName(file.name) && (file.replaced = replaced == 1, true);
+        (replaced == 0 || replaced == 1) && in.byte(file.bucket) && in.u64(file.placed.device) &&
+        in.u64(file.placed.inode) && in.u64(file.placed.size) && in.i64(file.placed.mtimeNs) &&
+        in.i64(file.placed.ctimeNs) && in.i64(file.placed.btimeNs) && in.bytes(file.name) && in.empty() &&
+        IsBucket(file.bucket) && IsPlainName(file.name) && (file.replaced = replaced == 1, true);
 }
 
 } // namespace journal_codec
@@ -141,7 +140,7 @@ bool ReadFile(std::string_view payload, JournalFile& file)
 bool IsPlainName(std::string_view bytes)
 {
     return !bytes.empty() && bytes != "." && bytes != ".." && bytes.find('/') == std::string_view::npos &&
-           bytes.find('\0') == std::string_view::npos;
+        bytes.find('\0') == std::string_view::npos;
 }
 
 bool IsBucket(char letter)

@@ -76,9 +76,7 @@ std::size_t WholeRecordAt(Window& window)
 FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
 {
     Window window(bytes);
-    const auto refused = [&](const char* why) {
-        return window.error().ok() ? FsStatus {EINVAL, why} : window.error();
-    };
+    const auto refused = [&](const char* why) { return window.error().ok() ? FsStatus {EINVAL, why} : window.error(); };
     window.ensure(kMagic.size() + 8);
     std::string_view start = window.view();
     const std::size_t newline = start.substr(0, kMagic.size() + 8).find('\n');
@@ -99,8 +97,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     visitor.header(header);
     window.skip(length);
 
-    std::uint64_t record = 1;    // records framed so far
-    std::uint64_t lastFile = 0;  // the number of the last file read
+    std::uint64_t record = 1;             // records framed so far
+    std::uint64_t lastFile = 0;           // the number of the last file read
     std::optional<JournalDamage> pending; // told once the next file's number says how many it held
     const auto tell = [&](std::uint64_t nextFile) {
         if (pending) {

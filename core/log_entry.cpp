@@ -14,8 +14,7 @@ void AppendTwoDigits(std::string& out, int value)
 
 } // namespace
 
-std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
-                           std::string_view message)
+std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator, std::string_view message)
 {
     std::string text;
     text.reserve(8 + 2 * timeSeparator.size() + 3 + message.size());

@@ -17,8 +17,7 @@ struct LogEntry {
 };
 
 // "hh:mm:ss - message", with the locale's time separator between the fields.
-std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator,
-                           std::string_view message);
+std::string FormatLogEntry(const TimeOfDay& time, std::string_view timeSeparator, std::string_view message);
 
 inline constexpr std::string_view kStartupMessage = "Quillbox loaded and running.";
 

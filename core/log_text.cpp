@@ -56,10 +56,18 @@ std::string EscapeText(std::string_view text)
             continue;
         }
         switch (next.code) {
-        case U'\\': line.append("\\\\"); break;
-        case U'\n': line.append("\\n"); break;
-        case U'\r': line.append("\\r"); break;
-        case U'\t': line.append("\\t"); break;
+        case U'\\':
+            line.append("\\\\");
+            break;
+        case U'\n':
+            line.append("\\n");
+            break;
+        case U'\r':
+            line.append("\\r");
+            break;
+        case U'\t':
+            line.append("\\t");
+            break;
         default:
             if (next.code < 0x20 || next.code == 0x7F)
                 appendHex(static_cast<unsigned char>(next.code));

@@ -5,7 +5,7 @@ namespace quillbox {
 std::string NotFullPathMessage(const std::string& folder, const std::string& reason)
 {
     return "The folder " + folder + " cannot be told as a full path (" + reason +
-           "), so this run could not be taken back. Aborting.";
+        "), so this run could not be taken back. Aborting.";
 }
 
 std::string JournalNotWrittenMessage(const std::string& reason)

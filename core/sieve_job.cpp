@@ -56,7 +56,8 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
     // The journal names the folders as they can be found again from
     // anywhere, and which folders they are.
     JournalHeader header {static_cast<std::int64_t>(std::time(nullptr)), 0, mode, {}, {}};
-    for (auto [given, resolved] : {std::pair {&source, &header.source}, std::pair {&destination, &header.destination}}) {
+    for (auto [given, resolved] :
+         {std::pair {&source, &header.source}, std::pair {&destination, &header.destination}}) {
         FsResult<ResolvedFolder> found = m_fs.resolveFolder(*given);
         if (!found.ok()) {
             m_report.error(NotFullPathMessage(*given, found.status().reason));
@@ -150,8 +151,7 @@ std::optional<RunEnd> SieveJob::countFiles(const std::string& source, const RunC
     return std::nullopt;
 }
 
-RunEnd SieveJob::processFiles(const std::string& source, const std::string& destination,
-                              const RunControls& controls)
+RunEnd SieveJob::processFiles(const std::string& source, const std::string& destination, const RunControls& controls)
 {
     RunCounters& counters = m_report.counters();
     m_report.phase(RunPhase::Processing);
@@ -161,9 +161,8 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
         // reports its end.
         const auto listing = restricted(m_fs.listFilesAgain(source));
         const int inFlight = std::clamp(m_fs.filesInFlight(source, destination), 1, kMostInFlight);
-        const bool stopped = inFlight == 1
-                                 ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
-                                 : processInFlight(*listing, source, destination, inFlight, controls);
+        const bool stopped = inFlight == 1 ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
+                                           : processInFlight(*listing, source, destination, inFlight, controls);
         if (stopped) {
             log(LogIcon::Exclamation, std::string(kProcessingStopped));
             return RunEnd::StoppedWhileProcessing;
@@ -208,7 +207,7 @@ bool SieveJob::processInFlight(FileListing& listing, const std::string& source, 
         folders.push_back(m_fs.openRun(source, destination));
     FilesInFlight files(std::move(folders), controls);
     RunCounters& counters = m_report.counters();
-    bool listed = false;  // the listing ended, or Stop ended it
+    bool listed = false; // the listing ended, or Stop ended it
     bool stopped = false;
     bool linkInFlight = false;
     std::optional<std::string> heldLink; // waits until nothing is in flight

@@ -12,14 +12,14 @@ std::string CountLineText(const RunFigures& figures)
 std::string FileProgressText(const RunFigures& figures, std::string_view thousandsSeparator)
 {
     return FormatGrouped(figures.filesProcessed, thousandsSeparator) + " of " +
-           FormatGrouped(figures.filesFound, thousandsSeparator);
+        FormatGrouped(figures.filesFound, thousandsSeparator);
 }
 
 std::string BytesText(const RunFigures& figures, std::string_view thousandsSeparator)
 {
     const double megabytes = figures.bytesProcessed / 1024 / 1024;
     return FormatGroupedZero(figures.bytesProcessed, thousandsSeparator) + " bytes (" +
-           FormatGrouped(megabytes, thousandsSeparator) + " MB)";
+        FormatGrouped(megabytes, thousandsSeparator) + " MB)";
 }
 
 } // namespace quillbox

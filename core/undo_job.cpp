@@ -18,9 +18,8 @@ std::string RunDescription(const JournalHeader& header)
     char when[32];
     std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
     return std::string(when) + ", " + (header.mode == TransferMode::Move ? "Move" : "Copy") + " from " +
-           header.source.path + " to " + header.destination.path;
+        header.source.path + " to " + header.destination.path;
 }
-
 
 // One pass over a run's journal, taking back each file as its record is
 // read.
@@ -133,8 +132,7 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
         }
         run = std::move(found.value());
         if (run.takenBack) {
-            log(LogIcon::Exclamation,
-                AlreadyTakenBackMessage(RunDescription(run.header)));
+            log(LogIcon::Exclamation, AlreadyTakenBackMessage(RunDescription(run.header)));
             return finish(RunEnd::NoFiles, UndoEnd::NothingToTakeBack);
         }
     }

@@ -22,7 +22,7 @@ enum class UndoEnd {
     SomeLeft,          // some stay where the run left them, or could not be read from its journal; each is named
     NothingToTakeBack, // no run to take back, or the run was taken back already
     Stopped,
-    Unreadable,        // the journal could not be read at all
+    Unreadable, // the journal could not be read at all
 };
 
 // Takes one run back from its journal: moved files go back where they came

@@ -33,11 +33,10 @@ std::string NothingTakenBackMessage(const std::string& destination, const std::s
     return "Nothing is taken back from " + destination + ": " + reason + ".";
 }
 
-std::string MovedFilesStayMessage(const std::string& destination, const std::string& source,
-                                  const std::string& reason)
+std::string MovedFilesStayMessage(const std::string& destination, const std::string& source, const std::string& reason)
 {
     return "Moved files stay in the bucket folders of " + destination + ", as the source folder " + source +
-           " cannot take them back: " + reason + ".";
+        " cannot take them back: " + reason + ".";
 }
 
 std::string LeftInPlaceMessage(const std::string& target)
@@ -57,7 +56,7 @@ std::string DamagedRecordMessage(const JournalDamage& damage)
         return where + " is damaged: file " + damage.name + " was not taken back, as its record cannot be trusted.";
     if (damage.files > 0)
         return where + " and what follows could not be read (" + damage.why + "): " + Count(damage.files) +
-               " file(s) were not taken back.";
+            " file(s) were not taken back.";
     return where + " could not be read (" + damage.why + "): any file it held was not taken back.";
 }
 
@@ -74,13 +73,13 @@ std::string NotMarkedMessage(const std::string& reason)
 std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, std::uint64_t kept)
 {
     return "Undo complete. " + Count(putBack) + " file(s) put back, " + Count(removed) + " copies removed, " +
-           Count(kept) + " left as they were.";
+        Count(kept) + " left as they were.";
 }
 
 std::string DamagedJournalMessage(std::uint64_t unreadable)
 {
     return "The journal is damaged: " + (unreadable > 0 ? Count(unreadable) + " file(s)" : std::string("files")) +
-           " of the run could not be read from it and were not taken back.";
+        " of the run could not be read from it and were not taken back.";
 }
 
 } // namespace quillbox

@@ -13,8 +13,7 @@ std::string TakingBackMessage(const std::string& run);
 std::string AlreadyTakenBackMessage(const std::string& run);
 std::string JournalUnreadableMessage(const std::string& reason);
 std::string NothingTakenBackMessage(const std::string& destination, const std::string& reason);
-std::string MovedFilesStayMessage(const std::string& destination, const std::string& source,
-                                  const std::string& reason);
+std::string MovedFilesStayMessage(const std::string& destination, const std::string& source, const std::string& reason);
 std::string LeftInPlaceMessage(const std::string& target);
 std::string NotTakenBackMessage(const std::string& target, const std::string& reason);
 std::string DamagedRecordMessage(const JournalDamage& damage);

@@ -28,12 +28,12 @@ namespace posix {
 
 FsStatus Failure(int error)
 {
-    return FsStatus{error, ErrorText(error)};
+    return FsStatus {error, ErrorText(error)};
 }
 
 FsStatus Failure(int error, std::string reason)
 {
-    return FsStatus{error, std::move(reason)};
+    return FsStatus {error, std::move(reason)};
 }
 
 FsStatus NotRegularFile()
@@ -43,8 +43,9 @@ FsStatus NotRegularFile()
 
 FsStatus ChangedWhileCopied(bool originalKept)
 {
-    return Failure(EAGAIN, originalKept ? "The file changed while it was being copied; the original is kept"
-                                        : "The file changed while it was being copied");
+    return Failure(EAGAIN,
+                   originalKept ? "The file changed while it was being copied; the original is kept"
+                                : "The file changed while it was being copied");
 }
 
 FsStatus StoppedByUser()

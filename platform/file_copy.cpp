@@ -78,7 +78,9 @@ bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identit
     struct statx st {};
     if (::statx(dir, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return false;
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino, st.stx_size,
+    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
+                st.stx_ino,
+                st.stx_size,
                 Nanoseconds(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec),
                 Nanoseconds(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec),
                 (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
@@ -89,9 +91,12 @@ bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identit
 
 FileIdentity IdentityOf(const struct stat& st)
 {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size), Nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
-            Nanoseconds(st.st_ctim.tv_sec, st.st_ctim.tv_nsec), 0};
+    return {static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            Nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+            Nanoseconds(st.st_ctim.tv_sec, st.st_ctim.tv_nsec),
+            0};
 }
 
 bool IdentityOfOpen(int fd, FileIdentity& identity)
@@ -121,7 +126,7 @@ bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& iden
 bool Unchanged(const struct stat& before, const struct stat& now)
 {
     return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
-           before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
+        before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)

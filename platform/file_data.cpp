@@ -40,7 +40,6 @@ void FitChunk(CopyState& state, std::uint64_t moved, std::uint64_t wanted, std::
             std::min<std::uint64_t>({std::uint64_t {state.chunk} * 4, fits, std::uint64_t {kKernelChunk}}));
 }
 
-
 bool KernelCopyRefused(int error)
 {
     return error == EXDEV || error == ENOSYS || error == EOPNOTSUPP || error == EINVAL || error == EPERM;
@@ -203,8 +202,7 @@ void CopyAttributes(CopyState& state, int in, int out, bool forMove, FsStatus& n
                 notKept = Failure(errno);
             continue;
         }
-        if (::fsetxattr(out, name, state.attributeValue.get(), static_cast<std::size_t>(size), 0) != 0 &&
-            notKept.ok())
+        if (::fsetxattr(out, name, state.attributeValue.get(), static_cast<std::size_t>(size), 0) != 0 && notKept.ok())
             notKept = Failure(errno);
     }
 }

@@ -68,8 +68,8 @@ FileOutcome RemoveSource(int sourceDir, const char* fromName, int bucketDir, con
     return {};
 }
 
-FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* fromName,
-                           int bucketDir, const char* name, const struct stat& seen)
+FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* fromName, int bucketDir,
+                           const char* name, const struct stat& seen)
 {
     SourceFile source;
     if (FsStatus opened = OpenSourceFile(sourceDir, fromName, O_NOFOLLOW, source); !opened.ok()) {

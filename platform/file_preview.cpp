@@ -68,12 +68,12 @@ unsigned FlagsOf(const struct statx& sx, int dir, const char* name)
     constexpr std::uint64_t kBoth = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
     if ((sx.stx_attributes_mask & kBoth) == kBoth) {
         return ((sx.stx_attributes & STATX_ATTR_IMMUTABLE) != 0 ? kImmutable : 0) |
-               ((sx.stx_attributes & STATX_ATTR_APPEND) != 0 ? kAppendOnly : 0);
+            ((sx.stx_attributes & STATX_ATTR_APPEND) != 0 ? kAppendOnly : 0);
     }
     if (!S_ISREG(sx.stx_mode) && !S_ISDIR(sx.stx_mode))
         return 0;
-    const UniqueFd fd(::openat(dir, *name == '\0' ? "." : name,
-                               O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd fd(
+        ::openat(dir, *name == '\0' ? "." : name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     int flags = 0;
     if (!fd.valid() || ::ioctl(fd.get(), FS_IOC_GETFLAGS, &flags) != 0)
         return 0;
@@ -346,8 +346,8 @@ FileOutcome PreviewFile(PreviewState& state, RunFolderHandles& folders, int sour
         if (S_ISLNK(seen.stx_mode)) {
             struct stat target {};
             size = ::fstatat(sourceDir, name, &target, 0) == 0 && S_ISREG(target.st_mode)
-                       ? static_cast<std::uint64_t>(target.st_size)
-                       : 0;
+                ? static_cast<std::uint64_t>(target.st_size)
+                : 0;
         } else if (!S_ISREG(seen.stx_mode)) {
             if (length)
                 length(size);

@@ -47,7 +47,7 @@ struct PreviewState {
     };
 
     bool prepared = false;
-    uid_t uid = 0;              // the file-system user ID
+    uid_t uid = 0;                // the file-system user ID
     bool overridesSticky = false; // CAP_FOWNER
     bool usesReserve = false;     // CAP_SYS_RESOURCE: blocks kept for root are there too
     FolderFacts source;

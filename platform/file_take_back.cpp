@@ -58,10 +58,11 @@ bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
     const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     UniqueFd a(::openat(dirA, nameA, flags));
     UniqueFd b(::openat(dirB, nameB, flags));
-    struct stat sa {}, sb {};
-    if (!a.valid() || !b.valid() || ::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 ||
-        !S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size ||
-        sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
+    struct stat sa {
+    }, sb {};
+    if (!a.valid() || !b.valid() || ::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 || !S_ISREG(sa.st_mode) ||
+        !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size || sa.st_mtim.tv_sec != sb.st_mtim.tv_sec ||
+        sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
         return false;
     constexpr std::size_t kChunk = 64 * 1024;
     std::unique_ptr<char[]> bufferA(new char[kChunk]), bufferB(new char[kChunk]);
@@ -129,9 +130,10 @@ public:
             // Another file took the name between the look and the rename:
             // it is not touched, and gets its name back.
             if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
-                return Skipped(Failure(ESTALE, std::string("It was replaced while being taken back; the file that "
-                                                           "took its place is now named ") +
-                                                   hidden));
+                return Skipped(Failure(ESTALE,
+                                       std::string("It was replaced while being taken back; the file that "
+                                                   "took its place is now named ") +
+                                           hidden));
             return Skipped(Failure(ESTALE, "It was replaced while being taken back"));
         }
 

@@ -28,9 +28,7 @@ FsResult<int> OpenNamedFolder(UniqueFd& fd, const std::string& path)
 } // namespace
 
 RunFolderHandles::RunFolderHandles(std::string source, std::string destination, SystemCalls& calls)
-    : m_calls(calls),
-      m_sourcePath(std::move(source)),
-      m_destinationPath(std::move(destination))
+    : m_calls(calls), m_sourcePath(std::move(source)), m_destinationPath(std::move(destination))
 {
     OpenNamedFolder(m_source, m_sourcePath);
     OpenNamedFolder(m_destination, m_destinationPath);
@@ -71,8 +69,7 @@ FsResult<int> RunFolderHandles::bucket(char letter)
         // Still the folder the handle holds?
         const char name[2] = {letter, '\0'};
         FolderIdentity named;
-        if (m_destination.valid() &&
-            FolderIdentityAt(m_destination.get(), name, AT_SYMLINK_NOFOLLOW, named) &&
+        if (m_destination.valid() && FolderIdentityAt(m_destination.get(), name, AT_SYMLINK_NOFOLLOW, named) &&
             named.matches(bucket.identity)) {
             bucket.checkedAt = now;
             return bucket.fd.get();
@@ -105,8 +102,8 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
     }
     const int error = errno;
     struct stat st; // filled by the call
-    if ((error == ENOTDIR || error == ELOOP) &&
-        ::fstatat(destination.value(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    if ((error == ENOTDIR || error == ELOOP) && ::fstatat(destination.value(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
         std::string reason = "The folder ";
         reason.append(m_destinationPath).push_back(letter);
         reason.append(" is a symbolic link and is not followed");

@@ -30,8 +30,7 @@ FileLook LookOf(const struct stat& st)
 } // namespace
 
 FolderWatch::FolderWatch(std::string folder, UniqueFd inotify, UniqueFd timer)
-    : m_folder(std::move(folder)), m_inotify(std::move(inotify)), m_timer(std::move(timer)),
-      m_buffer(64 * 1024)
+    : m_folder(std::move(folder)), m_inotify(std::move(inotify)), m_timer(std::move(timer)), m_buffer(64 * 1024)
 {
 }
 
@@ -50,8 +49,7 @@ FsResult<std::unique_ptr<FolderWatch>> FolderWatch::open(const std::string& fold
     return std::unique_ptr<FolderWatch>(new FolderWatch(folder + "/", std::move(inotify), std::move(timer)));
 }
 
-FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline,
-                                    const sigset_t* mask)
+FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask)
 {
     // The steady clock is CLOCK_MONOTONIC; a zero time disarms the timer.
     itimerspec when {};
@@ -129,8 +127,8 @@ FsResult<std::vector<ScannedFile>> FolderWatch::scan() const
         struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        const auto changed = std::chrono::system_clock::time_point(
-            std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        const auto changed =
+            std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
                 std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec)));
         files.push_back({entry->d_name, LookOf(st), changed});
     }

@@ -142,7 +142,7 @@ bool CarriesJournalStart(int folder, const std::string& id)
         return false;
     char start[kFirstLine.size()];
     return ::read(fd.value().get(), start, sizeof start) == static_cast<ssize_t>(sizeof start) &&
-           std::string_view(start, sizeof start) == kFirstLine;
+        std::string_view(start, sizeof start) == kFirstLine;
 }
 
 // Counts what a list of runs shows.
@@ -277,7 +277,9 @@ private:
 
 } // namespace
 
-JournalFolder::JournalFolder(std::string folder) : m_folder(std::move(folder)) {}
+JournalFolder::JournalFolder(std::string folder) : m_folder(std::move(folder))
+{
+}
 
 std::string JournalFolder::DefaultFolder()
 {

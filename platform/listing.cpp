@@ -30,8 +30,7 @@ std::shared_ptr<const ListedLinks::Links> ListedLinks::recall(dev_t device, ino_
     return nullptr;
 }
 
-DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links,
-                                   LinkMemory memory)
+DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links, LinkMemory memory)
     : m_calls(calls), m_dir(::opendir(folder.c_str()))
 {
     // A folder that cannot be opened has no files to sort: an empty listing.

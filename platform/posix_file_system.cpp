@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <cstring>
-#include <unistd.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 #include "core/bucket.h"
 #include "platform/error_text.h"
@@ -97,11 +97,15 @@ private:
 
 } // namespace
 
-PosixFileSystem::PosixFileSystem() : m_calls(&SystemCalls::real()) {}
+PosixFileSystem::PosixFileSystem() : m_calls(&SystemCalls::real())
+{
+}
 
 PosixFileSystem::~PosixFileSystem() = default;
 
-PosixFileSystem::PosixFileSystem(SystemCalls& calls) : m_calls(&calls) {}
+PosixFileSystem::PosixFileSystem(SystemCalls& calls) : m_calls(&calls)
+{
+}
 
 std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folder)
 {

@@ -43,8 +43,7 @@ public:
     int filesInFlight(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
-    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
-                                              const ResolvedFolder& destination) override;
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;
 
 private:
     SystemCalls* m_calls;

@@ -27,14 +27,41 @@
 #include <unistd.h>
 
 enum Call {
-    kGetattr, kReaddir, kOpendir, kReleasedir, kMkdir, kUnlink, kRmdir, kRename, kLink, kSymlink, kReadlink,
-    kChmod, kChown, kTruncate, kUtimens, kCreate, kOpen, kRead, kWrite, kFlush, kRelease, kFsync, kFsyncdir,
-    kStatfs, kAccess, kReplyGetattr, kCalls
+    kGetattr,
+    kReaddir,
+    kOpendir,
+    kReleasedir,
+    kMkdir,
+    kUnlink,
+    kRmdir,
+    kRename,
+    kLink,
+    kSymlink,
+    kReadlink,
+    kChmod,
+    kChown,
+    kTruncate,
+    kUtimens,
+    kCreate,
+    kOpen,
+    kRead,
+    kWrite,
+    kFlush,
+    kRelease,
+    kFsync,
+    kFsyncdir,
+    kStatfs,
+    kAccess,
+    kReplyGetattr,
+    kCalls
 };
 static const char* const kCallNames[kCalls] = {
-    "getattr", "readdir", "opendir", "releasedir", "mkdir", "unlink", "rmdir", "rename", "link", "symlink",
-    "readlink", "chmod", "chown", "truncate", "utimens", "create", "open", "read", "write", "flush", "release",
-    "fsync", "fsyncdir", "statfs", "access", "getattr-in-reply",
+    "getattr",          "readdir", "opendir",  "releasedir", "mkdir",
+    "unlink",           "rmdir",   "rename",   "link",       "symlink",
+    "readlink",         "chmod",   "chown",    "truncate",   "utimens",
+    "create",           "open",    "read",     "write",      "flush",
+    "release",          "fsync",   "fsyncdir", "statfs",     "access",
+    "getattr-in-reply",
 };
 
 static int g_root = -1;
@@ -53,8 +80,7 @@ static void RoundTrip(enum Call call)
     if (g_delayNs <= 0)
         return;
     struct timespec left = {g_delayNs / 1000000000L, g_delayNs % 1000000000L};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {}
 }
 
 // A path of the mount as a name relative to the root folder.

@@ -6,14 +6,14 @@
 #include <set>
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include <QProcess>
-#include <QTest>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -123,7 +123,8 @@ TEST(CommandLine, MovePrintsTheLogAndExitsZeroWithoutADisplay)
     dir.write("in/apple", "a");
     dir.write("in/Berry", "b");
 
-    const Result r = Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
+    const Result r =
+        Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
 
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "") << "standard error is no terminal: nothing but the entries";
@@ -222,7 +223,7 @@ TEST(CommandLine, DryRunPrintsThePlanAndMakesNothingAndTheRunThenFollowsIt)
     dir.write("in/berry", "b");
 
     const Result r = Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), QStringLiteral("--dry-run"),
-                              Q(dir / "in"), Q(dir / "out")});
+                               Q(dir / "in"), Q(dir / "out")});
 
     EXPECT_EQ(r.status, 1) << "a file would fail";
     const std::vector<std::string> expected = {
@@ -237,8 +238,8 @@ TEST(CommandLine, DryRunPrintsThePlanAndMakesNothingAndTheRunThenFollowsIt)
     EXPECT_EQ(dir.names("in").size(), 3u);
 
     // The run itself does what the plan said, and a file that fails makes it exit 1.
-    const Result run = Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"),
-                                 Q(dir / "out")});
+    const Result run =
+        Quillbox({QStringLiteral("--move"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(ReadFile(dir / "out/A/apple"), "old");
     EXPECT_EQ(dir.names("in"), std::set<std::string> {"apple"});
@@ -352,8 +353,10 @@ TEST(CommandLine, OptionsAreParsedAsGnuToolsDo)
     const QString in = QStringLiteral("-in"), out = QStringLiteral("out");
     const QStringList dryRuns[] = {
         {QStringLiteral("--dry"), QStringLiteral("--mo"), QStringLiteral("--cr"), QStringLiteral("--"), in, out},
-        {QStringLiteral("-n"), QStringLiteral("--move"), QStringLiteral("--create-dirs"), QStringLiteral("--"), in, out},
-        {QStringLiteral("./-in"), QStringLiteral("--move"), out, QStringLiteral("--dry-run"), QStringLiteral("--create")},
+        {QStringLiteral("-n"), QStringLiteral("--move"), QStringLiteral("--create-dirs"), QStringLiteral("--"), in,
+         out},
+        {QStringLiteral("./-in"), QStringLiteral("--move"), out, QStringLiteral("--dry-run"),
+         QStringLiteral("--create")},
     };
     const QString inDir = QStringLiteral("cd '") + Q(dir.path()) + QStringLiteral("' && exec \"$0\" \"$@\"");
     for (const QStringList& arguments : dryRuns) {
@@ -428,8 +431,7 @@ TEST(CommandLine, UndoTakesARunByItsNumberInTheList)
     dir.mkdir("in");
     dir.mkdir("out");
     dir.write("in/apple", "a");
-    const QStringList copy = {QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"),
-                              Q(dir / "out")};
+    const QStringList copy = {QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")};
     ASSERT_EQ(Quillbox(copy).status, 0);
     dir.write("in/berry", "b");
     ASSERT_EQ(Quillbox(copy).status, 0);
@@ -453,8 +455,7 @@ TEST(CommandLine, UndoTakesARunByItsNumberInTheList)
     EXPECT_FALSE(Exists(dir / "out/B/berry"));
     const Result after = Quillbox({QStringLiteral("--list-runs")});
     EXPECT_EQ(std::count(after.out.begin(), after.out.end(), '\n'), 2);
-    EXPECT_EQ(after.out.find(", taken back"), after.out.rfind(", taken back") - after.out.find('\n') - 1)
-        << after.out;
+    EXPECT_EQ(after.out.find(", taken back"), after.out.rfind(", taken back") - after.out.find('\n') - 1) << after.out;
 
     const Result beyond = Quillbox({QStringLiteral("--undo"), QStringLiteral("3")});
     EXPECT_EQ(beyond.status, 2);
@@ -472,12 +473,9 @@ TEST(CommandLine, WriteErrorsEndEveryCommandWithStatus3)
     const QString in = Q(dir / "in"), out = Q(dir / "out");
     ASSERT_EQ(Quillbox({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), in, out}).status, 0);
     const QStringList commands[] = {
-        {QStringLiteral("--help")},
-        {QStringLiteral("--version")},
-        {QStringLiteral("--list-runs")},
-        {QStringLiteral("-n"), QStringLiteral("--move"), in, out},
-        {QStringLiteral("--move"), in, out},
-        {QStringLiteral("--undo")},
+        {QStringLiteral("--help")},          {QStringLiteral("--version")},
+        {QStringLiteral("--list-runs")},     {QStringLiteral("-n"), QStringLiteral("--move"), in, out},
+        {QStringLiteral("--move"), in, out}, {QStringLiteral("--undo")},
     };
     for (const QStringList& arguments : commands) {
         SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -530,8 +528,9 @@ TEST(CommandLine, NoDisplayForTheWindowIsOneLineAndStatus2)
         SCOPED_TRACE(display.toStdString());
         const Result r = Finish(Start({Q(dir.path()), Q(dir.path())}, {}, display));
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, "quillbox: no display can be reached to open the window on; --copy or --move runs "
-                         "without one\n");
+        EXPECT_EQ(r.err,
+                  "quillbox: no display can be reached to open the window on; --copy or --move runs "
+                  "without one\n");
     }
 }
 

@@ -204,8 +204,8 @@ TEST(Watch, FolderGoingAwayEndsWithStatusOne)
     };
     for (const Case& c : {Case {"removed", true, "was removed"}, Case {"renamed", false, "was moved or renamed"}}) {
         Watcher w;
-        w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--settle"),
-                 QStringLiteral("0.2")});
+        w.start(
+            {QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--settle"), QStringLiteral("0.2")});
         if (c.remove)
             ASSERT_EQ(::rmdir(w.in("").c_str()), 0);
         else
@@ -242,13 +242,18 @@ TEST(Watch, WatchFileGivesTheFoldersAndTheMode)
     Watcher w;
     w.dir.mkdir("config/quillbox");
     w.dir.mkdir("config/quillbox/watch");
-    w.dir.write("config/quillbox/watch/test.conf", "# sorted as it arrives\n"
-                                                   "mode = move\n"
-                                                   "source = " + w.in("") + "\n"
-                                                   "destination=" + w.out_("") + "\n"
-                                                   "create-dirs = yes\n"
-                                                   "settle = 0.2\n"
-                                                   "ignore = *.iso\n");
+    w.dir.write("config/quillbox/watch/test.conf",
+                "# sorted as it arrives\n"
+                "mode = move\n"
+                "source = " +
+                    w.in("") +
+                    "\n"
+                    "destination=" +
+                    w.out_("") +
+                    "\n"
+                    "create-dirs = yes\n"
+                    "settle = 0.2\n"
+                    "ignore = *.iso\n");
     w.dir.write("in/kiwi", "k");
     w.dir.write("in/cd.iso", "i");
     w.start({QStringLiteral("--watch-config"), QStringLiteral("test")}, false);

@@ -19,7 +19,9 @@ namespace {
 // blocked reader of one of `fifos` is let go.
 void RunBounded(RunWorld& w, const std::vector<std::string>& fifos = {})
 {
-    ASSERT_TRUE(FinishesWithin(60, [&] { w.Sieve(); }, fifos)) << "the run blocked";
+    ASSERT_TRUE(FinishesWithin(
+        60, [&] { w.Sieve(); }, fifos))
+        << "the run blocked";
 }
 
 // Permission and shape problems of single files: one entry each, with the
@@ -34,20 +36,31 @@ TEST(FaultPermissions, EachFailingFileGetsOneEntryAndTheRunGoesOn)
         bool needsNoOverride;
     };
     const Case cases[] = {
-        {"unreadable source, copy", false,
-         [](RunWorld& w) { ::chmod((w.source / "apple").c_str(), 0); },
+        {"unreadable source, copy", false, [](RunWorld& w) { ::chmod((w.source / "apple").c_str(), 0); },
          "Could not copy/move file apple. Permission denied.", true},
         {"bucket not writable, copy", false,
-         [](RunWorld& w) { w.destination.mkdir("A"); ::chmod((w.destination / "A").c_str(), 0555); },
+         [](RunWorld& w) {
+             w.destination.mkdir("A");
+             ::chmod((w.destination / "A").c_str(), 0555);
+         },
          "Could not copy/move file apple. Permission denied.", true},
         {"bucket not writable, move", true,
-         [](RunWorld& w) { w.destination.mkdir("A"); ::chmod((w.destination / "A").c_str(), 0555); },
+         [](RunWorld& w) {
+             w.destination.mkdir("A");
+             ::chmod((w.destination / "A").c_str(), 0555);
+         },
          "Could not copy/move file apple. Permission denied.", true},
         {"target is a folder, copy", false,
-         [](RunWorld& w) { w.destination.mkdir("A"); w.destination.mkdir("A/apple"); },
+         [](RunWorld& w) {
+             w.destination.mkdir("A");
+             w.destination.mkdir("A/apple");
+         },
          "Could not copy/move file apple. Is a directory.", false},
         {"target is a folder, move", true,
-         [](RunWorld& w) { w.destination.mkdir("A"); w.destination.mkdir("A/apple"); },
+         [](RunWorld& w) {
+             w.destination.mkdir("A");
+             w.destination.mkdir("A/apple");
+         },
          "Could not copy/move file apple. File exists.", false},
     };
     std::string skipped;
@@ -90,8 +103,7 @@ TEST(FaultNesting, DestinationInsideOrEqualToTheSource)
                          Case {"equal, copy", "", false}, Case {"equal, move", "", true}}) {
         SCOPED_TRACE(c.name);
         RunWorld w;
-        const std::string destination = std::string(c.destination).empty() ? w.source.path()
-                                                                             : w.source / c.destination;
+        const std::string destination = std::string(c.destination).empty() ? w.source.path() : w.source / c.destination;
         w.source.mkdir("out");
         w.destinationPath = destination;
         w.move = c.move;

@@ -102,8 +102,7 @@ struct FlightWorld : RunWorld {
         fs.beforeFile = [this](const std::string&, int) {
             const int taken = ++began;
             const int now = ++active;
-            for (int most = mostActive.load(); now > most && !mostActive.compare_exchange_weak(most, now);) {
-            }
+            for (int most = mostActive.load(); now > most && !mostActive.compare_exchange_weak(most, now);) {}
             if (onTakenUp)
                 onTakenUp(taken);
             if (shuffle && taken % 5 == 0 && taken + 4 <= files)
@@ -205,9 +204,10 @@ TEST(FilesInFlight, EverythingIsReportedInListingOrderWhicheverFinishesFirst)
             if (message.rfind("Could not", 0) == 0)
                 failures.push_back(message.substr(0, message.find('.')));
         }
-        EXPECT_EQ(failures, (std::vector<std::string> {"Could not copy/move file " + failing[0],
-                                                       "Could not copy/move file " + failing[1],
-                                                       "Could not copy/move file " + failing[2]}));
+        EXPECT_EQ(failures,
+                  (std::vector<std::string> {"Could not copy/move file " + failing[0],
+                                             "Could not copy/move file " + failing[1],
+                                             "Could not copy/move file " + failing[2]}));
         const auto error = std::find_if(w.observer.events.begin(), w.observer.events.end(),
                                         [](const std::string& e) { return e.rfind("entry:Error while", 0) == 0; });
         ASSERT_NE(error, w.observer.events.end());
@@ -302,7 +302,8 @@ TEST(FilesInFlight, LinksAmongFilesInFlightAreMovedAsLinks)
 
     EXPECT_EQ(w.source.names(), std::set<std::string> {});
     EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
-    EXPECT_EQ(w.MessagesStartingWith("Operation"), std::vector<std::string> {"Operation complete. 60 file(s) processed."});
+    EXPECT_EQ(w.MessagesStartingWith("Operation"),
+              std::vector<std::string> {"Operation complete. 60 file(s) processed."});
     for (int i = 0; i < 40; i += 2) {
         char text[32] = {};
         EXPECT_GT(::readlink((w.destination / ("L/link" + std::to_string(i))).c_str(), text, sizeof text - 1), 0);

@@ -114,15 +114,40 @@ TEST(JournalFormat, EachKindOfBadInputIsToldAndTheRestIsRead)
         // Its length damaged: its name cannot be trusted, its number can be told.
         {"a flipped length", [&] { return edited(starts[2] + 2, 0x40); }, {"damaged:4:1:"}, 4},
         {"cut short at the end", [&] { return whole.substr(0, whole.size() - 3); }, {"damaged:6:1:five"}, 4},
-        {"a record taken out", [&] { return whole.substr(0, starts[1]) + whole.substr(starts[2]); },
-         {"damaged:3:1:"}, 4},
-        {"a name that climbs out", [&] { return withRecord({TransferMode::Move, 'A', "../../outside/victim", false, {}}, 6); },
-         {"damaged:7:1:"}, 5},
-        {"a name with a slash", [&] { return withRecord({TransferMode::Move, 'A', "/etc/passwd", false, {}}, 6); },
-         {"damaged:7:1:"}, 5},
-        {"a dot", [&] { return withRecord({TransferMode::Copy, 'A', ".", false, {}}, 6); }, {"damaged:7:1:"}, 5},
-        {"an empty name", [&] { return withRecord({TransferMode::Copy, 'A', "", false, {}}, 6); }, {"damaged:7:1:"}, 5},
-        {"no bucket", [&] { return withRecord({TransferMode::Copy, '/', "x", false, {}}, 6); }, {"damaged:7:1:"}, 5},
+        {"a record taken out",
+         [&] { return whole.substr(0, starts[1]) + whole.substr(starts[2]); },
+         {"damaged:3:1:"},
+         4},
+        {"a name that climbs out",
+         [&] {
+             return withRecord({TransferMode::Move, 'A', "../../outside/victim", false, {}}, 6);
+         },
+         {"damaged:7:1:"},
+         5},
+        {"a name with a slash",
+         [&] {
+             return withRecord({TransferMode::Move, 'A', "/etc/passwd", false, {}}, 6);
+         },
+         {"damaged:7:1:"},
+         5},
+        {"a dot",
+         [&] {
+             return withRecord({TransferMode::Copy, 'A', ".", false, {}}, 6);
+         },
+         {"damaged:7:1:"},
+         5},
+        {"an empty name",
+         [&] {
+             return withRecord({TransferMode::Copy, 'A', "", false, {}}, 6);
+         },
+         {"damaged:7:1:"},
+         5},
+        {"no bucket",
+         [&] {
+             return withRecord({TransferMode::Copy, '/', "x", false, {}}, 6);
+         },
+         {"damaged:7:1:"},
+         5},
         {"a second header", [&] { return whole + JournalStart(kHeader).substr(19); }, {"damaged:7:0:"}, 5},
     };
     for (const Case& c : cases) {
@@ -195,7 +220,8 @@ TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
     Store s;
     const std::string good = s.Start(2);
     ASSERT_EQ(::mkfifo((s.state / "runs/run-90.journal").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink((s.state / ("runs/" + good + ".journal")).c_str(), (s.state / "runs/run-91.journal").c_str()), 0);
+    ASSERT_EQ(::symlink((s.state / ("runs/" + good + ".journal")).c_str(), (s.state / "runs/run-91.journal").c_str()),
+              0);
     // A huge journal, but for its header a hole.
     const std::string huge = s.state / "runs/run-92.journal";
     s.state.write("runs/run-92.journal", JournalStart(kHeader));
@@ -209,7 +235,7 @@ TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
         const std::vector<JournalSummary> runs = s.journals.list();
         ::getrusage(RUSAGE_SELF, &after);
         const bool ok = runs.size() == 2 && runs[0].id == "run-92" && runs[0].damaged == 1 && runs[1].id == good &&
-                        after.ru_maxrss - before.ru_maxrss < 16 * 1024;
+            after.ru_maxrss - before.ru_maxrss < 16 * 1024;
         ::_exit(ok ? 0 : 1);
     }
     int status = 0;

@@ -95,7 +95,10 @@ struct Case {
     const char* reason;  // that every failure gives; nullptr: any
 };
 
-void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Case& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const Case kCases[] = {
     {"an immutable and an append-only file moved", true, false, true, nullptr, Without::Nothing,
@@ -141,8 +144,7 @@ const Case kCases[] = {
          Own(s.from + "/kiwi", kThird, 0644);
      },
      2, "Operation not permitted"},
-    {"files of another user in a sticky bucket of a third, copied over", false, false, true, nullptr,
-     Without::Fowner,
+    {"files of another user in a sticky bucket of a third, copied over", false, false, true, nullptr, Without::Fowner,
      [](const Scene& s) {
          ::mkdir((s.to + "/A").c_str(), 0755);
          Own(s.to + "/A", kOther, 01777);

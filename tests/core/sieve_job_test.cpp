@@ -69,19 +69,49 @@ TEST(RunWaysOut, EachEndsWithItsEntriesThenCleaningUp)
         std::size_t handled;
     };
     const Case cases[] = {
-        {"no files", 0, false, 0, RunEnd::NoFiles,
-         {"No files found in the selected directory. Aborting.", "Cleaning up complete."}, 0},
-        {"stop while counting", 3, true, 0, RunEnd::StoppedWhileCounting,
-         {"File count processing aborted by user.", "Cleaning up complete."}, 0},
-        {"stop at the first file", 3, false, 1, RunEnd::StoppedWhileProcessing,
-         {"Processing aborted by user.", "Cleaning up complete."}, 1},
-        {"stop at the second file", 3, false, 2, RunEnd::StoppedWhileProcessing,
-         {"Processing aborted by user.", "Cleaning up complete."}, 2},
+        {"no files",
+         0,
+         false,
+         0,
+         RunEnd::NoFiles,
+         {"No files found in the selected directory. Aborting.", "Cleaning up complete."},
+         0},
+        {"stop while counting",
+         3,
+         true,
+         0,
+         RunEnd::StoppedWhileCounting,
+         {"File count processing aborted by user.", "Cleaning up complete."},
+         0},
+        {"stop at the first file",
+         3,
+         false,
+         1,
+         RunEnd::StoppedWhileProcessing,
+         {"Processing aborted by user.", "Cleaning up complete."},
+         1},
+        {"stop at the second file",
+         3,
+         false,
+         2,
+         RunEnd::StoppedWhileProcessing,
+         {"Processing aborted by user.", "Cleaning up complete."},
+         2},
         // No file is left to take up: the run completes.
-        {"stop at the last file", 3, false, 3, RunEnd::Completed,
-         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."}, 3},
-        {"completed", 3, false, 0, RunEnd::Completed,
-         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."}, 3},
+        {"stop at the last file",
+         3,
+         false,
+         3,
+         RunEnd::Completed,
+         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."},
+         3},
+        {"completed",
+         3,
+         false,
+         0,
+         RunEnd::Completed,
+         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."},
+         3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,8 +212,8 @@ TEST_F(RunFixture, ListingThatFailsPartWayEndsTheRunWithItsReason)
 
     EXPECT_EQ(Sieve(), RunEnd::Failed);
 
-    EXPECT_EQ(LastMessages(2), (std::vector<std::string> {"Error while sieving: [5] - Input/output error.",
-                                                          "Cleaning up complete."}));
+    EXPECT_EQ(LastMessages(2),
+              (std::vector<std::string> {"Error while sieving: [5] - Input/output error.", "Cleaning up complete."}));
     EXPECT_EQ(MessagesStartingWith("Operation complete"), std::vector<std::string> {});
     EXPECT_EQ(observer.started.size(), 2u);
     ExpectEndedCleanly();
@@ -225,8 +255,9 @@ TEST_F(RunFixture, StopDuringALongCopyEndsTheRunWithThatFileNotCopied)
 
     EXPECT_EQ(Sieve(), RunEnd::StoppedWhileProcessing);
 
-    EXPECT_EQ(LastMessages(3), (std::vector<std::string> {"Could not copy/move file big. Stopped by the user.",
-                                                          "Processing aborted by user.", "Cleaning up complete."}));
+    EXPECT_EQ(LastMessages(3),
+              (std::vector<std::string> {"Could not copy/move file big. Stopped by the user.",
+                                         "Processing aborted by user.", "Cleaning up complete."}));
     EXPECT_FALSE(Exists(destination / "B/big"));
     EXPECT_EQ(ReadFile(source / "big"), Pattern(8 << 20, 7));
     ExpectEndedCleanly();

@@ -20,7 +20,7 @@ std::map<std::string, std::string> g_tree;
 int Record(const char* path, const struct stat* st, int, FTW*)
 {
     g_tree[path] = std::to_string(st->st_mode) + "/" + std::to_string(st->st_size) + "/" +
-                   std::to_string(st->st_mtim.tv_nsec) + "/" + std::to_string(st->st_ctim.tv_nsec);
+        std::to_string(st->st_mtim.tv_nsec) + "/" + std::to_string(st->st_ctim.tv_nsec);
     return 0;
 }
 std::map<std::string, std::string> Tree(const std::string& root)
@@ -37,14 +37,14 @@ void Arrange(RunWorld& w)
     for (const char* name : {"apple", "avocado", "cherry", "date", "egg", "fig", "grape", "kiwi", "lime", "zed", "1st"})
         w.source.write(name, std::string("data of ") + name);
     w.destination.mkdir("A");
-    w.destination.write("A/apple", "old");       // a move onto a file: refused; a copy replaces it
-    w.destination.mkdir("A/avocado");            // a folder in the way of either
-    w.destination.write("C", "not a folder");    // a bucket that is a file
+    w.destination.write("A/apple", "old");    // a move onto a file: refused; a copy replaces it
+    w.destination.mkdir("A/avocado");         // a folder in the way of either
+    w.destination.write("C", "not a folder"); // a bucket that is a file
     w.destination.mkdir("D");
     ::chmod((w.destination / "D").c_str(), 0555); // a bucket without write permission
     TempDir elsewhere;
     MakeSymlink(elsewhere.path(), w.destination / "E"); // a bucket through a link
-    ::chmod((w.source / "fig").c_str(), 0);      // a copy cannot read it; a move takes it
+    ::chmod((w.source / "fig").c_str(), 0);             // a copy cannot read it; a move takes it
     w.destination.mkdir("Z");
     // G, K and L are missing: made first, or failed into.
 }

@@ -6,11 +6,11 @@
 #include <cmath>
 
 #include "core/bucket.h"
-#include "tests/support/fake_log.h"
 #include "core/log_entry.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
 #include "core/statistics_text.h"
+#include "tests/support/fake_log.h"
 
 namespace quillbox::test {
 namespace {
@@ -88,13 +88,17 @@ TEST(EventLogRows, FirstCallLoadsTheWindowWhoseStartupEntryComesFirst)
     };
     const Case cases[] = {
         // The requested entry's time is read before the window is loaded.
-        {LogIcon::Exclamation, "first",
+        {LogIcon::Exclamation,
+         "first",
          {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information},
           {"10:00:00 - first", LogIcon::Exclamation}}},
         // A blank row has no time and no icon, whatever the icon asked.
-        {LogIcon::Information, "",
+        {LogIcon::Information,
+         "",
          {{"10:00:00 - Quillbox loaded and running.", LogIcon::Information}, {"", LogIcon::None}}},
-        {LogIcon::None, " ", {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information}, {"10:00:00 -  ", LogIcon::None}}},
+        {LogIcon::None,
+         " ",
+         {{"10:00:01 - Quillbox loaded and running.", LogIcon::Information}, {"10:00:00 -  ", LogIcon::None}}},
     };
     for (const Case& c : cases) {
         FakeLogHost host;
@@ -128,21 +132,21 @@ TEST(BucketLetter, FirstCharacterUpperCasedIntoAToZOrHash)
         {" lead.txt", '#'},
         {".hidden", '#'},
         {"-rf", '#'},
-        {"@x", '#'}, // 64, just below 'A'
-        {"[x", '#'}, // 91, just above 'Z'
-        {"`x", '#'}, // 96, just below 'a'
-        {"{x", '#'}, // 123, just above 'z'
+        {"@x", '#'},                    // 64, just below 'A'
+        {"[x", '#'},                    // 91, just above 'Z'
+        {"`x", '#'},                    // 96, just below 'a'
+        {"{x", '#'},                    // 123, just above 'z'
         {"\xC3\xA9t\xC3\xA9.txt", '#'}, // "été": É is not A..Z
-        {"\xC4\xB1spanak", 'I'},         // dotless i, whatever the locale
+        {"\xC4\xB1spanak", 'I'},        // dotless i, whatever the locale
         {"istanbul.txt", 'I'},
-        {"\xC5\xBFx", 'S'},              // long s
-        {"\xEF\xBD\x81", '#'},           // fullwidth a
-        {"\xE2\x84\xAA", '#'},           // Kelvin sign is already upper case
-        {"\xFF\xFE.bin", '#'},           // not UTF-8
-        {"\xC3", '#'},                   // truncated sequence
-        {"\xC1\x81", '#'},               // overlong 'A'
-        {"\xED\xA0\x80x", '#'},          // surrogate
-        {"\x80x", '#'},                  // stray continuation byte
+        {"\xC5\xBFx", 'S'},     // long s
+        {"\xEF\xBD\x81", '#'},  // fullwidth a
+        {"\xE2\x84\xAA", '#'},  // Kelvin sign is already upper case
+        {"\xFF\xFE.bin", '#'},  // not UTF-8
+        {"\xC3", '#'},          // truncated sequence
+        {"\xC1\x81", '#'},      // overlong 'A'
+        {"\xED\xA0\x80x", '#'}, // surrogate
+        {"\x80x", '#'},         // stray continuation byte
         {"", '#'},
     };
     for (const Case& c : cases)

@@ -40,7 +40,7 @@ struct UndoWorld : RunWorld {
 std::string Summary(int putBack, int removed, int left)
 {
     return "Undo complete. " + std::to_string(putBack) + " file(s) put back, " + std::to_string(removed) +
-           " copies removed, " + std::to_string(left) + " left as they were.";
+        " copies removed, " + std::to_string(left) + " left as they were.";
 }
 
 void SetTimes(const std::string& path, const struct stat& like)
@@ -84,7 +84,8 @@ TEST(Undo, OnlyACopyStillAsTheRunLeftItIsRemoved)
     };
     const std::vector<Change> changes = {
         {"untouched", [](const std::string&) {}},
-        {"rewritten", [](const std::string& p) {
+        {"rewritten",
+         [](const std::string& p) {
              struct stat before {};
              ::stat(p.c_str(), &before);
              const int fd = ::open(p.c_str(), O_WRONLY);
@@ -94,7 +95,8 @@ TEST(Undo, OnlyACopyStillAsTheRunLeftItIsRemoved)
          }},
         {"chmodded", [](const std::string& p) { ::chmod(p.c_str(), 0600); }},
         {"hardlinked", [](const std::string& p) { ::link(p.c_str(), (p + ".second").c_str()); }},
-        {"replaced", [](const std::string& p) {
+        {"replaced",
+         [](const std::string& p) {
              struct stat before {};
              ::stat(p.c_str(), &before);
              const std::string other = p + ".new";
@@ -104,7 +106,8 @@ TEST(Undo, OnlyACopyStillAsTheRunLeftItIsRemoved)
              SetTimes(other, before);
              ::rename(other.c_str(), p.c_str());
          }},
-        {"renamed away and back", [](const std::string& p) {
+        {"renamed away and back",
+         [](const std::string& p) {
              ::rename(p.c_str(), (p + ".x").c_str());
              ::rename((p + ".x").c_str(), p.c_str());
          }},
@@ -148,8 +151,8 @@ TEST(Undo, ACopyThatReplacedAFileAndAMoveWhoseOldPlaceIsTakenStay)
     EXPECT_EQ(ReadFile(m.source / "apple"), "a new apple");
     EXPECT_EQ(ReadFile(m.destination / "A/apple"), "moved");
     EXPECT_EQ(m.MessagesStartingWith("Could not take back"),
-              std::vector<std::string> {"Could not take back file " + m.destination.path() + "/A/apple. Its old place " +
-                                        m.source.path() + "/apple is taken again."});
+              std::vector<std::string> {"Could not take back file " + m.destination.path() +
+                                        "/A/apple. Its old place " + m.source.path() + "/apple is taken again."});
     EXPECT_EQ(TemporaryLeftovers(m.destination / "A"), std::vector<std::string> {});
 }
 
@@ -278,7 +281,7 @@ TEST(Undo, ADamagedJournalIsNamedAndTheRestTakenBack)
     std::size_t at = bytes.find('\n') + 1;
     for (int files = 0;;) {
         const std::size_t length = static_cast<unsigned char>(bytes[at + 1]) |
-                                   static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 8;
+            static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 2])) << 8;
         if (bytes[at] == 2 && ++files == 3)
             break;
         at += 9 + length;
@@ -376,7 +379,7 @@ TEST(Journal, ARunWhoseFoldersCannotBeFoundAgainIsRefused)
         w.sourcePath = "relative";
         const RunEnd end = w.SieveWithJournal();
         const bool refused = end == RunEnd::Failed && w.MessagesStartingWith("The folder relative").size() == 1 &&
-                             w.journals.list().empty();
+            w.journals.list().empty();
         ::_exit(refused ? 0 : 1);
     }
     int status = 0;

@@ -24,9 +24,8 @@ struct Way {
     int anonymousError;
     int copyRangeError;
 };
-constexpr Way kWays[] = {{"anonymous file", 0, 0},
-                         {"named temporary file", EOPNOTSUPP, 0},
-                         {"read and write", 0, EXDEV}};
+constexpr Way kWays[] = {
+    {"anonymous file", 0, 0}, {"named temporary file", EOPNOTSUPP, 0}, {"read and write", 0, EXDEV}};
 
 void Use(TestFileSystem& fs, const Way& way)
 {
@@ -312,8 +311,8 @@ TEST(Stop, AbandonsACopyInProgressAtTheNextChunk)
         std::atomic<bool> stop {false};
 
         // The length is told before any data moves.
-        const Sieved done =
-            SieveOne(fs, src.path(), dst.path(), "source", 'S', c.mode, [&] { stop.store(true); }, &stop);
+        const Sieved done = SieveOne(
+            fs, src.path(), dst.path(), "source", 'S', c.mode, [&] { stop.store(true); }, &stop);
 
         EXPECT_EQ(ReadFile(src / "source"), content);
         EXPECT_EQ(TemporaryLeftovers(dst.path()), std::vector<std::string> {});

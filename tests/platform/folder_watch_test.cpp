@@ -49,7 +49,7 @@ struct WatchFixture : ::testing::Test {
 
 TEST_F(WatchFixture, WhatProgramsDoReadsAsTouchedOrLeft)
 {
-    dir.write("in/written", "data");                                   // create, write, close
+    dir.write("in/written", "data"); // create, write, close
     dir.write("elsewhere", "x");
     ASSERT_EQ(::rename((dir / "elsewhere").c_str(), (dir / "in/renamed-in").c_str()), 0);
     ASSERT_EQ(::rename((dir / "in/written").c_str(), (dir / "outside").c_str()), 0);
@@ -134,12 +134,8 @@ TEST(OpenWriters, OnlyDescriptorsOpenForWritingHold)
         bool held;
     };
     const Case cases[] = {
-        {"read-only", O_RDONLY, false},
-        {"write-only", O_WRONLY, true},
-        {"read-write", O_RDWR, true},
-        {"appending", O_WRONLY | O_APPEND, true},
-        {"closed", -1, false},
-        {"not-opened", -2, false},
+        {"read-only", O_RDONLY, false},           {"write-only", O_WRONLY, true}, {"read-write", O_RDWR, true},
+        {"appending", O_WRONLY | O_APPEND, true}, {"closed", -1, false},          {"not-opened", -2, false},
     };
     std::vector<int> fds;
     std::vector<FileLook> looks;

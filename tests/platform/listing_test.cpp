@@ -28,8 +28,9 @@ TEST(Listing, YieldsFilesAndLinksToFilesOnlyWithoutBlocking)
     std::set<std::string> names;
     FsStatus status;
     ASSERT_TRUE(FinishesWithin(10, [&] { names = ListAll(fs, dir.path() + "/", &status); }, {dir / "fifo"}));
-    EXPECT_EQ(names, (std::set<std::string> {"plain", ".hidden", "\xff\xfe not utf-8", "new\nline",
-                                             "link-to-file", "relative-link"}));
+    EXPECT_EQ(names,
+              (std::set<std::string> {"plain", ".hidden", "\xff\xfe not utf-8", "new\nline", "link-to-file",
+                                      "relative-link"}));
     EXPECT_TRUE(status.ok());
 }
 

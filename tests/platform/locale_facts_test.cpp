@@ -14,14 +14,11 @@ TEST(PosixLocale, TimeSeparatorIsWhatStandsBetweenHourAndMinute)
         const char* format;
         const char* separator;
     } cases[] = {
-        {"%H:%M:%S", ":"},
-        {"%H.%M.%S", "."},
-        {"%I:%M:%S %p", ":"},
-        {"%Hh%M", "h"},
-        {"%T", ""},      // no hour field to look at
-        {"%H%M", ""},    // nothing between them
-        {"%H%n%M", ""},  // a field, not a separator
-        {"%M:%H", ""},   // the minute first
+        {"%H:%M:%S", ":"}, {"%H.%M.%S", "."}, {"%I:%M:%S %p", ":"},
+        {"%Hh%M", "h"},    {"%T", ""}, // no hour field to look at
+        {"%H%M", ""},                  // nothing between them
+        {"%H%n%M", ""},                // a field, not a separator
+        {"%M:%H", ""},                 // the minute first
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format);

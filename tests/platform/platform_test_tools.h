@@ -36,12 +36,15 @@ inline Sieved SieveOne(FileSystem& fs, const std::string& source, const std::str
 {
     Sieved result;
     auto folders = fs.openRun(source + "/", destination + "/");
-    result.outcome = folders->sieveFile(name, bucket, mode, [&](std::uint64_t bytes) {
-        result.length = bytes;
-        ++result.lengthCalls;
-        if (duringLength)
-            duringLength();
-    }, stop);
+    result.outcome = folders->sieveFile(
+        name, bucket, mode,
+        [&](std::uint64_t bytes) {
+            result.length = bytes;
+            ++result.lengthCalls;
+            if (duringLength)
+                duringLength();
+        },
+        stop);
     return result;
 }
 
@@ -71,12 +74,12 @@ inline struct stat LinkStat(const std::string& path)
 
 // A second file system, as CI has it: a tmpfs mounted as root. Elsewhere
 // the cases that need one are left out.
-#define QUILLBOX_NEED_TMPFS(mount)                                                                               \
-    do {                                                                                                         \
-        if (!(mount).mounted()) {                                                                                \
-            ASSERT_NE(::geteuid(), 0u) << "root must be able to mount a tmpfs";                                  \
-            GTEST_SKIP() << "needs root to mount a tmpfs";                                                       \
-        }                                                                                                        \
+#define QUILLBOX_NEED_TMPFS(mount)                                                                                     \
+    do {                                                                                                               \
+        if (!(mount).mounted()) {                                                                                      \
+            ASSERT_NE(::geteuid(), 0u) << "root must be able to mount a tmpfs";                                        \
+            GTEST_SKIP() << "needs root to mount a tmpfs";                                                             \
+        }                                                                                                              \
     } while (false)
 
 } // namespace quillbox::test

@@ -24,9 +24,8 @@ TEST(Examine, LengthIsToldBeforeDataMovesAndCountsPast32Bits)
         dir.mkdir("B");
         WriteSparse(dir / "big", 3ull << 30);
         PosixFileSystem fs;
-        const Sieved done = SieveOne(fs, dir.path(), dir.path(), "big", 'B', mode, [&] {
-            EXPECT_FALSE(Exists(dir / "B/big"));
-        });
+        const Sieved done =
+            SieveOne(fs, dir.path(), dir.path(), "big", 'B', mode, [&] { EXPECT_FALSE(Exists(dir / "B/big")); });
         ASSERT_TRUE(done.outcome.ok()) << done.outcome.status.reason;
         EXPECT_EQ(done.lengthCalls, 1);
         EXPECT_EQ(done.length, 3221225472ull);
@@ -56,9 +55,8 @@ TEST(Examine, WhatIsNotAFileAnyMoreIsRefusedWithoutBlocking)
             }
             TestFileSystem fs;
             Sieved done;
-            ASSERT_TRUE(FinishesWithin(10, [&] {
-                done = SieveOne(fs, dir.path(), dir.path(), "odd", 'O', mode);
-            }, {odd, dir / "O/odd"}));
+            ASSERT_TRUE(FinishesWithin(10, [&] { done = SieveOne(fs, dir.path(), dir.path(), "odd", 'O', mode); },
+                                       {odd, dir / "O/odd"}));
 
             const bool missing = std::string(what) == "missing";
             EXPECT_EQ(done.outcome.stage, missing ? FileStage::Examine : FileStage::Transfer);
@@ -106,8 +104,8 @@ TEST(Names, AreBytesAndStayInTheirFolder)
             EXPECT_EQ(ReadFile(dst / ("#/" + name)), name);
             EXPECT_EQ(Exists(src / name), mode == TransferMode::Copy);
         }
-        for (const std::string& name : {std::string("sub/inner"), std::string(".."), std::string("."), std::string(),
-                                         std::string("a\0b", 3)}) {
+        for (const std::string& name :
+             {std::string("sub/inner"), std::string(".."), std::string("."), std::string(), std::string("a\0b", 3)}) {
             const Sieved done = SieveOne(fs, src.path(), dst.path(), name, '#', mode);
             EXPECT_EQ(done.outcome.stage, FileStage::Examine) << name;
         }
@@ -227,8 +225,7 @@ TEST(Handles, NothingStaysOpenAfterTheRun)
         EXPECT_FALSE(folders->sieveFile("fifo", 'F', TransferMode::Copy, {}, nullptr).ok());
         EXPECT_FALSE(folders->sieveFile("gone", 'G', TransferMode::Move, {}, nullptr).ok());
         EXPECT_GT(OpenDescriptorsUnder(dst.path()), 0);
-        while (!listing->next().empty()) {
-        }
+        while (!listing->next().empty()) {}
         folders.reset();
         EXPECT_EQ(OpenDescriptorsUnder(src.path()), 0) << "the finished listing closed its folder";
         EXPECT_EQ(OpenDescriptorsUnder(dst.path()), 0);

@@ -54,6 +54,8 @@ WithoutCapabilities::~WithoutCapabilities()
     CapSet(data);
 }
 
-WithoutDacOverride::WithoutDacOverride() : WithoutCapabilities({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH}) {}
+WithoutDacOverride::WithoutDacOverride() : WithoutCapabilities({CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+{
+}
 
 } // namespace quillbox::test

@@ -9,7 +9,7 @@ std::string WithoutLogTime(std::string_view line)
     std::size_t at = 0;
     const auto digits = [&] {
         const bool two = at + 2 <= line.size() && std::isdigit(static_cast<unsigned char>(line[at])) &&
-                         std::isdigit(static_cast<unsigned char>(line[at + 1]));
+            std::isdigit(static_cast<unsigned char>(line[at + 1]));
         at += 2;
         return two;
     };

@@ -16,7 +16,7 @@ void MakeSocket(const std::string& path); // a bound Unix socket, left behind as
 void MakeSymlink(const std::string& target, const std::string& link);
 
 struct FileFacts {
-    mode_t mode = 0;          // permission bits
+    mode_t mode = 0; // permission bits
     std::int64_t mtimeSec = 0;
     long mtimeNsec = 0;
     std::uint64_t size = 0;

@@ -16,8 +16,11 @@ class HookedListing final : public FileListing {
 public:
     HookedListing(std::unique_ptr<FileListing> inner, std::function<void(int)> afterName, int failAfter, int error,
                   std::string& last)
-        : m_inner(std::move(inner)), m_afterName(std::move(afterName)), m_failAfter(failAfter), m_error(error),
-          m_last(last)
+        : m_inner(std::move(inner))
+        , m_afterName(std::move(afterName))
+        , m_failAfter(failAfter)
+        , m_error(error)
+        , m_last(last)
     {
     }
 
@@ -52,8 +55,7 @@ private:
 
 class HookedFolders final : public RunFolders {
 public:
-    HookedFolders(std::unique_ptr<RunFolders> inner, std::string source, TestFileSystem& fs,
-                  std::atomic<int>& handled)
+    HookedFolders(std::unique_ptr<RunFolders> inner, std::string source, TestFileSystem& fs, std::atomic<int>& handled)
         : m_inner(std::move(inner)), m_source(std::move(source)), m_fs(fs), m_handled(handled)
     {
     }

@@ -49,10 +49,10 @@ public:
     // reported only where the two folders differ, as the system would);
     // 0 = the real call.
     int noReplaceError = 0;
-    int replaceError = 0;      // renameat
-    int linkError = 0;         // linkat (EPERM: no hard links here)
-    int anonymousError = 0;    // open(O_TMPFILE) (EOPNOTSUPP: not made here)
-    int copyRangeError = 0;    // copy_file_range (EXDEV: copy by read/write)
+    int replaceError = 0;   // renameat
+    int linkError = 0;      // linkat (EPERM: no hard links here)
+    int anonymousError = 0; // open(O_TMPFILE) (EOPNOTSUPP: not made here)
+    int copyRangeError = 0; // copy_file_range (EXDEV: copy by read/write)
     std::atomic<int> noReplaceCalls {0};
     std::atomic<int> replaceCalls {0};
     std::atomic<int> linkCalls {0};
@@ -97,8 +97,7 @@ public:
     int filesInFlight(const std::string& source, const std::string& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
-    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
-                                              const ResolvedFolder& destination) override;
+    std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;
 
 private:
     class Calls;

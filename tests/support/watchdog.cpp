@@ -10,8 +10,7 @@
 
 namespace quillbox::test {
 
-bool FinishesWithin(double seconds, const std::function<void()>& work,
-                    const std::vector<std::string>& fifos)
+bool FinishesWithin(double seconds, const std::function<void()>& work, const std::vector<std::string>& fifos)
 {
     struct Shared {
         std::mutex mutex;

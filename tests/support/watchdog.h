@@ -10,7 +10,6 @@ namespace quillbox::test {
 // finish, opens each FIFO in `fifos` for writing and closes it again, which
 // releases a reader stuck in open() or read(), then waits for the thread;
 // returns whether `work` finished in time on its own.
-bool FinishesWithin(double seconds, const std::function<void()>& work,
-                    const std::vector<std::string>& fifos);
+bool FinishesWithin(double seconds, const std::function<void()>& work, const std::vector<std::string>& fifos);
 
 } // namespace quillbox::test

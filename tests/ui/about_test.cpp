@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/services/shell_open.h"
 #include "tests/ui/ui_harness.h"
-#include "ui/about/version_title.h"
 #include "ui/about/about_dialog.h"
+#include "ui/about/version_title.h"
+#include "ui/services/shell_open.h"
 
 using namespace quillbox;
 
@@ -29,8 +29,7 @@ public slots:
 };
 
 struct UrlHandlerScope {
-    UrlHandlerScope(const QString& scheme, QObject* receiver, const char* method)
-        : m_scheme(scheme)
+    UrlHandlerScope(const QString& scheme, QObject* receiver, const char* method) : m_scheme(scheme)
     {
         QDesktopServices::setUrlHandler(scheme, receiver, method);
     }

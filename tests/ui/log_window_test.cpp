@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
-#include <QScrollBar>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
@@ -17,9 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include "ui/log/log_model.h"
 #include "tests/support/fault_tools.h"
 #include "tests/ui/ui_harness.h"
+#include "ui/log/log_model.h"
 
 using namespace quillbox;
 
@@ -72,7 +72,8 @@ TEST(LogWindow, ShowsRowsInOrderWithTheirIcons)
     EXPECT_NE(image(0), image(2));
     EXPECT_NE(image(2), image(3));
     EXPECT_NE(image(0), image(3));
-    EXPECT_EQ(log.model().entryText(3), "12:00:03 - bad \xff name\n12:00:04 - forged") << "stored as the bytes they are";
+    EXPECT_EQ(log.model().entryText(3), "12:00:03 - bad \xff name\n12:00:04 - forged")
+        << "stored as the bytes they are";
     EXPECT_EQ(log.model().entryIcon(2), LogIcon::Exclamation);
 }
 
@@ -281,7 +282,8 @@ TEST(LogWindow, ARowTooLongForTheColumnIsElidedWithTheWholeEntryAsTooltip)
         QHelpEvent event(QEvent::ToolTip, at, viewport->mapToGlobal(at));
         QApplication::sendEvent(viewport, &event);
     };
-    const QString whole = QString::fromStdString("12:00:01 - Could not copy/move file " + std::string(300, 'w') + "\\t.");
+    const QString whole =
+        QString::fromStdString("12:00:01 - Could not copy/move file " + std::string(300, 'w') + "\\t.");
     hover(1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return QToolTip::isVisible() && QToolTip::text() == whole; }, 5000))
         << QToolTip::text().toStdString();

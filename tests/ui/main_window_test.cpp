@@ -3,17 +3,17 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QDropEvent>
+#include <QGroupBox>
 #include <QLabel>
-#include <QMimeData>
-#include <QUrl>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ TEST(MainWindowLayout, FreshWindowHoldsTheDefaults)
     // The log window is loaded, hidden, with its start-up entry.
     ASSERT_NE(w.logWindow(), nullptr);
     EXPECT_FALSE(w.logWindow()->isVisible());
-    EXPECT_EQ(h.logMessages(), std::vector<std::string>{"Quillbox loaded and running."});
+    EXPECT_EQ(h.logMessages(), std::vector<std::string> {"Quillbox loaded and running."});
 }
 
 TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
@@ -97,17 +97,20 @@ TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("optionsFrame"))->title(), QStringLiteral("Options"));
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("statisticsFrame"))->title(), QStringLiteral("Statistics"));
     EXPECT_TRUE(w.findChild<QGroupBox*>(QStringLiteral("statisticsFrame"))->font().bold());
-    EXPECT_FALSE(w.findChild<QLabel*>(QStringLiteral("fileProgressCaption"))->font().bold()) << "only the frame captions are bold";
+    EXPECT_FALSE(w.findChild<QLabel*>(QStringLiteral("fileProgressCaption"))->font().bold())
+        << "only the frame captions are bold";
     EXPECT_EQ(Label(w, "sourcePrompt"), QStringLiteral("Select the directory containing the files to sort."));
     EXPECT_EQ(Label(w, "destinationPrompt"), QStringLiteral("Select where to place the created dirs+files."));
     EXPECT_EQ(Label(w, "fileProgressCaption"), QStringLiteral("File Progress :"));
     EXPECT_EQ(Label(w, "currentFileCaption"), QStringLiteral("Current File   :"));
     EXPECT_EQ(Label(w, "processedCaption"), QStringLiteral("Processed    :"));
 
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("fileProgressCaption"))->toolTip(), QStringLiteral("current file OF total files"));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("fileProgressCaption"))->toolTip(),
+              QStringLiteral("current file OF total files"));
     EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("currentFileCaption"))->toolTip(),
               QStringLiteral("Filename of the file currently being processed"));
-    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("processedCaption"))->toolTip(), QStringLiteral("Processed megabytes of data"));
+    EXPECT_EQ(w.findChild<QLabel*>(QStringLiteral("processedCaption"))->toolTip(),
+              QStringLiteral("Processed megabytes of data"));
     EXPECT_EQ(h.copyOption()->toolTip(), QStringLiteral("Make a copy of the files"));
     EXPECT_EQ(h.moveOption()->toolTip(), QStringLiteral("Copy the files and then delete the originals"));
     EXPECT_EQ(h.viewLogBox()->toolTip(), QStringLiteral("Display the log window when operation has completed"));
@@ -125,8 +128,9 @@ TEST(MainWindowLayout, CaptionsTooltipsAndAccessibleNames)
     EXPECT_EQ(h.progressBar()->accessibleName(), QStringLiteral("Progress of operation"));
 
     // Each caption shows whole, with a gap before its value.
-    const std::pair<const char*, QLabel*> rows[] = {
-        {"fileProgressCaption", h.fileProgressValue()}, {"currentFileCaption", h.currentFileValue()}, {"processedCaption", h.processedValue()}};
+    const std::pair<const char*, QLabel*> rows[] = {{"fileProgressCaption", h.fileProgressValue()},
+                                                    {"currentFileCaption", h.currentFileValue()},
+                                                    {"processedCaption", h.processedValue()}};
     for (const auto& [name, value] : rows) {
         auto* caption = w.findChild<QLabel*>(QString::fromLatin1(name));
         const int textRight = caption->x() + caption->fontMetrics().horizontalAdvance(caption->text());
@@ -161,8 +165,9 @@ void CollectUnnamed(QAccessibleInterface* node, QStringList& unnamed, int& contr
     case QAccessible::Tree:
         ++controls;
         if (node->text(QAccessible::Name).isEmpty())
-            unnamed << QStringLiteral("%1 %2").arg(node->role()).arg(node->object() ? node->object()->objectName()
-                                                                                     : QString());
+            unnamed << QStringLiteral("%1 %2")
+                           .arg(node->role())
+                           .arg(node->object() ? node->object()->objectName() : QString());
         break;
     default:
         break;
@@ -203,9 +208,16 @@ TEST(MainWindowLayout, TabOrderFollowsTheTabIndexes)
     // The source field comes before the options, the destination field
     // after them although it sits above them. "Stop!" is disabled, so Tab
     // passes it by.
-    QWidget* expected[] = {h.sourceButton(), h.copyOption(), h.createFoldersBox(), h.viewLogBox(),
-                           h.commandButton(ui::Command::Sieve), h.commandButton(ui::Command::Logging), h.commandButton(ui::Command::About),
-                           h.destinationField(), h.destinationButton(), h.sourceField()};
+    QWidget* expected[] = {h.sourceButton(),
+                           h.copyOption(),
+                           h.createFoldersBox(),
+                           h.viewLogBox(),
+                           h.commandButton(ui::Command::Sieve),
+                           h.commandButton(ui::Command::Logging),
+                           h.commandButton(ui::Command::About),
+                           h.destinationField(),
+                           h.destinationButton(),
+                           h.sourceField()};
     for (std::size_t i = 0; i < std::size(expected); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), expected[i]) << "Tab number " << i + 1;

@@ -52,8 +52,9 @@ TEST(Shutdown, ClosingWhileCountingOrProcessingEndsTheRunAndTheLoopCleanly)
         std::vector<std::string> lastEntries;
         std::size_t moved;
     };
-    for (const Case& c : {Case {"while counting", true, {"File count processing aborted by user.", "Cleaning up complete."}, 0},
-                          Case {"while processing", false, {"Processing aborted by user.", "Cleaning up complete."}, 3}}) {
+    for (const Case& c :
+         {Case {"while counting", true, {"File count processing aborted by user.", "Cleaning up complete."}, 0},
+          Case {"while processing", false, {"Processing aborted by user.", "Cleaning up complete."}, 3}}) {
         SCOPED_TRACE(c.when);
         UiHarness h;
         h.useFolders(files);
@@ -68,9 +69,15 @@ TEST(Shutdown, ClosingWhileCountingOrProcessingEndsTheRunAndTheLoopCleanly)
         // person would, and the run let go.
         Gate gate;
         if (c.whileCounting)
-            h.fs.afterCounted = [&](int counted) { if (counted == 3) gate.pass(); };
+            h.fs.afterCounted = [&](int counted) {
+                if (counted == 3)
+                    gate.pass();
+            };
         else
-            h.fs.afterFile = [&](int handled) { if (handled == 3) gate.pass(); };
+            h.fs.afterFile = [&](int handled) {
+                if (handled == 3)
+                    gate.pass();
+            };
         QTimer closer;
         QObject::connect(&closer, &QTimer::timeout, [&] {
             if (!gate.reached())

@@ -42,10 +42,10 @@ std::vector<std::string> Tail(const std::vector<std::string>& messages)
 bool LockedForRun(const UiHarness& h)
 {
     return !h.sourceField()->isEnabled() && !h.destinationField()->isEnabled() && !h.sourceButton()->isEnabled() &&
-           !h.destinationButton()->isEnabled() && !h.action(ui::Command::Sieve)->isEnabled() &&
-           !h.action(ui::Command::About)->isEnabled() && h.action(ui::Command::Stop)->isEnabled() &&
-           !h.createFoldersBox()->isEnabled() && h.action(ui::Command::Logging)->isEnabled() &&
-           h.viewLogBox()->isEnabled() && h.copyOption()->isEnabled();
+        !h.destinationButton()->isEnabled() && !h.action(ui::Command::Sieve)->isEnabled() &&
+        !h.action(ui::Command::About)->isEnabled() && h.action(ui::Command::Stop)->isEnabled() &&
+        !h.createFoldersBox()->isEnabled() && h.action(ui::Command::Logging)->isEnabled() &&
+        h.viewLogBox()->isEnabled() && h.copyOption()->isEnabled();
 }
 
 void ExpectIdle(UiHarness& h)
@@ -168,8 +168,7 @@ TEST(SieveCommand, StopEndsTheRunBeforeTheNextFile)
     EXPECT_EQ(Tail(h.logMessages()),
               (std::vector<std::string> {"Processing aborted by user.", "Cleaning up complete."}));
     EXPECT_TRUE(w.logWindow()->isVisible()) << "shown at the end, with the last entry in it";
-    EXPECT_EQ(static_cast<std::size_t>(w.logWindow()->list()->model()->rowCount()),
-              w.logWindow()->model().entryCount())
+    EXPECT_EQ(static_cast<std::size_t>(w.logWindow()->list()->model()->rowCount()), w.logWindow()->model().entryCount())
         << "every entry is in the list";
     EXPECT_EQ(h.progressBar()->value(), 2) << "the bar keeps where the run stopped";
     ExpectIdle(h);
@@ -322,8 +321,9 @@ TEST(SieveCommand, NoFilesShowsTheCountLineAndTheNoFilesText)
     ASSERT_TRUE(h.clickSieveAndWait());
     EXPECT_EQ(h.currentFileValue()->text(), QStringLiteral("0 files found.."));
     EXPECT_EQ(h.fileProgressValue()->text(), QStringLiteral("No files were found. Check Log."));
-    EXPECT_EQ(Tail(h.logMessages()), (std::vector<std::string> {"No files found in the selected directory. Aborting.",
-                                                                "Cleaning up complete."}));
+    EXPECT_EQ(
+        Tail(h.logMessages()),
+        (std::vector<std::string> {"No files found in the selected directory. Aborting.", "Cleaning up complete."}));
     ExpectIdle(h);
 }
 
@@ -397,6 +397,7 @@ TEST(SieveCommand, UndoLastRunAsksThenPutsTheFilesBack)
     EXPECT_TRUE(h.boxes.back().text.contains(QStringLiteral("Move from ") + QString::fromStdString(h.source())));
     EXPECT_TRUE(h.boxes.back().text.contains(QStringLiteral("put back 2 moved file(s)")));
     EXPECT_EQ(h.dir.names("in"), (std::set<std::string> {"apple", "berry"}));
-    EXPECT_EQ(Tail(h.logMessages()).front(), "Undo complete. 2 file(s) put back, 0 copies removed, 0 left as they were.");
+    EXPECT_EQ(Tail(h.logMessages()).front(),
+              "Undo complete. 2 file(s) put back, 0 copies removed, 0 left as they were.");
     ExpectIdle(h);
 }

@@ -79,31 +79,80 @@ namespace {
 const char* CommandKey(ui::Command command)
 {
     switch (command) {
-    case ui::Command::Sieve: return "sieve";
-    case ui::Command::Stop: return "stop";
-    case ui::Command::Logging: return "logging";
-    case ui::Command::About: return "about";
+    case ui::Command::Sieve:
+        return "sieve";
+    case ui::Command::Stop:
+        return "stop";
+    case ui::Command::Logging:
+        return "logging";
+    case ui::Command::About:
+        return "about";
     }
     return "";
 }
 
 } // namespace
 
-QLineEdit* UiHarness::sourceField() const { return find<QLineEdit>("sourceField"); }
-QLineEdit* UiHarness::destinationField() const { return find<QLineEdit>("destinationField"); }
-QToolButton* UiHarness::sourceButton() const { return find<QToolButton>("sourceButton"); }
-QToolButton* UiHarness::destinationButton() const { return find<QToolButton>("destinationButton"); }
-QRadioButton* UiHarness::copyOption() const { return find<QRadioButton>("copyOption"); }
-QRadioButton* UiHarness::moveOption() const { return find<QRadioButton>("moveOption"); }
-QCheckBox* UiHarness::createFoldersBox() const { return find<QCheckBox>("createFoldersBox"); }
-QCheckBox* UiHarness::viewLogBox() const { return find<QCheckBox>("viewLogBox"); }
-QLabel* UiHarness::fileProgressValue() const { return find<QLabel>("fileProgressValue"); }
-QLabel* UiHarness::currentFileValue() const { return find<QLabel>("currentFileValue"); }
-QLabel* UiHarness::processedValue() const { return find<QLabel>("processedValue"); }
-QProgressBar* UiHarness::progressBar() const { return find<QProgressBar>("progressBar"); }
-QAction* UiHarness::undoAction() const { return find<QAction>("undoAction"); }
-QTimer* UiHarness::countTimer() const { return find<QTimer>("countTimer"); }
-QTimer* UiHarness::progressTimer() const { return find<QTimer>("progressTimer"); }
+QLineEdit* UiHarness::sourceField() const
+{
+    return find<QLineEdit>("sourceField");
+}
+QLineEdit* UiHarness::destinationField() const
+{
+    return find<QLineEdit>("destinationField");
+}
+QToolButton* UiHarness::sourceButton() const
+{
+    return find<QToolButton>("sourceButton");
+}
+QToolButton* UiHarness::destinationButton() const
+{
+    return find<QToolButton>("destinationButton");
+}
+QRadioButton* UiHarness::copyOption() const
+{
+    return find<QRadioButton>("copyOption");
+}
+QRadioButton* UiHarness::moveOption() const
+{
+    return find<QRadioButton>("moveOption");
+}
+QCheckBox* UiHarness::createFoldersBox() const
+{
+    return find<QCheckBox>("createFoldersBox");
+}
+QCheckBox* UiHarness::viewLogBox() const
+{
+    return find<QCheckBox>("viewLogBox");
+}
+QLabel* UiHarness::fileProgressValue() const
+{
+    return find<QLabel>("fileProgressValue");
+}
+QLabel* UiHarness::currentFileValue() const
+{
+    return find<QLabel>("currentFileValue");
+}
+QLabel* UiHarness::processedValue() const
+{
+    return find<QLabel>("processedValue");
+}
+QProgressBar* UiHarness::progressBar() const
+{
+    return find<QProgressBar>("progressBar");
+}
+QAction* UiHarness::undoAction() const
+{
+    return find<QAction>("undoAction");
+}
+QTimer* UiHarness::countTimer() const
+{
+    return find<QTimer>("countTimer");
+}
+QTimer* UiHarness::progressTimer() const
+{
+    return find<QTimer>("progressTimer");
+}
 
 QAction* UiHarness::action(ui::Command command) const
 {

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/fake_log.h"
 #include "platform/journal_files.h"
+#include "tests/support/fake_log.h"
 #include "tests/support/hooked_file_system.h"
 #include "tests/support/temp_dir.h"
 #include "ui/main/main_window.h"

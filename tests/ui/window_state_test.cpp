@@ -80,10 +80,18 @@ TEST(WindowState, EachEventInEachPhase)
         ASSERT_EQ(state.phase(), c.from);
         bool result = false;
         switch (c.event) {
-        case E::OpenModal: result = state.openModal(); break;
-        case E::CloseModal: result = state.closeModal(); break;
-        case E::StartRun: result = state.startRun(); break;
-        case E::EndRun: result = state.endRun(); break;
+        case E::OpenModal:
+            result = state.openModal();
+            break;
+        case E::CloseModal:
+            result = state.closeModal();
+            break;
+        case E::StartRun:
+            result = state.startRun();
+            break;
+        case E::EndRun:
+            result = state.endRun();
+            break;
         }
         EXPECT_EQ(state.phase(), c.to);
         EXPECT_EQ(result, c.result);

@@ -6,17 +6,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "ui/about/version_title.h"
 #include "ui/common/fonts.h"
 #include "ui/common/icons.h"
-#include "ui/services/shell_open.h"
 #include "ui/common/twips.h"
-#include "ui/about/version_title.h"
+#include "ui/services/shell_open.h"
 
 namespace quillbox::ui {
 
 AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint)
+    : QDialog(nullptr,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowCloseButtonHint)
     , m_linkOwner(linkOwner)
     , m_messageBox(std::move(messageBox))
 {
@@ -61,12 +62,11 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     m_webLink->setDefault(false);
     m_webLink->setFocusPolicy(Qt::TabFocus);
     m_webLink->setAccessibleName(kWebAddress);
-    m_webLink->setStyleSheet(QStringLiteral(
-        "QPushButton { color: #0000ff; border: none; background: transparent; padding: 0px; }"
-        "QPushButton:focus { text-decoration: underline; }"));
-    connect(m_webLink, &QPushButton::clicked, this, [this] {
-        QMetaObject::invokeMethod(this, &AboutDialog::openWebSite, Qt::QueuedConnection);
-    });
+    m_webLink->setStyleSheet(
+        QStringLiteral("QPushButton { color: #0000ff; border: none; background: transparent; padding: 0px; }"
+                       "QPushButton:focus { text-decoration: underline; }"));
+    connect(m_webLink, &QPushButton::clicked, this,
+            [this] { QMetaObject::invokeMethod(this, &AboutDialog::openWebSite, Qt::QueuedConnection); });
 
     m_aboutText = new QPlainTextEdit(frame);
     m_aboutText->setObjectName(QStringLiteral("aboutText"));

@@ -15,15 +15,24 @@ namespace {
 QString PicturePath(Picture picture)
 {
     switch (picture) {
-    case Picture::Program: return QStringLiteral(":/icons/quillbox.svg");
-    case Picture::FolderClosed: return QStringLiteral(":/icons/folder-closed.svg");
-    case Picture::FolderOpen: return QStringLiteral(":/icons/folder-open.svg");
-    case Picture::Information: return QStringLiteral(":/icons/information.svg");
-    case Picture::Warning: return QStringLiteral(":/icons/warning.svg");
-    case Picture::Critical: return QStringLiteral(":/icons/critical.svg");
-    case Picture::Sieve: return QStringLiteral(":/icons/sieve.svg");
-    case Picture::Logging: return QStringLiteral(":/icons/logging.svg");
-    case Picture::LogWindow: return QStringLiteral(":/icons/log-window.svg");
+    case Picture::Program:
+        return QStringLiteral(":/icons/quillbox.svg");
+    case Picture::FolderClosed:
+        return QStringLiteral(":/icons/folder-closed.svg");
+    case Picture::FolderOpen:
+        return QStringLiteral(":/icons/folder-open.svg");
+    case Picture::Information:
+        return QStringLiteral(":/icons/information.svg");
+    case Picture::Warning:
+        return QStringLiteral(":/icons/warning.svg");
+    case Picture::Critical:
+        return QStringLiteral(":/icons/critical.svg");
+    case Picture::Sieve:
+        return QStringLiteral(":/icons/sieve.svg");
+    case Picture::Logging:
+        return QStringLiteral(":/icons/logging.svg");
+    case Picture::LogWindow:
+        return QStringLiteral(":/icons/log-window.svg");
     }
     return {};
 }

@@ -6,14 +6,14 @@ namespace quillbox::ui {
 
 // The program's own pictures, drawn for it and kept in its resources.
 enum class Picture {
-    Program,       // the program's icon
+    Program, // the program's icon
     FolderClosed,
     FolderOpen,
     Information,
     Warning,
     Critical,
     Sieve,
-    Logging,       // a page under a magnifying glass
+    Logging, // a page under a magnifying glass
     LogWindow,
 };
 

@@ -12,8 +12,7 @@
 
 namespace quillbox::ui {
 
-LogModel::LogModel(QObject* parent)
-    : QAbstractListModel(parent)
+LogModel::LogModel(QObject* parent) : QAbstractListModel(parent)
 {
     m_icons[static_cast<int>(LogIcon::Information)] = PictureIcon(Picture::Information);
     m_icons[static_cast<int>(LogIcon::Exclamation)] = PictureIcon(Picture::Warning);

@@ -7,20 +7,20 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QGuiApplication>
-#include <QKeySequence>
-#include <QSaveFile>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeySequence>
+#include <QMetaObject>
 #include <QMouseEvent>
+#include <QSaveFile>
 #include <QStyledItemDelegate>
 #include <QToolTip>
-#include <QMetaObject>
 #include <QTreeView>
 
-#include "ui/common/icons.h"
 #include "core/log_text.h"
-#include "ui/log/log_model.h"
+#include "ui/common/icons.h"
 #include "ui/common/twips.h"
+#include "ui/log/log_model.h"
 
 namespace quillbox::ui {
 
@@ -52,9 +52,7 @@ public:
 } // namespace
 
 LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget* parent)
-    : QWidget(parent, Qt::Window)
-    , m_messageBox(std::move(messageBox))
-    , m_pickSaveFile(std::move(pickSaveFile))
+    : QWidget(parent, Qt::Window), m_messageBox(std::move(messageBox)), m_pickSaveFile(std::move(pickSaveFile))
 {
     setObjectName(QStringLiteral("logWindow"));
     setWindowTitle(QStringLiteral("Quillbox Error Log.."));
@@ -91,7 +89,8 @@ LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget
             return;
         const int row = index.row();
         // The box opens from the event loop, so the click itself returns at once.
-        QMetaObject::invokeMethod(this, [this, row] { showEntryBox(row); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, row] { showEntryBox(row); }, Qt::QueuedConnection);
     });
 
     // The usual ways to keep what the log says: a context menu and its keys.
@@ -238,8 +237,7 @@ void LogWindow::fitListToWindow()
 }
 
 LogHost::LogHost(MessageBoxFn messageBox, SavePickerFn pickSaveFile)
-    : m_messageBox(std::move(messageBox))
-    , m_pickSaveFile(std::move(pickSaveFile))
+    : m_messageBox(std::move(messageBox)), m_pickSaveFile(std::move(pickSaveFile))
 {
 }
 

@@ -21,8 +21,7 @@ class LogWindow final : public QWidget, public LogWindowPort {
     Q_OBJECT
 
 public:
-    explicit LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile = AskSaveFileName,
-                       QWidget* parent = nullptr);
+    explicit LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile = AskSaveFileName, QWidget* parent = nullptr);
     ~LogWindow() override;
 
     // LogWindowPort

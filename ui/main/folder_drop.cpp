@@ -35,7 +35,9 @@ QString DroppedFolder(const QString& localPath)
     return folder;
 }
 
-FolderDrop::FolderDrop(QLineEdit* field) : QObject(field), m_field(field) {}
+FolderDrop::FolderDrop(QLineEdit* field) : QObject(field), m_field(field)
+{
+}
 
 void FolderDrop::enable(QLineEdit* field)
 {

@@ -73,12 +73,12 @@ constexpr Item kOptions[] = {
 
 constexpr Item kStatistics[] = {
     {Kind::Frame, "statisticsFrame", nullptr, 30, 2190, 4065, 1470, "Statistics", ""},
-    {Kind::Statistic, "fileProgress", "statisticsFrame", 225, 255, 1080, 195, "File Progress :",
-     "current file OF total files"},
-    {Kind::Statistic, "currentFile", "statisticsFrame", 225, 495, 1080, 195, "Current File   :",
-     "Filename of the file currently being processed"},
-    {Kind::Statistic, "processed", "statisticsFrame", 225, 735, 1080, 195, "Processed    :",
-     "Processed megabytes of data"},
+    {Kind::Statistic, "fileProgress", "statisticsFrame", 225, 255, 1080, 195,
+     "File Progress :", "current file OF total files"},
+    {Kind::Statistic, "currentFile", "statisticsFrame", 225, 495, 1080, 195,
+     "Current File   :", "Filename of the file currently being processed"},
+    {Kind::Statistic, "processed", "statisticsFrame", 225, 735, 1080, 195,
+     "Processed    :", "Processed megabytes of data"},
     {Kind::Bar, "progressBar", "statisticsFrame", 120, 1005, 3810, 345, "Progress of operation",
      "Progress of operation"},
 };
@@ -343,10 +343,14 @@ MainForm BuildMainForm(QWidget* window)
 QAction* MainForm::action(Command command) const
 {
     switch (command) {
-    case Command::Sieve: return sieveAction;
-    case Command::Stop: return stopAction;
-    case Command::Logging: return loggingAction;
-    case Command::About: return aboutAction;
+    case Command::Sieve:
+        return sieveAction;
+    case Command::Stop:
+        return stopAction;
+    case Command::Logging:
+        return loggingAction;
+    case Command::About:
+        return aboutAction;
     }
     return nullptr;
 }

@@ -26,8 +26,7 @@ namespace quillbox::ui {
 
 namespace {
 
-const QString kSourcePickTitle =
-    QStringLiteral("Select the directory that contains the files that require sorting..");
+const QString kSourcePickTitle = QStringLiteral("Select the directory that contains the files that require sorting..");
 const QString kDestinationPickTitle = QStringLiteral(
     "Select the directory that you would like the (optional) #-Z directories created in, and then the files "
     "copied to..");
@@ -44,8 +43,9 @@ QString MoveConfirmationText()
 } // namespace
 
 MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , m_services(std::move(services))
     , m_logHost(m_services.messageBox, m_services.pickSaveFile)
     , m_log(m_logHost, *m_services.clock, m_services.locale)
@@ -60,9 +60,9 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     // metrics come closest to it, and the prompts ask for Arial anyway.
     setFont(ArialFont(8.25));
     m_form = BuildMainForm(this);
-    m_statistics = std::make_unique<StatisticsView>(m_form.fileProgressValue, m_form.currentFileValue,
-                                                    m_form.processedValue, m_form.progressBar,
-                                                    m_services.locale.thousandsSeparator);
+    m_statistics =
+        std::make_unique<StatisticsView>(m_form.fileProgressValue, m_form.currentFileValue, m_form.processedValue,
+                                         m_form.progressBar, m_services.locale.thousandsSeparator);
     FolderDrop::enable(m_form.sourceField);
     FolderDrop::enable(m_form.destinationField);
     connectCommands();
@@ -79,9 +79,8 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     m_undoAction->setObjectName(QStringLiteral("undoAction"));
     m_undoAction->setShortcut(QKeySequence::Undo);
     m_undoAction->setEnabled(m_run->canUndo());
-    connect(m_undoAction, &QAction::triggered, this, [this] {
-        QMetaObject::invokeMethod(this, &MainWindow::undoLastRun, Qt::QueuedConnection);
-    });
+    connect(m_undoAction, &QAction::triggered, this,
+            [this] { QMetaObject::invokeMethod(this, &MainWindow::undoLastRun, Qt::QueuedConnection); });
     addAction(m_undoAction);
     if (LogWindow* log = m_logHost.window())
         log->list()->addAction(m_undoAction);
@@ -110,12 +109,10 @@ void MainWindow::connectCommands()
     });
 
     // The pickers open a modal dialog: start them from the event loop.
-    connect(m_form.pickSourceAction, &QAction::triggered, this, [this] {
-        QMetaObject::invokeMethod(this, &MainWindow::pickSource, Qt::QueuedConnection);
-    });
-    connect(m_form.pickDestinationAction, &QAction::triggered, this, [this] {
-        QMetaObject::invokeMethod(this, &MainWindow::pickDestination, Qt::QueuedConnection);
-    });
+    connect(m_form.pickSourceAction, &QAction::triggered, this,
+            [this] { QMetaObject::invokeMethod(this, &MainWindow::pickSource, Qt::QueuedConnection); });
+    connect(m_form.pickDestinationAction, &QAction::triggered, this,
+            [this] { QMetaObject::invokeMethod(this, &MainWindow::pickDestination, Qt::QueuedConnection); });
     // Stop toggles by itself. The other commands run from the event loop, so
     // that a click (or an assistive tool's press) returns at once instead of
     // waiting for a modal box.
@@ -299,14 +296,14 @@ void MainWindow::undoLastRun()
         const JournalSummary& run = *last;
         const QString count = QString::number(run.files);
         const QString what = run.header.mode == TransferMode::Move
-                                 ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
-                                 : QStringLiteral("It will remove %1 copied file(s).").arg(count);
+            ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
+            : QStringLiteral("It will remove %1 copied file(s).").arg(count);
         const QString text = QStringLiteral("Take back the run of %1?\n\n%2\n\nOnly files that are still as the "
                                             "run left them are touched; nothing is replaced.")
                                  .arg(NameText(RunDescription(run.header)), what);
         confirmed = m_services.messageBox(this, text, QStringLiteral("Undo last run.."), BoxStyle::YesNoQuestion) ==
-                        QMessageBox::Yes &&
-                    !m_state.isClosing();
+                QMessageBox::Yes &&
+            !m_state.isClosing();
         id = run.id;
     });
     if (!ran || !confirmed || !m_state.startRun())

@@ -6,7 +6,9 @@
 
 namespace quillbox::ui {
 
-RunBridge::RunBridge(QObject* parent) : QObject(parent) {}
+RunBridge::RunBridge(QObject* parent) : QObject(parent)
+{
+}
 
 RunBridge::~RunBridge() = default;
 

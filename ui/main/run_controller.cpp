@@ -5,9 +5,7 @@
 namespace quillbox::ui {
 
 RunController::RunController(FileSystem& fileSystem, Clock& clock, JournalStore* journals, QObject* parent)
-    : QObject(parent)
-    , m_journals(journals)
-    , m_sieve(fileSystem, clock, m_bridge, journals)
+    : QObject(parent), m_journals(journals), m_sieve(fileSystem, clock, m_bridge, journals)
 {
     setObjectName(QStringLiteral("runController"));
     if (journals != nullptr)

@@ -7,8 +7,7 @@ namespace quillbox {
 
 QString BrowseForFolder(QWidget* owner, const QString& title)
 {
-    return FolderPickResult(QFileDialog::getExistingDirectory(owner, title, QString(),
-                                                              QFileDialog::ShowDirsOnly));
+    return FolderPickResult(QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly));
 }
 
 QString FolderPickResult(const QString& chosen)

@@ -2,8 +2,7 @@
 
 namespace quillbox {
 
-QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& title,
-                                           BoxStyle style)
+QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& title, BoxStyle style)
 {
     QMessageBox box(owner);
     box.setWindowTitle(title);

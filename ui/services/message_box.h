@@ -18,11 +18,10 @@ enum class BoxStyle {
 
 // Shows a modal box and returns the button pressed. Windows are given one of
 // these so that a test can answer the box instead of a person.
-using MessageBoxFn = std::function<QMessageBox::StandardButton(
-    QWidget* owner, const QString& text, const QString& title, BoxStyle style)>;
+using MessageBoxFn = std::function<QMessageBox::StandardButton(QWidget* owner, const QString& text,
+                                                               const QString& title, BoxStyle style)>;
 
 // The real box: blocks until the user closes it.
-QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& title,
-                                           BoxStyle style);
+QMessageBox::StandardButton ShowMessageBox(QWidget* owner, const QString& text, const QString& title, BoxStyle style);
 
 } // namespace quillbox
