@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quillbox::bench {
 
@@ -21,6 +22,8 @@ struct RunResult {
     // gap between two ticks of a 10 ms timer, less the 10 ms. Zero for a
     // run without a window.
     double longestStall = 0;
+    // Every tick's delay past its due time, in seconds.
+    std::vector<double> stalls;
     std::size_t logRows = 0;
     // How far the peak resident size rose above the size at the run's
     // start, in bytes; meaningful in a fresh process only.

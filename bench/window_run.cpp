@@ -45,6 +45,7 @@ public:
     void start()
     {
         m_longest = 0;
+        m_stalls.clear();
         m_last = Now();
         m_timer.start();
     }
@@ -57,18 +58,23 @@ public:
         m_timer.stop();
         return m_longest;
     }
+    // Every tick's delay since start().
+    const std::vector<double>& stalls() const { return m_stalls; }
 
 private:
     void tick()
     {
         const double now = Now();
-        m_longest = std::max(m_longest, now - m_last - kIntervalMs / 1000.0);
+        const double stall = std::max(0.0, now - m_last - kIntervalMs / 1000.0);
+        m_longest = std::max(m_longest, stall);
+        m_stalls.push_back(stall);
         m_last = now;
     }
 
     QTimer m_timer;
     double m_last = 0;
     double m_longest = 0;
+    std::vector<double> m_stalls;
 };
 
 // A control of the main window, by its name.
@@ -120,6 +126,7 @@ RunResult RunThroughWindow(const RunSpec& setup)
     RunResult result;
     result.seconds = Now() - start;
     result.longestStall = stalls.stop();
+    result.stalls = stalls.stalls();
     result.peakGrowth = static_cast<double>(PeakResident()) - residentAtStart;
     if (!finished) {
         std::fprintf(stderr, "The run from %s did not end within %d minutes.\n", setup.source.c_str(),
