@@ -14,5 +14,7 @@ QString NameText(std::string_view bytes);
 std::string NameBytes(const QString& text);
 // A text the program wrote itself, in UTF-8.
 QString Utf8Text(std::string_view utf8);
+// A folder as its field shows it: ending in the separator.
+QString WithTrailingSeparator(QString folder);
 
 } // namespace quillbox::ui

@@ -7,6 +7,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "ui/common/text_bytes.h"
+
 namespace quillbox::ui {
 
 namespace {
@@ -29,10 +31,7 @@ QString DroppedFolder(const QString& localPath)
     if (localPath.isEmpty())
         return {};
     const QFileInfo info(localPath);
-    QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    return folder;
+    return WithTrailingSeparator(info.isDir() ? info.absoluteFilePath() : info.absolutePath());
 }
 
 FolderDrop::FolderDrop(QLineEdit* field) : QObject(field), m_field(field)

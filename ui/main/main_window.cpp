@@ -178,11 +178,7 @@ void MainWindow::centreOnScreen()
 
 void MainWindow::openFolders(const QString& source, const QString& destination)
 {
-    const auto withSeparator = [](QString path) {
-        if (!path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        return path;
-    };
+    const auto withSeparator = [](const QString& path) { return WithTrailingSeparator(path); };
     if (source.isEmpty())
         return;
     m_form.sourceField->setText(withSeparator(source));
@@ -212,9 +208,7 @@ QString MainWindow::pickFolder(QAction* picker, const QString& title)
         if (m_state.isClosing())
             path.clear();
     });
-    if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
-        path += QLatin1Char('/');
-    return path;
+    return path.isEmpty() ? path : WithTrailingSeparator(path);
 }
 
 void MainWindow::pickSource()
@@ -269,8 +263,8 @@ void MainWindow::startSieve()
 
     // Both fields end in the separator before the run reads them.
     for (QLineEdit* field : {m_form.sourceField, m_form.destinationField}) {
-        if (!field->text().endsWith(QLatin1Char('/')))
-            field->setText(field->text() + QLatin1Char('/'));
+        if (const QString text = WithTrailingSeparator(field->text()); text != field->text())
+            field->setText(text);
     }
     RunSettings settings;
     settings.source = NameBytes(m_form.sourceField->text());
