@@ -14,6 +14,7 @@
 
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
+#include "tests/support/child_process.h"
 
 namespace quillbox::test {
 namespace {
@@ -228,19 +229,14 @@ TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
     ASSERT_EQ(::truncate(huge.c_str(), 256 << 20), 0);
 
     // In a child, so that its peak memory is its own.
-    const pid_t child = ::fork();
-    if (child == 0) {
+    EXPECT_TRUE(HoldsInChild([&] {
         rusage before {}, after {};
         ::getrusage(RUSAGE_SELF, &before);
         const std::vector<JournalSummary> runs = s.journals.list();
         ::getrusage(RUSAGE_SELF, &after);
-        const bool ok = runs.size() == 2 && runs[0].id == "run-92" && runs[0].damaged == 1 && runs[1].id == good &&
+        return runs.size() == 2 && runs[0].id == "run-92" && runs[0].damaged == 1 && runs[1].id == good &&
             after.ru_maxrss - before.ru_maxrss < 16 * 1024;
-        ::_exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }));
 }
 
 TEST(JournalStore, AFolderReachedThroughALinkGetsNoJournal)

@@ -13,6 +13,7 @@
 #include "core/undo_job.h"
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
+#include "tests/support/child_process.h"
 
 namespace quillbox::test {
 namespace {
@@ -372,19 +373,14 @@ TEST(Journal, ARunWhoseFoldersCannotBeFoundAgainIsRefused)
     UndoWorld w;
     w.source.write("apple", "a");
     TempDir gone;
-    const pid_t child = ::fork();
-    if (child == 0) {
+    EXPECT_TRUE(HoldsInChild([&] {
         if (::chdir(gone.path().c_str()) != 0 || ::rmdir(gone.path().c_str()) != 0)
-            ::_exit(3);
+            return false;
         w.sourcePath = "relative";
         const RunEnd end = w.SieveWithJournal();
-        const bool refused = end == RunEnd::Failed && w.MessagesStartingWith("The folder relative").size() == 1 &&
+        return end == RunEnd::Failed && w.MessagesStartingWith("The folder relative").size() == 1 &&
             w.journals.list().empty();
-        ::_exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }));
 }
 
 } // namespace
