@@ -73,11 +73,13 @@ std::int64_t Nanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
     return seconds * 1'000'000'000 + nanoseconds;
 }
 
-bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identity)
+bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identity, mode_t* type = nullptr)
 {
     struct statx st {};
     if (::statx(dir, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return false;
+    if (type != nullptr)
+        *type = st.stx_mode & S_IFMT;
     identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
                 st.stx_ino,
                 st.stx_size,
@@ -107,6 +109,11 @@ bool IdentityOfOpen(int fd, FileIdentity& identity)
 bool IdentityAt(int dir, const char* name, FileIdentity& identity)
 {
     return IdentityOfStatx(dir, name, 0, identity);
+}
+
+bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t& type)
+{
+    return IdentityOfStatx(dir, name, 0, identity, &type);
 }
 
 bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity)

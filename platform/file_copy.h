@@ -68,6 +68,8 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
 FileIdentity IdentityOf(const struct stat& st);
 bool IdentityOfOpen(int fd, FileIdentity& identity);
 bool IdentityAt(int dir, const char* name, FileIdentity& identity);
+// The same, with the file's type (the S_IFMT bits of its mode).
+bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t& type);
 // Which folder `name` in `dir` is ("" with AT_EMPTY_PATH: `dir` itself);
 // `flags` as statx takes them.
 bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity);

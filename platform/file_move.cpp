@@ -161,11 +161,63 @@ FileOutcome MoveAcross(CopyState& state, BucketTraits& traits, int fromDir, cons
     return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
 }
 
+// The file `name` has just moved from `sourceDir` to `bucketDir` under the
+// same name: the outcome, and its length. Something other than a file or a
+// link that took the listed file's name before the move goes back.
+FileOutcome Moved(CopyState& state, BucketTraits& traits, int sourceDir, const char* name, int bucketDir,
+                  const LengthFn& length)
+{
+    FileOutcome done;
+    mode_t type = 0;
+    if (!IdentityAndTypeAt(bucketDir, name, done.placed, type)) {
+        // It moved; only its identity is unknown, and an undo will leave it.
+        done.placed = {};
+        if (length)
+            length(0);
+        return done;
+    }
+    std::uint64_t bytes = done.placed.size;
+    if (S_ISLNK(type)) {
+        // The listing gives links to files: the length is the file's, as
+        // the link led to it from its old place.
+        char target[PATH_MAX];
+        const ssize_t got = ::readlinkat(bucketDir, name, target, sizeof target - 1);
+        struct stat file; // filled by the call
+        bytes = 0;
+        if (got > 0) {
+            target[got] = '\0';
+            if (::fstatat(target[0] == '/' ? AT_FDCWD : sourceDir, target, &file, 0) == 0 && S_ISREG(file.st_mode))
+                bytes = static_cast<std::uint64_t>(file.st_size);
+        }
+    } else if (!S_ISREG(type)) {
+        if (length)
+            length(done.placed.size);
+        FsStatus why = NotRegularFile();
+        if (MoveNameNoReplace(state.calls, bucketDir, name, sourceDir, name, &traits) != 0)
+            why.reason += "; it could not be put back and stays in its bucket folder";
+        return {FileStage::Transfer, std::move(why)};
+    }
+    if (length)
+        length(bytes);
+    return done;
+}
+
 } // namespace
 
 FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir, const char* name, char bucket,
                      const LengthFn& length)
 {
+    // Within one file system the name moves first and what it named is
+    // looked at under its new name: two calls a file, and the look is the
+    // one that counts, since it sees the very file that moved. Whatever went
+    // wrong takes the careful way below, which names the reason.
+    const FsResult<int> dir = folders.bucket(bucket);
+    if (dir.ok() && folders.sourceDevice() != 0 && folders.sourceDevice() == folders.device(bucket)) {
+        BucketTraits& traits = folders.traits(bucket);
+        if (MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name, &traits) == 0)
+            return Moved(state, traits, sourceDir, name, dir.value(), length);
+    }
+
     struct stat seen; // filled by the call
     if (::fstatat(sourceDir, name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
         return {FileStage::Examine, Failure(errno)};
@@ -186,7 +238,6 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (length)
         length(bytes);
 
-    const FsResult<int> dir = folders.bucket(bucket);
     if (!dir.ok())
         return {FileStage::Transfer, dir.status()};
     BucketTraits& traits = folders.traits(bucket);

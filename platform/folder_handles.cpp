@@ -39,6 +39,14 @@ FsResult<int> RunFolderHandles::source()
     return OpenNamedFolder(m_source, m_sourcePath);
 }
 
+dev_t RunFolderHandles::sourceDevice()
+{
+    struct stat st; // filled by the call
+    if (m_sourceDevice == 0 && m_source.valid() && ::fstat(m_source.get(), &st) == 0)
+        m_sourceDevice = st.st_dev;
+    return m_sourceDevice;
+}
+
 FsResult<int> RunFolderHandles::destination()
 {
     return OpenNamedFolder(m_destination, m_destinationPath);

@@ -38,6 +38,8 @@ public:
     RunFolderHandles(std::string source, std::string destination, SystemCalls& calls);
 
     FsResult<int> source();
+    // The device the source folder lies on; 0 where it is not known.
+    dev_t sourceDevice();
     FsResult<int> destination();
     // The handle of the bucket folder `letter` of the destination.
     FsResult<int> bucket(char letter);
@@ -65,6 +67,7 @@ private:
     std::string m_sourcePath;
     std::string m_destinationPath;
     UniqueFd m_source;
+    dev_t m_sourceDevice = 0;
     UniqueFd m_destination;
     std::array<Bucket, 256> m_buckets;
     std::deque<Learnt> m_learnt; // stable addresses for the buckets' pointers
