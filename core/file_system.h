@@ -227,6 +227,17 @@ public:
     // Which folder `path` names, without following a link.
     virtual FsResult<FolderIdentity> folderIdentity(const std::string& path) = 0;
 
+    // How many files an undo of a run between these folders should take
+    // back at once, each through a RunTakeBack of its own: renames in
+    // different bucket folders overlap on several cores, and round trips
+    // overlap on a network share.
+    virtual int takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
+    {
+        (void)source;
+        (void)destination;
+        return 1;
+    }
+
     // Opens a run's folders (as its journal gives them) to take it back.
     virtual std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source,
                                                       const ResolvedFolder& destination) = 0;

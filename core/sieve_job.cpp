@@ -16,7 +16,6 @@ namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 // However many files in flight a file system asks for.
-constexpr int kMostInFlight = 16;
 
 // A listing that passes over every name not in `only`.
 class OnlyListing final : public FileListing {
@@ -160,7 +159,7 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
         // The folders are held for this pass only: released before the run
         // reports its end.
         const auto listing = restricted(m_fs.listFilesAgain(source));
-        const int inFlight = std::clamp(m_fs.filesInFlight(source, destination), 1, kMostInFlight);
+        const int inFlight = std::clamp(m_fs.filesInFlight(source, destination), 1, kMostWorkers);
         const bool stopped = inFlight == 1 ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
                                            : processInFlight(*listing, source, destination, inFlight, controls);
         if (stopped) {

@@ -1,9 +1,12 @@
 #include "core/undo_job.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
 #include <optional>
+
+#include "core/in_order_workers.h"
 
 #include "core/run_messages.h"
 #include "core/undo_messages.h"
@@ -21,57 +24,79 @@ std::string RunDescription(const JournalHeader& header)
         header.source.path + " to " + header.destination.path;
 }
 
+// Files a worker takes back between two looks at what is left to do: a
+// file is a few system calls, too little to wake a thread for each.
+constexpr std::uint64_t kClaim = 16;
+
+// One file of the run, as it is handed to a worker and back.
+struct UndoJob::FileToTakeBack {
+    JournalFile file;
+    bool act = false; // false: it stays, for a reason known before any work
+    TakeBackOutcome outcome;
+    bool skipped = false;
+    bool finished = false;
+};
+
 // One pass over a run's journal, taking back each file as its record is
-// read.
+// read: on the job's thread, or by workers with several files in flight,
+// their outcomes settled in the journal's order either way.
 class UndoJob::Pass final : public JournalVisitor {
 public:
-    Pass(UndoJob& job, const JournalHeader& header, RunTakeBack& folders, const RunControls& controls)
+    Pass(UndoJob& job, const JournalHeader& header, std::vector<std::unique_ptr<RunTakeBack>>& folders,
+         const RunControls& controls)
         : m_job(job), m_header(header), m_folders(folders), m_controls(controls)
     {
+        if (m_folders.size() > 1)
+            m_workers = std::make_unique<InOrderWorkers<FileToTakeBack>>(
+                m_folders.size(), controls.stop,
+                [this](FileToTakeBack& item, std::size_t worker) {
+                    if (item.act)
+                        item.outcome = m_folders[worker]->takeBack(item.file.mode, item.file.bucket, item.file.name,
+                                                                   item.file.placed);
+                },
+                kClaim);
     }
 
     bool file(const JournalFile& file) override
     {
-        if (m_controls.stop.load(std::memory_order_relaxed)) {
+        if (m_controls.stop.load(std::memory_order_relaxed))
             stopped = true;
+        if (stopped)
             return false;
-        }
-        RunCounters& counters = m_job.m_report.counters();
-        counters.addProcessed();
-        counters.addBytes(file.placed.size);
-        std::string& target = m_target;
-        target.assign(m_header.destination.path).append(1, file.bucket).append(1, '/').append(file.name);
-        m_job.m_report.observer().fileStarted(target);
-        if (file.mode == TransferMode::Copy && file.replaced) {
-            ++kept;
-            m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(target));
-            return true;
-        }
+        RunTakeBack& folders = *m_folders.front();
         // A folder that is not the one the run used was named once, at the
         // start: its files stay.
-        if (!m_folders.destinationStatus().ok() ||
-            (file.mode == TransferMode::Move && !m_folders.sourceStatus().ok())) {
-            ++kept;
-            counters.addFailed();
+        const bool act = !(file.mode == TransferMode::Copy && file.replaced) && folders.destinationStatus().ok() &&
+            (file.mode == TransferMode::Copy || folders.sourceStatus().ok());
+        if (!m_workers) {
+            m_inHand.file = file;
+            m_inHand.act = act;
+            if (act)
+                m_inHand.outcome = folders.takeBack(file.mode, file.bucket, file.name, file.placed);
+            settle(m_inHand);
             return true;
         }
-        const TakeBackOutcome outcome = m_folders.takeBack(file.mode, file.bucket, file.name, file.placed);
-        switch (outcome.result) {
-        case TakeBackResult::PutBack:
-            ++putBack;
-            break;
-        case TakeBackResult::Removed:
-            ++removed;
-            break;
-        case TakeBackResult::AlreadyBack:
-            break;
-        case TakeBackResult::Skipped:
-            ++kept;
-            counters.addFailed();
-            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
-            break;
+        if (m_workers->full()) {
+            settle(m_workers->oldest());
+            m_workers->takeBack();
         }
-        return true;
+        // A file that stays goes through the workers too, to keep its place
+        // in the order.
+        FileToTakeBack& item = m_workers->next();
+        item.file = file;
+        item.act = act;
+        item.outcome = {};
+        m_workers->handOver();
+        return !stopped;
+    }
+
+    // Settles every file still in flight.
+    void drain()
+    {
+        while (m_workers && !m_workers->empty()) {
+            settle(m_workers->oldest());
+            m_workers->takeBack();
+        }
     }
 
     void bucket(const JournalBucket& bucket) override
@@ -81,6 +106,8 @@ public:
 
     void damaged(const JournalDamage& damage) override
     {
+        // What came before the damage is told before it.
+        drain();
         unreadable += damage.files;
         m_job.log(LogIcon::Exclamation, DamagedRecordMessage(damage));
         if (damage.files == 0)
@@ -94,11 +121,55 @@ public:
     std::array<std::optional<FolderIdentity>, 256> made {};
 
 private:
+    void settle(const FileToTakeBack& item)
+    {
+        // Workers take files up in order: after the first one Stop kept
+        // them from, none was taken up.
+        if (item.skipped) {
+            stopped = true;
+            return;
+        }
+        const JournalFile& file = item.file;
+        RunCounters& counters = m_job.m_report.counters();
+        counters.addProcessed();
+        counters.addBytes(file.placed.size);
+        std::string& target = m_target;
+        target.assign(m_header.destination.path).append(1, file.bucket).append(1, '/').append(file.name);
+        m_job.m_report.observer().fileStarted(target);
+        if (file.mode == TransferMode::Copy && file.replaced) {
+            ++kept;
+            m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(target));
+            return;
+        }
+        if (!item.act) {
+            ++kept;
+            counters.addFailed();
+            return;
+        }
+        switch (item.outcome.result) {
+        case TakeBackResult::PutBack:
+            ++putBack;
+            break;
+        case TakeBackResult::Removed:
+            ++removed;
+            break;
+        case TakeBackResult::AlreadyBack:
+            break;
+        case TakeBackResult::Skipped:
+            ++kept;
+            counters.addFailed();
+            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, item.outcome.why.reason));
+            break;
+        }
+    }
+
     UndoJob& m_job;
     const JournalHeader& m_header;
-    RunTakeBack& m_folders;
+    std::vector<std::unique_ptr<RunTakeBack>>& m_folders;
     const RunControls& m_controls;
-    std::string m_target; // where the file in hand was put, its storage reused
+    std::unique_ptr<InOrderWorkers<FileToTakeBack>> m_workers; // several files in flight
+    FileToTakeBack m_inHand;                                   // the one file in hand otherwise
+    std::string m_target;                                      // where the file in hand was put, its storage reused
 };
 
 UndoJob::UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer)
@@ -141,15 +212,23 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     m_report.counters().addFound(run.files);
     m_report.phase(RunPhase::Processing);
 
-    const std::unique_ptr<RunTakeBack> folders = m_fs.openTakeBack(header.source, header.destination);
+    // A worker for each file in flight, each with the run's folders opened
+    // for its own; the first one's tell what the take-back found.
+    std::vector<std::unique_ptr<RunTakeBack>> workers;
+    const int inFlight = std::clamp(m_fs.takeBacksInFlight(header.source, header.destination), 1, kMostWorkers);
+    for (int i = 0; i < inFlight; ++i)
+        workers.push_back(m_fs.openTakeBack(header.source, header.destination));
+    RunTakeBack* const folders = workers.front().get();
     if (const FsStatus& why = folders->destinationStatus(); !why.ok()) {
         m_report.error(NothingTakenBackMessage(header.destination.path, why.reason));
     } else if (const FsStatus& away = folders->sourceStatus(); !away.ok() && header.mode == TransferMode::Move) {
         m_report.error(MovedFilesStayMessage(header.destination.path, header.source.path, away.reason));
     }
 
-    Pass pass(*this, header, *folders, controls);
-    if (FsStatus read = m_journals.read(run.id, pass); !read.ok()) {
+    Pass pass(*this, header, workers, controls);
+    const FsStatus read = m_journals.read(run.id, pass);
+    pass.drain();
+    if (!read.ok()) {
         m_report.error(JournalUnreadableMessage(read.reason));
         return finish(RunEnd::Failed, UndoEnd::Unreadable);
     }

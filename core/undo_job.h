@@ -43,6 +43,7 @@ public:
     const RunCounters& counters() const { return m_report.counters(); }
 
 private:
+    struct FileToTakeBack;
     class Pass;
 
     void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }

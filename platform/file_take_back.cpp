@@ -142,13 +142,21 @@ public:
                 return putBackName(dir, hidden, name, Failure(errno));
             return {TakeBackResult::Removed, {}};
         }
-        struct stat seen {};
-        if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
-            return putBackName(dir, hidden, name, Failure(errno));
-        const FileOutcome moved =
-            MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen, false);
-        if (moved.ok())
+        FileOutcome moved;
+        if (const int error = MoveNameNoReplace(m_calls, dir, hidden, m_source.get(), name.c_str(), &m_sourceTraits);
+            error == 0) {
             return {TakeBackResult::PutBack, {}};
+        } else if (error != EXDEV) {
+            moved.status = Failure(error);
+        } else {
+            // Back to another file system: a copy, then the file goes.
+            struct stat seen {};
+            if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+                return putBackName(dir, hidden, name, Failure(errno));
+            moved = MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen, false);
+            if (moved.ok())
+                return {TakeBackResult::PutBack, {}};
+        }
         if (moved.status.error != EEXIST)
             return putBackName(dir, hidden, name, moved.status);
         // A take-back killed after its copy to another file system was

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <thread>
 #include <unistd.h>
 
 #include "core/bucket.h"
@@ -134,6 +135,14 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
 int PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination)
 {
     return RoundTripFolder(source) || RoundTripFolder(destination) ? kRemoteFilesInFlight : 1;
+}
+
+int PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
+{
+    if (RoundTripFolder(source.path) || RoundTripFolder(destination.path))
+        return kRemoteFilesInFlight;
+    // Two: the renames home all pass through the source folder's lock.
+    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
 }
 
 FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)

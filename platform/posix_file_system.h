@@ -41,6 +41,7 @@ public:
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     int filesInFlight(const std::string& source, const std::string& destination) override;
+    int takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;

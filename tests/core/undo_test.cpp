@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "core/bucket.h"
 #include "core/undo_job.h"
@@ -351,6 +354,99 @@ TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
     EXPECT_EQ(w.source.names().size(), 6u);
     EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
     EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+}
+
+// The names a run's journal holds, in its order.
+std::vector<std::string> JournalOrder(JournalFolder& journals)
+{
+    struct Names final : JournalVisitor {
+        std::vector<std::string> names;
+        bool file(const JournalFile& file) override
+        {
+            names.push_back(file.name);
+            return true;
+        }
+    } visitor;
+    EXPECT_TRUE(journals.read(journals.list().front().id, visitor).ok());
+    return visitor.names;
+}
+
+// Waits, bounded, until `done` holds; whether it did.
+template <class Condition>
+bool WaitBounded(Condition done)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+// With several files taken back at once and the first ones finishing last,
+// what undo reports follows the journal's order.
+TEST(Undo, FilesInFlightAreReportedInTheJournalsOrder)
+{
+    UndoWorld w;
+    for (int i = 0; i < 200; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.move = true;
+    w.SieveWithJournal();
+    const std::vector<std::string> order = JournalOrder(w.journals);
+    ASSERT_EQ(order.size(), 200u);
+    std::vector<std::string> expected;
+    for (std::size_t i = 0; i < order.size(); i += 7) {
+        ::chmod((w.destination / ("F/" + order[i])).c_str(), 0600);
+        expected.push_back("Could not take back file " + w.destinationPath + "/F/" + order[i] +
+                           ". It has changed since the run.");
+    }
+    w.fs.takeBackWorkers = 3;
+    std::atomic<int> highest {0};
+    w.fs.beforeTakeBack = [&](int index) {
+        highest.store(std::max(highest.load(), index));
+        // The first file waits until files far behind it were taken back.
+        if (index == 1)
+            EXPECT_TRUE(WaitBounded([&] { return highest.load() > 40; }));
+    };
+
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    std::vector<std::string> told;
+    for (const std::string& message : w.messages())
+        if (message.rfind("Could not take back", 0) == 0)
+            told.push_back(message);
+    EXPECT_EQ(told, expected);
+    EXPECT_EQ(w.source.names().size(), 200u - expected.size());
+    EXPECT_EQ(w.observer.processed.filesProcessed, 200);
+    EXPECT_EQ(w.Summary(), Summary(200 - static_cast<int>(expected.size()), 0, static_cast<int>(expected.size())));
+}
+
+// Stop with files in flight: every file taken back is counted, none is
+// half-way, and a second undo takes back the rest.
+TEST(Undo, StoppedWithFilesInFlightCountsWhatWentBack)
+{
+    UndoWorld w;
+    for (int i = 0; i < 300; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.move = true;
+    w.SieveWithJournal();
+    w.fs.takeBackWorkers = 3;
+    w.fs.beforeTakeBack = [&](int index) {
+        if (index == 100)
+            w.controls.stop.store(true);
+    };
+    const std::size_t startedBefore = w.observer.started.size();
+    EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
+    const std::size_t back = w.source.names().size();
+    EXPECT_GE(back, 100u);
+    EXPECT_LT(back, 300u);
+    EXPECT_EQ(w.observer.started.size() - startedBefore, back) << "each file taken back is reported";
+
+    w.fs.beforeTakeBack = nullptr;
+    w.controls.stop.store(false);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.source.names().size(), 300u);
+    EXPECT_EQ(w.Summary(), Summary(static_cast<int>(300 - back), 0, 0));
 }
 
 TEST(Journal, OneThatCannotBeWrittenIsReportedOnceAndTheRunGoesOn)

@@ -88,7 +88,7 @@ private:
 
 class HookedTakeBack final : public RunTakeBack {
 public:
-    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, int& count)
+    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, std::atomic<int>& count)
         : m_inner(std::move(inner)), m_before(before), m_count(count)
     {
     }
@@ -109,7 +109,7 @@ public:
 private:
     std::unique_ptr<RunTakeBack> m_inner;
     const std::function<void(int)>& m_before;
-    int& m_count;
+    std::atomic<int>& m_count;
 };
 
 } // namespace

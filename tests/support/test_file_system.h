@@ -87,7 +87,11 @@ public:
     std::function<void(const std::string& name, int index)> beforeFile;
     std::function<void(const std::string& path)> beforeLength;
     std::function<void(int handled)> afterFile;
-    // Before each file an undo takes back: 1, 2...
+    // How many files an undo takes back at once (1: one by one on its own
+    // thread).
+    int takeBackWorkers = 1;
+    // Before each file an undo takes back: 1, 2..., in the order the
+    // files are taken up (on the workers with several at once).
     std::function<void(int index)> beforeTakeBack;
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
@@ -95,6 +99,7 @@ public:
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     int filesInFlight(const std::string& source, const std::string& destination) override;
+    int takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override { return takeBackWorkers; }
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;
@@ -104,7 +109,7 @@ private:
     std::unique_ptr<Calls> m_calls;
     std::unique_ptr<PosixFileSystem> m_real;
     std::atomic<int> m_handled {0};
-    int m_takenBack = 0;
+    std::atomic<int> m_takenBack {0};
 };
 
 } // namespace quillbox::test
