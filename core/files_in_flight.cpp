@@ -5,7 +5,9 @@ namespace quillbox {
 FilesInFlight::FilesInFlight(std::vector<std::unique_ptr<RunFolders>> folders, const RunControls& controls)
     : m_controls(controls)
     , m_folders(std::move(folders))
-    , m_workers(m_folders.size(), controls.stop, [this](FileInFlight& file, std::size_t worker) { work(file, worker); })
+    , m_workers(
+          m_folders.size(), controls.stop, [this](FileInFlight& file, std::size_t worker) { work(file, worker); }, 1,
+          [this](FileInFlight& file) { file.mode = m_controls.mode.load(); })
 {
 }
 
@@ -21,7 +23,6 @@ void FilesInFlight::handOver(const std::string& name, char bucket)
 
 void FilesInFlight::work(FileInFlight& file, std::size_t worker)
 {
-    file.mode = m_controls.mode.load();
     const LengthFn length = [&file](std::uint64_t bytes) { file.bytes += bytes; };
     file.outcome = m_folders[worker]->sieveFile(file.name, file.bucket, file.mode, length, &m_controls.stop);
 }

@@ -41,9 +41,16 @@ public:
     static constexpr std::uint64_t kRing = 64;
     // Handles one item on a worker's thread; `worker` is 0, 1...
     using Work = std::function<void(Item& item, std::size_t worker)>;
+    // Runs as an item is taken up, while no other item is: what it reads
+    // (a mode, say) changes from one item on in the order of take-up.
+    using TakeUp = std::function<void(Item& item)>;
 
-    InOrderWorkers(std::size_t workers, const std::atomic<bool>& stop, Work work, std::uint64_t claim = 1)
-        : m_stop(stop), m_work(std::move(work)), m_claim(std::clamp<std::uint64_t>(claim, 1, kRing / 4))
+    InOrderWorkers(std::size_t workers, const std::atomic<bool>& stop, Work work, std::uint64_t claim = 1,
+                   TakeUp takeUp = {})
+        : m_stop(stop)
+        , m_work(std::move(work))
+        , m_takeUp(std::move(takeUp))
+        , m_claim(std::clamp<std::uint64_t>(claim, 1, kRing / 4))
     {
         m_workers.reserve(workers);
         for (std::size_t i = 0; i < workers; ++i)
@@ -124,12 +131,19 @@ private:
             const std::uint64_t first = m_takenUp;
             const std::uint64_t end = first + std::min(m_claim, m_available - first);
             m_takenUp = end;
-            lock.unlock();
             for (std::uint64_t n = first; n < end; ++n) {
                 Item& item = m_ring[n % kRing];
                 if (m_stop.load())
                     item.skipped = true;
-                else
+                else if (m_takeUp)
+                    m_takeUp(item);
+            }
+            lock.unlock();
+            for (std::uint64_t n = first; n < end; ++n) {
+                Item& item = m_ring[n % kRing];
+                if (!item.skipped && m_stop.load() && n != first)
+                    item.skipped = true;
+                if (!item.skipped)
                     m_work(item, worker);
             }
             lock.lock();
@@ -142,6 +156,7 @@ private:
 
     const std::atomic<bool>& m_stop;
     const Work m_work;
+    const TakeUp m_takeUp;
     const std::uint64_t m_claim;
     std::array<Item, kRing> m_ring {};
     // Counted from the start; an item's place is its number modulo kRing.
