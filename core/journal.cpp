@@ -1,5 +1,7 @@
 #include "core/journal.h"
 
+#include <algorithm>
+
 #include "core/journal_codec.h"
 
 namespace quillbox {
@@ -165,13 +167,29 @@ std::string JournalStart(const JournalHeader& header)
 
 void AppendJournalFile(std::string& out, std::uint64_t number, const PlacedInRun& file)
 {
-    Record record(out, Kind::File);
-    PutU64(out, number);
-    PutMode(out, file.mode);
-    out.push_back(file.replaced ? 1 : 0);
-    out.push_back(file.bucket);
-    PutIdentity(out, file.placed);
-    PutBytes(out, file.name);
+    // The layout Record and the Put functions give, written in place: a run
+    // frames one of these for every file, so it is made in one go.
+    const std::size_t start = out.size();
+    const std::size_t payload = 8 + 3 + 6 * 8 + 4 + file.name.size();
+    out.resize(start + 5 + payload + 4);
+    char* at = out.data() + start;
+    const auto store = [&at](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            *at++ = static_cast<char>(value >> (8 * i) & 0xFF);
+    };
+    *at++ = static_cast<char>(Kind::File);
+    store(payload, 4);
+    store(number, 8);
+    *at++ = file.mode == TransferMode::Move ? 'M' : 'C';
+    *at++ = file.replaced ? 1 : 0;
+    *at++ = file.bucket;
+    for (const std::uint64_t value :
+         {file.placed.device, file.placed.inode, file.placed.size, static_cast<std::uint64_t>(file.placed.mtimeNs),
+          static_cast<std::uint64_t>(file.placed.ctimeNs), static_cast<std::uint64_t>(file.placed.btimeNs)})
+        store(value, 8);
+    store(file.name.size(), 4);
+    at = std::copy(file.name.begin(), file.name.end(), at);
+    store(Checksum(std::string_view(out.data() + start, 5 + payload)), 4);
 }
 
 void AppendJournalBucket(std::string& out, const JournalBucket& bucket)
