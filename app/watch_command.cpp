@@ -21,10 +21,10 @@
 #include "core/sieve_job.h"
 #include "platform/folder_watch.h"
 #include "platform/journal_files.h"
+#include "platform/locale_facts.h"
 #include "platform/open_writers.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
-#include "ui/services/locale_facts.h"
 
 namespace quillbox::app {
 
@@ -108,7 +108,7 @@ public:
         : m_request(request)
         , m_journals(journals)
         , m_queue(request.settle, request.ignores)
-        , m_locale(SystemLocaleFacts())
+        , m_locale(PosixLocaleFacts())
     {
         m_controls.mode.store(request.mode);
         StopOnSignals(m_controls.stop);
