@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "app/console_report.h"
 #include "app/standard_streams.h"
@@ -167,7 +168,7 @@ private:
         const auto wallNow = std::chrono::system_clock::now();
         for (const posix::ScannedFile& file : files.value()) {
             const auto age = std::clamp<std::chrono::nanoseconds>(wallNow - file.changed, {}, m_request.settle);
-            m_queue.touched(file.name, now - age, file.look);
+            m_queue.touched(file.name, now - age, file.look, now);
         }
     }
 
@@ -177,13 +178,15 @@ private:
         using Kind = posix::FolderEvent::Kind;
         bool overflow = false;
         const auto now = std::chrono::steady_clock::now();
-        for (const posix::FolderEvent& event : m_watch->read()) {
+        // A file touched several times in one read (made, written, closed)
+        // is looked at once, after them all.
+        std::vector<std::string> touched;
+        std::unordered_set<std::string> seen;
+        for (posix::FolderEvent& event : m_watch->read()) {
             switch (event.kind) {
             case Kind::Touched:
-                if (const std::optional<FileLook> look = m_watch->look(event.name))
-                    m_queue.touched(event.name, now, *look);
-                else
-                    m_queue.forget(event.name);
+                if (seen.insert(event.name).second)
+                    touched.push_back(std::move(event.name));
                 break;
             case Kind::Left:
                 m_queue.forget(event.name);
@@ -196,6 +199,12 @@ private:
             case Kind::Unmounted:
                 return folderGone(event.kind);
             }
+        }
+        for (const std::string& name : touched) {
+            if (const std::optional<FileLook> look = m_watch->look(name))
+                m_queue.touched(name, now, *look);
+            else
+                m_queue.forget(name);
         }
         if (overflow) {
             if (m_request.detail != Detail::Quiet)

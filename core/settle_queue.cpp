@@ -37,12 +37,13 @@ void SettleQueue::arm(const std::string& name, Entry& entry, std::optional<Time>
         entry.deadline = m_deadlines.emplace(*deadline, name);
 }
 
-void SettleQueue::touched(const std::string& name, Time at, const FileLook& look)
+void SettleQueue::touched(const std::string& name, Time at, const FileLook& look, Time lookedAt)
 {
     if (IsIgnoredName(name, m_ignores))
         return;
     Entry& entry = m_files[name];
     entry.look = look;
+    entry.lookedAt = lookedAt;
     arm(name, entry, at + m_settle);
 }
 
@@ -77,13 +78,14 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
     while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
         const std::string name = m_deadlines.begin()->second;
         Entry& entry = m_files.at(name);
-        const std::optional<FileLook> current = probe.look(name);
+        const std::optional<FileLook> current = now - entry.lookedAt < fresh() ? entry.look : probe.look(name);
         if (!current) {
             forget(name);
             continue;
         }
         if (*current != entry.look) {
             entry.look = *current;
+            entry.lookedAt = now;
             arm(name, entry, now + m_settle);
             continue;
         }

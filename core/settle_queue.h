@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -59,8 +60,9 @@ public:
 
     // `name` was created, written, renamed in, changed or seen by a scan at
     // `at` (a scan may give a time in the past: the file's own change time),
-    // and looks like `look` now. Ignored names are never queued.
-    void touched(const std::string& name, Time at, const FileLook& look);
+    // and looked like `look` at `lookedAt`. Ignored names are never queued.
+    void touched(const std::string& name, Time at, const FileLook& look, Time lookedAt);
+    void touched(const std::string& name, Time at, const FileLook& look) { touched(name, at, look, at); }
     // `name` went away (removed or renamed out).
     void forget(const std::string& name);
     // Everything is forgotten (before a scan of the whole folder).
@@ -71,8 +73,12 @@ public:
 
     // The files due at `now` that are quiet and not held for writing, in
     // the order they became due; they leave the queue. Files found gone
-    // leave it too; the others wait as said above.
+    // leave it too; the others wait as said above. A file looked at less
+    // than fresh() ago is not looked at again: the folder is watched, so a
+    // change since would have come as an event and moved its deadline on.
     std::vector<std::string> takeDue(Time now, SettleProbe& probe);
+    std::chrono::nanoseconds fresh() const { return std::min<std::chrono::nanoseconds>(m_settle / 4, kMostFresh); }
+    static constexpr std::chrono::milliseconds kMostFresh {50};
 
     std::size_t waiting() const { return m_files.size(); }
     bool contains(const std::string& name) const { return m_files.contains(name); }
@@ -81,6 +87,7 @@ private:
     using Deadlines = std::multimap<Time, std::string>;
     struct Entry {
         FileLook look;
+        Time lookedAt;
         std::optional<Deadlines::iterator> deadline; // nothing: held open, waiting to be touched
     };
     void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);

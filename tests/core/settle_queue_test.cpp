@@ -147,3 +147,26 @@ TEST_F(SettleFixture, FileRenamedOutOrRescannedIsForgottenOrRequeued)
 
 } // namespace
 } // namespace quillbox::test
+
+namespace quillbox::test {
+namespace {
+
+// A file a scan just found quiet (its change time older than the settle
+// time) is due at once and taken on the scan's look; a look that has grown
+// old is taken again, and a change it shows holds the file back.
+TEST_F(SettleFixture, AFreshLookIsNotTakenTwiceAnOldOneIs)
+{
+    const FileLook scanned = write("fresh", 10);
+    queue.touched("fresh", t0 - 5s, scanned, t0);
+    world.files["fresh"].size = 11; // unseen: the look is fresh
+    EXPECT_EQ(take(t0 + queue.fresh() / 2), std::vector<std::string> {"fresh"});
+
+    const FileLook old = write("old", 10);
+    queue.touched("old", t0 - 5s, old, t0 - 5s);
+    world.files["old"].size = 11;
+    EXPECT_EQ(take(t0), std::vector<std::string> {}) << "the change is seen";
+    EXPECT_TRUE(queue.contains("old"));
+}
+
+} // namespace
+} // namespace quillbox::test
