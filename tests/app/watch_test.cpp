@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -19,6 +20,7 @@
 
 #include "platform/journal_files.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tmpfs_mount.h"
 
 namespace quillbox::test {
 namespace {
@@ -213,6 +215,22 @@ TEST(Watch, FolderGoingAwayEndsWithStatusOne)
         EXPECT_EQ(w.finish(), 1) << c.how;
         EXPECT_NE(w.err.find(c.said), std::string::npos) << c.how << ": " << w.err;
     }
+}
+
+// The watched folder's file system unmounted under the watcher: said so,
+// status 1.
+TEST(Watch, FolderUnmountedEndsWithStatusOne)
+{
+    TmpfsMount mount("1m");
+    if (!mount.mounted())
+        GTEST_SKIP() << "mounting a tmpfs needs root";
+    Watcher w;
+    w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--settle"), QStringLiteral("0.2"),
+             Q(mount.path()), Q(w.dir / "out")},
+            false);
+    ASSERT_EQ(::umount2(mount.path().c_str(), 0), 0) << "the watcher keeps nothing of it open";
+    EXPECT_EQ(w.finish(), 1);
+    EXPECT_NE(w.err.find("was unmounted"), std::string::npos) << w.err;
 }
 
 // SIGTERM while a batch is being sorted: it stops between two files with
