@@ -157,6 +157,14 @@ public:
                                     const LengthFn& length) = 0;
 };
 
+// How many files a run has in flight at once: `workers` threads, each
+// taking `claim` files up at a time (a claim above 1 spares the threads
+// waking each other for every file where a file is little work).
+struct InFlight {
+    int workers = 1;
+    int claim = 1;
+};
+
 // What taking back one file of a run came to.
 enum class TakeBackResult : std::uint8_t {
     PutBack,     // a moved file is back where it came from
@@ -208,16 +216,19 @@ public:
     // `source` and `destination` end in '/'; a bucket folder is the
     // destination followed directly by its letter.
     virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;
-    // How many files a run between these folders should have in flight at
-    // once, each through a RunFolders of its own: 1 where a call costs
-    // little (a local disk, memory), more where every call is a round trip
-    // (a network share, a user-space file system) and the wait for one file
-    // can overlap another's. The folders end in '/'.
-    virtual int filesInFlight(const std::string& source, const std::string& destination)
+    // How a run between these folders, started in `mode`, should have files
+    // in flight, each worker through a RunFolders of its own: one file at a
+    // time where a call costs little and renames out of the one source
+    // folder wait for each other anyway (a move on a local disk, in memory);
+    // more where every call is a round trip (a network share, a user-space
+    // file system) and the wait for one file can overlap another's, or where
+    // a copy's own work can use another core. The folders end in '/'.
+    virtual InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
     {
         (void)source;
         (void)destination;
-        return 1;
+        (void)mode;
+        return {};
     }
 
     // The absolute path of a folder, links resolved, and which folder it

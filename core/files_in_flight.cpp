@@ -2,12 +2,13 @@
 
 namespace quillbox {
 
-FilesInFlight::FilesInFlight(std::vector<std::unique_ptr<RunFolders>> folders, const RunControls& controls)
+FilesInFlight::FilesInFlight(std::vector<std::unique_ptr<RunFolders>> folders, const RunControls& controls,
+                             std::uint64_t claim)
     : m_controls(controls)
     , m_folders(std::move(folders))
     , m_workers(
-          m_folders.size(), controls.stop, [this](FileInFlight& file, std::size_t worker) { work(file, worker); }, 1,
-          [this](FileInFlight& file) { file.mode = m_controls.mode.load(); })
+          m_folders.size(), controls.stop, [this](FileInFlight& file, std::size_t worker) { work(file, worker); },
+          claim, [this](FileInFlight& file) { file.mode = m_controls.mode.load(); })
 {
 }
 

@@ -37,8 +37,9 @@ class FilesInFlight {
 public:
     static constexpr std::uint64_t kRing = InOrderWorkers<FileInFlight>::kRing;
 
-    // One worker per RunFolders given.
-    FilesInFlight(std::vector<std::unique_ptr<RunFolders>> folders, const RunControls& controls);
+    // One worker per RunFolders given, taking up `claim` files at a time.
+    FilesInFlight(std::vector<std::unique_ptr<RunFolders>> folders, const RunControls& controls,
+                  std::uint64_t claim = 1);
 
     bool empty() const { return m_workers.empty(); }
     bool full() const { return m_workers.full(); }

@@ -159,9 +159,11 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
         // The folders are held for this pass only: released before the run
         // reports its end.
         const auto listing = restricted(m_fs.listFilesAgain(source));
-        const int inFlight = std::clamp(m_fs.filesInFlight(source, destination), 1, kMostWorkers);
-        const bool stopped = inFlight == 1 ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
-                                           : processInFlight(*listing, source, destination, inFlight, controls);
+        InFlight inFlight = m_fs.filesInFlight(source, destination, controls.mode.load());
+        inFlight.workers = std::clamp(inFlight.workers, 1, kMostWorkers);
+        const bool stopped = inFlight.workers == 1
+            ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
+            : processInFlight(*listing, source, destination, inFlight, controls);
         if (stopped) {
             log(LogIcon::Exclamation, std::string(kProcessingStopped));
             return RunEnd::StoppedWhileProcessing;
@@ -199,12 +201,12 @@ bool SieveJob::processOneByOne(FileListing& listing, RunFolders& folders, const 
 }
 
 bool SieveJob::processInFlight(FileListing& listing, const std::string& source, const std::string& destination,
-                               int inFlight, const RunControls& controls)
+                               InFlight inFlight, const RunControls& controls)
 {
     std::vector<std::unique_ptr<RunFolders>> folders;
-    for (int i = 0; i < inFlight; ++i)
+    for (int i = 0; i < inFlight.workers; ++i)
         folders.push_back(m_fs.openRun(source, destination));
-    FilesInFlight files(std::move(folders), controls);
+    FilesInFlight files(std::move(folders), controls, static_cast<std::uint64_t>(inFlight.claim));
     RunCounters& counters = m_report.counters();
     bool listed = false; // the listing ended, or Stop ended it
     bool stopped = false;

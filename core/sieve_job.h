@@ -61,8 +61,8 @@ private:
     // The files of the listing, one at a time or `inFlight` at a time; true
     // when Stop ended the pass.
     bool processOneByOne(FileListing& listing, RunFolders& folders, const RunControls& controls);
-    bool processInFlight(FileListing& listing, const std::string& source, const std::string& destination, int inFlight,
-                         const RunControls& controls);
+    bool processInFlight(FileListing& listing, const std::string& source, const std::string& destination,
+                         InFlight inFlight, const RunControls& controls);
     // What became of one file, in the log, the counters and the journal.
     void settleFile(const std::string& name, char bucket, TransferMode mode, const FileOutcome& outcome);
     RunEnd finish(RunEnd how);

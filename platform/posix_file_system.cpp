@@ -24,6 +24,8 @@ namespace {
 
 // Files in flight at once where every call is a round trip.
 constexpr int kRemoteFilesInFlight = 8;
+// Files a worker takes up at a time where a file is little work.
+constexpr int kLocalClaim = 16;
 
 // Whether the folder `path` lies on a file system whose every call goes
 // over a network or through a user-space process, by its statfs type.
@@ -132,9 +134,15 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
     return std::make_unique<PosixRunFolders>(source, destination, *m_calls);
 }
 
-int PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination)
+InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
 {
-    return RoundTripFolder(source) || RoundTripFolder(destination) ? kRemoteFilesInFlight : 1;
+    if (RoundTripFolder(source) || RoundTripFolder(destination))
+        return {kRemoteFilesInFlight, 1};
+    // A local copy is work for a core (opening, reading, writing, naming);
+    // a second core halves it. Files are claimed a few at a time.
+    if (mode == TransferMode::Copy && std::thread::hardware_concurrency() > 1)
+        return {2, kLocalClaim};
+    return {};
 }
 
 int PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)

@@ -159,102 +159,113 @@ struct FlightWorld : RunWorld {
 TEST(FilesInFlight, EverythingIsReportedInListingOrderWhicheverFinishesFirst)
 {
     for (const bool move : {false, true}) {
-        SCOPED_TRACE(move ? "move" : "copy");
-        // The same folder, one file at a time and several at once.
-        FlightWorld one(1);
-        FlightWorld w;
-        std::vector<std::string> failing;
-        std::string gone;
-        for (FlightWorld* world : {&one, &w}) {
-            world->move = move;
-            world->fs.anonymousError = EOPNOTSUPP;
-            world->fs.noReplaceError = EINVAL;
-            world->fs.linkError = EPERM;
-            world->MakeFiles(150); // more than the results kept at once
-            const std::vector<std::string> order = world->ListingOrder();
-            // A folder in the way fails a file where it is placed.
-            failing = {order[10], order[37], order[90]};
-            for (const std::string& name : failing) {
-                world->destination.mkdir(std::string(1, BucketLetter(name)));
-                world->destination.mkdir(std::string(1, BucketLetter(name)) + "/" + name);
+        for (const int claim : {1, 4}) {
+            SCOPED_TRACE(std::string(move ? "move" : "copy") + ", files claimed " + std::to_string(claim) +
+                         " at a time");
+            // The same folder, one file at a time and several at once.
+            FlightWorld one(1);
+            FlightWorld w;
+            w.fs.claim = claim;
+            std::vector<std::string> failing;
+            std::string gone;
+            for (FlightWorld* world : {&one, &w}) {
+                world->move = move;
+                world->fs.anonymousError = EOPNOTSUPP;
+                world->fs.noReplaceError = EINVAL;
+                world->fs.linkError = EPERM;
+                world->MakeFiles(150); // more than the results kept at once
+                const std::vector<std::string> order = world->ListingOrder();
+                // A folder in the way fails a file where it is placed.
+                failing = {order[10], order[37], order[90]};
+                for (const std::string& name : failing) {
+                    world->destination.mkdir(std::string(1, BucketLetter(name)));
+                    world->destination.mkdir(std::string(1, BucketLetter(name)) + "/" + name);
+                }
+                gone = order[60];
+                world->fs.beforeLength = [world, gone](const std::string& path) {
+                    if (path == world->source / gone)
+                        ::unlink(path.c_str());
+                };
             }
-            gone = order[60];
-            world->fs.beforeLength = [world, gone](const std::string& path) {
-                if (path == world->source / gone)
-                    ::unlink(path.c_str());
-            };
-        }
-        const std::vector<std::string> order = w.ListingOrder();
+            const std::vector<std::string> order = w.ListingOrder();
 
-        EXPECT_EQ(one.SieveJournaled(), RunEnd::Completed);
-        EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
+            EXPECT_EQ(one.SieveJournaled(), RunEnd::Completed);
+            EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
 
-        EXPECT_GT(w.mostActive.load(), 1) << "files were in flight at once";
-        EXPECT_EQ(w.observer.started, order);
-        std::vector<std::string> placed;
-        for (const std::string& name : order) {
-            if (name != gone && std::find(failing.begin(), failing.end(), name) == failing.end())
-                placed.push_back(name);
+            EXPECT_GT(w.mostActive.load(), 1) << "files were in flight at once";
+            EXPECT_EQ(w.observer.started, order);
+            std::vector<std::string> placed;
+            for (const std::string& name : order) {
+                if (name != gone && std::find(failing.begin(), failing.end(), name) == failing.end())
+                    placed.push_back(name);
+            }
+            EXPECT_EQ(w.journals.names(), placed);
+            for (const auto& record : w.journals.files)
+                EXPECT_EQ(record.mode, move ? TransferMode::Move : TransferMode::Copy);
+            std::vector<std::string> failures;
+            for (const std::string& message : w.messages()) {
+                if (message.rfind("Could not", 0) == 0)
+                    failures.push_back(message.substr(0, message.find('.')));
+            }
+            EXPECT_EQ(failures,
+                      (std::vector<std::string> {"Could not copy/move file " + failing[0],
+                                                 "Could not copy/move file " + failing[1],
+                                                 "Could not copy/move file " + failing[2]}));
+            const auto error = std::find_if(w.observer.events.begin(), w.observer.events.end(),
+                                            [](const std::string& e) { return e.rfind("entry:Error while", 0) == 0; });
+            ASSERT_NE(error, w.observer.events.end());
+            EXPECT_EQ(*(error + 1), "log.show");
+            EXPECT_EQ(w.observer.processed.filesProcessed, 150);
+            EXPECT_EQ(w.observer.processed.filesFailed, 4);
+            EXPECT_EQ(w.observer.processed.bytesProcessed, one.observer.processed.bytesProcessed);
+            EXPECT_EQ(w.LastMessages(2), one.LastMessages(2));
+            for (const std::string& name : placed) {
+                EXPECT_EQ(ReadFile(w.InBucket(name)), FlightWorld::Content(std::stoi(name.substr(1)))) << name;
+                EXPECT_EQ(Exists(w.source / name), !move) << name;
+            }
+            w.ExpectEndedCleanly();
         }
-        EXPECT_EQ(w.journals.names(), placed);
-        for (const auto& record : w.journals.files)
-            EXPECT_EQ(record.mode, move ? TransferMode::Move : TransferMode::Copy);
-        std::vector<std::string> failures;
-        for (const std::string& message : w.messages()) {
-            if (message.rfind("Could not", 0) == 0)
-                failures.push_back(message.substr(0, message.find('.')));
-        }
-        EXPECT_EQ(failures,
-                  (std::vector<std::string> {"Could not copy/move file " + failing[0],
-                                             "Could not copy/move file " + failing[1],
-                                             "Could not copy/move file " + failing[2]}));
-        const auto error = std::find_if(w.observer.events.begin(), w.observer.events.end(),
-                                        [](const std::string& e) { return e.rfind("entry:Error while", 0) == 0; });
-        ASSERT_NE(error, w.observer.events.end());
-        EXPECT_EQ(*(error + 1), "log.show");
-        EXPECT_EQ(w.observer.processed.filesProcessed, 150);
-        EXPECT_EQ(w.observer.processed.filesFailed, 4);
-        EXPECT_EQ(w.observer.processed.bytesProcessed, one.observer.processed.bytesProcessed);
-        EXPECT_EQ(w.LastMessages(2), one.LastMessages(2));
-        for (const std::string& name : placed) {
-            EXPECT_EQ(ReadFile(w.InBucket(name)), FlightWorld::Content(std::stoi(name.substr(1)))) << name;
-            EXPECT_EQ(Exists(w.source / name), !move) << name;
-        }
-        w.ExpectEndedCleanly();
     }
 }
 
 // Stop with files in flight: the files in hand finish and are reported and
 // journalled; none is taken up after; the rest stay where they were.
+// With files claimed several at a time, the files claimed and not yet
+// begun when Stop comes are left too.
 TEST(FilesInFlight, StopEndsTheRunAfterTheFilesInHand)
 {
-    FlightWorld w;
-    w.move = true;
-    w.MakeFiles(80);
-    w.onTakenUp = [&](int taken) {
-        if (taken == 10)
-            w.controls.stop.store(true);
-    };
+    for (const int claim : {1, 4}) {
+        SCOPED_TRACE("files claimed " + std::to_string(claim) + " at a time");
+        FlightWorld w;
+        w.fs.claim = claim;
+        w.move = true;
+        w.MakeFiles(80);
+        w.onTakenUp = [&](int taken) {
+            if (taken == 10)
+                w.controls.stop.store(true);
+        };
 
-    EXPECT_EQ(w.SieveJournaled(), RunEnd::StoppedWhileProcessing);
+        EXPECT_EQ(w.SieveJournaled(), RunEnd::StoppedWhileProcessing);
 
-    EXPECT_EQ(w.LastMessages(2), (std::vector<std::string> {"Processing aborted by user.", "Cleaning up complete."}));
-    const std::vector<std::string>& started = w.observer.started;
-    // The tenth file and at most one more per other worker were taken up
-    // before Stop was seen.
-    EXPECT_GE(started.size(), 10u);
-    EXPECT_LE(started.size(), 13u);
-    EXPECT_EQ(static_cast<std::size_t>(w.finished.load()), started.size()) << "no file handled goes unreported";
-    EXPECT_EQ(w.journals.names(), started);
-    EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
-    const std::set<std::string> moved(started.begin(), started.end());
-    for (int i = 0; i < w.files; ++i) {
-        const std::string name = FlightWorld::Name(i);
-        const bool wasMoved = moved.count(name) != 0;
-        EXPECT_EQ(Exists(w.source / name), !wasMoved) << name;
-        EXPECT_EQ(Exists(w.InBucket(name)), wasMoved) << name;
+        EXPECT_EQ(w.LastMessages(2),
+                  (std::vector<std::string> {"Processing aborted by user.", "Cleaning up complete."}));
+        const std::vector<std::string>& started = w.observer.started;
+        // The tenth file and at most one more per other worker were begun
+        // before Stop was seen.
+        EXPECT_GE(started.size(), 10u);
+        EXPECT_LE(started.size(), 13u);
+        EXPECT_EQ(static_cast<std::size_t>(w.finished.load()), started.size()) << "no file handled goes unreported";
+        EXPECT_EQ(w.journals.names(), started);
+        EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
+        const std::set<std::string> moved(started.begin(), started.end());
+        for (int i = 0; i < w.files; ++i) {
+            const std::string name = FlightWorld::Name(i);
+            const bool wasMoved = moved.count(name) != 0;
+            EXPECT_EQ(Exists(w.source / name), !wasMoved) << name;
+            EXPECT_EQ(Exists(w.InBucket(name)), wasMoved) << name;
+        }
+        w.ExpectEndedCleanly();
     }
-    w.ExpectEndedCleanly();
 }
 
 // The mode switched while files are in flight applies from a file on, in

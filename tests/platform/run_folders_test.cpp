@@ -240,16 +240,19 @@ TEST(Handles, NothingStaysOpenAfterTheRun)
     }
 }
 
-// Local folders (the disk the tests run on, memory) get one file at a time:
-// threads would only cost there.
-TEST(FilesInFlight, LocalFoldersAreHandledOneFileAtATime)
+// A move between local folders (the disk the tests run on, memory) goes one
+// file at a time: its renames wait for each other in the source folder.
+TEST(FilesInFlight, LocalMovesAreHandledOneFileAtATime)
 {
     TempDir disk;
     TempDir memory("/dev/shm");
     PosixFileSystem fs;
-    EXPECT_EQ(fs.filesInFlight(disk.path() + "/", memory.path() + "/"), 1);
-    EXPECT_EQ(fs.filesInFlight(memory.path() + "/", disk.path() + "/"), 1);
-    EXPECT_EQ(fs.filesInFlight(disk.path() + "/gone/", disk.path() + "/"), 1) << "a folder that is not there";
+    const auto workers = [&](const std::string& from, const std::string& to) {
+        return fs.filesInFlight(from, to, TransferMode::Move).workers;
+    };
+    EXPECT_EQ(workers(disk.path() + "/", memory.path() + "/"), 1);
+    EXPECT_EQ(workers(memory.path() + "/", disk.path() + "/"), 1);
+    EXPECT_EQ(workers(disk.path() + "/gone/", disk.path() + "/"), 1) << "a folder that is not there";
 }
 
 } // namespace

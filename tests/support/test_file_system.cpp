@@ -241,11 +241,12 @@ std::unique_ptr<RunFolders> TestFileSystem::openRun(const std::string& source, c
     return std::make_unique<HookedFolders>(m_real->openRun(source, destination), source, *this, m_handled);
 }
 
-int TestFileSystem::filesInFlight(const std::string& source, const std::string& destination)
+InFlight TestFileSystem::filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
 {
     (void)source;
     (void)destination;
-    return inFlight;
+    (void)mode;
+    return {inFlight, claim};
 }
 
 std::unique_ptr<RunTakeBack> TestFileSystem::openTakeBack(const ResolvedFolder& source,

@@ -82,6 +82,7 @@ public:
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
     int inFlight = 1;
+    int claim = 1; // files a worker takes up at a time
     // Before each is handled: its name and index (1,
     // 2...), then its path; after it: how many were handled so far.
     std::function<void(const std::string& name, int index)> beforeFile;
@@ -98,7 +99,7 @@ public:
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
-    int filesInFlight(const std::string& source, const std::string& destination) override;
+    InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;
     int takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override { return takeBackWorkers; }
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
