@@ -60,16 +60,6 @@ void PutMode(std::string& out, TransferMode mode)
     out.push_back(mode == TransferMode::Move ? 'M' : 'C');
 }
 
-void PutIdentity(std::string& out, const FileIdentity& id)
-{
-    PutU64(out, id.device);
-    PutU64(out, id.inode);
-    PutU64(out, id.size);
-    PutU64(out, static_cast<std::uint64_t>(id.mtimeNs));
-    PutU64(out, static_cast<std::uint64_t>(id.ctimeNs));
-    PutU64(out, static_cast<std::uint64_t>(id.btimeNs));
-}
-
 void PutFolder(std::string& out, const FolderIdentity& id)
 {
     PutU64(out, id.device);

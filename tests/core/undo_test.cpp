@@ -406,8 +406,9 @@ TEST(Undo, FilesInFlightAreReportedInTheJournalsOrder)
     w.fs.beforeTakeBack = [&](int index) {
         highest.store(std::max(highest.load(), index));
         // The first file waits until files far behind it were taken back.
-        if (index == 1)
+        if (index == 1) {
             EXPECT_TRUE(WaitBounded([&] { return highest.load() > 40; }));
+        }
     };
 
     EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
