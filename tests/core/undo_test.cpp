@@ -39,6 +39,14 @@ struct UndoWorld : RunWorld {
         return undo.run(id, controls);
     }
     std::string Summary() const { return LastMessages(2)[0]; }
+    // `count` files named `prefix`0, `prefix`1..., moved by a journaled run.
+    void MoveFiles(int count, const std::string& prefix)
+    {
+        for (int i = 0; i < count; ++i)
+            source.write(prefix + std::to_string(i), "x");
+        move = true;
+        SieveWithJournal();
+    }
 };
 
 std::string Summary(int putBack, int removed, int left)
@@ -275,10 +283,7 @@ TEST(Undo, FoldersThatAreNoLongerTheRunsAreLeftAlone)
 TEST(Undo, ADamagedJournalIsNamedAndTheRestTakenBack)
 {
     UndoWorld w;
-    for (int i = 0; i < 10; ++i)
-        w.source.write("file" + std::to_string(i), "x");
-    w.move = true;
-    w.SieveWithJournal();
+    w.MoveFiles(10, "file");
     const std::string path = w.state / ("runs/" + w.journals.list().front().id + ".journal");
     std::string bytes = ReadFile(path);
     // A byte in the identity of the third file's record.
@@ -336,10 +341,7 @@ TEST(Undo, ASecondUndoFinishesAMoveBackKilledHalfWay)
 TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
 {
     UndoWorld w;
-    for (int i = 0; i < 6; ++i)
-        w.source.write("f" + std::to_string(i), "x");
-    w.move = true;
-    w.SieveWithJournal();
+    w.MoveFiles(6, "f");
     w.fs.beforeTakeBack = [&](int index) {
         if (index == 3)
             w.controls.stop.store(true);
@@ -389,10 +391,7 @@ bool WaitBounded(Condition done)
 TEST(Undo, FilesInFlightAreReportedInTheJournalsOrder)
 {
     UndoWorld w;
-    for (int i = 0; i < 200; ++i)
-        w.source.write("f" + std::to_string(i), "x");
-    w.move = true;
-    w.SieveWithJournal();
+    w.MoveFiles(200, "f");
     const std::vector<std::string> order = JournalOrder(w.journals);
     ASSERT_EQ(order.size(), 200u);
     std::vector<std::string> expected;
@@ -427,10 +426,7 @@ TEST(Undo, FilesInFlightAreReportedInTheJournalsOrder)
 TEST(Undo, StoppedWithFilesInFlightCountsWhatWentBack)
 {
     UndoWorld w;
-    for (int i = 0; i < 300; ++i)
-        w.source.write("f" + std::to_string(i), "x");
-    w.move = true;
-    w.SieveWithJournal();
+    w.MoveFiles(300, "f");
     w.fs.takeBackWorkers = 3;
     w.fs.beforeTakeBack = [&](int index) {
         if (index == 100)
