@@ -22,6 +22,7 @@ struct FileInFlight {
     std::uint64_t bytes = 0; // as the file layer told them
     // Stop was set before the file was taken up: nothing was done with it.
     bool skipped = false;
+    bool begun = false;    // the workers' own
     bool finished = false; // the workers' own
 };
 
@@ -49,6 +50,8 @@ public:
     // The oldest file handed over and not yet taken back, once a worker is
     // done with it (or skipped it). Not when empty().
     const FileInFlight& oldest() { return m_workers.oldest(); }
+    // The same, once a worker began it (`begun`) or skipped it.
+    const FileInFlight& oldestBegun() { return m_workers.oldestBegun(); }
     // Takes the oldest back: its place is free for another.
     void takeBack() { m_workers.takeBack(); }
 

@@ -30,7 +30,8 @@ namespace quillbox {
 // With a claim above 1, an item skipped may come back before items that
 // were worked on.
 //
-// `Item` has the members `bool skipped` and `bool finished`, which belong to
+// `Item` has the members `bool skipped`, `bool begun` and `bool finished`,
+// which belong to
 // this class. Every call but the workers' own is made on the job's thread.
 // The most workers a job starts, whatever the file system asks for.
 constexpr int kMostWorkers = 16;
@@ -82,6 +83,7 @@ public:
         // No worker looks at this place before it is made available below.
         Item& item = next();
         item.skipped = false;
+        item.begun = false;
         item.finished = false;
         ++m_handedOver;
         if (m_handedOver - m_published >= m_claim)
@@ -98,6 +100,21 @@ public:
         if (!item.finished) {
             m_jobWaits = true;
             m_finished.wait(lock, [&item] { return item.finished; });
+            m_jobWaits = false;
+        }
+        return item;
+    }
+    // The oldest item once a worker began it (`begun`), or skipped it. Not
+    // when empty().
+    Item& oldestBegun()
+    {
+        Item& item = m_ring[m_takenBack % kRing];
+        if (m_published != m_handedOver)
+            publish();
+        std::unique_lock lock(m_mutex);
+        if (!item.begun && !item.finished) {
+            m_jobWaits = true;
+            m_finished.wait(lock, [&item] { return item.begun || item.finished; });
             m_jobWaits = false;
         }
         return item;
@@ -143,8 +160,15 @@ private:
                 Item& item = m_ring[n % kRing];
                 if (!item.skipped && m_stop.load() && n != first)
                     item.skipped = true;
-                if (!item.skipped)
-                    m_work(item, worker);
+                if (item.skipped)
+                    continue;
+                {
+                    const std::lock_guard begin(m_mutex);
+                    item.begun = true;
+                    if (m_jobWaits)
+                        m_finished.notify_one();
+                }
+                m_work(item, worker);
             }
             lock.lock();
             for (std::uint64_t n = first; n < end; ++n)
@@ -165,11 +189,11 @@ private:
     std::uint64_t m_published = 0;  // the job's thread's own
     std::mutex m_mutex;
     std::condition_variable m_waiting;  // an item to take up, or the end
-    std::condition_variable m_finished; // an item done
+    std::condition_variable m_finished; // an item begun or done
     std::uint64_t m_available = 0;      // handed over, as the workers see it
     std::uint64_t m_takenUp = 0;        // by some worker
     int m_idle = 0;                     // workers waiting for items
-    bool m_jobWaits = false;            // for the oldest to be finished
+    bool m_jobWaits = false;            // for the oldest to be begun or finished
     bool m_closing = false;
     std::vector<std::thread> m_workers; // last: started once all else is set
 };

@@ -237,13 +237,17 @@ bool SieveJob::processInFlight(FileListing& listing, const std::string& source, 
             heldLink.reset();
             linkInFlight = true;
         }
-        // Results are settled in listing order, whichever finished first.
+        // Results are settled in listing order, whichever finished first;
+        // a file is told as started once a worker began it and every file
+        // before it is settled, as one file at a time would tell it.
+        if (const FileInFlight& next = files.oldestBegun(); next.begun) {
+            counters.addProcessed();
+            m_report.observer().fileStarted(next.name);
+        }
         const FileInFlight& file = files.oldest();
         if (file.skipped) {
             listed = stopped = true;
         } else {
-            counters.addProcessed();
-            m_report.observer().fileStarted(file.name);
             counters.addBytes(file.bytes);
             settleFile(file.name, file.bucket, file.mode, file.outcome);
             if (!file.outcome.ok() && controls.stop.load(std::memory_order_relaxed))

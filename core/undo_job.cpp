@@ -34,6 +34,7 @@ struct UndoJob::FileToTakeBack {
     bool act = false; // false: it stays, for a reason known before any work
     TakeBackOutcome outcome;
     bool skipped = false;
+    bool begun = false;
     bool finished = false;
 };
 

@@ -268,6 +268,24 @@ TEST(FilesInFlight, StopEndsTheRunAfterTheFilesInHand)
     }
 }
 
+// A file in flight is told as started while it is being handled (a long
+// copy shows its own name), once the files before it are settled.
+TEST(FilesInFlight, AFileIsToldAsStartedWhileItIsHandled)
+{
+    FlightWorld w(2);
+    w.shuffle = false;
+    w.MakeFiles(6);
+    bool toldWhileHandled = false;
+    w.onTakenUp = [&](int taken) {
+        if (taken == 3)
+            toldWhileHandled = WaitFor([&] { return w.observer.startedCount.load() >= 3; });
+    };
+
+    EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
+    EXPECT_TRUE(toldWhileHandled);
+    EXPECT_EQ(w.observer.started, w.ListingOrder());
+}
+
 // The mode switched while files are in flight applies from a file on, in
 // listing order: the files copied come first, then only moved ones, and the
 // journal says which was which.

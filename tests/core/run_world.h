@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,12 @@ public:
         if (phase == RunPhase::Processed)
             processed = figures;
     }
-    void fileStarted(const std::string& name) override { started.push_back(name); }
+    void fileStarted(const std::string& name) override
+    {
+        started.push_back(name);
+        ++startedCount;
+    }
+    std::atomic<std::size_t> startedCount {0}; // for other threads to read
     void ended(RunEnd how, const RunFigures&) override
     {
         events.push_back("ended:" + std::to_string(static_cast<int>(how)));
