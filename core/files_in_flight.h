@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,8 +23,8 @@ struct FileInFlight {
     std::uint64_t bytes = 0; // as the file layer told them
     // Stop was set before the file was taken up: nothing was done with it.
     bool skipped = false;
-    bool begun = false;    // the workers' own
-    bool finished = false; // the workers' own
+    std::atomic<bool> begun {false}; // the workers' own
+    bool finished = false;           // the workers' own
 };
 
 // Workers that handle a run's files several at a time, each through a

@@ -30,8 +30,8 @@ namespace quillbox {
 // With a claim above 1, an item skipped may come back before items that
 // were worked on.
 //
-// `Item` has the members `bool skipped`, `bool begun` and `bool finished`,
-// which belong to
+// `Item` has the members `bool skipped`, `std::atomic<bool> begun` and
+// `bool finished`, which belong to
 // this class. Every call but the workers' own is made on the job's thread.
 // The most workers a job starts, whatever the file system asks for.
 constexpr int kMostWorkers = 16;
@@ -83,7 +83,7 @@ public:
         // No worker looks at this place before it is made available below.
         Item& item = next();
         item.skipped = false;
-        item.begun = false;
+        item.begun.store(false);
         item.finished = false;
         ++m_handedOver;
         if (m_handedOver - m_published >= m_claim)
@@ -112,10 +112,12 @@ public:
         if (m_published != m_handedOver)
             publish();
         std::unique_lock lock(m_mutex);
-        if (!item.begun && !item.finished) {
-            m_jobWaits = true;
-            m_finished.wait(lock, [&item] { return item.begun || item.finished; });
-            m_jobWaits = false;
+        if (!item.begun.load() && !item.finished) {
+            // Set before the wait looks at `begun`: a worker that began the
+            // item after that look sees it, and wakes the job.
+            m_jobWaitsForBegun.store(true);
+            m_finished.wait(lock, [&item] { return item.begun.load() || item.finished; });
+            m_jobWaitsForBegun.store(false);
         }
         return item;
     }
@@ -162,11 +164,11 @@ private:
                     item.skipped = true;
                 if (item.skipped)
                     continue;
-                {
-                    const std::lock_guard begin(m_mutex);
-                    item.begun = true;
-                    if (m_jobWaits)
-                        m_finished.notify_one();
+                // Told without the lock, unless the job waits for it.
+                item.begun.store(true);
+                if (m_jobWaitsForBegun.load()) {
+                    const std::lock_guard wake(m_mutex);
+                    m_finished.notify_one();
                 }
                 m_work(item, worker);
             }
@@ -193,7 +195,8 @@ private:
     std::uint64_t m_available = 0;      // handed over, as the workers see it
     std::uint64_t m_takenUp = 0;        // by some worker
     int m_idle = 0;                     // workers waiting for items
-    bool m_jobWaits = false;            // for the oldest to be begun or finished
+    bool m_jobWaits = false;            // for the oldest to be finished
+    std::atomic<bool> m_jobWaitsForBegun {false};
     bool m_closing = false;
     std::vector<std::thread> m_workers; // last: started once all else is set
 };

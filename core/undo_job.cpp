@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <optional>
@@ -34,7 +35,7 @@ struct UndoJob::FileToTakeBack {
     bool act = false; // false: it stays, for a reason known before any work
     TakeBackOutcome outcome;
     bool skipped = false;
-    bool begun = false;
+    std::atomic<bool> begun {false};
     bool finished = false;
 };
 
