@@ -93,38 +93,37 @@ public:
     // done with it (or skipped it). Not when empty().
     Item& oldest()
     {
-        Item& item = m_ring[m_takenBack % kRing];
-        if (m_published != m_handedOver)
-            publish();
-        std::unique_lock lock(m_mutex);
-        if (!item.finished) {
-            m_jobWaits = true;
-            m_finished.wait(lock, [&item] { return item.finished; });
-            m_jobWaits = false;
-        }
-        return item;
+        return waitForOldest([](const Item& item) { return item.finished; }, m_jobWaits);
     }
     // The oldest item once a worker began it (`begun`), or skipped it. Not
     // when empty().
     Item& oldestBegun()
     {
-        Item& item = m_ring[m_takenBack % kRing];
-        if (m_published != m_handedOver)
-            publish();
-        std::unique_lock lock(m_mutex);
-        if (!item.begun.load() && !item.finished) {
-            // Set before the wait looks at `begun`: a worker that began the
-            // item after that look sees it, and wakes the job.
-            m_jobWaitsForBegun.store(true);
-            m_finished.wait(lock, [&item] { return item.begun.load() || item.finished; });
-            m_jobWaitsForBegun.store(false);
-        }
-        return item;
+        // The flag is set before the wait looks at `begun`: a worker that
+        // began the item after that look sees it, and wakes the job.
+        return waitForOldest([](const Item& item) { return item.begun.load() || item.finished; }, m_jobWaitsForBegun);
     }
     // Takes the oldest back: its place is free for another.
     void takeBack() { ++m_takenBack; }
 
 private:
+    // The oldest item once `ready` holds for it, the workers told through
+    // `waiting` that the job waits.
+    template <typename Ready, typename Flag>
+    Item& waitForOldest(Ready ready, Flag& waiting)
+    {
+        Item& item = m_ring[m_takenBack % kRing];
+        if (m_published != m_handedOver)
+            publish();
+        std::unique_lock lock(m_mutex);
+        if (!ready(item)) {
+            waiting = true;
+            m_finished.wait(lock, [&] { return ready(item); });
+            waiting = false;
+        }
+        return item;
+    }
+
     // Makes every item handed over known to the workers.
     void publish()
     {

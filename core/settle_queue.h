@@ -10,19 +10,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/file_system.h"
+
 namespace quillbox {
 
 // What a file looks like from outside, enough to tell that it changed: a
-// write, a truncation, a chmod or a rename moves one of these on.
-struct FileLook {
-    std::uint64_t device = 0;
-    std::uint64_t inode = 0;
-    std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;
-    std::int64_t ctimeNs = 0;
-
-    bool operator==(const FileLook&) const = default;
-};
+// write, a truncation, a chmod or a rename moves its identity on.
+using FileLook = FileIdentity;
 
 // What the watcher asks of the world when a file's settle time has passed.
 class SettleProbe {

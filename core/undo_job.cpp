@@ -71,11 +71,8 @@ public:
         const bool act = !(file.mode == TransferMode::Copy && file.replaced) && folders.destinationStatus().ok() &&
             (file.mode == TransferMode::Copy || folders.sourceStatus().ok());
         if (!m_workers) {
-            m_inHand.file = file;
-            m_inHand.act = act;
-            if (act)
-                m_inHand.outcome = folders.takeBack(file.mode, file.bucket, file.name, file.placed);
-            settle(m_inHand);
+            settle(file, act,
+                   act ? folders.takeBack(file.mode, file.bucket, file.name, file.placed) : TakeBackOutcome {});
             return true;
         }
         if (m_workers->full()) {
@@ -125,13 +122,15 @@ public:
 private:
     void settle(const FileToTakeBack& item)
     {
-        // Workers take files up in order: after the first one Stop kept
-        // them from, none was taken up.
-        if (item.skipped) {
+        // A file Stop kept the workers from: nothing was done with it.
+        if (item.skipped)
             stopped = true;
-            return;
-        }
-        const JournalFile& file = item.file;
+        else
+            settle(item.file, item.act, item.outcome);
+    }
+
+    void settle(const JournalFile& file, bool act, const TakeBackOutcome& outcome)
+    {
         RunCounters& counters = m_job.m_report.counters();
         counters.addProcessed();
         counters.addBytes(file.placed.size);
@@ -143,12 +142,12 @@ private:
             m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(target));
             return;
         }
-        if (!item.act) {
+        if (!act) {
             ++kept;
             counters.addFailed();
             return;
         }
-        switch (item.outcome.result) {
+        switch (outcome.result) {
         case TakeBackResult::PutBack:
             ++putBack;
             break;
@@ -160,7 +159,7 @@ private:
         case TakeBackResult::Skipped:
             ++kept;
             counters.addFailed();
-            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, item.outcome.why.reason));
+            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
             break;
         }
     }
@@ -170,7 +169,6 @@ private:
     std::vector<std::unique_ptr<RunTakeBack>>& m_folders;
     const RunControls& m_controls;
     std::unique_ptr<InOrderWorkers<FileToTakeBack>> m_workers; // several files in flight
-    FileToTakeBack m_inHand;                                   // the one file in hand otherwise
     std::string m_target;                                      // where the file in hand was put, its storage reused
 };
 
