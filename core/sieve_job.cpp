@@ -17,26 +17,47 @@ namespace {
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 // However many files in flight a file system asks for.
 
-// A listing that passes over every name not in `only`.
+// A listing that passes over every name not in `only`. A listing that gives
+// the names in the order `only` has (that of a listing a moment before) is
+// matched name by name, with no lookup; out of order, a name is looked up in
+// `index`, made the first time it is needed, and the matching goes on from
+// there.
 class OnlyListing final : public FileListing {
 public:
-    OnlyListing(std::unique_ptr<FileListing> all, const std::unordered_set<std::string>& only)
-        : m_all(std::move(all)), m_only(only)
+    OnlyListing(std::unique_ptr<FileListing> all, const std::vector<std::string>& only,
+                std::unordered_map<std::string_view, std::size_t>& index)
+        : m_all(std::move(all)), m_only(only), m_index(index)
     {
     }
     const std::string& next() override
     {
         for (;;) {
             const std::string& name = m_all->next();
-            if (name.empty() || m_only.contains(name))
+            if (name.empty())
                 return name;
+            if (m_next < m_only.size() && m_only[m_next] == name) {
+                ++m_next;
+                return name;
+            }
+            if (m_index.empty()) {
+                m_index.reserve(m_only.size());
+                for (std::size_t i = 0; i < m_only.size(); ++i)
+                    m_index.emplace(m_only[i], i);
+            }
+            if (const auto found = m_index.find(name); found != m_index.end()) {
+                m_next = found->second + 1;
+                return name;
+            }
         }
     }
     const FsStatus& status() const override { return m_all->status(); }
+    bool lastMayBeLink() const override { return m_all->lastMayBeLink(); }
 
 private:
     std::unique_ptr<FileListing> m_all;
-    const std::unordered_set<std::string>& m_only;
+    const std::vector<std::string>& m_only;
+    std::unordered_map<std::string_view, std::size_t>& m_index;
+    std::size_t m_next = 0;
 };
 
 } // namespace
@@ -82,16 +103,17 @@ void SieveJob::checkJournal(const FsStatus& status)
     log(LogIcon::Exclamation, JournalNotWrittenMessage(status.reason));
 }
 
-std::unique_ptr<FileListing> SieveJob::restricted(std::unique_ptr<FileListing> listing) const
+std::unique_ptr<FileListing> SieveJob::restricted(std::unique_ptr<FileListing> listing)
 {
-    if (m_only.empty())
+    if (m_only == nullptr)
         return listing;
-    return std::make_unique<OnlyListing>(std::move(listing), m_only);
+    return std::make_unique<OnlyListing>(std::move(listing), *m_only, m_onlyIndex);
 }
 
 RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 {
-    m_only = {settings.only.begin(), settings.only.end()};
+    m_only = settings.only.empty() ? nullptr : &settings.only;
+    m_onlyIndex.clear();
     m_report.begin(kSievingTitle);
 
     const std::string source = WithTrailingSeparator(settings.source);
@@ -285,6 +307,8 @@ RunEnd SieveJob::finish(RunEnd how)
         checkJournal(m_journal->flush());
         m_journal.reset();
     }
+    m_only = nullptr; // the caller's, no longer there to point at
+    m_onlyIndex.clear();
     m_report.finish(how);
     return how;
 }

@@ -3,7 +3,8 @@
 #include <atomic>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/clock.h"
@@ -72,7 +73,7 @@ private:
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
     // The listing as the run sees it: only the names it was asked for.
-    std::unique_ptr<FileListing> restricted(std::unique_ptr<FileListing> listing) const;
+    std::unique_ptr<FileListing> restricted(std::unique_ptr<FileListing> listing);
 
     FileSystem& m_fs;
     JournalStore* m_journals;
@@ -81,7 +82,10 @@ private:
     bool m_attributesNoted = false; // once a run
     std::string m_message;          // reused for every failure
     JobReport m_report;
-    std::unordered_set<std::string> m_only; // empty: every file
+    // The names the run is restricted to, while it runs; empty: every file.
+    const std::vector<std::string>* m_only = nullptr;
+    // Where each of them stands, made once a listing gives them out of order.
+    std::unordered_map<std::string_view, std::size_t> m_onlyIndex;
 };
 
 } // namespace quillbox

@@ -147,7 +147,7 @@ struct FlightWorld : RunWorld {
     {
         controls.mode.store(move ? TransferMode::Move : TransferMode::Copy);
         ++runs;
-        return journaled.run(RunSettings {sourcePath, destinationPath, createDirs}, controls);
+        return journaled.run(RunSettings {sourcePath, destinationPath, createDirs, only}, controls);
     }
 };
 
@@ -317,28 +317,41 @@ TEST(FilesInFlight, AModeSwitchAppliesFromAFileOnInListingOrder)
 }
 
 // Links listed among the files they lead to, all moved with files in
-// flight: each link is taken along as the link it is.
+// flight: each link is taken along as the link it is, in a run over the
+// whole folder and in one restricted to names (as a watched folder's).
 TEST(FilesInFlight, LinksAmongFilesInFlightAreMovedAsLinks)
 {
-    FlightWorld w;
-    w.move = true;
-    w.MakeFiles(40);
-    w.shuffle = false; // a link goes alone: nothing could overtake it
-    for (int i = 0; i < 40; i += 2)
-        MakeSymlink(FlightWorld::Name(i), w.source / ("link" + std::to_string(i)));
+    for (const bool restricted : {false, true}) {
+        SCOPED_TRACE(restricted ? "restricted to names" : "the whole folder");
+        FlightWorld w;
+        w.move = true;
+        w.MakeFiles(40);
+        w.shuffle = false; // a link goes alone: nothing could overtake it
+        for (int i = 0; i < 40; i += 2)
+            MakeSymlink(FlightWorld::Name(i), w.source / ("link" + std::to_string(i)));
+        if (restricted)
+            w.only = w.ListingOrder();
+        std::atomic<int> linksNotAlone {0};
+        w.fs.beforeFile = [&, before = w.fs.beforeFile](const std::string& name, int i) {
+            before(name, i);
+            if (name.starts_with("link") && w.active.load() > 1)
+                ++linksNotAlone;
+        };
 
-    EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
+        EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
 
-    EXPECT_EQ(w.source.names(), std::set<std::string> {});
-    EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
-    EXPECT_EQ(w.MessagesStartingWith("Operation"),
-              std::vector<std::string> {"Operation complete. 60 file(s) processed."});
-    for (int i = 0; i < 40; i += 2) {
-        char text[32] = {};
-        EXPECT_GT(::readlink((w.destination / ("L/link" + std::to_string(i))).c_str(), text, sizeof text - 1), 0);
-        EXPECT_EQ(text, FlightWorld::Name(i));
+        EXPECT_EQ(w.source.names(), std::set<std::string> {});
+        EXPECT_EQ(linksNotAlone.load(), 0);
+        EXPECT_EQ(w.MessagesStartingWith("Could not"), std::vector<std::string> {});
+        EXPECT_EQ(w.MessagesStartingWith("Operation"),
+                  std::vector<std::string> {"Operation complete. 60 file(s) processed."});
+        for (int i = 0; i < 40; i += 2) {
+            char text[32] = {};
+            EXPECT_GT(::readlink((w.destination / ("L/link" + std::to_string(i))).c_str(), text, sizeof text - 1), 0);
+            EXPECT_EQ(text, FlightWorld::Name(i));
+        }
+        w.ExpectEndedCleanly();
     }
-    w.ExpectEndedCleanly();
 }
 
 // A run killed while copies are in the middle of their data, within one

@@ -390,5 +390,28 @@ TEST_F(RunFixture, RunRestrictedToNamesTakesOnlyThose)
     ExpectEndedCleanly();
 }
 
+// Names given in the order a listing gives them, as a watcher's scan finds
+// them, with some gone since and one left out: the run takes exactly those
+// named and there.
+TEST_F(RunFixture, RunRestrictedToNamesInListingOrderTakesExactlyThose)
+{
+    move = true;
+    for (int i = 0; i < 300; ++i)
+        source.write("f" + std::to_string(i), "x");
+    PosixFileSystem posix;
+    const auto listing = posix.listFiles(source.path());
+    for (const std::string* name = &listing->next(); !name->empty(); name = &listing->next())
+        only.push_back(*name);
+    const std::string leftOut = only[150];
+    only.erase(only.begin() + 150);
+    only.insert(only.begin(), "gone-before");
+    only.insert(only.begin() + 100, "gone-between");
+    std::swap(only[20], only[250]);
+
+    EXPECT_EQ(Sieve(), RunEnd::Completed);
+    EXPECT_EQ(source.names(), std::set<std::string> {leftOut});
+    EXPECT_EQ(MessagesStartingWith("Found"), std::vector<std::string> {"Found 299 file(s) for processing."});
+}
+
 } // namespace
 } // namespace quillbox::test
