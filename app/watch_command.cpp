@@ -1,6 +1,5 @@
 #include "app/watch_command.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -132,9 +131,9 @@ public:
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
-            const std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
+            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
             if (!due.empty()) {
-                if (const int status = sieve(due); status >= 0)
+                if (const int status = sieve(std::move(due)); status >= 0)
                     return status;
                 continue;
             }
@@ -156,19 +155,25 @@ private:
         return kExitWriteError;
     }
 
-    // Every file of the folder, as if each had just arrived; one whose
-    // change time is older than the settle time counts as quiet already.
+    // Every file of the folder, as if each had just arrived: it is taken
+    // once it has been quiet for the settle time from now on. Its own times
+    // do not tell: a tool that copies times sets them in the past, and a
+    // share's come from another clock.
     void rescan()
     {
         m_queue.clear();
+        // Every event since the last read is there to be read: from here on
+        // a change comes as an event, so the quiet time counts from here,
+        // while the folder is listed.
+        const auto now = std::chrono::steady_clock::now();
         FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
         if (!files.ok())
             return; // the events that follow tell what became of the folder
-        const auto now = std::chrono::steady_clock::now();
-        const auto wallNow = std::chrono::system_clock::now();
         for (const posix::ScannedFile& file : files.value()) {
-            const auto age = std::clamp<std::chrono::nanoseconds>(wallNow - file.changed, {}, m_request.settle);
-            m_queue.touched(file.name, now - age, file.look, now);
+            if (file.listed)
+                m_queue.found(file.name, now, file.look);
+            else
+                m_queue.touched(file.name, now, file.look);
         }
     }
 
@@ -226,17 +231,19 @@ private:
     }
 
     // One run over the files of a batch. Status to end with, or -1.
-    int sieve(const std::vector<std::string>& names)
+    int sieve(std::vector<std::string> names)
     {
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
         DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
         SieveJob job(m_fs, m_clock, report, &m_journals);
         report.watch(job.counters());
         report.followPlacement(WithTrailingSeparator(m_request.destination));
-        RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, names};
+        RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, std::move(names)};
         // A stop signal now ends the batch between two files.
         m_gate.let();
+        m_watch->quietLeaving(true);
         const RunEnd end = job.run(settings, m_controls);
+        m_watch->quietLeaving(false);
         m_gate.hold();
         std::fflush(stdout);
         if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())

@@ -1,19 +1,21 @@
 #include "core/settle_queue.h"
 
 #include <fnmatch.h>
+#include <string_view>
 
 namespace quillbox {
 
 namespace {
 
-constexpr const char* kPartialPatterns[] = {"*.part", "*.crdownload", "*.download", "*.partial", "*.tmp"};
+// What partial downloads end with; "*.part" and the like as patterns.
+constexpr std::string_view kPartialEndings[] = {".part", ".crdownload", ".download", ".partial", ".tmp"};
 
 } // namespace
 
 bool IsIgnoredName(const std::string& name, const std::vector<std::string>& ignores)
 {
-    for (const char* pattern : kPartialPatterns) {
-        if (::fnmatch(pattern, name.c_str(), 0) == 0)
+    for (const std::string_view ending : kPartialEndings) {
+        if (name.ends_with(ending))
             return true;
     }
     for (const std::string& pattern : ignores) {
@@ -44,6 +46,18 @@ void SettleQueue::touched(const std::string& name, Time at, const FileLook& look
     Entry& entry = m_files[name];
     entry.look = look;
     entry.lookedAt = lookedAt;
+    entry.found = false;
+    arm(name, entry, at + m_settle);
+}
+
+void SettleQueue::found(const std::string& name, Time at, const FileLook& identity)
+{
+    if (IsIgnoredName(name, m_ignores))
+        return;
+    Entry& entry = m_files[name];
+    entry.look = identity;
+    entry.lookedAt = at;
+    entry.found = true;
     arm(name, entry, at + m_settle);
 }
 
@@ -78,7 +92,8 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
     while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
         const std::string name = m_deadlines.begin()->second;
         Entry& entry = m_files.at(name);
-        const std::optional<FileLook> current = now - entry.lookedAt < fresh() ? entry.look : probe.look(name);
+        const bool trusted = entry.found || now - entry.lookedAt < fresh();
+        const std::optional<FileLook> current = trusted ? entry.look : probe.look(name);
         if (!current) {
             forget(name);
             continue;

@@ -53,10 +53,17 @@ public:
     std::chrono::nanoseconds settle() const { return m_settle; }
 
     // `name` was created, written, renamed in, changed or seen by a scan at
-    // `at` (a scan may give a time in the past: the file's own change time),
-    // and looked like `look` at `lookedAt`. Ignored names are never queued.
+    // `at`, and looked like `look` at `lookedAt`. Ignored names are never
+    // queued.
     void touched(const std::string& name, Time at, const FileLook& look, Time lookedAt);
     void touched(const std::string& name, Time at, const FileLook& look) { touched(name, at, look, at); }
+    // `name` was found at `at` by a listing made while the folder was
+    // already watched, as the file of `identity`'s device and inode; nothing
+    // else of it is known. It is not looked at when due: every change since
+    // would have come as an event and made it touched. Where a listing may
+    // not tell a file's own inode, or changes may come without events, the
+    // caller looks and calls touched() instead.
+    void found(const std::string& name, Time at, const FileLook& identity);
     // `name` went away (removed or renamed out).
     void forget(const std::string& name);
     // Everything is forgotten (before a scan of the whole folder).
@@ -68,8 +75,9 @@ public:
     // The files due at `now` that are quiet and not held for writing, in
     // the order they became due; they leave the queue. Files found gone
     // leave it too; the others wait as said above. A file looked at less
-    // than fresh() ago is not looked at again: the folder is watched, so a
-    // change since would have come as an event and moved its deadline on.
+    // than fresh() ago, or found() and not touched since, is not looked at
+    // again: the folder is watched, so a change since would have come as an
+    // event and moved its deadline on.
     std::vector<std::string> takeDue(Time now, SettleProbe& probe);
     std::chrono::nanoseconds fresh() const { return std::min<std::chrono::nanoseconds>(m_settle / 4, kMostFresh); }
     static constexpr std::chrono::milliseconds kMostFresh {50};
@@ -82,6 +90,7 @@ private:
     struct Entry {
         FileLook look;
         Time lookedAt;
+        bool found = false;                          // by a listing, and no event since
         std::optional<Deadlines::iterator> deadline; // nothing: held open, waiting to be touched
     };
     void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);

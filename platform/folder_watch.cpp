@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/timerfd.h>
 
 #include "platform/error_text.h"
@@ -15,9 +16,29 @@ namespace quillbox::posix {
 
 namespace {
 
-constexpr std::uint32_t kFileEvents =
-    IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE;
-constexpr std::uint32_t kSelfEvents = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT;
+constexpr std::uint32_t kArrivalEvents = IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_TO;
+constexpr std::uint32_t kLeavingEvents = IN_MOVED_FROM | IN_DELETE;
+constexpr std::uint32_t kSelfEvents = IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT | IN_ONLYDIR;
+
+// Whether a listing of the folder `path` gives each file's own inode
+// number, as a look at the file would: true of the usual local file
+// systems, not of those that stack or translate (overlay, FUSE, shares).
+bool ListingTellsInodes(const std::string& path)
+{
+    struct statfs st; // filled by the call
+    if (::statfs(path.c_str(), &st) != 0)
+        return false;
+    switch (static_cast<unsigned long>(st.f_type)) {
+    case 0xEF53UL:     // ext2, ext3, ext4
+    case 0x58465342UL: // XFS
+    case 0x9123683EUL: // Btrfs
+    case 0x01021994UL: // tmpfs
+    case 0xF2F52010UL: // F2FS
+        return true;
+    default:
+        return false;
+    }
+}
 
 FileLook LookOf(const struct stat& st)
 {
@@ -29,8 +50,12 @@ FileLook LookOf(const struct stat& st)
 
 } // namespace
 
-FolderWatch::FolderWatch(std::string folder, UniqueFd inotify, UniqueFd timer)
-    : m_folder(std::move(folder)), m_inotify(std::move(inotify)), m_timer(std::move(timer)), m_buffer(64 * 1024)
+FolderWatch::FolderWatch(std::string folder, UniqueFd inotify, int watch, UniqueFd timer)
+    : m_folder(std::move(folder))
+    , m_inotify(std::move(inotify))
+    , m_watch(watch)
+    , m_timer(std::move(timer))
+    , m_buffer(64 * 1024)
 {
 }
 
@@ -41,12 +66,30 @@ FsResult<std::unique_ptr<FolderWatch>> FolderWatch::open(const std::string& fold
         return Failure(errno);
     // The watch comes first, so that nothing arriving while the folder is
     // opened and scanned goes unseen.
-    if (::inotify_add_watch(inotify.get(), folder.c_str(), kFileEvents | kSelfEvents | IN_ONLYDIR) < 0)
+    const int watch = ::inotify_add_watch(inotify.get(), folder.c_str(), kArrivalEvents | kLeavingEvents | kSelfEvents);
+    if (watch < 0)
         return Failure(errno);
     UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
     if (!timer.valid())
         return Failure(errno);
-    return std::unique_ptr<FolderWatch>(new FolderWatch(folder + "/", std::move(inotify), std::move(timer)));
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return Failure(errno);
+    std::unique_ptr<FolderWatch> made(new FolderWatch(folder + "/", std::move(inotify), watch, std::move(timer)));
+    made->m_device = static_cast<std::uint64_t>(st.st_dev);
+    made->m_listingTellsInodes = ListingTellsInodes(folder);
+    return made;
+}
+
+void FolderWatch::quietLeaving(bool quiet)
+{
+    const std::uint32_t mask = kArrivalEvents | kSelfEvents | (quiet ? 0 : kLeavingEvents);
+    // By path, so it changes this watch only while the path is still the
+    // watched folder; one made on something new in its place is dropped,
+    // and the old one's events tell that the folder went.
+    const int watch = ::inotify_add_watch(m_inotify.get(), m_folder.c_str(), mask);
+    if (watch >= 0 && watch != m_watch)
+        ::inotify_rm_watch(m_inotify.get(), watch);
 }
 
 FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask)
@@ -85,6 +128,8 @@ std::vector<FolderEvent> FolderWatch::read()
             at += static_cast<ssize_t>(sizeof event + event.len);
             if ((event.mask & IN_Q_OVERFLOW) != 0) {
                 events.push_back({FolderEvent::Kind::Overflow, {}});
+            } else if (event.wd != m_watch) {
+                // A watch quietLeaving() made on something else, and dropped.
             } else if ((event.mask & IN_UNMOUNT) != 0) {
                 events.push_back({FolderEvent::Kind::Unmounted, {}});
             } else if ((event.mask & IN_DELETE_SELF) != 0) {
@@ -122,15 +167,18 @@ FsResult<std::vector<ScannedFile>> FolderWatch::scan() const
         const dirent* entry = ::readdir(dir);
         if (entry == nullptr)
             break;
-        if (entry->d_type == DT_DIR)
+        if (entry->d_type == DT_REG && m_listingTellsInodes) {
+            files.push_back({entry->d_name, {m_device, static_cast<std::uint64_t>(entry->d_ino)}, true});
+            continue;
+        }
+        // A link is what it leads to; a type the listing does not tell is
+        // looked up.
+        if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        const auto changed =
-            std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                std::chrono::seconds(st.st_ctim.tv_sec) + std::chrono::nanoseconds(st.st_ctim.tv_nsec)));
-        files.push_back({entry->d_name, LookOf(st), changed});
+        files.push_back({entry->d_name, LookOf(st), false});
     }
     const int error = errno;
     ::closedir(dir);

@@ -26,11 +26,13 @@ struct FolderEvent {
     std::string name; // bare, raw bytes; for Touched and Left
 };
 
-// A file found by a scan of the watched folder, with its change time.
+// A file found by a scan of the watched folder.
 struct ScannedFile {
     std::string name;
+    // As looked at; or, where `listed`, only the device and inode the
+    // listing told, the file not looked at.
     FileLook look;
-    std::chrono::system_clock::time_point changed;
+    bool listed = false;
 };
 
 // One folder watched through inotify, and one timer for the earliest
@@ -52,16 +54,26 @@ public:
     // The file `name` of the folder as it is now: nothing when it is gone or
     // no regular file (a link counts as what it leads to).
     std::optional<FileLook> look(const std::string& name) const;
-    // Every file directly inside the folder, hidden ones included.
+    // Every file directly inside the folder, hidden ones included. Where
+    // the folder's file system lists each file's own inode, a file the
+    // listing calls a regular one is not looked at.
     FsResult<std::vector<ScannedFile>> scan() const;
 
+    // While `quiet`, files leaving the folder are not told: a run moving a
+    // batch out would otherwise queue an event for each of its own moves.
+    // A file that others take away meanwhile is found gone when it is due.
+    void quietLeaving(bool quiet);
+
 private:
-    FolderWatch(std::string folder, UniqueFd inotify, UniqueFd timer);
+    FolderWatch(std::string folder, UniqueFd inotify, int watch, UniqueFd timer);
 
     // By its path, ending in '/': a descriptor held on it would keep a
     // removed folder from being reported gone.
     std::string m_folder;
     UniqueFd m_inotify;
+    int m_watch;
+    std::uint64_t m_device = 0;
+    bool m_listingTellsInodes = false;
     UniqueFd m_timer;
     std::vector<char> m_buffer;
 };

@@ -136,7 +136,7 @@ TEST_F(SettleFixture, FileRenamedOutOrRescannedIsForgottenOrRequeued)
     queue.forget("never-seen");
     EXPECT_EQ(take(t0 + 2s), std::vector<std::string> {"b"});
 
-    // A scan gives an old file its own change time: it is due at once.
+    // Touched long ago, it is due at once.
     arrive("old", t0 - 1h);
     arrive("new", t0);
     EXPECT_EQ(take(t0), std::vector<std::string> {"old"});
@@ -166,6 +166,34 @@ TEST_F(SettleFixture, AFreshLookIsNotTakenTwiceAnOldOneIs)
     world.files["old"].size = 11;
     EXPECT_EQ(take(t0), std::vector<std::string> {}) << "the change is seen";
     EXPECT_TRUE(queue.contains("old"));
+}
+
+} // namespace
+} // namespace quillbox::test
+
+namespace quillbox::test {
+namespace {
+
+// A file a listing found waits the settle time like any other, and is then
+// taken on what the listing told, with no look; its identity still goes to
+// the question of writers. An event since the listing makes it a file like
+// any other, looked at again when due.
+TEST_F(SettleFixture, AFileFoundByAListingIsTakenWithoutALookUnlessTouchedSince)
+{
+    queue.found("listed", t0, {7, 70});
+    queue.found("held", t0, {7, 71});
+    queue.found("written", t0, {7, 72});
+    queue.found("c.part", t0, {7, 73});
+    world.heldInodes.insert(71);
+    arrive("written", t0 + 1s);
+    world.files["written"].size = 99; // a change no event told of
+
+    EXPECT_TRUE(take(t0 + 1999ms).empty());
+    EXPECT_EQ(take(t0 + 2s), std::vector<std::string> {"listed"}) << "not in the world's files, so never looked at";
+    EXPECT_TRUE(queue.contains("held"));
+    EXPECT_FALSE(queue.contains("c.part"));
+    EXPECT_TRUE(take(t0 + 3s).empty()) << "touched since, it is looked at and the change seen";
+    EXPECT_TRUE(queue.contains("written"));
 }
 
 } // namespace

@@ -105,9 +105,29 @@ TEST_F(WatchFixture, LookAndScanSeeFilesOnly)
     auto scanned = watch->scan();
     ASSERT_TRUE(scanned.ok());
     std::set<std::string> names;
-    for (const posix::ScannedFile& file : scanned.value())
+    for (const posix::ScannedFile& file : scanned.value()) {
         names.insert(file.name);
+        // Listed or looked at, it is the file the name leads to.
+        const FileLook now = LookAt(dir / "in/file");
+        EXPECT_EQ(std::pair(file.look.device, file.look.inode), std::pair(now.device, now.inode)) << file.name;
+        EXPECT_FALSE(file.listed && file.name == "link") << "a link is looked at";
+    }
     EXPECT_EQ(names, (std::set<std::string> {"file", "link"}));
+}
+
+// While a batch moves files out, their leaving is not told; arrivals are.
+TEST_F(WatchFixture, LeavingIsNotToldWhileQuiet)
+{
+    dir.write("in/a", "a");
+    dir.write("in/b", "b");
+    events();
+    watch->quietLeaving(true);
+    ASSERT_EQ(::rename((dir / "in/a").c_str(), (dir / "a").c_str()), 0);
+    dir.write("in/c", "c");
+    EXPECT_EQ(events(), (std::vector<std::pair<Kind, std::string>> {{Kind::Touched, "c"}}));
+    watch->quietLeaving(false);
+    ASSERT_EQ(::unlink((dir / "in/b").c_str()), 0);
+    EXPECT_EQ(events(), (std::vector<std::pair<Kind, std::string>> {{Kind::Left, "b"}}));
 }
 
 TEST_F(WatchFixture, FolderItselfGoingAwayIsTold)
