@@ -61,7 +61,8 @@ public:
 
     // While `quiet`, files leaving the folder are not told: a run moving a
     // batch out would otherwise queue an event for each of its own moves.
-    // A file that others take away meanwhile is found gone when it is due.
+    // A file that others take away meanwhile is missed only until it is
+    // due: it is then found gone, by the look or by the run's listing.
     void quietLeaving(bool quiet);
 
 private:
