@@ -39,25 +39,14 @@ void SettleQueue::arm(const std::string& name, Entry& entry, std::optional<Time>
         entry.deadline = m_deadlines.emplace(*deadline, name);
 }
 
-void SettleQueue::touched(const std::string& name, Time at, const FileLook& look, Time lookedAt)
+void SettleQueue::queue(const std::string& name, Time at, const FileLook& look, Time lookedAt, bool found)
 {
     if (IsIgnoredName(name, m_ignores))
         return;
     Entry& entry = m_files[name];
     entry.look = look;
     entry.lookedAt = lookedAt;
-    entry.found = false;
-    arm(name, entry, at + m_settle);
-}
-
-void SettleQueue::found(const std::string& name, Time at, const FileLook& identity)
-{
-    if (IsIgnoredName(name, m_ignores))
-        return;
-    Entry& entry = m_files[name];
-    entry.look = identity;
-    entry.lookedAt = at;
-    entry.found = true;
+    entry.found = found;
     arm(name, entry, at + m_settle);
 }
 

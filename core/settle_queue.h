@@ -55,7 +55,10 @@ public:
     // `name` was created, written, renamed in, changed or seen by a scan at
     // `at`, and looked like `look` at `lookedAt`. Ignored names are never
     // queued.
-    void touched(const std::string& name, Time at, const FileLook& look, Time lookedAt);
+    void touched(const std::string& name, Time at, const FileLook& look, Time lookedAt)
+    {
+        queue(name, at, look, lookedAt, false);
+    }
     void touched(const std::string& name, Time at, const FileLook& look) { touched(name, at, look, at); }
     // `name` was found at `at` by a listing made while the folder was
     // already watched, as the file of `identity`'s device and inode; nothing
@@ -63,7 +66,7 @@ public:
     // would have come as an event and made it touched. Where a listing may
     // not tell a file's own inode, or changes may come without events, the
     // caller looks and calls touched() instead.
-    void found(const std::string& name, Time at, const FileLook& identity);
+    void found(const std::string& name, Time at, const FileLook& identity) { queue(name, at, identity, at, true); }
     // `name` went away (removed or renamed out).
     void forget(const std::string& name);
     // Everything is forgotten (before a scan of the whole folder).
@@ -94,6 +97,7 @@ private:
         std::optional<Deadlines::iterator> deadline; // nothing: held open, waiting to be touched
     };
     void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);
+    void queue(const std::string& name, Time at, const FileLook& look, Time lookedAt, bool found);
 
     std::chrono::nanoseconds m_settle;
     std::vector<std::string> m_ignores;
