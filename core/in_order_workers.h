@@ -174,7 +174,9 @@ private:
             lock.lock();
             for (std::uint64_t n = first; n < end; ++n)
                 m_ring[n % kRing].finished = true;
-            if (m_jobWaits)
+            // An item skipped was never begun: the job may wait for it to
+            // begin as well as for it to be done, and either wait ends here.
+            if (m_jobWaits || m_jobWaitsForBegun.load())
                 m_finished.notify_one();
         }
     }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -265,6 +266,112 @@ TEST(FilesInFlight, StopEndsTheRunAfterTheFilesInHand)
             EXPECT_EQ(Exists(w.InBucket(name)), wasMoved) << name;
         }
         w.ExpectEndedCleanly();
+    }
+}
+
+// What a run stopped part way left: every file it told as started was
+// placed and journalled, every other file is still only in the source.
+void ExpectStoppedCleanly(FlightWorld& w, RunEnd end)
+{
+    EXPECT_TRUE(end == RunEnd::StoppedWhileProcessing || end == RunEnd::Completed) << static_cast<int>(end);
+    if (end == RunEnd::Completed) {
+        EXPECT_EQ(w.observer.started.size(), static_cast<std::size_t>(w.files)) << "completed: Stop came too late";
+    }
+    EXPECT_EQ(w.journals.names(), w.observer.started);
+    const std::set<std::string> moved(w.observer.started.begin(), w.observer.started.end());
+    for (int i = 0; i < w.files; ++i) {
+        const std::string name = FlightWorld::Name(i);
+        const bool wasMoved = moved.count(name) != 0;
+        EXPECT_EQ(Exists(w.source / name), !wasMoved || !w.move) << name;
+        EXPECT_EQ(Exists(w.InBucket(name)), wasMoved) << name;
+    }
+    EXPECT_EQ(w.LastMessages(1), std::vector<std::string> {"Cleaning up complete."});
+}
+
+// Runs the journaled sieve of `w` on a thread of its own, bounded; whether
+// it ended. A run that hangs keeps its world: the world is shared with the
+// thread, which is left behind.
+bool EndsWithinBound(const std::shared_ptr<FlightWorld>& w, RunEnd& end)
+{
+    auto result = std::make_shared<RunEnd>();
+    const bool ended = FinishesWithin(20, [w, result] { *result = w->SieveJournaled(); }, {});
+    end = *result;
+    return ended;
+}
+
+// Stop set at each point of a small run with files in flight: as the pass
+// that handles the files lists each name (before any worker took up a
+// claim, or while some are in hand), as each file is taken up, and as each
+// is done. Every time the run ends, and what it placed is what it told; it
+// completes only where Stop came with no file left to take up.
+TEST(FilesInFlight, StopAtAnyPointOfTheRunEndsIt)
+{
+    constexpr int kFiles = 6;
+    enum class When { Listed, TakenUp, Handled };
+    for (const int claim : {1, 4}) {
+        for (const When when : {When::Listed, When::TakenUp, When::Handled}) {
+            for (int point = 1; point <= kFiles; ++point) {
+                SCOPED_TRACE("files claimed " + std::to_string(claim) + " at a time, stop at " +
+                             std::to_string(static_cast<int>(when)) + ":" + std::to_string(point));
+                auto w = std::make_shared<FlightWorld>(2);
+                FlightWorld* world = w.get();
+                w->fs.claim = claim;
+                w->shuffle = false;
+                w->move = true;
+                w->MakeFiles(kFiles);
+                const auto stopAt = [world, point](int reached) {
+                    if (reached == point)
+                        world->controls.stop.store(true);
+                };
+                if (when == When::Listed)
+                    w->fs.afterListedAgain = stopAt;
+                else if (when == When::TakenUp)
+                    w->onTakenUp = stopAt;
+                else
+                    w->fs.afterFile = [stopAt, after = w->fs.afterFile](int handled) {
+                        after(handled);
+                        stopAt(handled);
+                    };
+
+                RunEnd end {};
+                ASSERT_TRUE(EndsWithinBound(w, end)) << "the run hangs";
+                ExpectStoppedCleanly(*w, end);
+                if (when == When::Listed) {
+                    EXPECT_EQ(end, RunEnd::StoppedWhileProcessing);
+                }
+            }
+        }
+    }
+}
+
+// Stop from another thread at a moment of its own, as a signal or the
+// window's button gives it, in many runs: as many files in flight as a
+// share has, and as a local copy has (claimed a few at a time). Every run
+// ends.
+TEST(FilesInFlight, StopFromAnotherThreadAlwaysEndsTheRun)
+{
+    constexpr int kRounds = 60;
+    for (const auto& [inFlight, claim] : {std::pair {8, 1}, std::pair {2, 4}}) {
+        SCOPED_TRACE(std::to_string(inFlight) + " in flight, claimed " + std::to_string(claim) + " at a time");
+        for (int round = 0; round < kRounds; ++round) {
+            auto w = std::make_shared<FlightWorld>(inFlight);
+            w->fs.claim = claim;
+            w->shuffle = false;
+            w->move = round % 2 == 0;
+            w->MakeFiles(12);
+            // From the processing pass's listing on, a little later each round.
+            std::thread stopper([w, round] {
+                WaitFor([&] { return w->fs.listings.load() >= 2; });
+                for (int i = 0; i < round % 40; ++i)
+                    std::this_thread::yield();
+                w->controls.stop.store(true);
+            });
+            RunEnd end {};
+            const bool ended = EndsWithinBound(w, end);
+            stopper.join();
+            ASSERT_TRUE(ended) << "round " << round << ": the run hangs";
+            ExpectStoppedCleanly(*w, end);
+        }
     }
 }
 

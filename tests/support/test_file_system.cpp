@@ -216,8 +216,8 @@ std::unique_ptr<FileListing> TestFileSystem::listFilesAgain(const std::string& f
 {
     ++listings;
     m_calls->m_entries = 0;
-    return std::make_unique<HookedListing>(m_real->listFilesAgain(folder), nullptr, failListingAfter, listingError,
-                                           lastListed);
+    return std::make_unique<HookedListing>(m_real->listFilesAgain(folder), afterListedAgain, failListingAfter,
+                                           listingError, lastListed);
 }
 
 FsStatus TestFileSystem::createFolder(const std::string& path)

@@ -78,6 +78,8 @@ public:
     std::string lastListed;
     // After each name a listFiles listing (a run's counting pass) yields: 1, 2...
     std::function<void(int counted)> afterCounted;
+    // The same for a listFilesAgain listing (the pass that handles files).
+    std::function<void(int listed)> afterListedAgain;
 
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
