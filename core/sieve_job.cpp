@@ -251,7 +251,9 @@ bool SieveJob::processInFlight(FileListing& listing, const std::string& source, 
                 files.handOver(name, BucketLetter(name));
         }
         if (files.empty()) {
-            if (!heldLink)
+            // After Stop a link held back is left where it is, as the files
+            // after it are.
+            if (!heldLink || stopped)
                 break;
             // A link goes alone, after every file before it, so that it
             // sees their moves done, as one file at a time would.
