@@ -32,9 +32,19 @@ ssize_t SystemCalls::copyRange(int in, off_t* inOffset, int out, off_t* outOffse
     return ::copy_file_range(in, inOffset, out, outOffset, length, 0);
 }
 
+DIR* SystemCalls::openDirectory(const char* path)
+{
+    return ::opendir(path);
+}
+
 dirent* SystemCalls::readDirectory(DIR* dir)
 {
     return ::readdir(dir);
+}
+
+int SystemCalls::syncFile(int fd)
+{
+    return ::fsync(fd);
 }
 
 std::int64_t SystemCalls::monotonicNanoseconds()

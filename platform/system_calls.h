@@ -26,8 +26,12 @@ public:
     virtual int openAnonymous(int dir, int flags, mode_t mode);
     // copy_file_range(...)
     virtual ssize_t copyRange(int in, off_t* inOffset, int out, off_t* outOffset, std::size_t length);
+    // opendir(...)
+    virtual DIR* openDirectory(const char* path);
     // readdir(...)
     virtual dirent* readDirectory(DIR* dir);
+    // fsync(...): a file's data, or a folder's entries, on the disk.
+    virtual int syncFile(int fd);
     // CLOCK_MONOTONIC, in nanoseconds: the program's one clock for how long
     // something took.
     virtual std::int64_t monotonicNanoseconds();
