@@ -230,7 +230,7 @@ int NewFile::nameAnonymous()
 
 int NewFile::replaceWithTemporary(const char* name)
 {
-    if (::fsync(m_fd.get()) != 0)
+    if (m_state.calls.syncFile(m_fd.get()) != 0)
         return errno;
     if (m_state.calls.renameReplace(m_dir, m_tempName, m_dir, name) != 0)
         return errno;

@@ -14,38 +14,6 @@ namespace quillbox::posix {
 
 namespace {
 
-// Puts the entries of the folder `dir` on the disk. A folder that may be
-// written but not read (a drop box, 0733) cannot be opened for fsync: then
-// the whole file system goes to the disk instead, through a file on it
-// (`fileOnIt`, or an anonymous file made for the purpose).
-FsStatus SyncFolder(SystemCalls& calls, int dir, int fileOnIt)
-{
-    // A bucket held open for reading is synced through its own handle;
-    // an O_PATH handle refuses (EBADF) and a new one is opened.
-    if (::fsync(dir) == 0)
-        return FsStatus::success();
-    if (errno != EBADF)
-        return Failure(errno);
-    UniqueFd folder(::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) {
-        if (::fsync(folder.get()) != 0)
-            return Failure(errno);
-        return FsStatus::success();
-    }
-    if (errno != EACCES)
-        return Failure(errno);
-    UniqueFd made;
-    if (fileOnIt < 0) {
-        made.reset(calls.openAnonymous(dir, O_WRONLY | O_CLOEXEC, 0600));
-        if (!made.valid())
-            return Failure(EACCES);
-        fileOnIt = made.get();
-    }
-    if (::syncfs(fileOnIt) != 0)
-        return Failure(errno);
-    return FsStatus::success();
-}
-
 // Whether `name` in `dir` is still the inode `seen` was taken of, unchanged.
 bool StillTheSame(int dir, const char* name, const struct stat& seen)
 {
@@ -88,7 +56,7 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
             return {FileStage::Transfer, std::move(filled)};
         // The source is about to go: the copy must be on the disk first, not
         // only in the cache, or a power cut could take both.
-        if (::fsync(copy.fd()) != 0)
+        if (state.calls.syncFile(copy.fd()) != 0)
             return {FileStage::Transfer, Failure(errno)};
         if (FsStatus same = CheckUnchanged(source, true); !same.ok())
             return {FileStage::Transfer, std::move(same)};

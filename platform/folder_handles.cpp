@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
@@ -118,6 +119,37 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
         return Failure(ELOOP, std::move(reason));
     }
     return Failure(error);
+}
+
+FsStatus SyncFolder(SystemCalls& calls, int dir, int fileOnIt)
+{
+    const int flags = ::fcntl(dir, F_GETFL);
+    if (flags < 0)
+        return Failure(errno);
+    // A bucket held open for reading is synced through its own handle.
+    if ((flags & O_PATH) == 0) {
+        if (calls.syncFile(dir) != 0)
+            return Failure(errno);
+        return FsStatus::success();
+    }
+    UniqueFd folder(::openat(dir, ".", kReadableFolderFlags));
+    if (folder.valid()) {
+        if (calls.syncFile(folder.get()) != 0)
+            return Failure(errno);
+        return FsStatus::success();
+    }
+    if (errno != EACCES)
+        return Failure(errno);
+    UniqueFd made;
+    if (fileOnIt < 0) {
+        made.reset(calls.openAnonymous(dir, O_WRONLY | O_CLOEXEC, 0600));
+        if (!made.valid())
+            return Failure(EACCES);
+        fileOnIt = made.get();
+    }
+    if (::syncfs(fileOnIt) != 0)
+        return Failure(errno);
+    return FsStatus::success();
 }
 
 } // namespace quillbox::posix

@@ -74,4 +74,15 @@ private:
     BucketTraits m_unknown;      // for a bucket that could not be opened
 };
 
+// Puts the entries of the folder `dir` on the disk, through a handle that
+// can be synced: `dir` itself where it was opened for reading, otherwise
+// (an O_PATH handle, which fsync refuses) one opened for reading through
+// it. A folder that may be written but not read (a drop box, 0733) cannot
+// be opened so: then the whole file system goes to the disk instead,
+// through a file on it (`fileOnIt`, or an anonymous file made for the
+// purpose). Success only once the entries are on the disk; a name that must
+// outlast a power cut before something else goes (the other copy of a
+// file) is made durable this way, and a failure here fails that file.
+FsStatus SyncFolder(SystemCalls& calls, int dir, int fileOnIt = -1);
+
 } // namespace quillbox::posix

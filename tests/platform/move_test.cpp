@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "platform/folder_handles.h"
 #include "tests/platform/platform_test_tools.h"
 
 namespace quillbox::test {
@@ -33,6 +34,20 @@ constexpr Path kPaths[] = {
     {"across file systems", EXDEV, 0, 0},
     {"across, named temporary file", EXDEV, 0, EOPNOTSUPP},
     {"across, no flag and no links", EXDEV, EPERM, 0},
+};
+
+// The calls as the system makes them, counting the syncs asked for and
+// those refused.
+struct CountingCalls final : SystemCalls {
+    int syncs = 0;
+    int failed = 0;
+    int syncFile(int fd) override
+    {
+        ++syncs;
+        const int done = SystemCalls::syncFile(fd);
+        failed += done != 0;
+        return done;
+    }
 };
 
 void Use(TestFileSystem& fs, const Path& path)
@@ -145,6 +160,85 @@ TEST(MoveAcross, TheTargetIsCompleteBeforeTheSourceGoes)
     EXPECT_EQ(target.st_gid, 65534u);
     EXPECT_EQ(target.st_mode & 07777, 04755u);
     EXPECT_EQ(TemporaryLeftovers(other.path()), std::vector<std::string> {});
+}
+
+// A move across file systems puts the new name on the disk before the
+// source goes, through a handle fsync takes: no sync the move asks for is
+// refused. A sync that fails, of the copy's data or of the bucket's
+// entries, fails the file: the source stays whole and the bucket holds
+// nothing of it.
+TEST(MoveAcross, TheNewNameIsOnTheDiskBeforeTheSourceGoes)
+{
+    for (const bool link : {false, true}) {
+        for (const bool failing : {false, true}) {
+            for (const bool folders : {false, true}) {
+                if (link && !folders)
+                    continue; // a link has no data to sync
+                SCOPED_TRACE(std::string(link ? "link" : "file") + (failing ? ", failing" : ", succeeding") +
+                             " sync of " + (folders ? "the bucket" : "the data"));
+                TempDir dir;
+                dir.mkdir("Q");
+                dir.write("quill", "quill data");
+                if (link)
+                    MakeSymlink("quill", dir / "qlink");
+                const std::string name = link ? "qlink" : "quill";
+                TestFileSystem fs;
+                fs.noReplaceError = EXDEV;
+                int folderSyncs = 0;
+                fs.syncFault = [&](int fd) {
+                    struct stat st {};
+                    EXPECT_EQ(::fstat(fd, &st), 0);
+                    const bool folder = S_ISDIR(st.st_mode);
+                    if (folder)
+                        ++folderSyncs;
+                    return failing && folder == folders ? EIO : 0;
+                };
+
+                const Sieved moved = SieveOne(fs, dir.path(), dir.path(), name, 'Q', TransferMode::Move);
+
+                EXPECT_EQ(fs.syncsFailed.load(), 0) << "every sync asked for was made";
+                if (!failing || folders) {
+                    EXPECT_GE(folderSyncs, 1) << "the bucket's entries went to the disk";
+                }
+                if (failing) {
+                    EXPECT_FALSE(moved.outcome.ok());
+                    EXPECT_EQ(moved.outcome.status.error, EIO);
+                    EXPECT_TRUE(Exists(dir / name));
+                    EXPECT_FALSE(Exists(dir / ("Q/" + name)));
+                } else {
+                    EXPECT_TRUE(moved.outcome.ok()) << moved.outcome.status.reason;
+                    EXPECT_FALSE(Exists(dir / name));
+                    EXPECT_EQ(link ? std::string(S_ISLNK(LinkStat(dir / "Q/qlink").st_mode) ? "link" : "not a link")
+                                   : ReadFile(dir / "Q/quill"),
+                              link ? "link" : "quill data");
+                }
+                if (link || failing) {
+                    EXPECT_EQ(ReadFile(dir / "quill"), "quill data");
+                }
+                EXPECT_EQ(TemporaryLeftovers(dir.path()), std::vector<std::string> {});
+                EXPECT_EQ(TemporaryLeftovers(dir / "Q"), std::vector<std::string> {});
+            }
+        }
+    }
+}
+
+// A folder's entries are synced through a bare (O_PATH) handle as through
+// one opened for reading, and a handle that is no folder's is a failure.
+TEST(SyncFolder, TakesEveryHandleAFolderIsHeldBy)
+{
+    TempDir dir;
+    CountingCalls calls;
+    for (const int flags : {O_PATH, O_RDONLY}) {
+        SCOPED_TRACE(flags == O_PATH ? "bare handle" : "opened for reading");
+        const int fd = ::open(dir.path().c_str(), flags | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        calls.syncs = calls.failed = 0;
+        EXPECT_TRUE(posix::SyncFolder(calls, fd).ok());
+        EXPECT_EQ(calls.syncs, 1);
+        EXPECT_EQ(calls.failed, 0);
+        ::close(fd);
+    }
+    EXPECT_EQ(posix::SyncFolder(calls, -1).error, EBADF);
 }
 
 TEST(MoveAcross, FailingHalfWayKeepsTheSource)

@@ -173,6 +173,26 @@ public:
             return Fail(m_fs.copyRangeError);
         return SystemCalls::copyRange(in, inOffset, out, outOffset, length);
     }
+    DIR* openDirectory(const char* path) override
+    {
+        if (m_fs.openDirectoryError != 0) {
+            errno = m_fs.openDirectoryError;
+            return nullptr;
+        }
+        return SystemCalls::openDirectory(path);
+    }
+    int syncFile(int fd) override
+    {
+        ++m_fs.syncCalls;
+        if (m_fs.syncFault) {
+            if (const int error = m_fs.syncFault(fd); error != 0)
+                return Fail(error);
+        }
+        const int done = SystemCalls::syncFile(fd);
+        if (done != 0)
+            ++m_fs.syncsFailed;
+        return done;
+    }
     dirent* readDirectory(DIR* dir) override
     {
         if (m_fs.listingErrorAfter >= 0 && m_entries++ >= m_fs.listingErrorAfter) {

@@ -61,6 +61,13 @@ public:
     std::function<void(const char* from, const char* to)> beforeNoReplace;
     // Runs before each copy_file_range call, whatever it then does.
     std::function<void()> beforeCopyRange;
+    // opendir fails with this; 0 = the real call.
+    int openDirectoryError = 0;
+    // fsync: the errno to fail the sync of `fd` with, 0 for the real call;
+    // how many syncs were asked for, and how many real ones failed.
+    std::function<int(int fd)> syncFault;
+    std::atomic<int> syncCalls {0};
+    std::atomic<int> syncsFailed {0};
     // The clock the run's bucket folders are checked by, in milliseconds;
     // negative = the real one.
     std::int64_t clockMs = -1;
