@@ -211,6 +211,8 @@ public:
     // listFiles of it counted: a link the last listFiles of the folder gave
     // as a file is given again whatever became of its target since (a move
     // took the target away, say), so that no counted file is passed over.
+    // A folder that cannot be opened again fails the listing (its status)
+    // rather than listing nothing.
     virtual std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) { return listFiles(folder); }
     virtual FsStatus createFolder(const std::string& path) = 0;
     // `source` and `destination` end in '/'; a bucket folder is the

@@ -30,10 +30,12 @@ std::shared_ptr<const ListedLinks::Links> ListedLinks::recall(dev_t device, ino_
     return nullptr;
 }
 
-DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links, LinkMemory memory)
-    : m_calls(calls), m_dir(::opendir(folder.c_str()))
+DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links, LinkMemory memory,
+                                   Unopened unopened)
+    : m_calls(calls), m_dir(calls.openDirectory(folder.c_str()))
 {
-    // A folder that cannot be opened has no files to sort: an empty listing.
+    if (m_dir == nullptr && unopened == Unopened::Fails)
+        m_status = Failure(errno);
     struct stat st; // filled by the call
     if (links == nullptr || m_dir == nullptr || ::fstat(::dirfd(m_dir), &st) != 0)
         return;

@@ -48,12 +48,18 @@ private:
 // With `links`, the listing either records the links to files it gave
 // (Remember), or gives as well every link the last recorded listing of the
 // folder gave, whatever its target has become (Recall).
+//
+// A folder that cannot be opened is an empty listing (it has no files to
+// sort), or, with `Unopened::Fails`, a listing that failed at once with the
+// reason: a folder listed a moment before that cannot be listed again has
+// files that would otherwise pass as handled.
 class DirectoryListing final : public FileListing {
 public:
     enum class LinkMemory : std::uint8_t { Remember, Recall };
+    enum class Unopened : std::uint8_t { Empty, Fails };
 
     DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links = nullptr,
-                     LinkMemory memory = LinkMemory::Remember);
+                     LinkMemory memory = LinkMemory::Remember, Unopened unopened = Unopened::Empty);
     ~DirectoryListing() override;
     DirectoryListing(const DirectoryListing&) = delete;
     DirectoryListing& operator=(const DirectoryListing&) = delete;

@@ -219,6 +219,32 @@ TEST_F(RunFixture, ListingThatFailsPartWayEndsTheRunWithItsReason)
     ExpectEndedCleanly();
 }
 
+// A folder counted that cannot be opened again for its files (a failing
+// disk, too many open files) ends the run with its reason: none of the
+// files counted passes as handled.
+TEST_F(RunFixture, FolderThatCannotBeListedAgainFailsTheRun)
+{
+    for (const char* name : {"a", "b", "c"})
+        source.write(name, name);
+    move = true;
+    fs.afterCounted = [&](int counted) {
+        if (counted == 3)
+            fs.openDirectoryError = EIO;
+    };
+
+    EXPECT_EQ(Sieve(), RunEnd::Failed);
+
+    EXPECT_EQ(LastMessages(2),
+              (std::vector<std::string> {"Error while sieving: [5] - Input/output error.", "Cleaning up complete."}));
+    const auto error = std::find(observer.events.begin(), observer.events.end(),
+                                 "entry:Error while sieving: [5] - Input/output error.");
+    ASSERT_NE(error, observer.events.end());
+    EXPECT_EQ(*(error + 1), "log.show");
+    EXPECT_EQ(MessagesStartingWith("Operation complete"), std::vector<std::string> {});
+    EXPECT_EQ(source.names(), (std::set<std::string> {"a", "b", "c"}));
+    ExpectEndedCleanly();
+}
+
 TEST_F(RunFixture, FilesAddedOrGoneBetweenThePassesAreHandledAsFound)
 {
     source.write("apple", "a");

@@ -73,5 +73,28 @@ TEST(Listing, ReadFailingPartWayIsReported)
     EXPECT_EQ(status.reason, "Input/output error");
 }
 
+// The listing of the pass that handles the files: a folder listed a moment
+// before that cannot be opened again (gone, or failing) fails the listing
+// with the reason, where a first listing of it lists nothing.
+TEST(Listing, FolderThatCannotBeOpenedAgainFailsTheListing)
+{
+    TempDir dir;
+    dir.write("file", "f");
+    TestFileSystem fs;
+    fs.openDirectoryError = EIO;
+    FsStatus status;
+    EXPECT_EQ(ListAll(fs, dir.path() + "/", &status), std::set<std::string> {});
+    EXPECT_TRUE(status.ok());
+    const auto again = fs.listFilesAgain(dir.path() + "/");
+    EXPECT_EQ(again->next(), "");
+    EXPECT_EQ(again->status().error, EIO);
+
+    fs.openDirectoryError = 0;
+    PosixFileSystem posix;
+    const auto gone = posix.listFilesAgain(dir / "missing/");
+    EXPECT_EQ(gone->next(), "");
+    EXPECT_EQ(gone->status().error, ENOENT);
+}
+
 } // namespace
 } // namespace quillbox::test
