@@ -24,7 +24,10 @@ int ListRuns(JournalFolder& journals)
             break;
         PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
                   CounterText(static_cast<double>(run.files)) + " file(s) placed" +
-                  (run.takenBack ? ", taken back" : ""));
+                  (run.takenBack ? ", taken back"
+                       : run.left
+                       ? ", partly taken back (" + CounterText(static_cast<double>(run.left->files())) + " left)"
+                       : std::string()));
     }
     return kExitDone;
 }
@@ -66,6 +69,7 @@ int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
         return kExitDone;
     case UndoEnd::SomeLeft:
     case UndoEnd::Unreadable:
+    case UndoEnd::InProgress:
         return kExitSomeFailed;
     case UndoEnd::NothingToTakeBack:
         return kExitUsage;

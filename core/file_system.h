@@ -176,6 +176,18 @@ enum class TakeBackResult : std::uint8_t {
 struct TakeBackOutcome {
     TakeBackResult result = TakeBackResult::Skipped;
     FsStatus why;
+    // Skipped for good: a later take-back would find the same (the file
+    // changed, its old place is taken, its folder is another one). Otherwise
+    // what kept it may pass: a full disk, an I/O error, a folder away.
+    bool lasting = false;
+    // How many names the file had when it was looked at (0: it was not).
+    // Where it had several (hard links), `seen` is the file as it was looked
+    // at, and `left` as the take-back left it where it renamed it (each
+    // rename moves the change time of every name on): a later look at
+    // another name of the same file knows that change as the take-back's.
+    std::uint64_t links = 0;
+    FileIdentity seen;
+    FileIdentity left;
 };
 
 // The folders of one run that is being taken back. Each is opened without
@@ -188,7 +200,8 @@ class RunTakeBack {
 public:
     virtual ~RunTakeBack() = default;
     // Why the source (needed to put moved files back) or the destination
-    // cannot be used, or success.
+    // cannot be used, or success: ESTALE where it is not the folder the run
+    // used (its files stay for good), another error where it may be back.
     virtual const FsStatus& sourceStatus() const = 0;
     virtual const FsStatus& destinationStatus() const = 0;
     // Takes back the file `name` the run placed in bucket `bucket`, only

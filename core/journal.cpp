@@ -116,6 +116,23 @@ bool ReadHeader(std::string_view payload, JournalHeader& header)
         (header.startedAt = static_cast<std::int64_t>(started), true);
 }
 
+bool ReadLeft(std::string_view payload, JournalLeft& left)
+{
+    Fields in(payload);
+    std::uint64_t count = 0;
+    if (!in.u64(left.moved) || !in.u64(left.copied) || !in.u64(count) || count > kMaxRecord / 16)
+        return false;
+    left.ranges.clear();
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::pair<std::uint64_t, std::uint64_t> range;
+        if (!in.u64(range.first) || !in.u64(range.second) || range.first == 0 || range.second < range.first ||
+            (!left.ranges.empty() && range.first <= left.ranges.back().second))
+            return false;
+        left.ranges.push_back(range);
+    }
+    return in.empty();
+}
+
 bool ReadFile(std::string_view payload, JournalFile& file)
 {
     Fields in(payload);
@@ -128,6 +145,13 @@ bool ReadFile(std::string_view payload, JournalFile& file)
 }
 
 } // namespace journal_codec
+
+bool JournalLeft::holds(std::uint64_t number) const
+{
+    const auto after = std::upper_bound(ranges.begin(), ranges.end(), number,
+                                        [](std::uint64_t n, const auto& range) { return n < range.first; });
+    return after != ranges.begin() && number <= std::prev(after)->second;
+}
 
 bool IsPlainName(std::string_view bytes)
 {
@@ -192,6 +216,39 @@ void AppendJournalBucket(std::string& out, const JournalBucket& bucket)
 void AppendJournalTakenBack(std::string& out)
 {
     Record record(out, Kind::TakenBack);
+}
+
+void AppendJournalLeft(std::string& out, const JournalLeft& left)
+{
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges = left.ranges;
+    if (ranges.size() > kMostLeftRanges) {
+        // The smallest gaps are closed until few enough ranges remain.
+        std::vector<std::uint64_t> gaps;
+        for (std::size_t i = 1; i < ranges.size(); ++i)
+            gaps.push_back(ranges[i].first - ranges[i - 1].second);
+        const std::size_t close = ranges.size() - kMostLeftRanges;
+        std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(close - 1), gaps.end());
+        const std::uint64_t widest = gaps[close - 1];
+        std::size_t closing = close;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> joined {ranges.front()};
+        for (std::size_t i = 1; i < ranges.size(); ++i) {
+            if (closing > 0 && ranges[i].first - joined.back().second <= widest) {
+                joined.back().second = ranges[i].second;
+                --closing;
+            } else {
+                joined.push_back(ranges[i]);
+            }
+        }
+        ranges.swap(joined);
+    }
+    Record record(out, Kind::Left);
+    PutU64(out, left.moved);
+    PutU64(out, left.copied);
+    PutU64(out, ranges.size());
+    for (const auto& [first, last] : ranges) {
+        PutU64(out, first);
+        PutU64(out, last);
+    }
 }
 
 } // namespace quillbox

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/file_system.h"
@@ -48,6 +49,19 @@ struct JournalBucket {
     FolderIdentity identity;
 };
 
+// What an undo that could not take back every file left for a later one:
+// how many of each kind, and the numbers of their records as ranges, first
+// to last, in order. Where there were too many ranges to keep, a range may
+// take in a few files that are not left; the counts are exact.
+struct JournalLeft {
+    std::uint64_t moved = 0;
+    std::uint64_t copied = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+
+    std::uint64_t files() const { return moved + copied; }
+    bool holds(std::uint64_t number) const;
+};
+
 // Records of a journal that could not be read: `files` of the run's files
 // are not known (0 where it cannot be told), `name` is the name a damaged
 // record seems to hold, if any, and `record` counts the journal's records
@@ -72,6 +86,9 @@ std::string JournalStart(const JournalHeader& header);
 void AppendJournalFile(std::string& out, std::uint64_t number, const PlacedInRun& file);
 void AppendJournalBucket(std::string& out, const JournalBucket& bucket);
 void AppendJournalTakenBack(std::string& out);
+// At most kMostLeftRanges ranges are written: closer ones are joined first.
+void AppendJournalLeft(std::string& out, const JournalLeft& left);
+inline constexpr std::size_t kMostLeftRanges = 4000;
 
 // Where a journal's bytes come from: up to `size` bytes into `into`; 0 at
 // the end.
@@ -90,6 +107,7 @@ public:
     virtual bool file(const JournalFile&) { return true; }
     virtual void bucket(const JournalBucket&) {}
     virtual void takenBack() {}
+    virtual void left(const JournalLeft&) {}
     virtual void damaged(const JournalDamage&) {}
 };
 
@@ -117,8 +135,19 @@ struct JournalSummary {
     std::string id;
     JournalHeader header;
     std::size_t files = 0;
-    std::uint64_t damaged = 0; // records that could not be read
+    std::uint64_t moved = 0, copied = 0; // the files, by how they were placed
+    std::uint64_t damaged = 0;           // records that could not be read
     bool takenBack = false;
+    // Where an undo left files for a later one, and none took them back
+    // since: the run is partly taken back.
+    std::optional<JournalLeft> left;
+};
+
+// Keeps a run's journal to one undo while it lives: its run still writing
+// it, or another undo holding it, keeps an undo from starting.
+class JournalHold {
+public:
+    virtual ~JournalHold() = default;
 };
 
 // Where the journals of the runs are kept.
@@ -135,6 +164,21 @@ public:
     // Reads the journal of `id` through `visitor`.
     virtual FsStatus read(const std::string& id, JournalVisitor& visitor) = 0;
     virtual FsStatus markTakenBack(const std::string& id) = 0;
+    // Notes the files an undo left for a later one.
+    virtual FsStatus markLeft(const std::string& id, const JournalLeft& left)
+    {
+        (void)id;
+        (void)left;
+        return FsStatus::success();
+    }
+    // Holds the journal of `id` for an undo; EBUSY while the run is still
+    // going (its writer holds it from the start to the end) or another undo
+    // holds it. A store that cannot tell holds nothing.
+    virtual FsResult<std::unique_ptr<JournalHold>> hold(const std::string& id)
+    {
+        (void)id;
+        return std::unique_ptr<JournalHold>();
+    }
 };
 
 } // namespace quillbox

@@ -13,18 +13,23 @@
 namespace quillbox::journal_codec {
 
 constexpr std::string_view kMagic = "quillbox journal ";
-constexpr std::string_view kVersion = "2";
+// Version 3 added the record of what an undo left for a later one; a
+// journal of version 2 reads the same otherwise.
+constexpr std::string_view kVersion = "3";
+constexpr std::string_view kOlderVersion = "2";
 // No record is larger: a name is one component, the folders are two paths.
 constexpr std::size_t kMaxRecord = 64 * 1024;
 constexpr std::size_t kFrame = 9; // kind, length, checksum
 constexpr std::size_t kChunk = 64 * 1024;
 
-enum class Kind : std::uint8_t { Header = 1, File = 2, Bucket = 3, TakenBack = 4 };
+enum class Kind : std::uint8_t { Header = 1, File = 2, Bucket = 3, TakenBack = 4, Left = 5 };
 
 inline bool KnownKind(unsigned char kind)
 {
-    return kind >= 1 && kind <= 4;
+    return kind >= 1 && kind <= 5;
 }
+// The bytes that may start a record, for finding the next one after damage.
+constexpr std::string_view kKindBytes = "\x01\x02\x03\x04\x05";
 
 template <class T>
 inline T Little(std::string_view bytes)
@@ -92,5 +97,8 @@ bool ReadHeader(std::string_view payload, JournalHeader& header);
 // A file record's fields; false where they are not all there or name no
 // plain file of a bucket.
 bool ReadFile(std::string_view payload, JournalFile& file);
+// A record of files left for a later undo; false where it is not whole or
+// its ranges are out of order.
+bool ReadLeft(std::string_view payload, JournalLeft& left);
 
 } // namespace quillbox::journal_codec

@@ -83,7 +83,7 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     if (!start.starts_with(kMagic) || newline == std::string_view::npos)
         return refused("Not a journal of a run");
     const std::string_view version = start.substr(kMagic.size(), newline - kMagic.size());
-    if (version != kVersion)
+    if (version != kVersion && version != kOlderVersion)
         return refused(version == "1" ? "Its journal was written by an older version, which kept too little to "
                                         "take a run back safely"
                                       : "Its journal is of a version this one does not know");
@@ -135,7 +135,7 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
             window.skip(1);
             while (!window.atEnd()) {
                 const std::string_view rest = window.view();
-                const std::size_t candidate = rest.find_first_of("\x01\x02\x03\x04");
+                const std::size_t candidate = rest.find_first_of(kKindBytes);
                 if (candidate == std::string_view::npos) {
                     window.skip(rest.size());
                     continue;
@@ -176,6 +176,14 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
         case Kind::TakenBack:
             visitor.takenBack();
             break;
+        case Kind::Left: {
+            JournalLeft left;
+            if (ReadLeft(payload, left))
+                visitor.left(left);
+            else
+                visitor.damaged({record, 0, {}, "It names no files left by an undo"});
+            break;
+        }
         case Kind::Header:
             visitor.damaged({record, 0, {}, "A second header"});
             break;

@@ -23,15 +23,21 @@ enum class UndoEnd {
     NothingToTakeBack, // no run to take back, or the run was taken back already
     Stopped,
     Unreadable, // the journal could not be read at all
+    InProgress, // the run is still going, or another undo is taking it back: nothing was done
 };
 
 // Takes one run back from its journal: moved files go back where they came
 // from, copies go, and the bucket folders the run made go where they are
 // empty again. Only files that are still exactly what the run left are
 // touched, in the folders the run used; nothing is replaced. Reports like a
-// run, through the observer; Stop is honoured between two files, and a
-// second take-back of a stopped one finishes what it left. A run once taken
-// back is marked so in its journal and is not taken back again.
+// run, through the observer; Stop is honoured between two files. A run is
+// marked taken back in its journal once nothing is left that a later undo
+// could take back, and is not taken back again; files left for a reason
+// that may pass (a full disk, an I/O error, a folder away, a Stop) are
+// noted instead, and the next undo of the run takes back just those. A file
+// left because it changed, or a copy that replaced an older file, stays for
+// good. The run's journal is held while it is taken back: a run still going
+// is not taken back.
 class UndoJob {
 public:
     UndoJob(FileSystem& fs, JournalStore& journals, Clock& clock, RunObserver& observer);
@@ -48,6 +54,7 @@ private:
 
     void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }
     UndoEnd finish(RunEnd how, UndoEnd end);
+    void noteLeft(const std::string& id, const JournalLeft& left);
 
     FileSystem& m_fs;
     JournalStore& m_journals;

@@ -23,6 +23,12 @@ std::string AlreadyTakenBackMessage(const std::string& run)
     return "The run of " + run + " was taken back already. Nothing is changed.";
 }
 
+std::string RunInProgressMessage(const std::string& run)
+{
+    return "The run of " + run +
+        " is still going, or another undo is taking it back. Nothing is changed; take it back once that has ended.";
+}
+
 std::string JournalUnreadableMessage(const std::string& reason)
 {
     return "The journal of the run could not be read: " + reason + ".";
@@ -80,6 +86,13 @@ std::string DamagedJournalMessage(std::uint64_t unreadable)
 {
     return "The journal is damaged: " + (unreadable > 0 ? Count(unreadable) + " file(s)" : std::string("files")) +
         " of the run could not be read from it and were not taken back.";
+}
+
+std::string LeftForLaterMessage(std::uint64_t left)
+{
+    return Count(left) +
+        " file(s) were left for a reason that may pass: the run is partly taken back, and "
+        "another undo of it takes them back.";
 }
 
 } // namespace quillbox

@@ -11,6 +11,7 @@ namespace quillbox {
 // a run as RunDescription tells it.
 std::string TakingBackMessage(const std::string& run);
 std::string AlreadyTakenBackMessage(const std::string& run);
+std::string RunInProgressMessage(const std::string& run);
 std::string JournalUnreadableMessage(const std::string& reason);
 std::string NothingTakenBackMessage(const std::string& destination, const std::string& reason);
 std::string MovedFilesStayMessage(const std::string& destination, const std::string& source, const std::string& reason);
@@ -23,5 +24,7 @@ std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, st
 // Files a damaged journal kept from being taken back; 0 where how many
 // cannot be told.
 std::string DamagedJournalMessage(std::uint64_t unreadable);
+// Files left for a reason that may pass, which another undo takes back.
+std::string LeftForLaterMessage(std::uint64_t left);
 
 } // namespace quillbox

@@ -3,10 +3,13 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/error_text.h"
@@ -24,7 +27,7 @@ namespace {
 FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
 {
     if (!folder.identity.known())
-        return Failure(ENOENT, "it was not there when the run began");
+        return Failure(ESTALE, "it was not there when the run began");
     std::string path = folder.path;
     if (path.size() > 1)
         path.pop_back();
@@ -46,33 +49,50 @@ FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
     return FsStatus::success();
 }
 
-TakeBackOutcome Skipped(FsStatus why)
+TakeBackOutcome Skipped(FsStatus why, bool lasting = false)
 {
-    return {TakeBackResult::Skipped, std::move(why)};
+    return {TakeBackResult::Skipped, std::move(why), lasting, 0, {}, {}};
 }
 
-// Whether two files hold the same bytes, with the same length and
-// modification time: a copy a take-back made of the other.
-bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
+TakeBackOutcome Done(TakeBackResult result)
 {
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    UniqueFd a(::openat(dirA, nameA, flags));
-    UniqueFd b(::openat(dirB, nameB, flags));
-    struct stat sa {
-    }, sb {};
-    if (!a.valid() || !b.valid() || ::fstat(a.get(), &sa) != 0 || ::fstat(b.get(), &sb) != 0 || !S_ISREG(sa.st_mode) ||
-        !S_ISREG(sb.st_mode) || sa.st_size != sb.st_size || sa.st_mtim.tv_sec != sb.st_mtim.tv_sec ||
-        sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
+    return {result, {}, false, 0, {}, {}};
+}
+
+std::int64_t Nanoseconds(const struct statx_timestamp& time)
+{
+    return time.tv_sec * 1'000'000'000 + time.tv_nsec;
+}
+
+// The file `name` of `dir` as IdentityAt tells it, not following a link,
+// and how many names it has.
+bool LookAt(int dir, const char* name, FileIdentity& identity, std::uint64_t& links)
+{
+    struct statx st {};
+    if (::statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return false;
+    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
+                st.stx_ino,
+                st.stx_size,
+                Nanoseconds(st.stx_mtime),
+                Nanoseconds(st.stx_ctime),
+                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime) : 0};
+    links = st.stx_nlink;
+    return true;
+}
+
+// Whether two regular files hold the same bytes, read through `a` and `b`.
+bool SameBytes(int a, int b)
+{
     constexpr std::size_t kChunk = 64 * 1024;
     std::unique_ptr<char[]> bufferA(new char[kChunk]), bufferB(new char[kChunk]);
     for (;;) {
-        const ssize_t gotA = ::read(a.get(), bufferA.get(), kChunk);
+        const ssize_t gotA = ::read(a, bufferA.get(), kChunk);
         if (gotA < 0)
             return false;
         std::size_t gotB = 0;
         while (gotB < static_cast<std::size_t>(gotA)) {
-            const ssize_t more = ::read(b.get(), bufferB.get() + gotB, static_cast<std::size_t>(gotA) - gotB);
+            const ssize_t more = ::read(b, bufferB.get() + gotB, static_cast<std::size_t>(gotA) - gotB);
             if (more <= 0)
                 return false;
             gotB += static_cast<std::size_t>(more);
@@ -81,9 +101,42 @@ bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
             return false;
         if (gotA == 0) {
             char extra;
-            return ::read(b.get(), &extra, 1) == 0;
+            return ::read(b, &extra, 1) == 0;
         }
     }
+}
+
+// Whether `nameB` is a copy a take-back made of `nameA` on another file
+// system: of the same kind, length and modification time, with the same
+// bytes (a file) or the same target (a link). Two names of one file are no
+// copy of each other.
+bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
+{
+    struct stat sa {
+    }, sb {};
+    if (::fstatat(dirA, nameA, &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::fstatat(dirB, nameB, &sb, AT_SYMLINK_NOFOLLOW) != 0 || sa.st_dev == sb.st_dev ||
+        (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT) || sa.st_size != sb.st_size ||
+        sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
+        return false;
+    if (S_ISLNK(sa.st_mode)) {
+        char targetA[PATH_MAX + 1], targetB[PATH_MAX + 1];
+        const ssize_t lengthA = ::readlinkat(dirA, nameA, targetA, sizeof targetA);
+        const ssize_t lengthB = ::readlinkat(dirB, nameB, targetB, sizeof targetB);
+        return lengthA >= 0 && lengthA == lengthB && static_cast<std::size_t>(lengthA) < sizeof targetA &&
+            std::memcmp(targetA, targetB, static_cast<std::size_t>(lengthA)) == 0;
+    }
+    if (!S_ISREG(sa.st_mode))
+        return false;
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd a(::openat(dirA, nameA, flags));
+    UniqueFd b(::openat(dirB, nameB, flags));
+    struct stat oa {
+    }, ob {};
+    // The files opened are the ones looked at.
+    return a.valid() && b.valid() && ::fstat(a.get(), &oa) == 0 && ::fstat(b.get(), &ob) == 0 &&
+        oa.st_ino == sa.st_ino && oa.st_dev == sa.st_dev && ob.st_ino == sb.st_ino && ob.st_dev == sb.st_dev &&
+        SameBytes(a.get(), b.get());
 }
 
 class PosixTakeBack final : public RunTakeBack {
@@ -102,69 +155,31 @@ public:
                              const FileIdentity& placed) override
     {
         if (!m_destinationStatus.ok())
-            return Skipped(m_destinationStatus);
+            return Skipped(m_destinationStatus, m_destinationStatus.error == ESTALE);
         const bool move = mode == TransferMode::Move;
         if (move && !m_sourceStatus.ok())
-            return Skipped(m_sourceStatus);
+            return Skipped(m_sourceStatus, m_sourceStatus.error == ESTALE);
         const FsResult<int> opened = bucket(letter);
         if (!opened.ok())
-            return Skipped(opened.status());
+            return Skipped(opened.status(), opened.status().error == ESTALE || opened.status().error == ENOENT);
         const int dir = opened.value();
         char hidden[48] = ".quillbox-undo-";
         *std::to_chars(hidden + 15, hidden + sizeof hidden - 1, placed.inode, 16).ptr = '\0';
 
         FileIdentity now;
-        if (!IdentityAt(dir, name.c_str(), now)) {
-            if (errno != ENOENT)
-                return Skipped(Failure(errno));
-            // A take-back stopped half-way may have left it under its
-            // private name.
-            if (!IdentityAt(dir, hidden, now) || !now.sameContentOf(placed))
-                return gone(move, name, placed);
-        } else if (!now.matches(placed)) {
-            return Skipped(Failure(ESTALE, "It has changed since the run"));
-        } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden); error != 0) {
-            return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
-                                           : Failure(error));
-        } else if (!IdentityAt(dir, hidden, now) || !now.sameContentOf(placed)) {
-            // Another file took the name between the look and the rename:
-            // it is not touched, and gets its name back.
-            if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
-                return Skipped(Failure(ESTALE,
-                                       std::string("It was replaced while being taken back; the file that "
-                                                   "took its place is now named ") +
-                                           hidden));
-            return Skipped(Failure(ESTALE, "It was replaced while being taken back"));
+        std::uint64_t links = 0;
+        TakeBackOutcome outcome = takeBack(move, dir, hidden, name, placed, now, links);
+        if (links > 1) {
+            // Another name of the file may be taken back later: it is told
+            // what became of the file.
+            outcome.links = links;
+            outcome.seen = now;
+            if (outcome.result == TakeBackResult::PutBack)
+                IdentityAt(m_source.get(), name.c_str(), outcome.left);
+            else if (outcome.result == TakeBackResult::Skipped && m_renamed)
+                IdentityAt(dir, name.c_str(), outcome.left);
         }
-
-        if (!move) {
-            if (::unlinkat(dir, hidden, 0) != 0)
-                return putBackName(dir, hidden, name, Failure(errno));
-            return {TakeBackResult::Removed, {}};
-        }
-        FileOutcome moved;
-        if (const int error = MoveNameNoReplace(m_calls, dir, hidden, m_source.get(), name.c_str(), &m_sourceTraits);
-            error == 0) {
-            return {TakeBackResult::PutBack, {}};
-        } else if (error != EXDEV) {
-            moved.status = Failure(error);
-        } else {
-            // Back to another file system: a copy, then the file goes.
-            struct stat seen {};
-            if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
-                return putBackName(dir, hidden, name, Failure(errno));
-            moved = MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen, false);
-            if (moved.ok())
-                return {TakeBackResult::PutBack, {}};
-        }
-        if (moved.status.error != EEXIST)
-            return putBackName(dir, hidden, name, moved.status);
-        // A take-back killed after its copy to another file system was
-        // complete left that copy in the old place: it is finished now.
-        if (SameCopy(dir, hidden, m_source.get(), name.c_str()) && ::unlinkat(dir, hidden, 0) == 0)
-            return {TakeBackResult::PutBack, {}};
-        return putBackName(dir, hidden, name,
-                           Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"));
+        return outcome;
     }
 
     FsStatus removeMadeBucket(char letter, const FolderIdentity& made) override
@@ -188,6 +203,69 @@ public:
     }
 
 private:
+    // The take-back of one file: `now` is what the look found under the
+    // file's name or its private name, `links` how many names it had.
+    TakeBackOutcome takeBack(bool move, int dir, const char* hidden, const std::string& name,
+                             const FileIdentity& placed, FileIdentity& now, std::uint64_t& links)
+    {
+        m_renamed = false;
+        if (!LookAt(dir, name.c_str(), now, links)) {
+            if (errno != ENOENT)
+                return Skipped(Failure(errno));
+            // A take-back stopped half-way may have left it under its
+            // private name.
+            if (!LookAt(dir, hidden, now, links) || !now.sameContentOf(placed))
+                return gone(move, name, placed);
+        } else if (!now.matches(placed)) {
+            return Skipped(Failure(ESTALE, "It has changed since the run"), true);
+        } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden); error != 0) {
+            return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
+                                           : Failure(error));
+        } else if (FileIdentity renamed; !IdentityAt(dir, hidden, renamed) || !renamed.sameContentOf(placed)) {
+            // Another file took the name between the look and the rename:
+            // it is not touched, and gets its name back.
+            if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
+                return Skipped(Failure(ESTALE,
+                                       std::string("It was replaced while being taken back; the file that "
+                                                   "took its place is now named ") +
+                                           hidden),
+                               true);
+            return Skipped(Failure(ESTALE, "It was replaced while being taken back"), true);
+        }
+        m_renamed = true;
+
+        if (!move) {
+            if (::unlinkat(dir, hidden, 0) != 0)
+                return putBackName(dir, hidden, name, Failure(errno));
+            return Done(TakeBackResult::Removed);
+        }
+        FileOutcome moved;
+        if (const int error = MoveNameNoReplace(m_calls, dir, hidden, m_source.get(), name.c_str(), &m_sourceTraits);
+            error == 0) {
+            return Done(TakeBackResult::PutBack);
+        } else if (error != EXDEV) {
+            moved.status = Failure(error);
+        } else {
+            // Back to another file system: a copy, then the file goes.
+            struct stat seen {};
+            if (::fstatat(dir, hidden, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+                return putBackName(dir, hidden, name, Failure(errno));
+            moved = MoveName(m_state, m_sourceTraits, dir, hidden, m_source.get(), name.c_str(), seen, false);
+            if (moved.ok())
+                return Done(TakeBackResult::PutBack);
+        }
+        if (moved.status.error != EEXIST)
+            return putBackName(dir, hidden, name, moved.status);
+        // A take-back killed after its copy to another file system was
+        // complete left that copy in the old place: it is finished now.
+        if (SameCopy(dir, hidden, m_source.get(), name.c_str()) && ::unlinkat(dir, hidden, 0) == 0)
+            return Done(TakeBackResult::PutBack);
+        TakeBackOutcome taken =
+            putBackName(dir, hidden, name, Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"));
+        taken.lasting = true;
+        return taken;
+    }
+
     FsResult<int> bucket(char letter)
     {
         UniqueFd& fd = m_buckets[static_cast<unsigned char>(letter)];
@@ -207,12 +285,12 @@ private:
     TakeBackOutcome gone(bool move, const std::string& name, const FileIdentity& placed)
     {
         if (!move)
-            return {TakeBackResult::AlreadyBack, {}};
+            return Done(TakeBackResult::AlreadyBack);
         FileIdentity back;
         if (IdentityAt(m_source.get(), name.c_str(), back) && back.size == placed.size &&
             back.mtimeNs == placed.mtimeNs)
-            return {TakeBackResult::AlreadyBack, {}};
-        return Skipped(Failure(ENOENT, "It is no longer where the run put it"));
+            return Done(TakeBackResult::AlreadyBack);
+        return Skipped(Failure(ENOENT, "It is no longer where the run put it"), true);
     }
 
     // The file stays where the run put it, under its own name again.
@@ -232,6 +310,7 @@ private:
     FsStatus m_sourceStatus;
     FsStatus m_destinationStatus;
     std::array<UniqueFd, 256> m_buckets;
+    bool m_renamed = false; // the file in hand was given its private name
 };
 
 } // namespace

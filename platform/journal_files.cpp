@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -115,6 +116,29 @@ FsResult<UniqueFd> OpenJournal(int folder, const std::string& id, int flags)
     return fd;
 }
 
+// Takes the lock on a journal that its run holds while it writes and an
+// undo while it takes the run back; EBUSY where another holds it. A file
+// system that keeps no such locks holds none, as before there were any.
+FsStatus LockJournal(int fd, bool wait)
+{
+    for (;;) {
+        if (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) == 0)
+            return FsStatus::success();
+        if (errno == EWOULDBLOCK)
+            return posix::Failure(EBUSY, "Its run is still going, or another undo is taking it back");
+        if (errno != EINTR)
+            return FsStatus::success();
+    }
+}
+
+class HeldJournal final : public JournalHold {
+public:
+    explicit HeldJournal(UniqueFd fd) : m_fd(std::move(fd)) {}
+
+private:
+    UniqueFd m_fd; // its lock goes with it
+};
+
 class DescriptorBytes final : public JournalBytes {
 public:
     explicit DescriptorBytes(int fd) : m_fd(fd) {}
@@ -150,12 +174,18 @@ class Summarizer final : public JournalVisitor {
 public:
     explicit Summarizer(JournalSummary& summary) : m_summary(summary) {}
     void header(const JournalHeader& header) override { m_summary.header = header; }
-    bool file(const JournalFile&) override
+    bool file(const JournalFile& file) override
     {
         ++m_summary.files;
+        ++(file.mode == TransferMode::Move ? m_summary.moved : m_summary.copied);
         return true;
     }
-    void takenBack() override { m_summary.takenBack = true; }
+    void takenBack() override
+    {
+        m_summary.takenBack = true;
+        m_summary.left.reset();
+    }
+    void left(const JournalLeft& left) override { m_summary.left = left; }
     void damaged(const JournalDamage&) override { ++m_summary.damaged; }
 
 private:
@@ -309,6 +339,11 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     if (!fd.valid())
         return posix::Failure(EEXIST);
     --numbered.sequence;
+    // The run holds its journal from before its first record to its end,
+    // so that no undo takes it back while it goes on. An undo that looked
+    // at the new file first found no header in it, and leaves it at once.
+    if (FsStatus locked = LockJournal(fd.get(), true); !locked.ok())
+        return locked;
     // The header goes out at once: a run killed early still has its journal.
     if (FsStatus written = WriteAll(fd.get(), JournalStart(numbered)); !written.ok())
         return written;
@@ -372,7 +407,34 @@ FsStatus JournalFolder::read(const std::string& id, JournalVisitor& visitor)
     return ReadJournal(bytes, visitor);
 }
 
+FsResult<std::unique_ptr<JournalHold>> JournalFolder::hold(const std::string& id)
+{
+    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
+    if (!folder.ok())
+        return folder.status();
+    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_RDONLY);
+    if (!fd.ok())
+        return fd.status();
+    if (FsStatus locked = LockJournal(fd.value().get(), false); !locked.ok())
+        return locked;
+    return std::unique_ptr<JournalHold>(std::make_unique<HeldJournal>(std::move(fd.value())));
+}
+
 FsStatus JournalFolder::markTakenBack(const std::string& id)
+{
+    std::string record;
+    AppendJournalTakenBack(record);
+    return append(id, record);
+}
+
+FsStatus JournalFolder::markLeft(const std::string& id, const JournalLeft& left)
+{
+    std::string record;
+    AppendJournalLeft(record, left);
+    return append(id, record);
+}
+
+FsStatus JournalFolder::append(const std::string& id, std::string_view record)
 {
     FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
     if (!folder.ok())
@@ -380,8 +442,6 @@ FsStatus JournalFolder::markTakenBack(const std::string& id)
     FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_WRONLY | O_APPEND);
     if (!fd.ok())
         return fd.status();
-    std::string record;
-    AppendJournalTakenBack(record);
     if (FsStatus written = WriteAll(fd.value().get(), record); !written.ok())
         return written;
     if (::fsync(fd.value().get()) != 0)

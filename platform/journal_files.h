@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "core/journal.h"
 
@@ -11,7 +12,8 @@ namespace quillbox {
 // its run's sequence number, run-N.journal, one more than the newest there:
 // runs are ordered by it, whatever the clock said. The newest kJournalsKept
 // are kept; only a file that carries a journal's first line is ever pruned,
-// never the run just started.
+// never the run just started. A run holds its journal's lock (flock) while
+// it writes it, and an undo while it takes the run back.
 class JournalFolder final : public JournalStore {
 public:
     static constexpr std::size_t kJournalsKept = 20;
@@ -34,8 +36,12 @@ public:
     FsResult<JournalSummary> summary(const std::string& id) override;
     FsStatus read(const std::string& id, JournalVisitor& visitor) override;
     FsStatus markTakenBack(const std::string& id) override;
+    FsStatus markLeft(const std::string& id, const JournalLeft& left) override;
+    FsResult<std::unique_ptr<JournalHold>> hold(const std::string& id) override;
 
 private:
+    FsStatus append(const std::string& id, std::string_view record);
+
     std::string m_folder;
 };
 

@@ -462,6 +462,46 @@ TEST(CommandLine, UndoTakesARunByItsNumberInTheList)
     EXPECT_EQ(beyond.err.find("(see quillbox --help)"), std::string::npos) << beyond.err;
 }
 
+// A run an undo left files of, for a reason that may pass, is listed as
+// partly taken back; the next undo takes back just those files.
+TEST(CommandLine, ARunPartlyTakenBackIsListedSoAndTheNextUndoTakesBackTheRest)
+{
+    RemoveTree(StateFolder() / "quillbox");
+    TempDir dir;
+    dir.mkdir("in");
+    dir.mkdir("out");
+    for (const char* name : {"apple", "berry", "cherry"})
+        dir.write(std::string("in/") + name, name);
+    ASSERT_EQ(
+        Quillbox({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")}).status, 0);
+    JournalFolder journals(StateFolder() / "quillbox/runs");
+    const std::string id = journals.list().front().id;
+    struct Second final : JournalVisitor {
+        JournalFile found;
+        bool file(const JournalFile& f) override
+        {
+            if (f.number == 2)
+                found = f;
+            return true;
+        }
+    } second;
+    ASSERT_TRUE(journals.read(id, second).ok());
+    ASSERT_TRUE(journals.markLeft(id, {0, 1, {{2, 2}}}).ok());
+
+    const Result listed = Quillbox({QStringLiteral("--list-runs")});
+    ASSERT_EQ(listed.lines.size(), 1u);
+    EXPECT_TRUE(listed.lines[0].ends_with(", 3 file(s) placed, partly taken back (1 left)")) << listed.lines[0];
+
+    const Result undone = Quillbox({QStringLiteral("--undo")});
+    EXPECT_EQ(undone.status, 0) << undone.out;
+    std::size_t copies = 0;
+    for (const std::string& bucket : dir.names("out"))
+        copies += dir.names("out/" + bucket).size();
+    EXPECT_EQ(copies, 2u);
+    EXPECT_FALSE(Exists(dir / ("out/" + std::string(1, second.found.bucket) + "/" + second.found.name)));
+    EXPECT_TRUE(Quillbox({QStringLiteral("--list-runs")}).out.ends_with(", taken back\n"));
+}
+
 // Standard output that cannot be written ends every command with the write
 // error and status 3; a run stops between two files and its journal is kept.
 TEST(CommandLine, WriteErrorsEndEveryCommandWithStatus3)

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "platform/journal_files.h"
@@ -45,6 +46,13 @@ struct Seen final : JournalVisitor {
     }
     void bucket(const JournalBucket& b) override { events.push_back(std::string("bucket:") + b.bucket); }
     void takenBack() override { events.push_back("takenBack"); }
+    void left(const JournalLeft& l) override
+    {
+        std::string told = "left:" + std::to_string(l.moved) + ":" + std::to_string(l.copied);
+        for (const auto& [first, last] : l.ranges)
+            told += ":" + std::to_string(first) + "-" + std::to_string(last);
+        events.push_back(told);
+    }
     void damaged(const JournalDamage& d) override
     {
         events.push_back("damaged:" + std::to_string(d.record) + ":" + std::to_string(d.files) + ":" + d.name);
@@ -178,6 +186,56 @@ TEST(JournalFormat, EachKindOfBadInputIsToldAndTheRestIsRead)
     }
 }
 
+// What an undo left is read back as written, in a journal of this version
+// or of the one before, which still reads as it did.
+TEST(JournalFormat, WhatAnUndoLeftIsReadBackAndAnOlderJournalStillReads)
+{
+    std::string bytes = Journal({"one", "two", "three"});
+    AppendJournalLeft(bytes, {2, 1, {{1, 1}, {3, UINT64_MAX}}});
+    AppendJournalLeft(bytes, {0, 1, {{3, 3}}});
+    AppendJournalTakenBack(bytes);
+    Seen seen;
+    ASSERT_TRUE(Read(bytes, seen).ok());
+    EXPECT_EQ(std::vector<std::string>(seen.events.begin() + 4, seen.events.end()),
+              (std::vector<std::string> {"left:2:1:1-1:3-18446744073709551615", "left:0:1:3-3", "takenBack"}));
+
+    ASSERT_EQ(bytes.substr(0, 19), "quillbox journal 3\n");
+    Seen older;
+    ASSERT_TRUE(Read("quillbox journal 2\n" + Journal({"one", "two"}).substr(19), older).ok());
+    EXPECT_EQ(older.events, (std::vector<std::string> {"header:/in/", "file:1:N/one", "file:2:N/two"}));
+
+    // Ranges out of order are no record of this kind.
+    std::string bad = Journal({"one"});
+    AppendJournalLeft(bad, {1, 0, {{5, 6}, {2, 3}}});
+    Seen refused;
+    ASSERT_TRUE(Read(bad, refused).ok());
+    EXPECT_EQ(refused.events.back(), "damaged:3:0:");
+}
+
+// More ranges than a record holds: the closest are joined, so that every
+// file left is still in one and the counts stay as they were.
+TEST(JournalFormat, TooManyRangesLeftAreJoinedWithoutLosingAFile)
+{
+    JournalLeft left {3 * kMostLeftRanges, 0, {}};
+    for (std::uint64_t i = 0; i < 3 * kMostLeftRanges; ++i)
+        left.ranges.emplace_back(i * 10 + (i % 7 == 0 ? 4 : 1), i * 10 + 4);
+    std::string bytes = JournalStart(kHeader);
+    AppendJournalLeft(bytes, left);
+    struct Left final : JournalVisitor {
+        std::optional<JournalLeft> read;
+        void left(const JournalLeft& l) override { read = l; }
+    } visitor;
+    StringBytes source(bytes);
+    ASSERT_TRUE(ReadJournal(source, visitor).ok());
+    ASSERT_TRUE(visitor.read.has_value());
+    EXPECT_EQ(visitor.read->moved, left.moved);
+    EXPECT_LE(visitor.read->ranges.size(), kMostLeftRanges);
+    EXPECT_GE(visitor.read->ranges.size(), kMostLeftRanges - 1);
+    for (const auto& range : left.ranges)
+        EXPECT_TRUE(visitor.read->holds(range.first)) << range.first;
+    EXPECT_FALSE(visitor.read->holds(left.ranges.back().second + 1));
+}
+
 struct Store {
     TempDir state;
     JournalFolder journals {state / "runs"};
@@ -265,6 +323,30 @@ TEST(JournalWriter, RecordsReachTheDiskOnTimeWithoutAFurtherRecord)
         ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'N', name, false, {}}).ok());
     EXPECT_TRUE(WaitFor([&] { return s.journals.summary(id).value().files > 1; }, 5000));
     EXPECT_EQ(s.journals.summary(id).value().damaged, 0u);
+}
+
+// A run holds its journal from its start to its end; an undo holds it while
+// it takes the run back. Either keeps another undo out.
+TEST(JournalStore, ARunOrAnUndoHoldsItsJournal)
+{
+    Store s;
+    auto writer = s.journals.startRun(kHeader);
+    ASSERT_TRUE(writer.ok());
+    const std::string id = s.journals.list().front().id;
+    const FsResult<std::unique_ptr<JournalHold>> whileRunning = s.journals.hold(id);
+    EXPECT_EQ(whileRunning.status().error, EBUSY);
+    writer.value().reset();
+
+    FsResult<std::unique_ptr<JournalHold>> undo = s.journals.hold(id);
+    ASSERT_TRUE(undo.ok()) << undo.status().reason;
+    EXPECT_EQ(s.journals.hold(id).status().error, EBUSY);
+    // Notes go in while it is held, and another run starts as before.
+    EXPECT_TRUE(s.journals.markLeft(id, {1, 0, {{1, 1}}}).ok());
+    EXPECT_TRUE(s.journals.startRun(kHeader).ok());
+    undo.value().reset();
+    EXPECT_TRUE(s.journals.hold(id).ok());
+    EXPECT_EQ(s.journals.summary(id).value().left->files(), 1u);
+    EXPECT_EQ(s.journals.hold("run-99").status().error, ENOENT);
 }
 
 } // namespace

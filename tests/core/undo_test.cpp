@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "core/bucket.h"
@@ -150,6 +151,7 @@ TEST(Undo, ACopyThatReplacedAFileAndAMoveWhoseOldPlaceIsTakenStay)
     w.SieveWithJournal();
     w.Undo();
     EXPECT_EQ(ReadFile(w.destination / "C/cherry"), "data of cherry") << "the older file cannot come back";
+    EXPECT_TRUE(w.journals.list()[0].takenBack) << "nothing is left that another undo could take back";
     EXPECT_EQ(w.MessagesStartingWith("Left in place"),
               std::vector<std::string> {"Left in place: " + w.destination.path() +
                                         "/C/cherry replaced a file of the same name, which cannot be brought back."});
@@ -166,6 +168,83 @@ TEST(Undo, ACopyThatReplacedAFileAndAMoveWhoseOldPlaceIsTakenStay)
               std::vector<std::string> {"Could not take back file " + m.destination.path() +
                                         "/A/apple. Its old place " + m.source.path() + "/apple is taken again."});
     EXPECT_EQ(TemporaryLeftovers(m.destination / "A"), std::vector<std::string> {});
+    EXPECT_TRUE(m.journals.list()[0].takenBack);
+}
+
+// Files left for a reason that may pass keep the run open: the next undo
+// takes back just those; a file left because it changed does not keep it.
+TEST(Undo, FilesLeftForAReasonThatMayPassAreTakenBackByTheNextUndo)
+{
+    UndoWorld w;
+    w.MoveFiles(4, "f");
+    ::chmod((w.destination / "F/f2").c_str(), 0600);
+    // An I/O error on f1's first rename.
+    w.fs.beforeNoReplace = [&](const char* from, const char* to) {
+        w.fs.noReplaceError =
+            std::string_view(from) == "f1" && std::string_view(to).starts_with(".quillbox-undo-") ? EIO : 0;
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names(), (std::set<std::string> {"f0", "f3"}));
+    EXPECT_EQ(w.LastMessages(2)[0],
+              "1 file(s) were left for a reason that may pass: the run is partly taken back, and another undo of "
+              "it takes them back.");
+    JournalSummary run = w.journals.list()[0];
+    EXPECT_FALSE(run.takenBack);
+    ASSERT_TRUE(run.left.has_value());
+    EXPECT_EQ(run.left->moved, 1u);
+    EXPECT_EQ(run.left->copied, 0u);
+    EXPECT_EQ(w.journals.newestToTakeBack()->id, run.id) << "the next undo takes it again";
+
+    w.fs.beforeNoReplace = nullptr;
+    w.fs.noReplaceError = 0;
+    const std::size_t toldBefore = w.MessagesStartingWith("Could not take back").size();
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.source.names(), (std::set<std::string> {"f0", "f1", "f3"}));
+    EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), toldBefore) << "f2 is not looked at again";
+    EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+    EXPECT_EQ(w.observer.processed.filesFound, 1);
+    run = w.journals.list()[0];
+    EXPECT_TRUE(run.takenBack);
+    EXPECT_FALSE(run.left.has_value());
+    EXPECT_EQ(w.Undo(run.id), UndoEnd::NothingToTakeBack);
+}
+
+// A run holds its journal while it goes on: an undo of it changes nothing
+// and says why; once the run has ended, it is taken back.
+TEST(Undo, ARunStillGoingIsNotTakenBack)
+{
+    UndoWorld w;
+    for (int i = 0; i < 5; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.move = true;
+    RecordingObserver during;
+    std::optional<UndoEnd> end;
+    std::string id;
+    w.fs.beforeFile = [&](const std::string&, int index) {
+        if (index != 3)
+            return;
+        id = w.journals.list().front().id;
+        UndoJob undo(w.fs, w.journals, w.clock, during);
+        end = undo.run(id, w.controls);
+    };
+    w.SieveWithJournal();
+    EXPECT_EQ(end, UndoEnd::InProgress);
+    std::vector<std::string> told;
+    for (const LogEntry& entry : during.entries)
+        if (entry.message.starts_with("The run of"))
+            told.push_back(entry.message);
+    EXPECT_EQ(told,
+              std::vector<std::string> {
+                  "The run of " + RunDescription(w.journals.list()[0].header) +
+                  " is still going, or another undo is taking it back. Nothing is changed; take it back once that "
+                  "has ended."});
+    EXPECT_TRUE(w.source.names().empty());
+    EXPECT_FALSE(w.journals.list()[0].takenBack);
+    EXPECT_FALSE(w.journals.list()[0].left.has_value());
+
+    w.fs.beforeFile = nullptr;
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.source.names().size(), 5u);
 }
 
 // Undo is a stack: each takes back the newest run not yet taken back; a
@@ -349,6 +428,8 @@ TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
     EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
     EXPECT_EQ(w.source.names().size(), 3u);
     EXPECT_FALSE(w.journals.list()[0].takenBack);
+    ASSERT_TRUE(w.journals.list()[0].left.has_value());
+    EXPECT_EQ(w.journals.list()[0].left->moved, 3u);
 
     w.fs.beforeTakeBack = nullptr;
     w.controls.stop.store(false);
@@ -438,6 +519,8 @@ TEST(Undo, StoppedWithFilesInFlightCountsWhatWentBack)
     EXPECT_GE(back, 100u);
     EXPECT_LT(back, 300u);
     EXPECT_EQ(w.observer.started.size() - startedBefore, back) << "each file taken back is reported";
+    ASSERT_TRUE(w.journals.list()[0].left.has_value());
+    EXPECT_EQ(w.journals.list()[0].left->files(), 300 - back);
 
     w.fs.beforeTakeBack = nullptr;
     w.controls.stop.store(false);
