@@ -73,10 +73,10 @@ std::string DestinationProblem(const std::string& path, bool createDirs, bool dr
     if (!createDirs)
         return "destination " + path + ": " + ErrorText(ENOENT) + " (--create-dirs makes it)";
     const std::string parent = ParentOf(path);
-    if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        const int error = errno;
-        return "destination " + path + " cannot be made: its parent " + parent + ": " +
-            (S_ISDIR(st.st_mode) || error != 0 ? ErrorText(error) : std::string("not a folder")) +
+    struct stat up {};
+    if (const bool found = ::stat(parent.c_str(), &up) == 0; !found || !S_ISDIR(up.st_mode)) {
+        const std::string why = found ? std::string("not a folder") : ErrorText(errno);
+        return "destination " + path + " cannot be made: its parent " + parent + ": " + why +
             " (--create-dirs makes the last folder only)";
     }
     if (dryRun ? ::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0 : ::mkdir(path.c_str(), 0777) != 0)
