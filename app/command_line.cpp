@@ -1,10 +1,12 @@
 #include "app/command_line.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <string>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +49,42 @@ std::string FolderProblem(const std::string& path, const char* role, bool mustRe
     return {};
 }
 
+// The folder that holds `path`, as mkdir would make `path` in it.
+std::string ParentOf(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Why `path` cannot serve as the destination, or "". A destination that is
+// not there is made with --create-dirs (`createDirs`) in its parent, which
+// must be there, as mkdir without -p would; `made` tells so. A dry run makes
+// nothing: `made` tells that the run would make it.
+std::string DestinationProblem(const std::string& path, bool createDirs, bool dryRun, bool& made)
+{
+    made = false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 || errno != ENOENT)
+        return FolderProblem(path, "destination", false);
+    if (!createDirs)
+        return "destination " + path + ": " + ErrorText(ENOENT) + " (--create-dirs makes it)";
+    const std::string parent = ParentOf(path);
+    struct stat up {};
+    if (const bool found = ::stat(parent.c_str(), &up) == 0; !found || !S_ISDIR(up.st_mode)) {
+        const std::string why = found ? std::string("not a folder") : ErrorText(errno);
+        return "destination " + path + " cannot be made: its parent " + parent + ": " + why +
+            " (--create-dirs makes the last folder only)";
+    }
+    if (dryRun ? ::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0 : ::mkdir(path.c_str(), 0777) != 0)
+        return "destination " + path + " cannot be made: " + ErrorText(errno);
+    made = true;
+    return {};
+}
+
 // --watch, from the command line or from a watch file.
 int Watch(const Options& options, JournalFolder& journals)
 {
@@ -67,8 +105,12 @@ int Watch(const Options& options, JournalFolder& journals)
     }
     if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
         return Refuse(problem);
-    if (std::string problem = FolderProblem(request.destination, "destination", false); !problem.empty())
+    if (std::string problem =
+            DestinationProblem(request.destination, request.createDirs, false, request.destinationMade);
+        !problem.empty())
         return Refuse(problem);
+    if (request.destinationMade && request.detail != Detail::Quiet)
+        PrintLine("Made the destination folder " + WithTrailingSeparator(request.destination) + ".");
     for (std::string* folder : {&request.source, &request.destination}) {
         char cwd[PATH_MAX];
         if ((*folder)[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
@@ -103,7 +145,10 @@ int RunCommand(int argc, char* argv[])
 
     if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
         return Refuse(problem);
-    if (std::string problem = FolderProblem(options.folders[1], "destination", false); !problem.empty())
+    bool destinationMade = false;
+    if (std::string problem =
+            DestinationProblem(options.folders[1], options.createDirs, options.dryRun, destinationMade);
+        !problem.empty())
         return Refuse(problem);
 
     // Folders are made absolute, so that the run's journal can be taken
@@ -115,12 +160,15 @@ int RunCommand(int argc, char* argv[])
                 folder = WithTrailingSeparator(cwd) + folder;
         }
     }
-    const RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
+    RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
+    settings.destinationMade = destinationMade;
     const std::string destination = WithTrailingSeparator(settings.destination);
     const TransferMode mode = options.move ? TransferMode::Move : TransferMode::Copy;
     PosixFileSystem fs;
     if (options.dryRun)
         return DryRun(fs, settings, mode, options.detail == Detail::Quiet);
+    if (destinationMade && !options.quiet)
+        PrintLine("Made the destination folder " + destination + ".");
 
     const LocaleFacts locale = PosixLocaleFacts();
     SystemClock clock;

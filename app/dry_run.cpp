@@ -65,6 +65,9 @@ int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move
     if (!quiet) {
         PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " +
                   WithTrailingSeparator(settings.source) + " to " + WithTrailingSeparator(settings.destination) + ":");
+        if (settings.destinationMade)
+            PrintLine("The destination folder " + WithTrailingSeparator(settings.destination) +
+                      " is not there: the run would make it.");
         for (std::size_t i = 0; i < plan.buckets.size(); ++i) {
             const PreviewPlan::Bucket& bucket = plan.buckets[i];
             if (bucket.files != 0)

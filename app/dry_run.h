@@ -19,7 +19,8 @@ void PrintMissingBuckets(const std::string& destination, const TakenUp& takenUp)
 
 // A dry run: per bucket the files and bytes that would arrive, every file
 // that would fail as the run would log it, and a summary; only the failures
-// when quiet. Stops between two files on a signal. Returns the status the
+// when quiet; with settings.destinationMade, that the run would make the
+// destination. Stops between two files on a signal. Returns the status the
 // run would end with.
 int DryRun(FileSystem& fs, const RunSettings& settings, TransferMode mode, bool quiet);
 

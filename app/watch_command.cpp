@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 #include "app/console_report.h"
 #include "app/standard_streams.h"
@@ -239,6 +240,7 @@ private:
         report.watch(job.counters());
         report.followPlacement(WithTrailingSeparator(m_request.destination));
         RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, std::move(names)};
+        settings.destinationMade = std::exchange(m_destinationToRecord, false);
         // A stop signal now ends the batch between two files.
         m_gate.let();
         m_watch->quietLeaving(true);
@@ -252,6 +254,7 @@ private:
     }
 
     const WatchRequest& m_request;
+    bool m_destinationToRecord = m_request.destinationMade;
     JournalFolder& m_journals;
     SignalGate m_gate;
     RunControls m_controls;

@@ -23,6 +23,9 @@ struct WatchRequest {
     std::string source;
     std::string destination;
     Detail detail = Detail::Normal;
+    // The destination was made for the watch (create-dirs): its first run's
+    // journal records it, so that undoing every batch removes it again.
+    bool destinationMade = false;
 };
 
 // Reads a settle time in seconds, "2", "0.2" or "1.25" (at most a day, to

@@ -213,6 +213,9 @@ public:
     // Removes the bucket folder `bucket` while it is the very folder `made`
     // and empty; otherwise it stays.
     virtual FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) = 0;
+    // Removes the destination folder itself, made for the run, while it is
+    // the very folder `made` and empty; otherwise it stays.
+    virtual FsStatus removeMadeDestination(const FolderIdentity& made) = 0;
 };
 
 class FileSystem {

@@ -62,6 +62,10 @@ struct JournalLeft {
     bool holds(std::uint64_t number) const;
 };
 
+// The letter of a JournalBucket that stands for the destination folder
+// itself, made for the run (--create-dirs) just before it began.
+constexpr char kMadeDestination = '/';
+
 // Records of a journal that could not be read: `files` of the run's files
 // are not known (0 where it cannot be told), `name` is the name a damaged
 // record seems to hold, if any, and `record` counts the journal's records

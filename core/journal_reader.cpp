@@ -167,7 +167,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
         case Kind::Bucket: {
             Fields in(payload);
             JournalBucket bucket;
-            if (in.byte(bucket.bucket) && IsBucket(bucket.bucket) && ReadFolder(in, bucket.identity) && in.empty())
+            if (in.byte(bucket.bucket) && (IsBucket(bucket.bucket) || bucket.bucket == kMadeDestination) &&
+                ReadFolder(in, bucket.identity) && in.empty())
                 visitor.bucket(bucket);
             else
                 visitor.damaged({record, 0, {}, "It names no bucket folder"});

@@ -124,6 +124,11 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
     log(LogIcon::Information, std::string("Copy Mode = ") + (copyAtStart ? "Copy" : "Move"));
     if (!startJournal(source, destination, copyAtStart ? TransferMode::Copy : TransferMode::Move))
         return finish(RunEnd::Failed);
+    if (settings.destinationMade && m_journal) {
+        const std::string folder = destination.size() > 1 ? destination.substr(0, destination.size() - 1) : destination;
+        if (FsResult<FolderIdentity> made = m_fs.folderIdentity(folder); made.ok())
+            checkJournal(m_journal->bucket({kMadeDestination, made.value()}));
+    }
 
     // Bucket folders; one that cannot be made (usually: already there) shows
     // later as failed copies or moves into it.

@@ -24,6 +24,9 @@ struct RunSettings {
     // When not empty, the run takes only the files of these names (bare,
     // raw bytes) and leaves every other file of the source alone.
     std::vector<std::string> only {};
+    // The destination was made for this run just before it (--create-dirs):
+    // the journal records it, so that an undo removes it once empty again.
+    bool destinationMade = false;
 };
 
 // What may change while a run goes on: Stop is honoured before the next

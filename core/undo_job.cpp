@@ -415,12 +415,18 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     }
     if (folders->destinationStatus().ok()) {
         for (std::size_t letter = 0; letter < pass.made.size(); ++letter) {
-            if (!pass.made[letter])
+            if (!pass.made[letter] || letter == static_cast<unsigned char>(kMadeDestination))
                 continue;
             const FsStatus removed = folders->removeMadeBucket(static_cast<char>(letter), *pass.made[letter]);
             if (removed.error == ESTALE)
                 log(LogIcon::Exclamation,
                     LeftFolderMessage(header.destination.path + static_cast<char>(letter), removed.reason));
+        }
+        // The destination made for the run goes last, once its buckets are.
+        if (const auto& made = pass.made[static_cast<unsigned char>(kMadeDestination)]) {
+            const FsStatus removed = folders->removeMadeDestination(*made);
+            if (removed.error == ESTALE)
+                log(LogIcon::Exclamation, LeftFolderMessage(header.destination.path, removed.reason));
         }
     }
     // A run is marked taken back once nothing is left that a later undo

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks that every option quillbox --help names is described in the manual
 # page and offered by the bash completion, so a new option cannot be left
-# out of either; and that --help, the manual page and the README's command
-# line section give the same exit statuses, for a run and for --undo.
+# out of either; and that --help, the manual page and the README's table of
+# exit statuses give the same ones, for a run and for --undo.
 #
 #   bash packaging/check-options.sh QUILLBOX MANUAL-SOURCE COMPLETION README
 set -euo pipefail
@@ -41,7 +41,7 @@ help_undo=$(sed -n '/^Exit status of --undo/,$p' <<<"$help" | grep -E '^  [0-9]'
 manual_exit=$(sed -n '/^\.SH EXIT STATUS/,/^\.SH FILES/p' "$manual")
 manual_run=$(sed -n '1,/^\.BR \\-\\-undo/p' <<<"$manual_exit" | grep -E '^\.BR? [0-9]' | statuses)
 manual_undo=$(sed -n '/^\.BR \\-\\-undo/,$p' <<<"$manual_exit" | grep -E '^\.BR? [0-9]' | statuses)
-readme_table=$(awk '/^## / { inside = ($0 == "## The command line") } inside' "$readme" | grep -E '^\| [0-9]')
+readme_table=$(awk '/^## / { inside = ($0 == "## Exit statuses") } inside' "$readme" | grep -E '^\| [0-9]')
 readme_run=$(awk -F'|' '$3 !~ /^ *$/ { print $2 }' <<<"$readme_table" | statuses)
 readme_undo=$(awk -F'|' '$4 !~ /^ *$/ { print $2 }' <<<"$readme_table" | statuses)
 for pair in "run:$help_run:$manual_run:$readme_run" "--undo:$help_undo:$manual_undo:$readme_undo"; do

@@ -232,6 +232,38 @@ bool NameTaken(PreviewState::Folder& folder, int dir, const char* name)
     return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// A destination that is not there yet and that the run would make first
+// (--create-dirs), in its parent: a folder of the process's own, new and
+// empty, on the parent's file system, with every bucket folder made in it
+// while there is room for them.
+void PrepareMadeDestination(PreviewState& state, const std::string& destination)
+{
+    std::string path = destination;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return;
+    const std::string parentPath = slash == 0 ? std::string("/") : path.substr(0, slash);
+    const UniqueFd parent(::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid())
+        return;
+    PreviewState::FolderFacts facts;
+    Learn(state, facts, parent.get());
+    if (facts.failed != 0 || facts.access != 0 || facts.appendOnly)
+        return;
+    PreviewState::Room& room = state.rooms[facts.room];
+    if (!Take(room, room.tmpfs ? 0 : 1, 1))
+        return;
+    state.destination = facts;
+    state.destination.owner = state.uid;
+    state.destination.sticky = false;
+    for (const char* letter = kMadeInOrder; *letter != '\0'; ++letter) {
+        if (Take(room, room.tmpfs ? 0 : 1, 1))
+            MadeFolder(state, state.buckets[static_cast<unsigned char>(*letter)]);
+    }
+}
+
 // What a run learns before its first file: who it is, and which bucket
 // folders it makes, in its order, while the destination has room for them.
 void Prepare(PreviewState& state, RunFolderHandles& folders, bool bucketsWillBeMade)
@@ -239,8 +271,11 @@ void Prepare(PreviewState& state, RunFolderHandles& folders, bool bucketsWillBeM
     state.prepared = true;
     LearnCaller(state);
     const FsResult<int> destination = folders.destination();
-    if (!destination.ok())
+    if (!destination.ok()) {
+        if (bucketsWillBeMade && destination.status().error == ENOENT)
+            PrepareMadeDestination(state, folders.destinationPath());
         return;
+    }
     Learn(state, state.destination, destination.value());
     if (!bucketsWillBeMade || state.destination.failed != 0 || state.destination.access != 0)
         return;

@@ -142,7 +142,7 @@ bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
 class PosixTakeBack final : public RunTakeBack {
 public:
     PosixTakeBack(SystemCalls& calls, const ResolvedFolder& source, const ResolvedFolder& destination)
-        : m_calls(calls), m_state(calls), m_sourcePath(source.path)
+        : m_calls(calls), m_state(calls), m_sourcePath(source.path), m_destinationPath(destination.path)
     {
         m_sourceStatus = OpenRunFolder(source, m_source);
         m_destinationStatus = OpenRunFolder(destination, m_destination);
@@ -198,6 +198,39 @@ public:
         if (!now.matches(made))
             return Failure(ESTALE, "it is not the folder the run made");
         if (::unlinkat(m_destination.get(), name, AT_REMOVEDIR) != 0)
+            return Failure(errno);
+        return FsStatus::success();
+    }
+
+    FsStatus removeMadeDestination(const FolderIdentity& made) override
+    {
+        if (!m_destinationStatus.ok())
+            return m_destinationStatus;
+        // Looked at and removed by its name in its parent, never through a
+        // link.
+        std::string path = m_destinationPath;
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash + 1 == path.size())
+            return Failure(EBUSY, "it is the root folder");
+        const std::string name = path.substr(slash + 1);
+        const std::string parentPath = slash == 0 ? std::string("/") : path.substr(0, slash);
+        const UniqueFd parent(::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!parent.valid())
+            return Failure(errno);
+        FolderIdentity now;
+        if (!FolderIdentityAt(parent.get(), name.c_str(), AT_SYMLINK_NOFOLLOW, now)) {
+            if (errno == ENOENT)
+                return FsStatus::success();
+            if (errno != ENOTDIR)
+                return Failure(errno);
+        }
+        if (!now.matches(made))
+            return Failure(ESTALE, "it is not the folder the run made");
+        for (UniqueFd& bucket : m_buckets)
+            bucket.reset();
+        if (::unlinkat(parent.get(), name.c_str(), AT_REMOVEDIR) != 0)
             return Failure(errno);
         return FsStatus::success();
     }
@@ -305,6 +338,7 @@ private:
     CopyState m_state;
     BucketTraits m_sourceTraits;
     std::string m_sourcePath;
+    std::string m_destinationPath;
     UniqueFd m_source;
     UniqueFd m_destination;
     FsStatus m_sourceStatus;

@@ -41,6 +41,8 @@ public:
     // The device the source folder lies on; 0 where it is not known.
     dev_t sourceDevice();
     FsResult<int> destination();
+    // The destination's path, ending in '/'.
+    const std::string& destinationPath() const { return m_destinationPath; }
     // The handle of the bucket folder `letter` of the destination.
     FsResult<int> bucket(char letter);
     // What the run learnt of the file system of bucket `letter` (opened by

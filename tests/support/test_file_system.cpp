@@ -105,6 +105,7 @@ public:
     {
         return m_inner->removeMadeBucket(bucket, made);
     }
+    FsStatus removeMadeDestination(const FolderIdentity& made) override { return m_inner->removeMadeDestination(made); }
 
 private:
     std::unique_ptr<RunTakeBack> m_inner;

@@ -106,6 +106,33 @@ TEST(About, WindowAndLinkOpenTheWebAddressEachClick)
     EXPECT_TRUE(about.isVisible());
 }
 
+TEST(About, ReturnOnTheFocusedLinkOpensItAsSpaceDoes)
+{
+    UrlCatcher catcher;
+    UrlHandlerScope scope(QStringLiteral("https"), &catcher, "open");
+    ui::AboutDialog about(nullptr, [](QWidget*, const QString&, const QString&, BoxStyle) { return QMessageBox::Ok; });
+    about.show();
+    about.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&about));
+    // Reached from the keyboard, as a person reaches it.
+    for (int i = 0; i < 4 && QApplication::focusWidget() != about.webLink(); ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), about.webLink());
+
+    int expected = 0;
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        QTest::keyClick(about.webLink(), key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        ++expected;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return catcher.opened.size() == expected; }, 5000)) << key;
+    }
+    EXPECT_EQ(catcher.opened.back(), QUrl(ui::kWebAddress));
+    // A Return with Ctrl held is not the link's.
+    QTest::keyClick(about.webLink(), Qt::Key_Return, Qt::ControlModifier);
+    QApplication::processEvents();
+    EXPECT_EQ(catcher.opened.size(), 3);
+    EXPECT_TRUE(about.isVisible());
+}
+
 TEST(About, FailedOpenShowsTheShellExeBox)
 {
     // A handler that cannot take the address: the open fails.

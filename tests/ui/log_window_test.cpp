@@ -5,14 +5,22 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QTimer>
 #include <QToolTip>
 #include <QTreeView>
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -323,4 +331,135 @@ TEST(LogWindow, ShowingItAgainUnminimisesRaisesAndActivatesIt)
     h.viewLogBox()->setChecked(true);
     ASSERT_TRUE(h.clickSieveAndWait());
     EXPECT_TRUE(inFront()) << "View log when done";
+}
+
+TEST(LogWindow, NoRowLooksChosenUntilTheUserPicksOne)
+{
+    LogFixture f;
+    ui::LogWindow& log = f.window();
+    log.appendRow("12:00:01 - Quillbox loaded and running.", LogIcon::Information);
+    log.appendRow("12:00:02 - second", LogIcon::Information);
+    log.show();
+    log.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
+    QTreeView* list = log.list();
+    ASSERT_EQ(QApplication::focusWidget(), list) << "the list has the focus";
+    EXPECT_FALSE(list->currentIndex().isValid()) << "no row is drawn as the current one";
+    EXPECT_TRUE(list->selectionModel()->selectedRows().isEmpty());
+
+    // Hidden and shown again, still nothing.
+    log.close();
+    log.show();
+    log.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&log));
+    EXPECT_FALSE(list->currentIndex().isValid());
+
+    // A key picks the first row; from then on the list keeps what was picked.
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 0);
+    ASSERT_EQ(list->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(list->selectionModel()->selectedRows().front().row(), 0);
+    QTest::keyClick(list, Qt::Key_Down);
+    list->clearFocus();
+    list->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(list->currentIndex().row(), 1);
+}
+
+namespace {
+
+// What the next modal message box showed, read once it is up (bounded),
+// and then closed with OK.
+struct SeenBox {
+    bool shown = false;
+    QString text;
+    bool labelShown = true;
+    bool viewShown = false;
+    QString viewText;
+    int horizontalOverflow = -1;
+    int verticalScroll = -1;
+    QSize size;
+};
+
+void ReadNextBox(SeenBox& seen)
+{
+    auto* poll = new QTimer;
+    auto deadline = std::make_shared<int>(500);
+    QObject::connect(poll, &QTimer::timeout, [=, &seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->isVisible()) {
+            seen.shown = true;
+            seen.text = box->text();
+            seen.size = box->size();
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+                seen.labelShown = label->isVisible();
+            if (auto* view = box->findChild<QTextEdit*>(QStringLiteral("messageText"))) {
+                seen.viewShown = view->isVisible();
+                seen.viewText = view->toPlainText();
+                seen.horizontalOverflow = view->horizontalScrollBar()->maximum() +
+                    std::max(0, static_cast<int>(view->document()->idealWidth()) - view->viewport()->width());
+                seen.verticalScroll = view->verticalScrollBar()->maximum();
+            }
+            box->button(QMessageBox::Ok)->click();
+        }
+        if (box != nullptr || --*deadline == 0) {
+            poll->stop();
+            poll->deleteLater();
+        }
+    });
+    poll->start(10);
+}
+
+} // namespace
+
+TEST(LogWindow, TheBoxOfALongRowShowsAllOfItWrapped)
+{
+    ui::LogHost host(ShowMessageBox);
+    host.createLogWindow();
+    ui::LogWindow& log = *host.window();
+    // A name of 202 characters, with no space to wrap at.
+    const std::string name = std::string(195, 'n') + "end.txt";
+    ASSERT_EQ(name.size(), 202u);
+    const std::string row = "12:00:01 - Could not copy/move file " + name + ". File exists.";
+    log.appendRow(row, LogIcon::Exclamation);
+    log.appendRow("12:00:02 - short", LogIcon::Information);
+    log.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.isVisible(); }, 5000));
+
+    SeenBox seen;
+    ReadNextBox(seen);
+    log.showEntryBox(0);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.text, QString::fromStdString(row)) << "the box's text is the row's";
+    EXPECT_TRUE(seen.viewShown);
+    EXPECT_FALSE(seen.labelShown);
+    EXPECT_EQ(seen.viewText, QString::fromStdString(row));
+    EXPECT_EQ(seen.horizontalOverflow, 0) << "wrapped: nothing lies beyond the right edge";
+    EXPECT_EQ(seen.verticalScroll, 0) << "a few lines need no scrolling";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(seen.size.width(), screen.width());
+
+    // A short row keeps the plain box.
+    SeenBox plain;
+    ReadNextBox(plain);
+    log.showEntryBox(1);
+    ASSERT_TRUE(plain.shown);
+    EXPECT_TRUE(plain.labelShown);
+    EXPECT_FALSE(plain.viewShown);
+}
+
+TEST(LogWindow, AVeryLongTextScrollsInsideABoxThatFitsTheScreen)
+{
+    QString text;
+    for (int i = 1; i <= 300; ++i)
+        text += QStringLiteral("line %1 of a long text\n").arg(i);
+    SeenBox seen;
+    ReadNextBox(seen);
+    EXPECT_EQ(ShowMessageBox(nullptr, text, QStringLiteral("Selected entry.."), BoxStyle::Information),
+              QMessageBox::Ok);
+    ASSERT_TRUE(seen.shown);
+    EXPECT_EQ(seen.viewText.trimmed(), text.trimmed()) << "all of it, to the last line";
+    EXPECT_GT(seen.verticalScroll, 0) << "scrollable";
+    EXPECT_EQ(seen.horizontalOverflow, 0);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE(seen.size.height(), screen.height());
 }

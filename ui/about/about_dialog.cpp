@@ -1,6 +1,7 @@
 #include "ui/about/about_dialog.h"
 
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -65,6 +66,8 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
     m_webLink->setStyleSheet(
         QStringLiteral("QPushButton { color: #0000ff; border: none; background: transparent; padding: 0px; }"
                        "QPushButton:focus { text-decoration: underline; }"));
+    // Once the link has the focus, Return and Enter press it as Space does.
+    m_webLink->installEventFilter(this);
     connect(m_webLink, &QPushButton::clicked, this,
             [this] { QMetaObject::invokeMethod(this, &AboutDialog::openWebSite, Qt::QueuedConnection); });
 
@@ -81,6 +84,19 @@ AboutDialog::AboutDialog(QWidget* linkOwner, MessageBoxFn messageBox)
 }
 
 AboutDialog::~AboutDialog() = default;
+
+bool AboutDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_webLink && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            m_webLink->animateClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void AboutDialog::showTexts()
 {

@@ -28,6 +28,9 @@ public:
     QPushButton* webLink() const { return m_webLink; }
     QPlainTextEdit* aboutText() const { return m_aboutText; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showTexts();
 

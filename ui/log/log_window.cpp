@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFocusEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -49,6 +50,23 @@ public:
     }
 };
 
+// The list takes no row as current when it gains the focus before the user
+// picked one (a view picks its first row then, and draws it as if chosen):
+// no row looks chosen until the user chooses one, with a click or a key.
+class LogList final : public QTreeView {
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        const bool hadCurrent = currentIndex().isValid();
+        QTreeView::focusInEvent(event);
+        if (!hadCurrent && currentIndex().isValid() && selectionModel() != nullptr)
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+};
+
 } // namespace
 
 LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget* parent)
@@ -61,7 +79,7 @@ LogWindow::LogWindow(MessageBoxFn messageBox, SavePickerFn pickSaveFile, QWidget
     resize(TwipsSize(5670, 4425));
 
     m_model = new LogModel(this);
-    m_list = new QTreeView(this);
+    m_list = new LogList(this);
     m_list->setObjectName(QStringLiteral("logList"));
     m_list->setAccessibleName(QStringLiteral("Logged Entries.."));
     m_list->setModel(m_model);

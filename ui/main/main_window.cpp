@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDir>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -69,9 +70,11 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     setTabOrder();
     centreOnScreen();
 
-    // The program's own folder in both fields; loading the log window
-    // writes its first row.
-    m_form.sourceField->setText(m_services.programFolder + QLatin1Char('/'));
+    // The program's own folder in both fields, or the home folder where that
+    // is no place to sort files in; loading the log window writes its first
+    // row.
+    m_form.sourceField->setText(StartFolder(m_services.programFolder, QDir::homePath(), m_services.mayWrite) +
+                                QLatin1Char('/'));
     m_form.destinationField->setText(m_form.sourceField->text());
     m_log.LogWindow();
 

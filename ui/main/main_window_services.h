@@ -5,6 +5,7 @@
 #include "core/clock.h"
 #include "core/file_system.h"
 #include "core/journal.h"
+#include "ui/main/start_folder.h"
 #include "ui/services/folder_picker.h"
 #include "ui/services/message_box.h"
 #include "ui/services/save_picker.h"
@@ -26,6 +27,9 @@ struct MainWindowServices {
     SavePickerFn pickSaveFile = AskSaveFileName;
     // The folder that holds the program (no trailing "/").
     QString programFolder;
+    // Whether the user may write in a folder: the fields start elsewhere
+    // than in the program's folder when not.
+    MayWriteFn mayWrite = UserMayWrite;
 };
 
 // The real services over the given file system and clock.
