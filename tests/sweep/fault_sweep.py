@@ -55,8 +55,9 @@ import time
 # Faults known and being mended on their own branches. Each entry is a
 # pattern (fnmatch) over "CASE: PROBLEM", where CASE is
 # "SCENARIO SYSCALL ACTION@N" and PROBLEM one of the problem kinds below,
-# and the reason. A case whose every problem matches an entry is an expected
-# failure; remove the entries as the mends land.
+# and the reason. A case whose every problem matches an entry (here or in
+# REPORTED_FAULTS) is an expected failure; remove the entries as the mends
+# land. The first entry that matches names the cause.
 KNOWN_FAULTS = [
     # A Stop while files are in flight, before the workers take up their
     # first claim or while the listing goes on, is never answered.
@@ -79,6 +80,31 @@ KNOWN_FAULTS = [
     ("copy/* statx EIO@*: not-restored", "item 6: a failed look passes as success"),
     ("move newfstatat EIO@*: status-0", "item 6: a failed look in the listing passes as success"),
     ("copy/* newfstatat EIO@*: status-0", "item 6: a failed look in the listing passes as success"),
+    ("move openat E*@*: status-0", "item 6: a listing that cannot be opened passes as success"),
+    ("copy/* openat E*@*: status-0", "item 6: a listing that cannot be opened passes as success"),
+]
+
+# Faults the sweep found beyond those being mended, reported to be filed;
+# each stays here until it is mended.
+REPORTED_FAULTS = [
+    # A run made the bucket folders, then the look at one made folder
+    # failed: the folder is not journaled, nothing is said, and undo leaves
+    # it.
+    ("move statx EIO@*: folders-left", "made folder not journaled when its look fails"),
+    ("copy/* statx EIO@*: folders-left", "made folder not journaled when its look fails"),
+    # A run that made bucket folders and then placed no file (its listing
+    # failed) is no run to take back: its folders stay.
+    ("move * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
+    ("copy/* * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
+    # An undo that cannot remove a made folder (or look at it) says nothing
+    # and ends with 0, unless the folder is another one now.
+    ("undo-* E*@*: folders-left", "undo leaves a made folder silently, status 0"),
+    ("undo-* E*@*: status-0", "undo leaves a made folder silently, status 0"),
+    # A kill: the journal is written a quarter of a second behind, so what
+    # the run placed (files and folders) last is in no journal and stays.
+    ("* SIGKILL@*: unjournaled", "killed run: the journal lags what was placed"),
+    ("move * SIGKILL@*: folders-left", "killed run: the journal lags what was placed"),
+    ("copy/* SIGKILL@*: folders-left", "killed run: the journal lags what was placed"),
 ]
 
 # Problem kinds a case can show.
@@ -695,7 +721,7 @@ def case_name(case):
 
 def known(case, problem):
     text = "%s: %s" % (case, problem)
-    for pattern, reason in KNOWN_FAULTS:
+    for pattern, reason in KNOWN_FAULTS + [(p, "reported: " + r) for p, r in REPORTED_FAULTS]:
         if fnmatch.fnmatchcase(text, pattern):
             return reason
     return None
