@@ -238,10 +238,23 @@ public:
         if (m_request.detail != Detail::Quiet)
             PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
                       SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
+        if (!m_watch->share().empty()) {
+            // Said whatever the detail: it is why files may be late, or taken
+            // while a far writer still writes.
+            std::fflush(stdout);
+            std::fprintf(stderr,
+                         "quillbox: warning: %s is on a %s file system, which tells this machine of its own changes "
+                         "only: files that arrive from elsewhere are found by listing the folder every %s s, and for "
+                         "them the settle time is the only guard against a writer on another machine.\n",
+                         EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
+                         SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
+        }
         rescan();
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
+            if (m_nextListing && std::chrono::steady_clock::now() >= *m_nextListing)
+                listAgain();
             std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
             if (!due.empty()) {
                 if (const int status = sieve(std::move(due)); status >= 0)
@@ -251,7 +264,10 @@ public:
             std::fflush(stdout);
             if (StandardOutputFailed())
                 return StoppedStatus();
-            const posix::FolderWatch::Wake wake = m_watch->wait(m_queue.nextDeadline(), m_gate.open(), m_leases.fd());
+            std::optional<std::chrono::steady_clock::time_point> until = m_queue.nextDeadline();
+            if (m_nextListing)
+                until = until ? std::min(*until, *m_nextListing) : *m_nextListing;
+            const posix::FolderWatch::Wake wake = m_watch->wait(until, m_gate.open(), m_leases.fd());
             if (wake == posix::FolderWatch::Wake::Interrupted)
                 continue;
             if (wake == posix::FolderWatch::Wake::Also) {
@@ -304,6 +320,31 @@ private:
         // The leases are asked for now, while the files settle, rather than
         // when they are due: a write since breaks them.
         m_leases.takeMany(m_watch->folder(), folder.get(), names, looks);
+        if (!m_watch->share().empty()) {
+            RepeatedListing::Listing listing;
+            for (std::size_t i = 0; i < names.size(); ++i)
+                listing.emplace_back(names[i], looks[i]);
+            m_listing.changes(std::move(listing));
+            m_nextListing = now + RepeatedListing::interval(m_request.settle);
+        }
+    }
+
+    // On a share: files new or changed since the last listing are touched
+    // now, as an event would have told of them.
+    void listAgain()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        m_nextListing = now + RepeatedListing::interval(m_request.settle);
+        FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
+        if (!files.ok())
+            return;
+        RepeatedListing::Listing listing;
+        for (posix::ScannedFile& file : files.value()) {
+            if (!IsIgnoredName(file.name, m_request.ignores) && !m_queue.setAside(file.name))
+                listing.emplace_back(std::move(file.name), file.look);
+        }
+        for (const auto& [name, look] : m_listing.changes(std::move(listing)))
+            m_queue.touched(name, now, look);
     }
 
     // Writers opening files whose lease is held: each such file has not
@@ -396,6 +437,8 @@ private:
         m_watch->quietLeaving(false);
         m_gate.hold();
         m_leases.releaseAll();
+        if (m_nextListing)
+            m_nextListing = std::chrono::steady_clock::now() + RepeatedListing::interval(m_request.settle);
         std::fflush(stdout);
         if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())
             return StoppedStatus();
@@ -414,6 +457,9 @@ private:
     PosixFileSystem m_fs;
     SystemClock m_clock;
     std::unique_ptr<posix::WatchLock> m_lock;
+    // On a share, when the folder is listed next, and what it showed.
+    std::optional<std::chrono::steady_clock::time_point> m_nextListing;
+    RepeatedListing m_listing;
     std::unique_ptr<posix::FolderWatch> m_watch;
 };
 

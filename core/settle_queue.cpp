@@ -145,4 +145,24 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
     return taken;
 }
 
+std::chrono::nanoseconds RepeatedListing::interval(std::chrono::nanoseconds settle)
+{
+    return std::clamp<std::chrono::nanoseconds>(settle, std::chrono::seconds(2), std::chrono::seconds(60));
+}
+
+RepeatedListing::Listing RepeatedListing::changes(Listing listing)
+{
+    std::unordered_map<std::string, FileLook> now;
+    now.reserve(listing.size());
+    Listing changed;
+    for (auto& [name, look] : listing) {
+        const auto before = m_last.find(name);
+        if (before == m_last.end() || before->second != look)
+            changed.emplace_back(name, look);
+        now.emplace(std::move(name), look);
+    }
+    m_last = std::move(now);
+    return changed;
+}
+
 } // namespace quillbox

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "core/file_system.h"
@@ -125,6 +126,26 @@ private:
     std::vector<std::string> m_ignores;
     std::unordered_map<std::string, Entry> m_files;
     Deadlines m_deadlines;
+};
+
+// A folder whose changes made elsewhere are not told (a share) is listed
+// again and again; this tells what each listing shows as new or changed
+// since the one before.
+class RepeatedListing {
+public:
+    using Listing = std::vector<std::pair<std::string, FileLook>>;
+
+    // How often the folder is listed: every settle time, but at least 2 s
+    // and at most 60 s apart (from 1 to 30 listings a minute).
+    static std::chrono::nanoseconds interval(std::chrono::nanoseconds settle);
+
+    // The files of `listing` that are new or look otherwise than in the
+    // listing before; the first listing's files are all new. A file that
+    // stays as it was, taken or not, is not told again.
+    Listing changes(Listing listing);
+
+private:
+    std::unordered_map<std::string, FileLook> m_last;
 };
 
 } // namespace quillbox

@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -307,6 +308,46 @@ TEST(Watch, ASecondWatchOfAFolderRefusesToStart)
     again.start({QStringLiteral("--watch"), QStringLiteral("--copy"), Q(w.in("")), Q(w.dir / "out")}, false);
     again.signal(SIGTERM);
     EXPECT_EQ(again.finish(), 143) << again.err;
+}
+
+// A FUSE mount tells only of changes made through it: files put in the
+// folder behind it (as a server's side of a share would) are found by
+// listing the folder every 2 s, and sorted as any other; and it is said
+// once at the start.
+TEST(Watch, OnAShareFilesArrivingFromElsewhereAreFoundByListing)
+{
+    const std::string binary = QUILLBOX_BINARY;
+    const std::string passthrough = binary.substr(0, binary.rfind('/')) + "/bench/slow_passthrough";
+    if (!Exists(passthrough) || !Exists("/dev/fuse") || ::geteuid() != 0)
+        GTEST_SKIP() << "needs the FUSE pass-through of bench/slowfs, /dev/fuse and root";
+    Watcher w;
+    w.dir.mkdir("behind");
+    w.dir.mkdir("mount");
+    const std::string mount = w.dir / "mount";
+    ASSERT_EQ(QProcess::execute(Q(passthrough), {QStringLiteral("--delay-ms=0"), Q(w.dir / "behind"), Q(mount)}), 0);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount {mount};
+    ASSERT_TRUE(w.waitFor([&] {
+        struct statfs fs {};
+        return ::statfs(mount.c_str(), &fs) == 0 && static_cast<unsigned long>(fs.f_type) == 0x65735546UL;
+    }));
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2"), Q(mount), Q(w.dir / "out")},
+            false);
+    ASSERT_TRUE(w.waitFor([&] { return w.err.find("is on a FUSE file system") != std::string::npos; })) << w.err;
+    for (const char* name : {"one", "two", "three"})
+        w.dir.write(std::string("behind/") + name, name);
+    w.dir.write("mount/through", "t");
+    ASSERT_TRUE(w.waitFor([&] { return w.dir.names("behind").empty(); })) << w.out << w.err;
+    EXPECT_EQ(ReadFile(w.out_("O/one")), "one");
+    EXPECT_EQ(ReadFile(w.out_("T/three")), "three");
+    EXPECT_EQ(ReadFile(w.out_("T/through")), "t");
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+    const std::size_t first = w.err.find("is on a FUSE file system");
+    EXPECT_EQ(w.err.find("is on a FUSE file system", first + 1), std::string::npos) << "said once";
 }
 
 // More events at once than the kernel queues: the folder is looked at

@@ -263,3 +263,31 @@ TEST_F(SettleFixture, AFileSetAsideWaitsUntilItsContentsChange)
 
 } // namespace
 } // namespace quillbox::test
+
+namespace quillbox::test {
+namespace {
+
+// A share's folder listed again and again: only what is new or changed
+// since the listing before is told, and not again while it stays so.
+TEST(RepeatedListing, TellsWhatIsNewOrChangedSinceTheListingBefore)
+{
+    RepeatedListing listing;
+    const FileLook a {1, 10, 5, 100, 100};
+    const FileLook b {1, 11, 5, 100, 100};
+    FileLook grown = b;
+    grown.size = 6;
+    using L = RepeatedListing::Listing;
+    EXPECT_EQ(listing.changes({{"a", a}, {"b", b}}), (L {{"a", a}, {"b", b}}));
+    EXPECT_EQ(listing.changes({{"a", a}, {"b", b}}), L {}) << "nothing new: a file left in place is not told again";
+    EXPECT_EQ(listing.changes({{"b", grown}}), (L {{"b", grown}}));
+    EXPECT_EQ(listing.changes({{"a", a}, {"b", grown}}), (L {{"a", a}})) << "gone, then back";
+
+    // Every settle time, within 1 to 30 listings a minute.
+    using namespace std::chrono_literals;
+    EXPECT_EQ(RepeatedListing::interval(200ms), 2s);
+    EXPECT_EQ(RepeatedListing::interval(5s), 5s);
+    EXPECT_EQ(RepeatedListing::interval(24h), 60s);
+}
+
+} // namespace
+} // namespace quillbox::test
