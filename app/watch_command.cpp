@@ -249,14 +249,24 @@ public:
                          EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
                          SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
         }
+        learnTakenBack();
         rescan();
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
             if (m_nextListing && std::chrono::steady_clock::now() >= *m_nextListing)
                 listAgain();
-            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
+            std::vector<FileLook> looks;
+            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe, &looks);
             if (!due.empty()) {
+                // A file sorted by a move that comes back unchanged (taken
+                // back by --undo, or put back by hand) is left alone.
+                if (m_request.mode == TransferMode::Move) {
+                    if (m_putBack.size() > kPutBackKept)
+                        m_putBack.clear();
+                    for (std::size_t i = 0; i < due.size() && i < looks.size(); ++i)
+                        m_putBack.insert_or_assign(due[i], looks[i]);
+                }
                 if (const int status = sieve(std::move(due)); status >= 0)
                     return status;
                 continue;
@@ -310,6 +320,18 @@ private:
         for (posix::ScannedFile& file : files.value()) {
             if (IsIgnoredName(file.name, m_request.ignores))
                 continue;
+            if (m_putBack.contains(file.name)) {
+                // Looked at whole, to be told from a file put back.
+                const std::optional<FileLook> look = file.listed ? m_watch->look(file.name) : file.look;
+                if (!look)
+                    continue;
+                file.look = *look;
+                file.listed = false;
+                if (cameBack(file.name, file.look)) {
+                    m_queue.setAside(file.name, file.look);
+                    continue;
+                }
+            }
             if (file.listed)
                 m_queue.found(file.name, now, file.look);
             else
@@ -344,7 +366,57 @@ private:
                 listing.emplace_back(std::move(file.name), file.look);
         }
         for (const auto& [name, look] : m_listing.changes(std::move(listing)))
+            arrived(name, now, look);
+    }
+
+    // `name` was touched at `now` and looks like `look` (looked at whole).
+    void arrived(const std::string& name, std::chrono::steady_clock::time_point now, const FileLook& look)
+    {
+        if (!m_queue.contains(name) && cameBack(name, look))
+            m_queue.setAside(name, look);
+        else
             m_queue.touched(name, now, look);
+    }
+
+    // Whether `look` is a file this watch sorted, or a run taken back put
+    // back, under `name`, unchanged since: the same length and modification
+    // time, or, where only a listing told of it, the same inode.
+    bool cameBack(const std::string& name, const FileLook& look) const
+    {
+        const auto found = m_putBack.find(name);
+        if (found == m_putBack.end())
+            return false;
+        const FileLook& was = found->second;
+        if (was.mtimeNs == 0 && was.size == 0)
+            return was.device == look.device && was.inode == look.inode;
+        return was.size == look.size && was.mtimeNs == look.mtimeNs;
+    }
+
+    // The files that moves of runs into the same folders, taken back since,
+    // put back: the newest run's record of a name counts.
+    void learnTakenBack()
+    {
+        if (m_request.mode != TransferMode::Move)
+            return;
+        const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
+        const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+        if (!source.ok() || !destination.ok())
+            return;
+        struct PutBack final : JournalVisitor {
+            std::unordered_map<std::string, FileLook>& files;
+            explicit PutBack(std::unordered_map<std::string, FileLook>& into) : files(into) {}
+            bool file(const JournalFile& file) override
+            {
+                if (file.mode == TransferMode::Move)
+                    files.emplace(file.name, file.placed);
+                return true;
+            }
+        } putBack(m_putBack);
+        for (const JournalSummary& run : m_journals.list()) {
+            if (run.takenBack && run.header.source.path == source.value().path &&
+                run.header.destination.path == destination.value().path)
+                m_journals.read(run.id, putBack);
+        }
     }
 
     // Writers opening files whose lease is held: each such file has not
@@ -391,7 +463,7 @@ private:
         }
         for (const std::string& name : touched) {
             if (const std::optional<FileLook> look = m_watch->look(name)) {
-                m_queue.touched(name, now, *look);
+                arrived(name, now, *look);
             } else {
                 m_queue.forget(name);
                 m_leases.release(name);
@@ -457,6 +529,10 @@ private:
     PosixFileSystem m_fs;
     SystemClock m_clock;
     std::unique_ptr<posix::WatchLock> m_lock;
+    // By name, files that came back unchanged are left alone: what this
+    // watch sorted by moving, and what runs taken back put back.
+    static constexpr std::size_t kPutBackKept = 1'000'000;
+    std::unordered_map<std::string, FileLook> m_putBack;
     // On a share, when the folder is listed next, and what it showed.
     std::optional<std::chrono::steady_clock::time_point> m_nextListing;
     RepeatedListing m_listing;

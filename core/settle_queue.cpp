@@ -87,7 +87,7 @@ std::optional<SettleQueue::Time> SettleQueue::nextDeadline() const
     return m_deadlines.begin()->first;
 }
 
-std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
+std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe, std::vector<FileLook>* takenLooks)
 {
     // First the cheap look at each due file; the costly question of writers
     // is asked once, for the quiet ones together.
@@ -122,6 +122,8 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
         if (answer == Writers::None) {
             m_files.erase(quiet[i]);
             taken.push_back(std::move(quiet[i]));
+            if (takenLooks != nullptr)
+                takenLooks->push_back(looks[i]);
             continue;
         }
         Entry& entry = m_files.at(quiet[i]);

@@ -99,7 +99,8 @@ public:
     // than fresh() ago, or found() and not touched since, is not looked at
     // again: the folder is watched, so a change since would have come as an
     // event and moved its deadline on.
-    std::vector<std::string> takeDue(Time now, SettleProbe& probe);
+    // With `looks`, what each file taken looked like is put there too.
+    std::vector<std::string> takeDue(Time now, SettleProbe& probe, std::vector<FileLook>* looks = nullptr);
     std::chrono::nanoseconds fresh() const { return std::min<std::chrono::nanoseconds>(m_settle / 4, kMostFresh); }
     static constexpr std::chrono::milliseconds kMostFresh {50};
     // How long a file held open for writing waits before it is asked about

@@ -350,6 +350,44 @@ TEST(Watch, OnAShareFilesArrivingFromElsewhereAreFoundByListing)
     EXPECT_EQ(w.err.find("is on a FUSE file system", first + 1), std::string::npos) << "said once";
 }
 
+// --undo of a watch's batch while it watches: the files put back are left
+// where they are until they change, and they stay when the watch starts
+// again later; other arrivals are sorted meanwhile.
+TEST(Watch, FilesTakenBackByUndoAreLeftUntilTheyChange)
+{
+    Watcher w;
+    w.dir.write("in/apple", "a");
+    const QStringList watch = {QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                               QStringLiteral("--settle"), QStringLiteral("0.2")};
+    w.start(watch);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
+    std::string said;
+    ASSERT_EQ(w.other({QStringLiteral("--undo")}, &said), 0) << said;
+    ASSERT_TRUE(Exists(w.in("apple")));
+    // A file that arrives after it is sorted; by then the one put back has
+    // been quiet for long enough, and was left.
+    w.dir.write("in/later", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+    EXPECT_TRUE(Exists(w.in("apple"))) << "sorted straight back";
+
+    // Changed, it is a file like any other.
+    std::ofstream(w.in("apple"), std::ios::app) << "pie";
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    // Taken back while no watch runs: the next watch leaves it too.
+    ASSERT_EQ(w.other({QStringLiteral("--undo")}, &said), 0) << said;
+    ASSERT_EQ(ReadFile(w.in("apple")), "apie");
+    w.out.clear();
+    w.start(watch);
+    w.dir.write("in/last", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/last")); })) << w.out << w.err;
+    EXPECT_TRUE(Exists(w.in("apple"))) << "sorted again by the next watch";
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
 // More events at once than the kernel queues: the folder is looked at
 // whole, and every file is sorted. As root the queue is made small for the
 // watcher; otherwise more files than the usual limit arrive.
