@@ -1,5 +1,6 @@
 #include "app/watch_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -18,6 +20,7 @@
 #include "core/bucket.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
+#include "core/run_messages.h"
 #include "core/settle_queue.h"
 #include "core/sieve_job.h"
 #include "platform/folder_watch.h"
@@ -25,7 +28,9 @@
 #include "platform/locale_facts.h"
 #include "platform/open_writers.h"
 #include "platform/posix_file_system.h"
+#include "platform/read_leases.h"
 #include "platform/system_clock.h"
+#include "platform/watch_lock.h"
 
 namespace quillbox::app {
 
@@ -63,18 +68,106 @@ std::string SecondsText(std::chrono::nanoseconds settle)
     return text;
 }
 
-// The watched folder seen through the file layer, for the settle rule.
+// The watched folder seen through the file layer, for the settle rule. Who
+// may still write a due file is asked of the kernel first, by a read lease,
+// which stays held while the file is taken; where no lease can be had, the
+// process table is looked through.
 class FolderProbe final : public SettleProbe {
 public:
-    explicit FolderProbe(const posix::FolderWatch& watch) : m_watch(watch) {}
+    FolderProbe(const posix::FolderWatch& watch, posix::ReadLeases& leases) : m_watch(watch), m_leases(leases) {}
     std::optional<FileLook> look(const std::string& name) override { return m_watch.look(name); }
-    std::vector<bool> openForWriting(const std::vector<FileLook>& files) override
+    std::vector<Writers> writers(const std::vector<std::string>& names, const std::vector<FileLook>& files) override
     {
-        return posix::OpenForWriting(files);
+        std::vector<Writers> answers(names.size(), Writers::None);
+        std::vector<FileLook> unleased;
+        std::vector<std::size_t> at;
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            switch (m_leases.take(m_watch.folder(), names[i], files[i])) {
+            case posix::ReadLeases::Answer::Granted:
+                break;
+            case posix::ReadLeases::Answer::Writing:
+                answers[i] = Writers::Some;
+                break;
+            case posix::ReadLeases::Answer::Changed:
+                answers[i] = Writers::Changed;
+                break;
+            case posix::ReadLeases::Answer::Refused:
+                unleased.push_back(files[i]);
+                at.push_back(i);
+                break;
+            }
+        }
+        if (!unleased.empty()) {
+            const std::vector<bool> held = posix::OpenForWriting(unleased);
+            for (std::size_t j = 0; j < at.size(); ++j)
+                answers[at[j]] = j < held.size() && held[j] ? Writers::Some : Writers::None;
+        }
+        return answers;
     }
 
 private:
     const posix::FolderWatch& m_watch;
+    posix::ReadLeases& m_leases;
+};
+
+// A watch batch's report: what a batch says is held back until it has
+// found files to take, so that a batch whose files went meanwhile (taken
+// by someone else) says nothing but its warnings.
+class BatchReport final : public RunObserver {
+public:
+    explicit BatchReport(RunObserver& report) : m_report(report) {}
+
+    void entryLogged(const LogEntry& entry) override
+    {
+        if (m_passing)
+            m_report.entryLogged(entry);
+        else
+            m_held.push_back(entry);
+    }
+    void logWindowWanted() override { m_report.logWindowWanted(); }
+    void phaseChanged(RunPhase phase, const RunFigures& figures) override
+    {
+        if (phase == RunPhase::NoFiles) {
+            for (const LogEntry& entry : m_held) {
+                if ((entry.icon == LogIcon::Exclamation || entry.icon == LogIcon::Critical) &&
+                    entry.message != kNoFilesFound)
+                    m_report.entryLogged(entry);
+            }
+            m_held.clear();
+            m_silent = true;
+            return;
+        }
+        passOn();
+        m_report.phaseChanged(phase, figures);
+    }
+    void fileStarted(const std::string& name) override
+    {
+        passOn();
+        m_report.fileStarted(name);
+    }
+    void ended(RunEnd how, const RunFigures& last) override
+    {
+        if (!m_silent)
+            passOn();
+        m_held.clear();
+        m_report.ended(how, last);
+    }
+
+private:
+    void passOn()
+    {
+        if (m_passing)
+            return;
+        m_passing = true;
+        for (const LogEntry& entry : m_held)
+            m_report.entryLogged(entry);
+        m_held.clear();
+    }
+
+    RunObserver& m_report;
+    std::vector<LogEntry> m_held;
+    bool m_passing = false;
+    bool m_silent = false;
 };
 
 // Stop signals reach the watcher only while it sleeps or runs a batch, so
@@ -117,6 +210,24 @@ public:
 
     int run()
     {
+        // One watch a folder: two would take each other's files from under
+        // each other's feet.
+        pid_t holder = 0;
+        std::string error;
+        switch (posix::WatchLock::take(posix::WatchLockFolder(m_journals.folder()), m_request.source, m_lock, holder,
+                                       error)) {
+        case posix::WatchLock::Outcome::Locked:
+            break;
+        case posix::WatchLock::Outcome::HeldElsewhere:
+            std::fprintf(stderr, "quillbox: %s is watched already%s; a second watch of it is not started.\n",
+                         EscapeText(WithTrailingSeparator(m_request.source)).c_str(),
+                         holder > 0 ? (" (by process " + std::to_string(holder) + ")").c_str() : "");
+            return kExitCannotWatch;
+        case posix::WatchLock::Outcome::Failed:
+            std::fprintf(stderr, "quillbox: warning: the watch of %s cannot be locked against a second one: %s\n",
+                         EscapeText(m_request.source).c_str(), EscapeText(error).c_str());
+            break;
+        }
         FsResult<std::unique_ptr<posix::FolderWatch>> opened = posix::FolderWatch::open(m_request.source);
         if (!opened.ok()) {
             std::fprintf(stderr, "quillbox: cannot watch %s: %s\n", EscapeText(m_request.source).c_str(),
@@ -124,16 +235,39 @@ public:
             return kExitCannotWatch;
         }
         m_watch = std::move(opened.value());
-        FolderProbe probe(*m_watch);
+        FolderProbe probe(*m_watch, m_leases);
         if (m_request.detail != Detail::Quiet)
             PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
                       SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
+        if (!m_watch->share().empty()) {
+            // Said whatever the detail: it is why files may be late, or taken
+            // while a far writer still writes.
+            std::fflush(stdout);
+            std::fprintf(stderr,
+                         "quillbox: warning: %s is on a %s file system, which tells this machine of its own changes "
+                         "only: files that arrive from elsewhere are found by listing the folder every %s s, and for "
+                         "them the settle time is the only guard against a writer on another machine.\n",
+                         EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
+                         SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
+        }
+        learnTakenBack();
         rescan();
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
-            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe);
+            if (m_nextListing && std::chrono::steady_clock::now() >= *m_nextListing)
+                listAgain();
+            std::vector<FileLook> looks;
+            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe, &looks);
             if (!due.empty()) {
+                // A file sorted by a move that comes back unchanged (taken
+                // back by --undo, or put back by hand) is left alone.
+                if (m_request.mode == TransferMode::Move) {
+                    if (m_putBack.size() > kPutBackKept)
+                        m_putBack.clear();
+                    for (std::size_t i = 0; i < due.size() && i < looks.size(); ++i)
+                        m_putBack.insert_or_assign(due[i], looks[i]);
+                }
                 if (const int status = sieve(std::move(due)); status >= 0)
                     return status;
                 continue;
@@ -141,8 +275,16 @@ public:
             std::fflush(stdout);
             if (StandardOutputFailed())
                 return StoppedStatus();
-            if (m_watch->wait(m_queue.nextDeadline(), m_gate.open()) == posix::FolderWatch::Wake::Interrupted)
+            std::optional<std::chrono::steady_clock::time_point> until = m_queue.nextDeadline();
+            if (m_nextListing)
+                until = until ? std::min(*until, *m_nextListing) : *m_nextListing;
+            const posix::FolderWatch::Wake wake = m_watch->wait(until, m_gate.open(), m_leases.fd());
+            if (wake == posix::FolderWatch::Wake::Interrupted)
                 continue;
+            if (wake == posix::FolderWatch::Wake::Also) {
+                leasesBroken();
+                continue;
+            }
             if (const int status = takeEvents(); status >= 0)
                 return status;
         }
@@ -163,6 +305,7 @@ private:
     void rescan()
     {
         m_queue.clear();
+        m_leases.releaseAll();
         // Every event since the last read is there to be read: from here on
         // a change comes as an event, so the quiet time counts from here,
         // while the folder is listed.
@@ -170,11 +313,123 @@ private:
         FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
         if (!files.ok())
             return; // the events that follow tell what became of the folder
-        for (const posix::ScannedFile& file : files.value()) {
+        // Opened for the scan only: held, it would keep the folder's removal
+        // from being told.
+        const posix::UniqueFd folder(::open(m_watch->folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        std::vector<std::string> names;
+        std::vector<FileLook> looks;
+        for (posix::ScannedFile& file : files.value()) {
+            if (IsIgnoredName(file.name, m_request.ignores))
+                continue;
+            if (m_putBack.contains(file.name)) {
+                // Looked at whole, to be told from a file put back.
+                const std::optional<FileLook> look = file.listed ? m_watch->look(file.name) : file.look;
+                if (!look)
+                    continue;
+                file.look = *look;
+                file.listed = false;
+                if (cameBack(file.name, file.look)) {
+                    m_queue.setAside(file.name, file.look);
+                    continue;
+                }
+            }
             if (file.listed)
                 m_queue.found(file.name, now, file.look);
             else
                 m_queue.touched(file.name, now, file.look);
+            names.push_back(std::move(file.name));
+            looks.push_back(file.look);
+        }
+        // The leases are asked for now, while the files settle, rather than
+        // when they are due: a write since breaks them.
+        m_leases.takeMany(m_watch->folder(), folder.get(), names, looks);
+        if (!m_watch->share().empty()) {
+            RepeatedListing::Listing listing;
+            for (std::size_t i = 0; i < names.size(); ++i)
+                listing.emplace_back(names[i], looks[i]);
+            m_listing.changes(std::move(listing));
+            m_nextListing = now + RepeatedListing::interval(m_request.settle);
+        }
+    }
+
+    // On a share: files new or changed since the last listing are touched
+    // now, as an event would have told of them.
+    void listAgain()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        m_nextListing = now + RepeatedListing::interval(m_request.settle);
+        FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
+        if (!files.ok())
+            return;
+        RepeatedListing::Listing listing;
+        for (posix::ScannedFile& file : files.value()) {
+            if (!IsIgnoredName(file.name, m_request.ignores) && !m_queue.setAside(file.name))
+                listing.emplace_back(std::move(file.name), file.look);
+        }
+        for (const auto& [name, look] : m_listing.changes(std::move(listing)))
+            arrived(name, now, look);
+    }
+
+    // `name` was touched at `now` and looks like `look` (looked at whole).
+    void arrived(const std::string& name, std::chrono::steady_clock::time_point now, const FileLook& look)
+    {
+        if (!m_queue.contains(name) && cameBack(name, look))
+            m_queue.setAside(name, look);
+        else
+            m_queue.touched(name, now, look);
+    }
+
+    // Whether `look` is a file this watch sorted, or a run taken back put
+    // back, under `name`, unchanged since: the same length and modification
+    // time, or, where only a listing told of it, the same inode.
+    bool cameBack(const std::string& name, const FileLook& look) const
+    {
+        const auto found = m_putBack.find(name);
+        if (found == m_putBack.end())
+            return false;
+        const FileLook& was = found->second;
+        if (was.mtimeNs == 0 && was.size == 0)
+            return was.device == look.device && was.inode == look.inode;
+        return was.size == look.size && was.mtimeNs == look.mtimeNs;
+    }
+
+    // The files that moves of runs into the same folders, taken back since,
+    // put back: the newest run's record of a name counts.
+    void learnTakenBack()
+    {
+        if (m_request.mode != TransferMode::Move)
+            return;
+        const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
+        const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+        if (!source.ok() || !destination.ok())
+            return;
+        struct PutBack final : JournalVisitor {
+            std::unordered_map<std::string, FileLook>& files;
+            explicit PutBack(std::unordered_map<std::string, FileLook>& into) : files(into) {}
+            bool file(const JournalFile& file) override
+            {
+                if (file.mode == TransferMode::Move)
+                    files.emplace(file.name, file.placed);
+                return true;
+            }
+        } putBack(m_putBack);
+        for (const JournalSummary& run : m_journals.list()) {
+            if (run.takenBack && run.header.source.path == source.value().path &&
+                run.header.destination.path == destination.value().path)
+                m_journals.read(run.id, putBack);
+        }
+    }
+
+    // Writers opening files whose lease is held: each such file has not
+    // settled, and waits anew from now.
+    void leasesBroken()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        for (const std::string& name : m_leases.broken()) {
+            if (const std::optional<FileLook> look = m_watch->look(name))
+                m_queue.touched(name, now, *look);
+            else
+                m_queue.forget(name);
         }
     }
 
@@ -196,6 +451,7 @@ private:
                 break;
             case Kind::Left:
                 m_queue.forget(event.name);
+                m_leases.release(event.name);
                 break;
             case Kind::Overflow:
                 overflow = true;
@@ -207,10 +463,12 @@ private:
             }
         }
         for (const std::string& name : touched) {
-            if (const std::optional<FileLook> look = m_watch->look(name))
-                m_queue.touched(name, now, *look);
-            else
+            if (const std::optional<FileLook> look = m_watch->look(name)) {
+                arrived(name, now, *look);
+            } else {
                 m_queue.forget(name);
+                m_leases.release(name);
+            }
         }
         if (overflow) {
             if (m_request.detail != Detail::Quiet)
@@ -234,9 +492,14 @@ private:
     // One run over the files of a batch. Status to end with, or -1.
     int sieve(std::vector<std::string> names)
     {
+        // The batch's files stay leased while they are taken; no other.
+        std::vector<std::string> sorted = names;
+        std::sort(sorted.begin(), sorted.end());
+        m_leases.releaseAllBut(sorted);
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
         DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
-        SieveJob job(m_fs, m_clock, report, &m_journals);
+        BatchReport batch(report);
+        SieveJob job(m_fs, m_clock, batch, &m_journals);
         report.watch(job.counters());
         report.followPlacement(WithTrailingSeparator(m_request.destination));
         RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, std::move(names)};
@@ -247,6 +510,9 @@ private:
         const RunEnd end = job.run(settings, m_controls);
         m_watch->quietLeaving(false);
         m_gate.hold();
+        m_leases.releaseAll();
+        if (m_nextListing)
+            m_nextListing = std::chrono::steady_clock::now() + RepeatedListing::interval(m_request.settle);
         std::fflush(stdout);
         if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())
             return StoppedStatus();
@@ -256,12 +522,23 @@ private:
     const WatchRequest& m_request;
     bool m_destinationToRecord = m_request.destinationMade;
     JournalFolder& m_journals;
+    // First: SIGIO is blocked before the gate notes the signal mask, and
+    // before any thread starts.
+    posix::ReadLeases m_leases;
     SignalGate m_gate;
     RunControls m_controls;
     SettleQueue m_queue;
     LocaleFacts m_locale;
     PosixFileSystem m_fs;
     SystemClock m_clock;
+    std::unique_ptr<posix::WatchLock> m_lock;
+    // By name, files that came back unchanged are left alone: what this
+    // watch sorted by moving, and what runs taken back put back.
+    static constexpr std::size_t kPutBackKept = 1'000'000;
+    std::unordered_map<std::string, FileLook> m_putBack;
+    // On a share, when the folder is listed next, and what it showed.
+    std::optional<std::chrono::steady_clock::time_point> m_nextListing;
+    RepeatedListing m_listing;
     std::unique_ptr<posix::FolderWatch> m_watch;
 };
 

@@ -44,10 +44,25 @@ void SettleQueue::queue(const std::string& name, Time at, const FileLook& look, 
     if (IsIgnoredName(name, m_ignores))
         return;
     Entry& entry = m_files[name];
+    if (entry.aside && entry.look.device == look.device && entry.look.inode == look.inode &&
+        entry.look.size == look.size && entry.look.mtimeNs == look.mtimeNs)
+        return; // touched, but its contents are what they were
+    entry.aside = false;
     entry.look = look;
     entry.lookedAt = lookedAt;
     entry.found = found;
     arm(name, entry, at + m_settle);
+}
+
+void SettleQueue::setAside(const std::string& name, const FileLook& look)
+{
+    if (IsIgnoredName(name, m_ignores))
+        return;
+    Entry& entry = m_files[name];
+    entry.look = look;
+    entry.found = false;
+    entry.aside = true;
+    arm(name, entry, std::nullopt);
 }
 
 void SettleQueue::forget(const std::string& name)
@@ -72,7 +87,7 @@ std::optional<SettleQueue::Time> SettleQueue::nextDeadline() const
     return m_deadlines.begin()->first;
 }
 
-std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
+std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe, std::vector<FileLook>* takenLooks)
 {
     // First the cheap look at each due file; the costly question of writers
     // is asked once, for the quiet ones together.
@@ -99,16 +114,57 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe)
     }
     if (quiet.empty())
         return quiet;
-    const std::vector<bool> held = probe.openForWriting(looks);
+    const std::vector<Writers> writers = probe.writers(quiet, looks);
     std::vector<std::string> taken;
     taken.reserve(quiet.size());
     for (std::size_t i = 0; i < quiet.size(); ++i) {
-        if (i < held.size() && held[i])
-            continue; // stays, without a deadline, until the writer is done
-        m_files.erase(quiet[i]);
-        taken.push_back(std::move(quiet[i]));
+        const Writers answer = i < writers.size() ? writers[i] : Writers::Some;
+        if (answer == Writers::None) {
+            m_files.erase(quiet[i]);
+            taken.push_back(std::move(quiet[i]));
+            if (takenLooks != nullptr)
+                takenLooks->push_back(looks[i]);
+            continue;
+        }
+        Entry& entry = m_files.at(quiet[i]);
+        if (answer == Writers::Some) {
+            // Asked about again later, even if nothing tells of the writer
+            // letting go; a change meanwhile comes as an event.
+            arm(quiet[i], entry, now + heldRetry());
+            continue;
+        }
+        // Not the file looked at: it is looked at again, and waits anew.
+        const std::optional<FileLook> current = probe.look(quiet[i]);
+        if (!current) {
+            forget(quiet[i]);
+            continue;
+        }
+        entry.look = *current;
+        entry.lookedAt = now;
+        entry.found = false;
+        arm(quiet[i], entry, now + m_settle);
     }
     return taken;
+}
+
+std::chrono::nanoseconds RepeatedListing::interval(std::chrono::nanoseconds settle)
+{
+    return std::clamp<std::chrono::nanoseconds>(settle, std::chrono::seconds(2), std::chrono::seconds(60));
+}
+
+RepeatedListing::Listing RepeatedListing::changes(Listing listing)
+{
+    std::unordered_map<std::string, FileLook> now;
+    now.reserve(listing.size());
+    Listing changed;
+    for (auto& [name, look] : listing) {
+        const auto before = m_last.find(name);
+        if (before == m_last.end() || before->second != look)
+            changed.emplace_back(name, look);
+        now.emplace(std::move(name), look);
+    }
+    m_last = std::move(now);
+    return changed;
 }
 
 } // namespace quillbox

@@ -40,6 +40,50 @@ bool ListingTellsInodes(const std::string& path)
     }
 }
 
+} // namespace
+
+std::string ShareKind(unsigned long type)
+{
+    switch (type) {
+    case 0x65735546UL:
+        return "FUSE";
+    case 0x6969UL:
+        return "NFS";
+    case 0x517BUL:
+        return "SMB";
+    case 0xFF534D42UL:
+        return "CIFS";
+    case 0xFE534D42UL:
+        return "SMB2";
+    case 0x01021997UL:
+        return "9p";
+    case 0x00C36400UL:
+        return "Ceph";
+    case 0x5346414FUL:
+        return "AFS";
+    case 0x6B414653UL:
+        return "kAFS";
+    case 0x73757245UL:
+        return "Coda";
+    case 0x01161970UL:
+        return "GFS2";
+    case 0x7461636FUL:
+        return "OCFS2";
+    case 0x0BD00BD0UL:
+        return "Lustre";
+    case 0x47504653UL:
+        return "GPFS";
+    case 0x564CUL:
+        return "NCP";
+    case 0x786F4256UL:
+        return "VirtualBox shared folder";
+    default:
+        return {};
+    }
+}
+
+namespace {
+
 FileLook LookOf(const struct stat& st)
 {
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
@@ -78,6 +122,8 @@ FsResult<std::unique_ptr<FolderWatch>> FolderWatch::open(const std::string& fold
     std::unique_ptr<FolderWatch> made(new FolderWatch(folder + "/", std::move(inotify), watch, std::move(timer)));
     made->m_device = static_cast<std::uint64_t>(st.st_dev);
     made->m_listingTellsInodes = ListingTellsInodes(folder);
+    if (struct statfs fs; ::statfs(folder.c_str(), &fs) == 0)
+        made->m_share = ShareKind(static_cast<unsigned long>(fs.f_type));
     return made;
 }
 
@@ -92,7 +138,8 @@ void FolderWatch::quietLeaving(bool quiet)
         ::inotify_rm_watch(m_inotify.get(), watch);
 }
 
-FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask)
+FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask,
+                                    int also)
 {
     // The steady clock is CLOCK_MONOTONIC; a zero time disarms the timer.
     itimerspec when {};
@@ -104,13 +151,15 @@ FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::tim
             when.it_value.tv_nsec = 1;
     }
     ::timerfd_settime(m_timer.get(), TFD_TIMER_ABSTIME, &when, nullptr);
-    pollfd fds[2] = {{m_inotify.get(), POLLIN, 0}, {m_timer.get(), POLLIN, 0}};
-    if (::ppoll(fds, 2, nullptr, mask) < 0)
+    pollfd fds[3] = {{m_inotify.get(), POLLIN, 0}, {m_timer.get(), POLLIN, 0}, {also, POLLIN, 0}};
+    if (::ppoll(fds, also >= 0 ? 3 : 2, nullptr, mask) < 0)
         return Wake::Interrupted;
     if ((fds[1].revents & POLLIN) != 0) {
         std::uint64_t expirations = 0;
         [[maybe_unused]] const ssize_t got = ::read(m_timer.get(), &expirations, sizeof expirations);
     }
+    if (also >= 0 && (fds[2].revents & POLLIN) != 0)
+        return Wake::Also;
     return (fds[0].revents & POLLIN) != 0 ? Wake::Events : Wake::Deadline;
 }
 

@@ -35,6 +35,11 @@ struct ScannedFile {
     bool listed = false;
 };
 
+// What ShareOf() says of a file system type (statfs's f_type): the name of
+// a network or FUSE file system, whose changes made elsewhere no watcher
+// here is told of; "" for one that tells every change.
+std::string ShareKind(unsigned long type);
+
 // One folder watched through inotify, and one timer for the earliest
 // deadline of the files waiting in it. Nothing is polled: wait() sleeps
 // until an event, the deadline, or a signal.
@@ -43,11 +48,11 @@ public:
     // Watches `folder`; the failure when it cannot be watched.
     static FsResult<std::unique_ptr<FolderWatch>> open(const std::string& folder);
 
-    enum class Wake : std::uint8_t { Events, Deadline, Interrupted };
+    enum class Wake : std::uint8_t { Events, Deadline, Interrupted, Also };
     // Sleeps with the signal mask `mask` (ppoll) until events are there to
-    // read, `deadline` (steady clock; nothing: none) passes, or a signal
-    // arrives.
-    Wake wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask);
+    // read, `deadline` (steady clock; nothing: none) passes, a signal
+    // arrives, or `also` (unless -1) is readable (Also, before Events).
+    Wake wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask, int also = -1);
     // The events waiting, in order; none when there are none.
     std::vector<FolderEvent> read();
 
@@ -58,6 +63,14 @@ public:
     // the folder's file system lists each file's own inode, a file the
     // listing calls a regular one is not looked at.
     FsResult<std::vector<ScannedFile>> scan() const;
+
+    // The kind of file system the folder is on when it is one whose changes
+    // made elsewhere (another machine, the far side of a FUSE mount) reach
+    // no watcher here: "NFS", "FUSE" and the like; "" when changes are told.
+    const std::string& share() const { return m_share; }
+
+    // The folder's path, ending in '/'.
+    const std::string& folder() const { return m_folder; }
 
     // While `quiet`, files leaving the folder are not told: a run moving a
     // batch out would otherwise queue an event for each of its own moves.
@@ -75,6 +88,7 @@ private:
     int m_watch;
     std::uint64_t m_device = 0;
     bool m_listingTellsInodes = false;
+    std::string m_share;
     UniqueFd m_timer;
     std::vector<char> m_buffer;
 };

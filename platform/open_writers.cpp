@@ -48,7 +48,7 @@ long OpenFlags(int fdinfoFolder, const char* fd)
 
 } // namespace
 
-std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::string& proc)
+std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::string& proc, bool thisProcessToo)
 {
     std::vector<bool> held(files.size(), false);
     if (files.empty())
@@ -63,8 +63,11 @@ std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::
     DIR* processes = ::opendir(proc.c_str());
     if (processes == nullptr)
         return held;
+    // This process writes none of them; it may hold many files open for
+    // reading (their leases), which need no look.
+    const std::string self = thisProcessToo ? std::string() : std::to_string(::getpid());
     while (const dirent* process = ::readdir(processes)) {
-        if (!AllDigits(process->d_name))
+        if (!AllDigits(process->d_name) || self == process->d_name)
             continue;
         const std::string base = proc + "/" + process->d_name;
         const UniqueFd fdFolder(::open((base + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

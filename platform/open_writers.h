@@ -12,7 +12,8 @@ namespace quillbox::posix {
 // opening what it names), and only for a link to one of the files is the
 // "flags:" line of /proc/PID/fdinfo/FD read for O_WRONLY or O_RDWR.
 // Processes that go away meanwhile, or that cannot be looked into, are
-// passed over. `proc` is where the process table is mounted.
-std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::string& proc = "/proc");
+// passed over, and so is this process itself unless `thisProcessToo`. `proc` is where the process table is mounted.
+std::vector<bool> OpenForWriting(const std::vector<FileLook>& files, const std::string& proc = "/proc",
+                                 bool thisProcessToo = false);
 
 } // namespace quillbox::posix

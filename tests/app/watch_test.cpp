@@ -3,11 +3,17 @@
 // ways programs write them, and the folders looked at as they change.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -69,7 +75,27 @@ struct Watcher {
             arguments << Q(dir / "in") << Q(dir / "out");
         process.start(QStringLiteral(QUILLBOX_BINARY), arguments);
         ASSERT_TRUE(process.waitForStarted(kBoundMs));
+        if (arguments.contains(QStringLiteral("--quiet")))
+            return; // nothing tells that it watches
         ASSERT_TRUE(waitFor([&] { return out.find("Watching ") != std::string::npos; })) << err;
+    }
+    // The watcher runs as `user` over a folder that user owns, with its
+    // state, configuration and runtime folders there too.
+    void runAs(const passwd& user)
+    {
+        dir.mkdir("runtime");
+        ::chmod(dir.path().c_str(), 0755);
+        for (const char* sub : {"", "in", "out", "state", "config", "runtime"})
+            EXPECT_EQ(::chown((dir / sub).c_str(), user.pw_uid, user.pw_gid), 0) << sub;
+        QProcessEnvironment environment = process.processEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), Q(dir / "runtime"));
+        process.setProcessEnvironment(environment);
+        const uid_t uid = user.pw_uid;
+        const gid_t gid = user.pw_gid;
+        process.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                ::_exit(120);
+        });
     }
     void read()
     {
@@ -161,6 +187,203 @@ TEST(Watch, FileHeldOpenForWritingWaitsUntilClosed)
     ::close(held);
     ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("H/held")); })) << w.out << w.err;
     EXPECT_EQ(ReadFile(w.out_("H/held")), "first half and the rest");
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
+// Writers the watcher cannot see in the process table, or that write
+// through a mapping with no descriptor left open, keep a file back as long
+// as they may write: the kernel refuses the watcher a lease on it.
+TEST(Watch, FileWrittenByAnotherUserOrThroughAMappingWaitsForItsWriter)
+{
+    // Through a shared writable mapping, its descriptor closed at once.
+    {
+        Watcher w;
+        w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--create-dirs"),
+                 QStringLiteral("--settle"), QStringLiteral("0.2")});
+        constexpr std::size_t kSize = 1 << 20;
+        const int fd = ::open(w.in("mapped").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        void* map = ::mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ::close(fd);
+        ASSERT_NE(map, MAP_FAILED);
+        std::memset(map, 'a', kSize / 2);
+        // Once a file that arrives after it is sorted, the mapped one has
+        // been due, and was kept back.
+        w.dir.write("in/later", "l");
+        ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+        EXPECT_FALSE(Exists(w.out_("M/mapped"))) << "taken half-written";
+        std::memset(static_cast<char*>(map) + kSize / 2, 'b', kSize / 2);
+        ASSERT_EQ(::munmap(map, kSize), 0);
+        // Nothing tells of the mapping going: the file is asked about again.
+        ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("M/mapped")); })) << w.out << w.err;
+        EXPECT_EQ(ReadFile(w.out_("M/mapped")), std::string(kSize / 2, 'a') + std::string(kSize / 2, 'b'));
+        w.signal(SIGTERM);
+        EXPECT_EQ(w.finish(), 143);
+    }
+    // By a process of another user, which the watcher's user cannot look
+    // into: the watcher runs as "nobody", the writer as root.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr)
+        GTEST_SKIP() << "a writer of another user needs root and the user nobody";
+    Watcher w;
+    w.runAs(*nobody);
+    w.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    const int fd = ::open(w.in("rooted").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::fchown(fd, nobody->pw_uid, nobody->pw_gid), 0) << "the watcher's own file";
+    const std::string half(100000, 'x');
+    ASSERT_EQ(::write(fd, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+    w.dir.write("in/later", "l");
+    ::chown(w.in("later").c_str(), nobody->pw_uid, nobody->pw_gid);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+    EXPECT_FALSE(Exists(w.out_("R/rooted"))) << "taken half-written";
+    ASSERT_EQ(::write(fd, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+    ::close(fd);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("R/rooted")); })) << w.out << w.err;
+    EXPECT_EQ(ReadFile(w.out_("R/rooted")).size(), 2 * half.size());
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
+// Files that arrive with no close told in the folder: linked in, or
+// renamed in, while their writer holds them open elsewhere and lets go
+// later. They are sorted once it has, never forgotten.
+TEST(Watch, FilesLinkedOrRenamedInWhileHeldAreSortedOnceLetGo)
+{
+    Watcher w;
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    const int linked = ::open((w.dir / "linked").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int renamed = ::open((w.dir / "renamed").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(linked, 0);
+    ASSERT_GE(renamed, 0);
+    ASSERT_EQ(::write(linked, "link", 4), 4);
+    ASSERT_EQ(::write(renamed, "rename", 6), 6);
+    ASSERT_EQ(::link((w.dir / "linked").c_str(), w.in("linked").c_str()), 0);
+    ASSERT_EQ(::rename((w.dir / "renamed").c_str(), w.in("renamed").c_str()), 0);
+    w.dir.write("in/later", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+    EXPECT_EQ(w.dir.names("in"), (std::set<std::string> {"linked", "renamed"})) << "held by their writer";
+    ::close(linked);
+    ::close(renamed);
+    ASSERT_TRUE(w.waitFor([&] { return w.dir.names("in").empty(); })) << w.out << w.err;
+    EXPECT_EQ(ReadFile(w.out_("L/linked")), "link");
+    EXPECT_EQ(ReadFile(w.out_("R/renamed")), "rename");
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+}
+
+// One watch a folder: a second one of the same folder, even by another
+// path, refuses to start and says why; the first goes on. Under --quiet a
+// watch says nothing of what goes well.
+TEST(Watch, ASecondWatchOfAFolderRefusesToStart)
+{
+    Watcher w;
+    w.dir.write("in/first", "1");
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--quiet"), QStringLiteral("--settle"), QStringLiteral("0.2")});
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("F/first")); })) << w.out << w.err;
+    ASSERT_EQ(::symlink(w.in("").c_str(), (w.dir / "also-in").c_str()), 0);
+    for (const std::string& folder : {w.in(""), w.dir / "also-in"}) {
+        std::string said;
+        EXPECT_EQ(w.other({QStringLiteral("--watch"), QStringLiteral("--copy"), Q(folder), Q(w.dir / "out")}, &said),
+                  2);
+        EXPECT_NE(said.find("is watched already (by process " + std::to_string(w.process.processId()) + ")"),
+                  std::string::npos)
+            << said;
+    }
+    w.dir.write("in/second", "2");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("S/second")); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+    EXPECT_EQ(w.out, "") << "--quiet";
+    EXPECT_EQ(w.err, "");
+
+    // Once it has ended, the folder can be watched again.
+    Watcher again;
+    again.process.setProcessEnvironment(w.process.processEnvironment());
+    again.start({QStringLiteral("--watch"), QStringLiteral("--copy"), Q(w.in("")), Q(w.dir / "out")}, false);
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.finish(), 143) << again.err;
+}
+
+// A FUSE mount tells only of changes made through it: files put in the
+// folder behind it (as a server's side of a share would) are found by
+// listing the folder every 2 s, and sorted as any other; and it is said
+// once at the start.
+TEST(Watch, OnAShareFilesArrivingFromElsewhereAreFoundByListing)
+{
+    const std::string binary = QUILLBOX_BINARY;
+    const std::string passthrough = binary.substr(0, binary.rfind('/')) + "/bench/slow_passthrough";
+    if (!Exists(passthrough) || !Exists("/dev/fuse") || ::geteuid() != 0)
+        GTEST_SKIP() << "needs the FUSE pass-through of bench/slowfs, /dev/fuse and root";
+    Watcher w;
+    w.dir.mkdir("behind");
+    w.dir.mkdir("mount");
+    const std::string mount = w.dir / "mount";
+    ASSERT_EQ(QProcess::execute(Q(passthrough), {QStringLiteral("--delay-ms=0"), Q(w.dir / "behind"), Q(mount)}), 0);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount {mount};
+    ASSERT_TRUE(w.waitFor([&] {
+        struct statfs fs {};
+        return ::statfs(mount.c_str(), &fs) == 0 && static_cast<unsigned long>(fs.f_type) == 0x65735546UL;
+    }));
+    w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2"), Q(mount), Q(w.dir / "out")},
+            false);
+    ASSERT_TRUE(w.waitFor([&] { return w.err.find("is on a FUSE file system") != std::string::npos; })) << w.err;
+    for (const char* name : {"one", "two", "three"})
+        w.dir.write(std::string("behind/") + name, name);
+    w.dir.write("mount/through", "t");
+    ASSERT_TRUE(w.waitFor([&] { return w.dir.names("behind").empty(); })) << w.out << w.err;
+    EXPECT_EQ(ReadFile(w.out_("O/one")), "one");
+    EXPECT_EQ(ReadFile(w.out_("T/three")), "three");
+    EXPECT_EQ(ReadFile(w.out_("T/through")), "t");
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+    const std::size_t first = w.err.find("is on a FUSE file system");
+    EXPECT_EQ(w.err.find("is on a FUSE file system", first + 1), std::string::npos) << "said once";
+}
+
+// --undo of a watch's batch while it watches: the files put back are left
+// where they are until they change, and they stay when the watch starts
+// again later; other arrivals are sorted meanwhile.
+TEST(Watch, FilesTakenBackByUndoAreLeftUntilTheyChange)
+{
+    Watcher w;
+    w.dir.write("in/apple", "a");
+    const QStringList watch = {QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                               QStringLiteral("--settle"), QStringLiteral("0.2")};
+    w.start(watch);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
+    std::string said;
+    ASSERT_EQ(w.other({QStringLiteral("--undo")}, &said), 0) << said;
+    ASSERT_TRUE(Exists(w.in("apple")));
+    // A file that arrives after it is sorted; by then the one put back has
+    // been quiet for long enough, and was left.
+    w.dir.write("in/later", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/later")); })) << w.out << w.err;
+    EXPECT_TRUE(Exists(w.in("apple"))) << "sorted straight back";
+
+    // Changed, it is a file like any other.
+    std::ofstream(w.in("apple"), std::ios::app) << "pie";
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("A/apple")); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    // Taken back while no watch runs: the next watch leaves it too.
+    ASSERT_EQ(w.other({QStringLiteral("--undo")}, &said), 0) << said;
+    ASSERT_EQ(ReadFile(w.in("apple")), "apie");
+    w.out.clear();
+    w.start(watch);
+    w.dir.write("in/last", "l");
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("L/last")); })) << w.out << w.err;
+    EXPECT_TRUE(Exists(w.in("apple"))) << "sorted again by the next watch";
     w.signal(SIGTERM);
     EXPECT_EQ(w.finish(), 143);
 }

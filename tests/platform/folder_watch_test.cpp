@@ -4,11 +4,15 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include "platform/folder_watch.h"
 #include "platform/open_writers.h"
+#include "platform/read_leases.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillbox::test {
@@ -174,13 +178,82 @@ TEST(OpenWriters, OnlyDescriptorsOpenForWritingHold)
     // A writer keeps holding a file renamed after it was opened.
     ASSERT_EQ(::rename((dir / "write-only").c_str(), (dir / "write-only-renamed").c_str()), 0);
 
-    const std::vector<bool> held = posix::OpenForWriting(looks);
+    const std::vector<bool> held = posix::OpenForWriting(looks, "/proc", true);
+    EXPECT_EQ(posix::OpenForWriting(looks), std::vector<bool>(std::size(cases), false)) << "this process writes none";
     ASSERT_EQ(held.size(), std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(held[i], cases[i].held) << cases[i].name;
     for (const int fd : fds)
         ::close(fd);
-    EXPECT_EQ(posix::OpenForWriting(looks), std::vector<bool>(std::size(cases), false));
+    EXPECT_EQ(posix::OpenForWriting(looks, "/proc", true), std::vector<bool>(std::size(cases), false));
+}
+
+// A lease is granted only while nobody may write the file, a mapping
+// included; a writer opening the file breaks it, and that is told.
+TEST(ReadLeases, GrantedOnlyWhileNobodyWritesAndBrokenByAWriter)
+{
+    TempDir dir;
+    posix::ReadLeases leases;
+    ASSERT_GE(leases.fd(), 0);
+    const std::string folder = dir.path() + "/";
+    dir.write("quiet", "q");
+    dir.write("open", "o");
+    dir.write("mapped", std::string(4096, 'm'));
+    dir.write("other", "x");
+    const int writer = ::open((dir / "open").c_str(), O_WRONLY | O_CLOEXEC);
+    const int mapFd = ::open((dir / "mapped").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_GE(mapFd, 0);
+    void* map = ::mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, mapFd, 0);
+    ::close(mapFd);
+    ASSERT_NE(map, MAP_FAILED);
+
+    using Answer = posix::ReadLeases::Answer;
+    EXPECT_EQ(leases.take(folder, "quiet", LookAt(dir / "quiet")), Answer::Granted);
+    EXPECT_EQ(leases.take(folder, "open", LookAt(dir / "open")), Answer::Writing);
+    EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Writing) << "a mapping writes too";
+    EXPECT_EQ(leases.take(folder, "other", LookAt(dir / "quiet")), Answer::Changed) << "not the file looked at";
+    EXPECT_EQ(leases.take(folder, "gone", LookAt(dir / "quiet")), Answer::Changed);
+    EXPECT_EQ(leases.held(), 1u);
+    ::close(writer);
+    ::munmap(map, 4096);
+    EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted) << "once let go";
+
+    // A writer opening a leased file waits (here: is told to come back),
+    // and the holder hears of it.
+    EXPECT_LT(::open((dir / "quiet").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    pollfd told {leases.fd(), POLLIN, 0};
+    ASSERT_EQ(::poll(&told, 1, 30000), 1);
+    EXPECT_EQ(leases.broken(), std::vector<std::string> {"quiet"});
+    EXPECT_FALSE(leases.holds("quiet")) << "let go at once";
+    EXPECT_TRUE(leases.holds("mapped"));
+    const int after = ::open((dir / "quiet").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(after, 0) << "the writer goes on";
+    ::close(after);
+
+    leases.releaseAllBut({"mapped"});
+    EXPECT_EQ(leases.held(), 1u);
+    leases.releaseAll();
+    EXPECT_EQ(leases.held(), 0u);
+}
+
+// Which file systems are shares whose changes made elsewhere are not told.
+TEST(ShareKind, NetworkAndFuseFileSystemsAreShares)
+{
+    EXPECT_EQ(posix::ShareKind(0x65735546UL), "FUSE");
+    EXPECT_EQ(posix::ShareKind(0x6969UL), "NFS");
+    EXPECT_EQ(posix::ShareKind(0xFF534D42UL), "CIFS");
+    EXPECT_EQ(posix::ShareKind(0xFE534D42UL), "SMB2");
+    EXPECT_EQ(posix::ShareKind(0x01021997UL), "9p");
+    for (const unsigned long local : {0xEF53UL, 0x01021994UL, 0x58465342UL, 0x9123683EUL, 0x794C7630UL})
+        EXPECT_EQ(posix::ShareKind(local), "") << std::hex << local;
+    TempDir dir;
+    auto opened = posix::FolderWatch::open(dir.path());
+    ASSERT_TRUE(opened.ok());
+    struct statfs fs {};
+    ASSERT_EQ(::statfs(dir.path().c_str(), &fs), 0);
+    EXPECT_EQ(opened.value()->share(), posix::ShareKind(static_cast<unsigned long>(fs.f_type)));
 }
 
 } // namespace

@@ -1,0 +1,156 @@
+#include "platform/read_leases.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace quillbox::posix {
+
+namespace {
+
+// Descriptors left to everything else the process opens: a run's folders,
+// its files in flight, its journal.
+constexpr rlim_t kKeptFree = 512;
+
+std::size_t RoomForLeases()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    // As many as the process may have: a lease is a descriptor held.
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    const rlim_t soft = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
+    return static_cast<std::size_t>(soft > 2 * kKeptFree ? soft - kKeptFree : soft / 2);
+}
+
+} // namespace
+
+ReadLeases::ReadLeases()
+{
+    sigset_t io;
+    sigemptyset(&io);
+    sigaddset(&io, SIGIO);
+    if (::pthread_sigmask(SIG_BLOCK, &io, nullptr) != 0)
+        return;
+    m_signals.reset(::signalfd(-1, &io, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (m_signals.valid())
+        m_room = RoomForLeases();
+}
+
+ReadLeases::~ReadLeases() = default;
+
+ReadLeases::Answer ReadLeases::open(const std::string& folder, const std::string& name, const FileLook& look,
+                                    int opened, UniqueFd& fd)
+{
+    // Never waiting on a FIFO put in the file's place; what was opened is
+    // checked to be the file looked at before anything else.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    fd.reset(opened >= 0 ? ::openat(opened, name.c_str(), kFlags) : ::open((folder + name).c_str(), kFlags));
+    if (!fd.valid())
+        return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Answer::Changed : Answer::Refused;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return Answer::Refused;
+    if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != look.device ||
+        static_cast<std::uint64_t>(st.st_ino) != look.inode)
+        return Answer::Changed;
+    const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    if (look.mtimeNs != 0 && (static_cast<std::uint64_t>(st.st_size) != look.size || mtime != look.mtimeNs))
+        return Answer::Changed;
+    if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) != 0)
+        return errno == EAGAIN ? Answer::Writing : Answer::Refused;
+    return Answer::Granted;
+}
+
+ReadLeases::Answer ReadLeases::take(const std::string& folder, const std::string& name, const FileLook& look,
+                                    int opened)
+{
+    if (m_held.contains(name))
+        return Answer::Granted;
+    if (!m_signals.valid())
+        return Answer::Refused;
+    UniqueFd fd;
+    const Answer answer = open(folder, name, look, opened, fd);
+    // Beyond the room for leases, the one just granted goes with its
+    // descriptor.
+    if (answer == Answer::Granted && m_held.size() < m_room)
+        m_held.emplace(name, std::move(fd));
+    return answer;
+}
+
+void ReadLeases::takeMany(const std::string& folder, int opened, const std::vector<std::string>& names,
+                          const std::vector<FileLook>& looks)
+{
+    if (!m_signals.valid())
+        return;
+    const std::size_t count = std::min({names.size(), looks.size(), m_room - std::min(m_room, m_held.size())});
+    // A lease is a few system calls: a second thread is worth it only for
+    // many files, on a machine with a second core.
+    const unsigned threads = count >= 2000 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+    std::vector<std::vector<std::pair<std::size_t, UniqueFd>>> granted(threads);
+    const auto work = [&](unsigned part) {
+        for (std::size_t i = part; i < count; i += threads) {
+            if (m_held.contains(names[i]))
+                continue;
+            UniqueFd fd;
+            if (open(folder, names[i], looks[i], opened, fd) == Answer::Granted)
+                granted[part].emplace_back(i, std::move(fd));
+        }
+    };
+    if (threads > 1) {
+        std::thread helper(work, 1);
+        work(0);
+        helper.join();
+    } else {
+        work(0);
+    }
+    for (auto& part : granted) {
+        for (auto& [i, fd] : part)
+            m_held.emplace(names[i], std::move(fd));
+    }
+}
+
+void ReadLeases::release(const std::string& name)
+{
+    m_held.erase(name);
+}
+
+void ReadLeases::releaseAllBut(const std::vector<std::string>& keep)
+{
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (std::binary_search(keep.begin(), keep.end(), it->first))
+            ++it;
+        else
+            it = m_held.erase(it);
+    }
+}
+
+std::vector<std::string> ReadLeases::broken()
+{
+    // One signal may stand for several breaks: every lease is asked.
+    signalfd_siginfo info {};
+    while (::read(m_signals.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {}
+    std::vector<std::string> names;
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (::fcntl(it->second.get(), F_GETLEASE) == F_RDLCK) {
+            ++it;
+            continue;
+        }
+        names.push_back(it->first);
+        it = m_held.erase(it);
+    }
+    return names;
+}
+
+} // namespace quillbox::posix
