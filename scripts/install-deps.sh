@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins
   libgtest-dev
   strace
+  sshfs openssh-server python3 # tests/share: sshd on a loopback of its own, mounted with sshfs
   fonts-dejavu-core
 )
 # For screenshots and accessibility checks under a real X server.
