@@ -417,6 +417,81 @@ TEST(Undo, ASecondUndoFinishesAMoveBackKilledHalfWay)
     EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
 }
 
+// Names of one file (hard links) moved by one run: each rename moved the
+// change time of every name on, which is the run's own doing and not a
+// change of the file; a change by someone else still leaves the file.
+TEST(Undo, HardLinkedNamesMovedByARunGoBack)
+{
+    struct Inodes {
+        static ino_t Of(const std::string& path)
+        {
+            struct stat st {};
+            return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+        }
+    };
+    // One by one, and with files in flight both in the run and the undo.
+    for (const int inFlight : {1, 2}) {
+        UndoWorld w;
+        constexpr int kPairs = 24;
+        for (int i = 0; i < kPairs; ++i) {
+            w.source.write("a" + std::to_string(i), "data " + std::to_string(i));
+            ASSERT_EQ(
+                ::link((w.source / ("a" + std::to_string(i))).c_str(), (w.source / ("b" + std::to_string(i))).c_str()),
+                0);
+            w.source.write("c" + std::to_string(i), "single");
+        }
+        w.fs.inFlight = inFlight;
+        w.fs.claim = inFlight == 1 ? 1 : 4;
+        w.fs.takeBackWorkers = inFlight == 1 ? 1 : 3;
+        w.move = true;
+        w.SieveWithJournal();
+        ASSERT_TRUE(w.source.names().empty());
+
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack) << inFlight;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"), std::vector<std::string> {});
+        EXPECT_EQ(w.Summary(), Summary(3 * kPairs, 0, 0));
+        for (int i = 0; i < kPairs; ++i) {
+            const ino_t inode = Inodes::Of(w.source / ("a" + std::to_string(i)));
+            EXPECT_NE(inode, 0u);
+            EXPECT_EQ(Inodes::Of(w.source / ("b" + std::to_string(i))), inode) << i;
+        }
+        EXPECT_TRUE(w.journals.list()[0].takenBack);
+        w.ExpectEndedCleanly();
+    }
+
+    // Changed by someone else after the run: a chmod, another name, new
+    // bytes with the old length and time. Both names stay.
+    const std::vector<std::function<void(const std::string&)>> changes = {
+        [](const std::string& p) { ::chmod(p.c_str(), 0600); },
+        [](const std::string& p) { ::link(p.c_str(), (p + ".third").c_str()); },
+        [](const std::string& p) {
+            struct stat before {};
+            ::stat(p.c_str(), &before);
+            const int fd = ::open(p.c_str(), O_WRONLY);
+            ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+            ::close(fd);
+            SetTimes(p, before);
+        },
+    };
+    for (std::size_t c = 0; c < changes.size(); ++c) {
+        UndoWorld w;
+        w.source.write("apple", "the apple");
+        ASSERT_EQ(::link((w.source / "apple").c_str(), (w.source / "avocado").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        changes[c](w.destination / "A/apple");
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft) << c;
+        EXPECT_TRUE(w.source.names().empty()) << c;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
+                  (std::vector<std::string> {
+                      "Could not take back file " + w.destinationPath + "/A/apple. It has changed since the run.",
+                      "Could not take back file " + w.destinationPath + "/A/avocado. It has changed since the run."}))
+            << c;
+        EXPECT_TRUE(w.journals.list()[0].takenBack) << "a user's change is for good";
+        EXPECT_EQ(TemporaryLeftovers(w.destination / "A"), std::vector<std::string> {});
+    }
+}
+
 TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
 {
     UndoWorld w;
