@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -489,6 +490,51 @@ TEST(Undo, HardLinkedNamesMovedByARunGoBack)
             << c;
         EXPECT_TRUE(w.journals.list()[0].takenBack) << "a user's change is for good";
         EXPECT_EQ(TemporaryLeftovers(w.destination / "A"), std::vector<std::string> {});
+    }
+}
+
+// The same for a link: its copy back is a new link with the same target
+// and time. A link of another target in its old place is not its copy.
+TEST(Undo, ASecondUndoFinishesALinksMoveBackKilledHalfWay)
+{
+    for (const bool sameTarget : {true, false}) {
+        UndoWorld w;
+        TempDir shm("/dev/shm");
+        TempDir elsewhere;
+        elsewhere.write("file", "the file the link leads to");
+        w.destinationPath = shm.path();
+        const std::string target = elsewhere / "file";
+        ASSERT_EQ(::symlink(target.c_str(), (w.source / "link").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        const std::string placed = shm / "L/link";
+        struct stat st {};
+        ASSERT_EQ(::lstat(placed.c_str(), &st), 0);
+        ASSERT_TRUE(S_ISLNK(st.st_mode));
+        // Where the kill came: the link made again in the source, its time
+        // kept, and the run's link still under its private name.
+        const std::string again = sameTarget ? target : target + ".other";
+        ASSERT_EQ(::symlink(again.c_str(), (w.source / "link").c_str()), 0);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (w.source / "link").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        char hidden[64];
+        std::snprintf(hidden, sizeof hidden, "L/.quillbox-undo-%llx", static_cast<unsigned long long>(st.st_ino));
+        ASSERT_EQ(::rename(placed.c_str(), (shm / hidden).c_str()), 0);
+
+        if (sameTarget) {
+            EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+            EXPECT_FALSE(Exists(shm / hidden));
+            EXPECT_FALSE(Exists(shm / "L"));
+            EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+        } else {
+            EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+            EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), 1u);
+            EXPECT_TRUE(Exists(placed)) << "it has its name again";
+            EXPECT_FALSE(Exists(shm / hidden));
+        }
+        char read[PATH_MAX] = {};
+        ASSERT_GT(::readlink((w.source / "link").c_str(), read, sizeof read - 1), 0);
+        EXPECT_EQ(std::string(read), again);
     }
 }
 
