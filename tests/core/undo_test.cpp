@@ -16,6 +16,7 @@
 
 #include "core/bucket.h"
 #include "core/undo_job.h"
+#include "core/undo_messages.h"
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
 #include "tests/support/child_process.h"
@@ -208,6 +209,47 @@ TEST(Undo, FilesLeftForAReasonThatMayPassAreTakenBackByTheNextUndo)
     EXPECT_TRUE(run.takenBack);
     EXPECT_FALSE(run.left.has_value());
     EXPECT_EQ(w.Undo(run.id), UndoEnd::NothingToTakeBack);
+}
+
+// A copy run switched to Move part way: what undo will do is counted by
+// kind, from the journal, and then from what an undo left.
+TEST(Undo, WhatItWillDoIsCountedByKind)
+{
+    UndoWorld w;
+    for (int i = 0; i < 5; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.fs.beforeFile = [&](const std::string&, int index) {
+        if (index == 3)
+            w.controls.mode.store(TransferMode::Move);
+    };
+    w.SieveWithJournal();
+    w.fs.beforeFile = nullptr;
+    JournalSummary run = *w.journals.newestToTakeBack();
+    EXPECT_EQ(run.header.mode, TransferMode::Copy);
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 2 moved file(s) and remove 3 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(run), "5 file(s) placed (2 moved, 3 copied)");
+
+    // One moved file (the fourth in the journal) left for a reason that may
+    // pass.
+    int hidden = 0;
+    w.fs.beforeNoReplace = [&](const char*, const char* to) {
+        w.fs.noReplaceError = std::string_view(to).starts_with(".quillbox-undo-") && ++hidden == 4 ? EIO : 0;
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.LastMessages(3)[0], Summary(1, 3, 1));
+    run = *w.journals.newestToTakeBack();
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 1 moved file(s).");
+    EXPECT_EQ(PlacedFilesText(run), "5 file(s) placed (2 moved, 3 copied)");
+
+    // A run of one kind keeps its words, counted from the journal too.
+    UndoWorld c;
+    c.source.write("apple", "a");
+    c.SieveWithJournal();
+    EXPECT_EQ(TakeBackPlanMessage(*c.journals.newestToTakeBack()), "It will remove 1 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(*c.journals.newestToTakeBack()), "1 file(s) placed");
+    UndoWorld m;
+    m.MoveFiles(2, "f");
+    EXPECT_EQ(TakeBackPlanMessage(*m.journals.newestToTakeBack()), "It will put back 2 moved file(s).");
 }
 
 // A run holds its journal while it goes on: an undo of it changes nothing
