@@ -252,6 +252,44 @@ TEST(Undo, WhatItWillDoIsCountedByKind)
     EXPECT_EQ(TakeBackPlanMessage(*m.journals.newestToTakeBack()), "It will put back 2 moved file(s).");
 }
 
+// What is left is taken back over as many undos as it takes, a stopped one
+// among them: each notes what is still left, and none takes back a file
+// twice.
+TEST(Undo, WhatIsLeftIsTakenBackOverSeveralUndosAStoppedOneAmongThem)
+{
+    UndoWorld w;
+    w.MoveFiles(10, "f");
+    int hidden = 0;
+    w.fs.beforeNoReplace = [&](const char*, const char* to) {
+        w.fs.noReplaceError = std::string_view(to).starts_with(".quillbox-undo-") && ++hidden % 2 == 0 ? ENOSPC : 0;
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names().size(), 5u);
+    EXPECT_EQ(w.journals.list()[0].left->files(), 5u);
+
+    w.fs.beforeNoReplace = nullptr;
+    w.fs.noReplaceError = 0;
+    int calls = 0;
+    w.fs.beforeTakeBack = [&](int) {
+        if (++calls == 2)
+            w.controls.stop.store(true);
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
+    EXPECT_EQ(w.source.names().size(), 7u);
+    const JournalSummary run = w.journals.list()[0];
+    ASSERT_TRUE(run.left.has_value());
+    EXPECT_EQ(run.left->files(), 3u);
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 3 moved file(s).");
+
+    w.fs.beforeTakeBack = nullptr;
+    w.controls.stop.store(false);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+    EXPECT_EQ(w.observer.processed.filesProcessed, 3);
+    EXPECT_EQ(w.source.names().size(), 10u);
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
+}
+
 // A run holds its journal while it goes on: an undo of it changes nothing
 // and says why; once the run has ended, it is taken back.
 TEST(Undo, ARunStillGoingIsNotTakenBack)
