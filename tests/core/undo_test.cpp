@@ -9,12 +9,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <optional>
 #include <thread>
 
 #include "core/bucket.h"
 #include "core/undo_job.h"
+#include "core/undo_messages.h"
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
 #include "tests/support/child_process.h"
@@ -207,6 +209,85 @@ TEST(Undo, FilesLeftForAReasonThatMayPassAreTakenBackByTheNextUndo)
     EXPECT_TRUE(run.takenBack);
     EXPECT_FALSE(run.left.has_value());
     EXPECT_EQ(w.Undo(run.id), UndoEnd::NothingToTakeBack);
+}
+
+// A copy run switched to Move part way: what undo will do is counted by
+// kind, from the journal, and then from what an undo left.
+TEST(Undo, WhatItWillDoIsCountedByKind)
+{
+    UndoWorld w;
+    for (int i = 0; i < 5; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.fs.beforeFile = [&](const std::string&, int index) {
+        if (index == 3)
+            w.controls.mode.store(TransferMode::Move);
+    };
+    w.SieveWithJournal();
+    w.fs.beforeFile = nullptr;
+    JournalSummary run = *w.journals.newestToTakeBack();
+    EXPECT_EQ(run.header.mode, TransferMode::Copy);
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 2 moved file(s) and remove 3 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(run), "5 file(s) placed (2 moved, 3 copied)");
+
+    // One moved file (the fourth in the journal) left for a reason that may
+    // pass.
+    int hidden = 0;
+    w.fs.beforeNoReplace = [&](const char*, const char* to) {
+        w.fs.noReplaceError = std::string_view(to).starts_with(".quillbox-undo-") && ++hidden == 4 ? EIO : 0;
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.LastMessages(3)[0], Summary(1, 3, 1));
+    run = *w.journals.newestToTakeBack();
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 1 moved file(s).");
+    EXPECT_EQ(PlacedFilesText(run), "5 file(s) placed (2 moved, 3 copied)");
+
+    // A run of one kind keeps its words, counted from the journal too.
+    UndoWorld c;
+    c.source.write("apple", "a");
+    c.SieveWithJournal();
+    EXPECT_EQ(TakeBackPlanMessage(*c.journals.newestToTakeBack()), "It will remove 1 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(*c.journals.newestToTakeBack()), "1 file(s) placed");
+    UndoWorld m;
+    m.MoveFiles(2, "f");
+    EXPECT_EQ(TakeBackPlanMessage(*m.journals.newestToTakeBack()), "It will put back 2 moved file(s).");
+}
+
+// What is left is taken back over as many undos as it takes, a stopped one
+// among them: each notes what is still left, and none takes back a file
+// twice.
+TEST(Undo, WhatIsLeftIsTakenBackOverSeveralUndosAStoppedOneAmongThem)
+{
+    UndoWorld w;
+    w.MoveFiles(10, "f");
+    int hidden = 0;
+    w.fs.beforeNoReplace = [&](const char*, const char* to) {
+        w.fs.noReplaceError = std::string_view(to).starts_with(".quillbox-undo-") && ++hidden % 2 == 0 ? ENOSPC : 0;
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names().size(), 5u);
+    EXPECT_EQ(w.journals.list()[0].left->files(), 5u);
+
+    w.fs.beforeNoReplace = nullptr;
+    w.fs.noReplaceError = 0;
+    int calls = 0;
+    w.fs.beforeTakeBack = [&](int) {
+        if (++calls == 2)
+            w.controls.stop.store(true);
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
+    EXPECT_EQ(w.source.names().size(), 7u);
+    const JournalSummary run = w.journals.list()[0];
+    ASSERT_TRUE(run.left.has_value());
+    EXPECT_EQ(run.left->files(), 3u);
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 3 moved file(s).");
+
+    w.fs.beforeTakeBack = nullptr;
+    w.controls.stop.store(false);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+    EXPECT_EQ(w.observer.processed.filesProcessed, 3);
+    EXPECT_EQ(w.source.names().size(), 10u);
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
 }
 
 // A run holds its journal while it goes on: an undo of it changes nothing
@@ -415,6 +496,126 @@ TEST(Undo, ASecondUndoFinishesAMoveBackKilledHalfWay)
     EXPECT_EQ(ReadFile(w.source / "apple"), "the apple's bytes");
     EXPECT_FALSE(Exists(shm / hidden));
     EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+}
+
+// Names of one file (hard links) moved by one run: each rename moved the
+// change time of every name on, which is the run's own doing and not a
+// change of the file; a change by someone else still leaves the file.
+TEST(Undo, HardLinkedNamesMovedByARunGoBack)
+{
+    struct Inodes {
+        static ino_t Of(const std::string& path)
+        {
+            struct stat st {};
+            return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+        }
+    };
+    // One by one, and with files in flight both in the run and the undo.
+    for (const int inFlight : {1, 2}) {
+        UndoWorld w;
+        constexpr int kPairs = 24;
+        for (int i = 0; i < kPairs; ++i) {
+            w.source.write("a" + std::to_string(i), "data " + std::to_string(i));
+            ASSERT_EQ(
+                ::link((w.source / ("a" + std::to_string(i))).c_str(), (w.source / ("b" + std::to_string(i))).c_str()),
+                0);
+            w.source.write("c" + std::to_string(i), "single");
+        }
+        w.fs.inFlight = inFlight;
+        w.fs.claim = inFlight == 1 ? 1 : 4;
+        w.fs.takeBackWorkers = inFlight == 1 ? 1 : 3;
+        w.move = true;
+        w.SieveWithJournal();
+        ASSERT_TRUE(w.source.names().empty());
+
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack) << inFlight;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"), std::vector<std::string> {});
+        EXPECT_EQ(w.Summary(), Summary(3 * kPairs, 0, 0));
+        for (int i = 0; i < kPairs; ++i) {
+            const ino_t inode = Inodes::Of(w.source / ("a" + std::to_string(i)));
+            EXPECT_NE(inode, 0u);
+            EXPECT_EQ(Inodes::Of(w.source / ("b" + std::to_string(i))), inode) << i;
+        }
+        EXPECT_TRUE(w.journals.list()[0].takenBack);
+        w.ExpectEndedCleanly();
+    }
+
+    // Changed by someone else after the run: a chmod, another name, new
+    // bytes with the old length and time. Both names stay.
+    const std::vector<std::function<void(const std::string&)>> changes = {
+        [](const std::string& p) { ::chmod(p.c_str(), 0600); },
+        [](const std::string& p) { ::link(p.c_str(), (p + ".third").c_str()); },
+        [](const std::string& p) {
+            struct stat before {};
+            ::stat(p.c_str(), &before);
+            const int fd = ::open(p.c_str(), O_WRONLY);
+            ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+            ::close(fd);
+            SetTimes(p, before);
+        },
+    };
+    for (std::size_t c = 0; c < changes.size(); ++c) {
+        UndoWorld w;
+        w.source.write("apple", "the apple");
+        ASSERT_EQ(::link((w.source / "apple").c_str(), (w.source / "avocado").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        changes[c](w.destination / "A/apple");
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft) << c;
+        EXPECT_TRUE(w.source.names().empty()) << c;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
+                  (std::vector<std::string> {
+                      "Could not take back file " + w.destinationPath + "/A/apple. It has changed since the run.",
+                      "Could not take back file " + w.destinationPath + "/A/avocado. It has changed since the run."}))
+            << c;
+        EXPECT_TRUE(w.journals.list()[0].takenBack) << "a user's change is for good";
+        EXPECT_EQ(TemporaryLeftovers(w.destination / "A"), std::vector<std::string> {});
+    }
+}
+
+// The same for a link: its copy back is a new link with the same target
+// and time. A link of another target in its old place is not its copy.
+TEST(Undo, ASecondUndoFinishesALinksMoveBackKilledHalfWay)
+{
+    for (const bool sameTarget : {true, false}) {
+        UndoWorld w;
+        TempDir shm("/dev/shm");
+        TempDir elsewhere;
+        elsewhere.write("file", "the file the link leads to");
+        w.destinationPath = shm.path();
+        const std::string target = elsewhere / "file";
+        ASSERT_EQ(::symlink(target.c_str(), (w.source / "link").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        const std::string placed = shm / "L/link";
+        struct stat st {};
+        ASSERT_EQ(::lstat(placed.c_str(), &st), 0);
+        ASSERT_TRUE(S_ISLNK(st.st_mode));
+        // Where the kill came: the link made again in the source, its time
+        // kept, and the run's link still under its private name.
+        const std::string again = sameTarget ? target : target + ".other";
+        ASSERT_EQ(::symlink(again.c_str(), (w.source / "link").c_str()), 0);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (w.source / "link").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        char hidden[64];
+        std::snprintf(hidden, sizeof hidden, "L/.quillbox-undo-%llx", static_cast<unsigned long long>(st.st_ino));
+        ASSERT_EQ(::rename(placed.c_str(), (shm / hidden).c_str()), 0);
+
+        if (sameTarget) {
+            EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+            EXPECT_FALSE(Exists(shm / hidden));
+            EXPECT_FALSE(Exists(shm / "L"));
+            EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+        } else {
+            EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+            EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), 1u);
+            EXPECT_TRUE(Exists(placed)) << "it has its name again";
+            EXPECT_FALSE(Exists(shm / hidden));
+        }
+        char read[PATH_MAX] = {};
+        ASSERT_GT(::readlink((w.source / "link").c_str(), read, sizeof read - 1), 0);
+        EXPECT_EQ(std::string(read), again);
+    }
 }
 
 TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
