@@ -30,6 +30,7 @@
 #include "platform/read_leases.h"
 #include "platform/system_clock.h"
 #include "platform/watch_lock.h"
+#include "platform/watch_sessions.h"
 
 namespace quillbox::app {
 
@@ -249,6 +250,7 @@ public:
                          EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
                          SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
         }
+        beginSession();
         learnTakenBack();
         rescan();
         for (;;) {
@@ -390,6 +392,20 @@ private:
         if (was.mtimeNs == 0 && was.size == 0)
             return was.device == look.device && was.inode == look.inode;
         return was.size == look.size && was.mtimeNs == look.mtimeNs;
+    }
+
+    // Notes that a session begins, so that --undo --session takes back all
+    // of its batches.
+    void beginSession()
+    {
+        const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
+        const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+        FsStatus begun = source.ok() ? destination.status() : source.status();
+        if (begun.ok())
+            begun = posix::BeginWatchSession(m_journals.folder(), source.value().path, destination.value().path);
+        if (!begun.ok())
+            std::fprintf(stderr, "quillbox: warning: this watch's batches cannot be taken back as one session: %s\n",
+                         EscapeText(begun.reason).c_str());
     }
 
     // The files that moves of runs into the same folders, taken back since,

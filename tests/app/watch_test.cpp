@@ -388,6 +388,43 @@ TEST(Watch, FilesTakenBackByUndoAreLeftUntilTheyChange)
     EXPECT_EQ(w.finish(), 143);
 }
 
+// --undo --session takes back every batch of the watch begun last, and
+// nothing of an earlier one.
+TEST(Watch, UndoSessionTakesBackEveryBatchOfTheLastWatch)
+{
+    Watcher w;
+    const QStringList watch = {QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                               QStringLiteral("--settle"), QStringLiteral("0.2")};
+    w.dir.write("in/earlier", "e");
+    w.start(watch);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("E/earlier")); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    w.out.clear();
+    w.start(watch);
+    for (const char* name : {"apple", "berry", "cherry"}) {
+        w.dir.write(std::string("in/") + name, name);
+        ASSERT_TRUE(w.waitFor([&] { return w.dir.names("in").empty(); })) << w.out << w.err;
+    }
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    std::string said;
+    EXPECT_EQ(w.other({QStringLiteral("--undo"), QStringLiteral("--session")}, &said), 0) << said;
+    EXPECT_EQ(w.dir.names("in"), (std::set<std::string> {"apple", "berry", "cherry"})) << said;
+    EXPECT_TRUE(Exists(w.out_("E/earlier"))) << "an earlier watch's batch stays";
+    EXPECT_EQ(w.other({QStringLiteral("--undo"), QStringLiteral("--session")}, &said), 2);
+    EXPECT_NE(said.find("nothing left to take back"), std::string::npos) << said;
+
+    for (const QStringList& wrong :
+         {QStringList {QStringLiteral("--session")},
+          QStringList {QStringLiteral("--undo"), QStringLiteral("1"), QStringLiteral("--session")}}) {
+        EXPECT_EQ(w.other(wrong, &said), 2);
+        EXPECT_NE(said.find("--session goes with --undo and no RUN"), std::string::npos) << said;
+    }
+}
+
 // More events at once than the kernel queues: the folder is looked at
 // whole, and every file is sorted. As root the queue is made small for the
 // watcher; otherwise more files than the usual limit arrive.
