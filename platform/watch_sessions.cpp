@@ -60,6 +60,8 @@ std::string SessionsFolder(const std::string& journals)
 FsStatus BeginWatchSession(const std::string& journals, const std::string& source, const std::string& destination)
 {
     const std::string folder = SessionsFolder(journals);
+    for (std::size_t slash = folder.find('/', 1); slash != std::string::npos; slash = folder.find('/', slash + 1))
+        ::mkdir(folder.substr(0, slash).c_str(), 0700);
     ::mkdir(folder.c_str(), 0700);
     const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
