@@ -190,15 +190,6 @@ int RunCommand(int argc, char* argv[])
 
 } // namespace
 
-bool WantsCommandLine(int argc, char* argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] == '-' && argv[i][1] != '\0')
-            return true;
-    }
-    return false;
-}
-
 int RunCommandLine(int argc, char* argv[])
 {
     ReserveStandardStreams();

@@ -2,10 +2,6 @@
 
 namespace quillbox::app {
 
-// Whether the arguments ask for the command line (any option) rather than
-// the window (none, or folders only).
-bool WantsCommandLine(int argc, char* argv[]);
-
 // Runs the command line to its end and returns the exit status: 0 every
 // file handled, 1 the run ended but some files failed, 2 bad usage or a
 // folder that cannot be read, 130 stopped by Ctrl-C. No window and no

@@ -1,15 +1,11 @@
 #include <csignal>
 
-#include <QApplication>
-#include <QFile>
-
 #include "app/command_line.h"
 #include "app/display_check.h"
-#include "platform/journal_files.h"
-#include "platform/posix_file_system.h"
-#include "platform/system_clock.h"
-#include "ui/main/main_window.h"
+#include "app/front_door.h"
 
+// The program a user types: the command line itself, which links no
+// toolkit; with no command it hands over to the window's program.
 int main(int argc, char* argv[])
 {
     // A write past the file-size limit fails with EFBIG and is reported like
@@ -22,19 +18,5 @@ int main(int argc, char* argv[])
     // The window needs a display: without one, one line says so and how to
     // run without a window.
     quillbox::app::RequireDisplay();
-    quillbox::app::DisplayGuard displayGuard;
-    QApplication app(argc, argv);
-    displayGuard.started();
-    QApplication::setApplicationName(QStringLiteral("Quillbox"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("quillbox"));
-    quillbox::PosixFileSystem fileSystem;
-    quillbox::SystemClock clock;
-    quillbox::JournalFolder journals(quillbox::JournalFolder::DefaultFolder());
-    quillbox::ui::MainWindow window(quillbox::ui::SystemServices(fileSystem, clock, &journals));
-    // "quillbox SOURCE [DESTINATION]", as a file manager's "Open with" calls it.
-    if (argc >= 2)
-        window.openFolders(QFile::decodeName(argv[1]), argc >= 3 ? QFile::decodeName(argv[2]) : QString());
-    window.show();
-    return app.exec();
+    return quillbox::app::StartWindow(argv);
 }

@@ -33,7 +33,7 @@ arguments="--files $files --rounds $rounds --modes $modes"
 bash scripts/install-deps.sh --desktop
 commit="$(git rev-parse --short HEAD)$(git diff --quiet HEAD -- . ':!bench/RESULTS.md' || echo ' (with local changes)')"
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLBOX_BUILD_TESTS=OFF
-cmake --build build-release --target quillbox quillbox_bench
+cmake --build build-release --target quillbox quillbox-window quillbox_bench
 build=$PWD/build-release
 
 # The files live on a tmpfs: mounted for the run when allowed, else the
