@@ -370,8 +370,22 @@ TEST(Undo, FoldersThatAreNoLongerTheRunsAreLeftAlone)
         EXPECT_TRUE(other.names().empty());
         EXPECT_TRUE(Exists(w.destination / "A/apple"));
         EXPECT_EQ(w.MessagesStartingWith("Moved files stay").size(), 1u);
+        EXPECT_TRUE(w.journals.list()[0].takenBack) << "another folder in its place is no passing reason";
         ::unlink(w.source.path().c_str());
         ::rename(moved.c_str(), w.source.path().c_str());
+    }
+    {
+        // The source away for a while (a disk unplugged, say): its files
+        // wait for the next undo.
+        UndoWorld w;
+        w.MoveFiles(2, "f");
+        const std::string away = w.source.path() + ".away";
+        ASSERT_EQ(::rename(w.source.path().c_str(), away.c_str()), 0);
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+        EXPECT_FALSE(w.journals.list()[0].takenBack);
+        ASSERT_EQ(::rename(away.c_str(), w.source.path().c_str()), 0);
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+        EXPECT_EQ(w.source.names().size(), 2u);
     }
     {
         // A bucket the run made, deleted and made again by the user; and
