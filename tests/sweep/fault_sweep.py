@@ -94,9 +94,11 @@ REPORTED_FAULTS = [
     ("move statx EIO@*: folders-left", "made folder not journaled when its look fails"),
     ("copy/* statx EIO@*: folders-left", "made folder not journaled when its look fails"),
     # A run that made bucket folders and then placed no file (its listing
-    # failed) is no run to take back: its folders stay.
+    # failed, or it was stopped) is no run to take back: its folders stay.
     ("move * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
     ("copy/* * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
+    ("move * SIGINT@*: folders-left", "a run that placed nothing leaves the folders it made"),
+    ("copy/* * SIGINT@*: folders-left", "a run that placed nothing leaves the folders it made"),
     # An undo that cannot remove a made folder (or look at it) says nothing
     # and ends with 0, unless the folder is another one now.
     ("undo-* E*@*: folders-left", "undo leaves a made folder silently, status 0"),
@@ -187,8 +189,9 @@ SOURCE_FILES = [
     b"walnut.txt", b"xigua.txt", b"yam.txt", b"zucchini.txt", b"1st.txt", b"42", b"_under.txt",
     b"\xffbyte name", "\u00f1ame.txt".encode(), b"with space.txt", b"elder copy.dat",
 ]
-SOURCE_LINK = (b"link-to-apple", b"apple.txt")
+SOURCE_LINK = (b"quick-link", b"apple.txt")  # to bucket Q: another file system, where mounted
 SOURCE_SUBFOLDER = (b"sub", b"inner.txt")
+HARD_LINK = (b"grape.txt", b"Grapevine.txt")  # a second name of grape.txt, with --hard-link
 REPLACED = (b"B", b"banana.txt")  # a copy replaces it
 DESTINATION_FILES = [(b"A", b"Anchor.dat"), (b"#", b"0-existing.txt")]
 PRESENT_BUCKETS = [b"A", b"B", b"#", MOUNTED_BUCKET]
@@ -204,16 +207,16 @@ def content_of(name):
 class Tree:
     """One case's folders: src, dst and the private state folder."""
 
-    def __init__(self, root, mode, mount):
+    def __init__(self, root, mode, mount, hard_link=False):
         self.root = root
         self.src = os.path.join(root, b"src")
         self.dst = os.path.join(root, b"dst")
         self.state = os.path.join(root, b"state")
         self.mode = mode
         self.mounted = False
-        self.make(mount)
+        self.make(mount, hard_link)
 
-    def make(self, mount):
+    def make(self, mount, hard_link):
         os.makedirs(self.src)
         os.makedirs(self.state)
         for bucket in PRESENT_BUCKETS:
@@ -235,6 +238,8 @@ class Tree:
             except OSError:
                 pass
         os.symlink(SOURCE_LINK[1], os.path.join(self.src, SOURCE_LINK[0]))
+        if hard_link:
+            os.link(os.path.join(self.src, HARD_LINK[0]), os.path.join(self.src, HARD_LINK[1]))
         os.makedirs(os.path.join(self.src, SOURCE_SUBFOLDER[0]))
         with open(os.path.join(self.src, *SOURCE_SUBFOLDER), "wb") as f:
             f.write(b"never touched\n")
@@ -383,7 +388,7 @@ class Sweep:
     def count(self, name, scenario):
         """A traced clean run of the scenario: the points of each call, the
         tree's start, its end after the clean run and after a clean undo."""
-        tree = Tree(self.new_root("count-" + name), scenario["mode"], self.mount)
+        tree = Tree(self.new_root("count-" + name), scenario["mode"], self.mount, self.args.hard_link)
         try:
             start = snapshot(tree)
             env = self.env(tree, scenario["cpus"])
@@ -471,7 +476,7 @@ class Sweep:
     def run_case(self, case):
         name, scenario, kind, syscall, action, n = case
         label = case_name(case)
-        tree = Tree(self.new_root(label), scenario["mode"], self.mount)
+        tree = Tree(self.new_root(label), scenario["mode"], self.mount, self.args.hard_link)
         problems = []
         detail = []
         log = os.path.join(tree.root, b"output.txt")
@@ -788,7 +793,7 @@ def main():
     parser.add_argument("--set", choices=["ci", "full"], default="ci")
     parser.add_argument("--points", type=int, default=12, help="cases per kind of call in the ci set")
     parser.add_argument("--jobs", type=int, default=min(2, os.cpu_count() or 1))
-    parser.add_argument("--bound", type=int, default=30, help="seconds a run or an undo may take")
+    parser.add_argument("--bound", type=int, default=20, help="seconds a run or an undo may take")
     parser.add_argument("--undo-repeats", type=int, default=3)
     parser.add_argument("--only", default=None, help="a regular expression over the case names")
     parser.add_argument("--cases", default=None, help="a file naming the cases to run, one a line (with --set full)")
@@ -796,6 +801,7 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep every case's tree")
     parser.add_argument("--keep-failed", action="store_true", help="keep the trees of failing cases")
     parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--hard-link", action="store_true", help="give one file of the source a second name")
     args = parser.parse_args()
 
     why = can_trace()
