@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -330,6 +331,27 @@ private:
         return was.size == look.size && was.mtimeNs == look.mtimeNs;
     }
 
+    // Whether a batch's files are all taken by renames: moves into bucket
+    // folders on the source's file system, one that renames without
+    // replacing (elsewhere a move may have to copy).
+    bool takenByRename() const
+    {
+        if (m_request.mode != TransferMode::Move || !m_watch->usualLocal())
+            return false;
+        struct stat source {};
+        if (::stat(m_request.source.c_str(), &source) != 0)
+            return false;
+        const std::string destination = WithTrailingSeparator(m_request.destination);
+        struct stat st {};
+        if (::stat(destination.c_str(), &st) != 0 || st.st_dev != source.st_dev)
+            return false;
+        for (const char letter : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZ#")) {
+            if (::stat((destination + letter).c_str(), &st) == 0 && st.st_dev != source.st_dev)
+                return false;
+        }
+        return true;
+    }
+
     // Notes that a session begins, so that --undo --session takes back all
     // of its batches.
     void beginSession()
@@ -455,8 +477,15 @@ private:
     // One run over the files of a batch. Status to end with, or -1.
     int sieve(std::vector<std::string> names, const std::vector<FileLook>& looks)
     {
-        // The batch's files stay leased while they are taken; no other.
-        m_leases.releaseAllBut(names);
+        // The batch's files stay leased while they are copied, so that a
+        // writer coming meanwhile waits until the copy is whole; no other
+        // file stays leased. A rename leaves a writer writing to the same
+        // file wherever it is, held or not: there they go as the run begins,
+        // on a thread of their own.
+        if (takenByRename())
+            m_leases.releaseAllAside();
+        else
+            m_leases.releaseAllBut(names);
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
         DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
         BatchReport batch(report);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -48,7 +49,22 @@ ReadLeases::ReadLeases()
         m_room = RoomForLeases();
 }
 
-ReadLeases::~ReadLeases() = default;
+ReadLeases::~ReadLeases()
+{
+    if (m_releasing.joinable())
+        m_releasing.join();
+}
+
+void ReadLeases::releaseAllAside()
+{
+    if (m_releasing.joinable())
+        m_releasing.join();
+    if (m_held.empty())
+        return;
+    auto held = std::make_shared<std::unordered_map<std::string, Held>>(std::move(m_held));
+    m_held.clear();
+    m_releasing = std::thread([held]() mutable { held.reset(); });
+}
 
 ReadLeases::Answer ReadLeases::open(const std::string& folder, const std::string& name, const FileLook& look,
                                     int opened, UniqueFd& fd)
@@ -135,13 +151,19 @@ void ReadLeases::release(const std::string& name)
 
 void ReadLeases::releaseAllBut(const std::vector<std::string>& keep)
 {
-    std::unordered_map<std::string, Held> kept;
-    kept.reserve(std::min(keep.size(), m_held.size()));
+    // Mostly every lease held is one of `keep`'s: then none goes.
+    std::size_t kept = 0;
+    for (const std::string& name : keep)
+        kept += m_held.count(name);
+    if (kept == m_held.size())
+        return;
+    std::unordered_map<std::string, Held> held;
+    held.reserve(kept);
     for (const std::string& name : keep) {
-        if (auto held = m_held.extract(name); !held.empty())
-            kept.insert(std::move(held));
+        if (auto node = m_held.extract(name); !node.empty())
+            held.insert(std::move(node));
     }
-    m_held.swap(kept); // the others go with `kept`
+    m_held.swap(held); // the others go with `held`
 }
 
 std::vector<std::string> ReadLeases::broken()
