@@ -480,10 +480,10 @@ private:
         // The batch's files stay leased while they are copied, so that a
         // writer coming meanwhile waits until the copy is whole; no other
         // file stays leased. A rename leaves a writer writing to the same
-        // file wherever it is, held or not: there they go as the run begins,
-        // on a thread of their own.
+        // file wherever it is, held or not, and renames a leased file at
+        // half the pace: there they all go before the run.
         if (takenByRename())
-            m_leases.releaseAllAside();
+            m_leases.releaseAll();
         else
             m_leases.releaseAllBut(names);
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);

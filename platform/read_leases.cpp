@@ -49,22 +49,7 @@ ReadLeases::ReadLeases()
         m_room = RoomForLeases();
 }
 
-ReadLeases::~ReadLeases()
-{
-    if (m_releasing.joinable())
-        m_releasing.join();
-}
-
-void ReadLeases::releaseAllAside()
-{
-    if (m_releasing.joinable())
-        m_releasing.join();
-    if (m_held.empty())
-        return;
-    auto held = std::make_shared<std::unordered_map<std::string, Held>>(std::move(m_held));
-    m_held.clear();
-    m_releasing = std::thread([held]() mutable { held.reset(); });
-}
+ReadLeases::~ReadLeases() = default;
 
 ReadLeases::Answer ReadLeases::open(const std::string& folder, const std::string& name, const FileLook& look,
                                     int opened, UniqueFd& fd)

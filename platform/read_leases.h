@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -60,9 +59,6 @@ public:
     // Releases every lease but those of `keep`.
     void releaseAllBut(const std::vector<std::string>& keep);
     void releaseAll() { m_held.clear(); }
-    // Releases every lease on a thread of its own, which lets go of them
-    // while this one goes on; the next call waits for the one before.
-    void releaseAllAside();
 
     // Once fd() is readable: the names whose lease a writer is breaking.
     // Their leases are let go, so that the writer goes on at once.
@@ -79,7 +75,6 @@ private:
         std::uint64_t inode = 0;
     };
     std::unordered_map<std::string, Held> m_held;
-    std::thread m_releasing;
 };
 
 } // namespace quillbox::posix

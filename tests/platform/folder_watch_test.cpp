@@ -249,15 +249,6 @@ TEST(ReadLeases, GrantedOnlyWhileNobodyWritesAndBrokenByAWriter)
     EXPECT_EQ(leases.held(), 1u);
     leases.releaseAll();
     EXPECT_EQ(leases.held(), 0u);
-
-    // Let go of on a thread of their own: gone once the next call returns.
-    ASSERT_EQ(leases.take(folder, "quiet", LookAt(dir / "quiet")), Answer::Granted);
-    leases.releaseAllAside();
-    EXPECT_EQ(leases.held(), 0u);
-    leases.releaseAllAside();
-    const int free = ::open((dir / "quiet").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_GE(free, 0);
-    ::close(free);
 }
 
 // Which file systems are shares whose changes made elsewhere are not told.
