@@ -481,9 +481,10 @@ private:
         // writer coming meanwhile waits until the copy is whole; no other
         // file stays leased. A rename leaves a writer writing to the same
         // file wherever it is, held or not, and renames a leased file at
-        // half the pace: there they all go before the run.
+        // half the pace: there they all go before the run (their descriptors
+        // after it).
         if (takenByRename())
-            m_leases.releaseAll();
+            m_leases.unlockAll();
         else
             m_leases.releaseAllBut(names);
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);

@@ -151,6 +151,12 @@ void ReadLeases::releaseAllBut(const std::vector<std::string>& keep)
     m_held.swap(held); // the others go with `held`
 }
 
+void ReadLeases::unlockAll()
+{
+    for (auto& [name, held] : m_held)
+        ::fcntl(held.fd.get(), F_SETLEASE, F_UNLCK);
+}
+
 std::vector<std::string> ReadLeases::broken()
 {
     // One signal may stand for several breaks: every lease is asked.

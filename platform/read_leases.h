@@ -59,6 +59,10 @@ public:
     // Releases every lease but those of `keep`.
     void releaseAllBut(const std::vector<std::string>& keep);
     void releaseAll() { m_held.clear(); }
+    // Lets go of every lease but keeps their descriptors until
+    // releaseAll(): what a lease costs a rename is gone at once, what a
+    // descriptor's closing costs comes later.
+    void unlockAll();
 
     // Once fd() is readable: the names whose lease a writer is breaking.
     // Their leases are let go, so that the writer goes on at once.
