@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -194,6 +195,10 @@ public:
         beginSession();
         learnTakenBack();
         rescan();
+        // What happened while the folder was listed is known before any file
+        // is due.
+        if (const int status = takeEvents(); status >= 0)
+            return status;
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
@@ -202,15 +207,7 @@ public:
             std::vector<FileLook> looks;
             std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe, &looks);
             if (!due.empty()) {
-                // A file sorted by a move that comes back unchanged (taken
-                // back by --undo, or put back by hand) is left alone.
-                if (m_request.mode == TransferMode::Move) {
-                    if (m_putBack.size() > kPutBackKept)
-                        m_putBack.clear();
-                    for (std::size_t i = 0; i < due.size() && i < looks.size(); ++i)
-                        m_putBack.insert_or_assign(due[i], looks[i]);
-                }
-                if (const int status = sieve(std::move(due)); status >= 0)
+                if (const int status = sieve(std::move(due), looks); status >= 0)
                     return status;
                 continue;
             }
@@ -335,6 +332,27 @@ private:
         return was.size == look.size && was.mtimeNs == look.mtimeNs;
     }
 
+    // Whether a batch's files are all taken by renames: moves into bucket
+    // folders on the source's file system, one that renames without
+    // replacing (elsewhere a move may have to copy).
+    bool takenByRename() const
+    {
+        if (m_request.mode != TransferMode::Move || !m_watch->usualLocal())
+            return false;
+        struct stat source {};
+        if (::stat(m_request.source.c_str(), &source) != 0)
+            return false;
+        const std::string destination = WithTrailingSeparator(m_request.destination);
+        struct stat st {};
+        if (::stat(destination.c_str(), &st) != 0 || st.st_dev != source.st_dev)
+            return false;
+        for (const char letter : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZ#")) {
+            if (::stat((destination + letter).c_str(), &st) == 0 && st.st_dev != source.st_dev)
+                return false;
+        }
+        return true;
+    }
+
     // Notes that a session begins, so that --undo --session takes back all
     // of its batches.
     void beginSession()
@@ -359,20 +377,32 @@ private:
         const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
         if (!source.ok() || !destination.ok())
             return;
+        // Only the header of a journal of other folders is read.
         struct PutBack final : JournalVisitor {
-            std::unordered_map<std::string, FileLook>& files;
-            explicit PutBack(std::unordered_map<std::string, FileLook>& into) : files(into) {}
+            const std::string& source;
+            const std::string& destination;
+            bool ours = false;
+            bool undone = false;
+            std::vector<std::pair<std::string, FileLook>> files;
+            PutBack(const std::string& from, const std::string& to) : source(from), destination(to) {}
+            void header(const JournalHeader& header) override
+            {
+                ours = header.source.path == source && header.destination.path == destination;
+            }
             bool file(const JournalFile& file) override
             {
-                if (file.mode == TransferMode::Move)
-                    files.emplace(file.name, file.placed);
-                return true;
+                if (ours && file.mode == TransferMode::Move)
+                    files.emplace_back(file.name, file.placed);
+                return ours;
             }
-        } putBack(m_putBack);
-        for (const JournalSummary& run : m_journals.list()) {
-            if (run.takenBack && run.header.source.path == source.value().path &&
-                run.header.destination.path == destination.value().path)
-                m_journals.read(run.id, putBack);
+            void takenBack() override { undone = true; }
+        };
+        for (const std::string& run : posix::RunsInFolder(m_journals.folder())) {
+            PutBack putBack(source.value().path, destination.value().path);
+            if (m_journals.read(run, putBack).ok() && putBack.ours && putBack.undone) {
+                for (auto& [name, look] : putBack.files)
+                    m_putBack.emplace(std::move(name), look);
+            }
         }
     }
 
@@ -446,12 +476,18 @@ private:
     }
 
     // One run over the files of a batch. Status to end with, or -1.
-    int sieve(std::vector<std::string> names)
+    int sieve(std::vector<std::string> names, const std::vector<FileLook>& looks)
     {
-        // The batch's files stay leased while they are taken; no other.
-        std::vector<std::string> sorted = names;
-        std::sort(sorted.begin(), sorted.end());
-        m_leases.releaseAllBut(sorted);
+        // The batch's files stay leased while they are copied, so that a
+        // writer coming meanwhile waits until the copy is whole; no other
+        // file stays leased. A rename leaves a writer writing to the same
+        // file wherever it is, held or not, and renames a leased file at
+        // half the pace: there they all go before the run (their descriptors
+        // after it).
+        if (takenByRename())
+            m_leases.unlockAll();
+        else
+            m_leases.releaseAllBut(names);
         ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
         DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
         BatchReport batch(report);
@@ -467,6 +503,14 @@ private:
         m_watch->quietLeaving(false);
         m_gate.hold();
         m_leases.releaseAll();
+        // A file sorted by a move that comes back unchanged (taken back by
+        // --undo, or put back by hand) is left alone.
+        if (m_request.mode == TransferMode::Move) {
+            if (m_putBack.size() > kPutBackKept)
+                m_putBack.clear();
+            for (std::size_t i = 0; i < settings.only.size() && i < looks.size(); ++i)
+                m_putBack.insert_or_assign(settings.only[i], looks[i]);
+        }
         if (m_nextListing)
             m_nextListing = std::chrono::steady_clock::now() + RepeatedListing::interval(m_request.settle);
         std::fflush(stdout);

@@ -175,7 +175,14 @@ def idle(binary, base, seconds=20):
     wait_for(lambda: os.path.exists(os.path.join(destination, "O", "one")), 30)
     # The batch's own threads are gone once its log is out.
     wait_for(lambda: runs(state) > 0 and len(os.listdir("/proc/%d/task" % process.pid)) == 1, 30)
+    # Asleep once its count of switches stands still.
     before = wakes(process.pid)
+    while True:
+        time.sleep(0.5)
+        now = wakes(process.pid)
+        if now == before:
+            break
+        before = now
     time.sleep(seconds)
     after = wakes(process.pid)
     stop(process)

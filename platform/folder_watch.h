@@ -69,6 +69,10 @@ public:
     // no watcher here: "NFS", "FUSE" and the like; "" when changes are told.
     const std::string& share() const { return m_share; }
 
+    // Whether the folder is on one of the usual local file systems (ext4,
+    // XFS, Btrfs, tmpfs, F2FS), which rename a file without replacing one.
+    bool usualLocal() const { return m_listingTellsInodes; }
+
     // The folder's path, ending in '/'.
     const std::string& folder() const { return m_folder; }
 

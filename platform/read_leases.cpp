@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/signalfd.h>
@@ -53,21 +54,25 @@ ReadLeases::~ReadLeases() = default;
 ReadLeases::Answer ReadLeases::open(const std::string& folder, const std::string& name, const FileLook& look,
                                     int opened, UniqueFd& fd)
 {
-    // Never waiting on a FIFO put in the file's place; what was opened is
-    // checked to be the file looked at before anything else.
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    fd.reset(opened >= 0 ? ::openat(opened, name.c_str(), kFlags) : ::open((folder + name).c_str(), kFlags));
+    // Never waiting on a FIFO put in the file's place. What was opened is
+    // checked to be the file looked at; where only a listing told of it, as
+    // a regular file, it is opened as no link, and a file put in its place
+    // since will be told by an event.
+    const bool listed = look.mtimeNs == 0 && look.size == 0;
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (listed ? O_NOFOLLOW : 0);
+    fd.reset(opened >= 0 ? ::openat(opened, name.c_str(), flags) : ::open((folder + name).c_str(), flags));
     if (!fd.valid())
         return errno == ENOENT || errno == ENOTDIR || errno == ELOOP ? Answer::Changed : Answer::Refused;
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return Answer::Refused;
-    if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != look.device ||
-        static_cast<std::uint64_t>(st.st_ino) != look.inode)
-        return Answer::Changed;
-    const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    if (look.mtimeNs != 0 && (static_cast<std::uint64_t>(st.st_size) != look.size || mtime != look.mtimeNs))
-        return Answer::Changed;
+    if (!listed) {
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0)
+            return Answer::Refused;
+        const std::int64_t mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+        if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != look.device ||
+            static_cast<std::uint64_t>(st.st_ino) != look.inode ||
+            (look.mtimeNs != 0 && (static_cast<std::uint64_t>(st.st_size) != look.size || mtime != look.mtimeNs)))
+            return Answer::Changed;
+    }
     if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) != 0)
         return errno == EAGAIN ? Answer::Writing : Answer::Refused;
     return Answer::Granted;
@@ -131,12 +136,25 @@ void ReadLeases::release(const std::string& name)
 
 void ReadLeases::releaseAllBut(const std::vector<std::string>& keep)
 {
-    for (auto it = m_held.begin(); it != m_held.end();) {
-        if (std::binary_search(keep.begin(), keep.end(), it->first))
-            ++it;
-        else
-            it = m_held.erase(it);
+    // Mostly every lease held is one of `keep`'s: then none goes.
+    std::size_t kept = 0;
+    for (const std::string& name : keep)
+        kept += m_held.count(name);
+    if (kept == m_held.size())
+        return;
+    std::unordered_map<std::string, Held> held;
+    held.reserve(kept);
+    for (const std::string& name : keep) {
+        if (auto node = m_held.extract(name); !node.empty())
+            held.insert(std::move(node));
     }
+    m_held.swap(held); // the others go with `held`
+}
+
+void ReadLeases::unlockAll()
+{
+    for (auto& [name, held] : m_held)
+        ::fcntl(held.fd.get(), F_SETLEASE, F_UNLCK);
 }
 
 std::vector<std::string> ReadLeases::broken()

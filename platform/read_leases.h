@@ -42,8 +42,8 @@ public:
 
     // Takes a lease on the file `name` of the folder `folder` (ending in
     // '/'), which looked like `look` (only its device and inode are
-    // compared; nothing more is checked where `look` tells no length and
-    // modification time). A lease held already on that very file is kept;
+    // compared, and the file is opened as no link, where `look` tells no
+    // length and modification time: a listing's). A lease held already on that very file is kept;
     // one held on a file the name no longer leads to is let go. When no more
     // descriptors can be spared, the lease is let go at once: Granted then
     // tells only that nobody writes the file now. `opened`, unless -1, is
@@ -56,9 +56,13 @@ public:
     bool holds(const std::string& name) const { return m_held.contains(name); }
     std::size_t held() const { return m_held.size(); }
     void release(const std::string& name);
-    // Releases every lease but those of `keep` (sorted).
+    // Releases every lease but those of `keep`.
     void releaseAllBut(const std::vector<std::string>& keep);
     void releaseAll() { m_held.clear(); }
+    // Lets go of every lease but keeps their descriptors until
+    // releaseAll(): what a lease costs a rename is gone at once, what a
+    // descriptor's closing costs comes later.
+    void unlockAll();
 
     // Once fd() is readable: the names whose lease a writer is breaking.
     // Their leases are let go, so that the writer goes on at once.

@@ -94,6 +94,14 @@ FsStatus BeginWatchSession(const std::string& journals, const std::string& sourc
     return FsStatus::success();
 }
 
+std::vector<std::string> RunsInFolder(const std::string& journals)
+{
+    std::vector<std::string> runs;
+    for (const auto& [number, name] : Numbered(journals, "run-", ".journal"))
+        runs.push_back("run-" + std::to_string(number));
+    return runs;
+}
+
 std::optional<WatchSession> NewestWatchSession(const std::string& journals)
 {
     const std::string folder = SessionsFolder(journals);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/file_system.h"
 
@@ -23,6 +24,10 @@ struct WatchSession {
 // kept.
 inline constexpr std::size_t kSessionsKept = 32;
 FsStatus BeginWatchSession(const std::string& journals, const std::string& source, const std::string& destination);
+
+// The names of the runs whose journals are in `journals` ("run-N"), the
+// newest first, read from the folder's listing alone.
+std::vector<std::string> RunsInFolder(const std::string& journals);
 
 // The session begun last, if any is noted.
 std::optional<WatchSession> NewestWatchSession(const std::string& journals);

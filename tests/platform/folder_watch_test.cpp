@@ -245,6 +245,15 @@ TEST(ReadLeases, GrantedOnlyWhileNobodyWritesAndBrokenByAWriter)
         ::close(mappedWriter);
     EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
 
+    // Unlocked, a file is free to writers though its descriptor is kept.
+    leases.unlockAll();
+    const int unlocked = ::open((dir / "mapped").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(unlocked, 0);
+    ::close(unlocked);
+    EXPECT_EQ(leases.held(), 1u);
+    leases.releaseAll();
+    ASSERT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
+
     leases.releaseAllBut({"mapped"});
     EXPECT_EQ(leases.held(), 1u);
     leases.releaseAll();
