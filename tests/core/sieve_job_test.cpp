@@ -1,5 +1,6 @@
-// The run itself over real folders: what it logs and reports, in order, on
-// each way out, and how it follows Stop and the mode while it goes.
+// The run itself: what it logs and reports, in order, on each way out (over
+// files held in memory), and how it follows Stop and the mode while it goes
+// (over real folders).
 #include <gtest/gtest.h>
 
 #include <cerrno>
