@@ -16,6 +16,7 @@
 #include "app/exit_status.h"
 #include "app/options.h"
 #include "app/run_list.h"
+#include "app/session_undo.h"
 #include "app/standard_streams.h"
 #include "app/stop_signals.h"
 #include "app/watch_command.h"
@@ -139,7 +140,7 @@ int RunCommand(int argc, char* argv[])
     if (options.listRuns)
         return ListRuns(journals);
     if (options.undo)
-        return UndoRun(journals, options.run, options.detail);
+        return options.session ? UndoSession(journals, options.detail) : UndoRun(journals, options.run, options.detail);
     if (options.watch || options.watchConfigGiven)
         return Watch(options, journals);
 

@@ -7,7 +7,7 @@ namespace quillbox::app {
 
 extern const char kUsage[] = "Usage: quillbox --copy|--move [OPTION]... SOURCE DESTINATION\n"
                              "       quillbox --list-runs\n"
-                             "       quillbox --undo [RUN] [--quiet]\n"
+                             "       quillbox --undo [RUN|--session] [--quiet]\n"
                              "       quillbox --watch --copy|--move [OPTION]... SOURCE DESTINATION\n"
                              "       quillbox --watch-config NAME\n"
                              "       quillbox [SOURCE [DESTINATION]]\n";
@@ -33,6 +33,8 @@ extern const char kHelp[] = "Sorts the files directly inside SOURCE into the fol
                             "                      when RUN is not given): moved files go back, copies\n"
                             "                      go, only while they are still as the run left them;\n"
                             "                      nothing is replaced\n"
+                            "      --session       with --undo, take back every batch of the watch begun\n"
+                            "                      last, the newest first\n"
                             "      --watch         keep SOURCE sorted: sort what is there, then each file\n"
                             "                      that arrives once it is complete, until stopped; each\n"
                             "                      batch is a run of its own, taken back by --undo\n"
@@ -59,7 +61,8 @@ extern const char kHelp[] = "Sorts the files directly inside SOURCE into the fol
                             "SIGHUP stop the run between two files.\n"
                             "\n"
                             "Every run keeps a journal in $XDG_STATE_HOME/quillbox/runs (by default\n"
-                            "~/.local/state/quillbox/runs); the newest 20 are kept.\n"
+                            "~/.local/state/quillbox/runs): all runs of the last 30 days, the newest\n"
+                            "first, while their journals take at most 64 MiB.\n"
                             "\n"
                             "A watch ends with status 1 when SOURCE is removed, renamed or unmounted.\n"
                             "\n"
@@ -90,7 +93,8 @@ enum LongOnly : int {
     kWatch,
     kWatchConfig,
     kSettle,
-    kIgnore
+    kIgnore,
+    kSession
 };
 
 const option kOptions[] = {
@@ -108,6 +112,7 @@ const option kOptions[] = {
     {"watch-config", required_argument, nullptr, kWatchConfig},
     {"settle", required_argument, nullptr, kSettle},
     {"ignore", required_argument, nullptr, kIgnore},
+    {"session", no_argument, nullptr, kSession},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -198,6 +203,9 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
         case kIgnore:
             options.ignores.emplace_back(::optarg);
             break;
+        case kSession:
+            options.session = true;
+            break;
         default: {
             // optind has moved past a refused long option, not always past a
             // short one in a cluster.
@@ -216,6 +224,10 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
         return false;
     }
     options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
+    if (options.session && (!options.undo || undoNamed || !options.folders.empty())) {
+        error = "--session goes with --undo and no RUN";
+        return false;
+    }
     if (options.watchConfigGiven || ((options.settleGiven || !options.ignores.empty()) && !options.watch)) {
         error = options.watchConfigGiven ? "--watch-config takes a name and no other option but --quiet or --verbose"
                                          : "--settle and --ignore go with --watch";

@@ -21,6 +21,7 @@ struct Options {
     bool version = false;
     bool listRuns = false;
     bool undo = false;
+    bool session = false; // --undo --session: every run of the last watch
     Detail detail = Detail::Normal;
     bool quiet = false;
     bool verbose = false;

@@ -10,6 +10,7 @@
 #include "app/stop_signals.h"
 #include "core/number_format.h"
 #include "core/undo_job.h"
+#include "core/undo_messages.h"
 #include "platform/locale_facts.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
@@ -22,12 +23,11 @@ int ListRuns(JournalFolder& journals)
     for (const JournalSummary& run : journals.list()) {
         if (StandardOutputFailed())
             break;
-        PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
-                  CounterText(static_cast<double>(run.files)) + " file(s) placed" +
-                  (run.takenBack ? ", taken back"
-                       : run.left
-                       ? ", partly taken back (" + CounterText(static_cast<double>(run.left->files())) + " left)"
-                       : std::string()));
+        PrintLine(
+            std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " + PlacedFilesText(run) +
+            (run.takenBack  ? ", taken back"
+                 : run.left ? ", partly taken back (" + CounterText(static_cast<double>(run.left->files())) + " left)"
+                            : std::string()));
     }
     return kExitDone;
 }

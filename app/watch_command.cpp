@@ -17,10 +17,10 @@
 #include "app/console_report.h"
 #include "app/standard_streams.h"
 #include "app/stop_signals.h"
+#include "core/batch_report.h"
 #include "core/bucket.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
-#include "core/run_messages.h"
 #include "core/settle_queue.h"
 #include "core/sieve_job.h"
 #include "platform/folder_watch.h"
@@ -31,6 +31,7 @@
 #include "platform/read_leases.h"
 #include "platform/system_clock.h"
 #include "platform/watch_lock.h"
+#include "platform/watch_sessions.h"
 
 namespace quillbox::app {
 
@@ -108,66 +109,6 @@ public:
 private:
     const posix::FolderWatch& m_watch;
     posix::ReadLeases& m_leases;
-};
-
-// A watch batch's report: what a batch says is held back until it has
-// found files to take, so that a batch whose files went meanwhile (taken
-// by someone else) says nothing but its warnings.
-class BatchReport final : public RunObserver {
-public:
-    explicit BatchReport(RunObserver& report) : m_report(report) {}
-
-    void entryLogged(const LogEntry& entry) override
-    {
-        if (m_passing)
-            m_report.entryLogged(entry);
-        else
-            m_held.push_back(entry);
-    }
-    void logWindowWanted() override { m_report.logWindowWanted(); }
-    void phaseChanged(RunPhase phase, const RunFigures& figures) override
-    {
-        if (phase == RunPhase::NoFiles) {
-            for (const LogEntry& entry : m_held) {
-                if ((entry.icon == LogIcon::Exclamation || entry.icon == LogIcon::Critical) &&
-                    entry.message != kNoFilesFound)
-                    m_report.entryLogged(entry);
-            }
-            m_held.clear();
-            m_silent = true;
-            return;
-        }
-        passOn();
-        m_report.phaseChanged(phase, figures);
-    }
-    void fileStarted(const std::string& name) override
-    {
-        passOn();
-        m_report.fileStarted(name);
-    }
-    void ended(RunEnd how, const RunFigures& last) override
-    {
-        if (!m_silent)
-            passOn();
-        m_held.clear();
-        m_report.ended(how, last);
-    }
-
-private:
-    void passOn()
-    {
-        if (m_passing)
-            return;
-        m_passing = true;
-        for (const LogEntry& entry : m_held)
-            m_report.entryLogged(entry);
-        m_held.clear();
-    }
-
-    RunObserver& m_report;
-    std::vector<LogEntry> m_held;
-    bool m_passing = false;
-    bool m_silent = false;
 };
 
 // Stop signals reach the watcher only while it sleeps or runs a batch, so
@@ -250,6 +191,7 @@ public:
                          EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
                          SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
         }
+        beginSession();
         learnTakenBack();
         rescan();
         for (;;) {
@@ -391,6 +333,20 @@ private:
         if (was.mtimeNs == 0 && was.size == 0)
             return was.device == look.device && was.inode == look.inode;
         return was.size == look.size && was.mtimeNs == look.mtimeNs;
+    }
+
+    // Notes that a session begins, so that --undo --session takes back all
+    // of its batches.
+    void beginSession()
+    {
+        const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
+        const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+        FsStatus begun = source.ok() ? destination.status() : source.status();
+        if (begun.ok())
+            begun = posix::BeginWatchSession(m_journals.folder(), source.value().path, destination.value().path);
+        if (!begun.ok())
+            std::fprintf(stderr, "quillbox: warning: this watch's batches cannot be taken back as one session: %s\n",
+                         EscapeText(begun.reason).c_str());
     }
 
     // The files that moves of runs into the same folders, taken back since,

@@ -12,6 +12,8 @@
    one is sorted, less the settle time the watch waits for them by rule, against
    a plain `quillbox --move` of the same files: the watch's rate once they
    settle.
+4. An idle watch, after it sorted one file: how often its threads woke and
+   how much CPU time they took over 20 s (none is the target on local disks).
 
 Both run on tmpfs (/dev/shm) unless --folder names another place. Arrival is
 seen by looking every millisecond, so figures are good to about 1 ms.
@@ -150,6 +152,38 @@ def settled(binary, base, files=20000, rounds=5):
                                                           "yes" if ratio >= 0.9 else "no"))
 
 
+def wakes(pid):
+    """Context switches of every thread of `pid`, and its CPU ticks."""
+    switches = 0
+    for task in os.listdir("/proc/%d/task" % pid):
+        with open("/proc/%d/task/%s/status" % (pid, task)) as status:
+            for line in status:
+                if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    switches += int(line.split()[1])
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return switches, int(fields[11]) + int(fields[12])
+
+
+def idle(binary, base, seconds=20):
+    source, destination, state = (os.path.join(base, name) for name in ("in", "out", "state"))
+    for folder in (source, destination, state):
+        os.makedirs(folder)
+    process = start(binary, source, destination, state)
+    with open(os.path.join(source, "one"), "wb") as file:
+        file.write(b"x")
+    wait_for(lambda: os.path.exists(os.path.join(destination, "O", "one")), 30)
+    # The batch's own threads are gone once its log is out.
+    wait_for(lambda: runs(state) > 0 and len(os.listdir("/proc/%d/task" % process.pid)) == 1, 30)
+    before = wakes(process.pid)
+    time.sleep(seconds)
+    after = wakes(process.pid)
+    stop(process)
+    woke, ticks = after[0] - before[0], after[1] - before[1]
+    print("| Idle watch on %s for %d s, after one file | %d wakes, %d CPU ticks | all its threads | none | %s |"
+          % (base, seconds, woke, ticks, "yes" if woke == 0 and ticks == 0 else "no"))
+
+
 def main():
     arguments = sys.argv[1:]
     place = "/dev/shm"
@@ -160,7 +194,7 @@ def main():
     binary = os.path.abspath(arguments[0] if arguments else "build/quillbox")
     print("| Measure | Result | Detail | Target | Met |")
     print("|---|---|---|---|---|")
-    for measure in (latency, burst, settled):
+    for measure in (latency, burst, settled, idle):
         base = tempfile.mkdtemp(prefix="quillbox-watch-", dir=place)
         try:
             measure(binary, base)

@@ -55,6 +55,8 @@ struct FileIdentity {
     std::int64_t btimeNs = 0;
 
     bool operator==(const FileIdentity&) const = default;
+    // False where the file could not be looked at.
+    bool known() const { return device != 0 || inode != 0; }
     // The same inode with the same length and modification time, which is
     // all that stays of a file's identity when it is renamed.
     bool sameContentOf(const FileIdentity& other) const

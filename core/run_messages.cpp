@@ -13,6 +13,16 @@ std::string JournalNotWrittenMessage(const std::string& reason)
     return "The journal of this run could not be written (" + reason + "): it cannot be taken back.";
 }
 
+std::string FolderNotLookedAtMessage(const std::string& folder, const std::string& reason)
+{
+    return "The folder " + folder + " could not be looked at (" + reason + "): this run cannot be taken back.";
+}
+
+std::string PlacedNotLookedAtMessage(const std::string& name)
+{
+    return "File " + name + " was placed but could not be looked at afterwards: it cannot be taken back.";
+}
+
 std::string AttributesNotKeptMessage(const std::string& reason)
 {
     return "Extended attributes could not be kept on some files (" + reason + "); the files were placed.";

@@ -22,6 +22,12 @@ inline constexpr std::string_view kNoRunToTakeBack = "No run to take back.";
 std::string NotFullPathMessage(const std::string& folder, const std::string& reason);
 // A journal that could not be written: said once, the run goes on.
 std::string JournalNotWrittenMessage(const std::string& reason);
+// A folder of the run that could not be looked at as the run began: an
+// undo could not tell it is the same folder. Said before any file moves.
+std::string FolderNotLookedAtMessage(const std::string& folder, const std::string& reason);
+// A file placed that could not be looked at once it had its place: an undo
+// could not tell it is the file the run placed.
+std::string PlacedNotLookedAtMessage(const std::string& name);
 // Extended attributes some files went without: said once per run.
 std::string AttributesNotKeptMessage(const std::string& reason);
 

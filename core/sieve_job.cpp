@@ -1,6 +1,7 @@
 #include "core/sieve_job.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -71,6 +72,7 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
 {
     m_journal.reset();
     m_journalFailed = false;
+    m_cannotTakeBack = false;
     if (m_journals == nullptr)
         return true;
     // The journal names the folders as they can be found again from
@@ -84,6 +86,19 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
             return false;
         }
         *resolved = std::move(found.value());
+        // Which folder it is could not be read (a passing fault, say): once
+        // more, and where that fails too, the run is said at once not to
+        // be one an undo could take back. A folder not there holds nothing
+        // an undo would look for.
+        if (resolved->identity.known())
+            continue;
+        FsResult<FolderIdentity> again = m_fs.folderIdentity(resolved->path);
+        if (again.ok()) {
+            resolved->identity = again.value();
+        } else if (again.status().error != ENOENT && !m_cannotTakeBack) {
+            m_cannotTakeBack = true;
+            log(LogIcon::Exclamation, FolderNotLookedAtMessage(resolved->path, again.status().reason));
+        }
     }
     FsResult<std::unique_ptr<JournalWriter>> started = m_journals->startRun(header);
     if (!started.ok()) {
@@ -294,8 +309,11 @@ void SieveJob::settleFile(const std::string& name, char bucket, TransferMode mod
             m_attributesNoted = true;
             log(LogIcon::Exclamation, AttributesNotKeptMessage(outcome.attributesNotKept.reason));
         }
-        if (m_journal)
+        if (m_journal) {
             checkJournal(m_journal->file({mode, bucket, name, outcome.replaced, outcome.placed}));
+            if (!outcome.placed.known() && !m_cannotTakeBack && m_journal)
+                log(LogIcon::Exclamation, PlacedNotLookedAtMessage(name));
+        }
         return;
     }
     m_report.counters().addFailed();

@@ -82,6 +82,8 @@ private:
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
     bool m_journalFailed = false;
+    // The run was said at once not to be one that can be taken back.
+    bool m_cannotTakeBack = false;
     bool m_attributesNoted = false; // once a run
     std::string m_message;          // reused for every failure
     JobReport m_report;

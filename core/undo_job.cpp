@@ -72,7 +72,7 @@ public:
         std::sort(ranges.begin(), ranges.end());
         std::size_t kept = 0;
         for (std::size_t i = 0; i < ranges.size(); ++i) {
-            if (kept > 0 && ranges[i].first <= ranges[kept - 1].second + 1 && ranges[kept - 1].second != UINT64_MAX)
+            if (kept > 0 && (ranges[kept - 1].second == UINT64_MAX || ranges[i].first <= ranges[kept - 1].second + 1))
                 ranges[kept - 1].second = std::max(ranges[kept - 1].second, ranges[i].second);
             else
                 ranges[kept++] = ranges[i];

@@ -18,6 +18,26 @@ std::string TakingBackMessage(const std::string& run)
     return "Taking back the run of " + run;
 }
 
+std::string TakeBackPlanMessage(const JournalSummary& run)
+{
+    const std::uint64_t moved = run.left ? run.left->moved : run.moved;
+    const std::uint64_t copied = run.left ? run.left->copied : run.copied;
+    const std::string putBack = "put back " + std::to_string(moved) + " moved file(s)";
+    const std::string remove = "remove " + std::to_string(copied) + " copied file(s)";
+    if (moved > 0 && copied > 0)
+        return "It will " + putBack + " and " + remove + ".";
+    const bool move = moved > 0 || (copied == 0 && run.header.mode == TransferMode::Move);
+    return "It will " + (move ? putBack : remove) + ".";
+}
+
+std::string PlacedFilesText(const JournalSummary& run)
+{
+    std::string text = Count(run.files) + " file(s) placed";
+    if (run.moved > 0 && run.copied > 0)
+        text += " (" + Count(run.moved) + " moved, " + Count(run.copied) + " copied)";
+    return text;
+}
+
 std::string AlreadyTakenBackMessage(const std::string& run)
 {
     return "The run of " + run + " was taken back already. Nothing is changed.";

@@ -10,6 +10,12 @@ namespace quillbox {
 // The texts of an undo's log; `target` is where the run put a file, `run`
 // a run as RunDescription tells it.
 std::string TakingBackMessage(const std::string& run);
+// What an undo of `run` will do, counted from its journal by kind: what an
+// earlier undo left of it, where it left some.
+std::string TakeBackPlanMessage(const JournalSummary& run);
+// The files `run` placed, for a list of runs: "3 file(s) placed", and by
+// kind where it holds both.
+std::string PlacedFilesText(const JournalSummary& run);
 std::string AlreadyTakenBackMessage(const std::string& run);
 std::string RunInProgressMessage(const std::string& run);
 std::string JournalUnreadableMessage(const std::string& reason);

@@ -54,6 +54,11 @@ CopyState::CopyState(SystemCalls& calls)
 {
 }
 
+std::string CopyState::privateName() const
+{
+    return tempPrefix + std::to_string(TempSerial.fetch_add(1, std::memory_order_relaxed) + 1);
+}
+
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source)
 {
     source.fd.reset(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags));

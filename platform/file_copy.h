@@ -27,6 +27,9 @@ struct CopyState {
     // that runs with several files in flight (a state each) never pick the
     // same temporary name.
     std::string tempPrefix;
+    // A name of the process's own for something to stand under for a
+    // while: tempPrefix and the next serial.
+    std::string privateName() const;
     // An anonymous file is linked into place through /proc/self/fd where the
     // process may not link it by its descriptor (without CAP_DAC_READ_SEARCH
     // on older kernels).

@@ -129,16 +129,49 @@ FileOutcome MoveAcross(CopyState& state, BucketTraits& traits, int fromDir, cons
     return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
 }
 
+// What a name has just been given: its identity and type, looked at once
+// more where the first look fails (a passing fault of a share).
+bool LookAtMoved(int dir, const char* name, FileIdentity& identity, mode_t& type)
+{
+    return IdentityAndTypeAt(dir, name, identity, type) || IdentityAndTypeAt(dir, name, identity, type);
+}
+
+// Something other than a file or a link took the listed file's name before
+// the move, and the move took it from `fromName` in `fromDir` to `toName`
+// in `toDir`: it goes back, first under a private name of the process's,
+// which nothing else has, then under its own name, never replacing what
+// took that name meanwhile. Where its name is taken it stays under the
+// private name beside the source's files; it stays where the move took it
+// only when even the private name could not be given. The file counts as
+// failed, with what became of the thing that took its name.
+FileOutcome PutBack(CopyState& state, int fromDir, const char* fromName, int toDir, const char* toName)
+{
+    FsStatus why = NotRegularFile();
+    std::string hidden;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        hidden = state.privateName();
+        error = MoveNameNoReplace(state.calls, toDir, toName, fromDir, hidden.c_str());
+    }
+    if (error != 0) {
+        why.reason += "; it could not be put back and stays in its bucket folder";
+        return {FileStage::Transfer, std::move(why)};
+    }
+    if (MoveNameNoReplace(state.calls, fromDir, hidden.c_str(), fromDir, fromName) != 0)
+        why.reason += "; it was put back as " + hidden + " in the source folder, as its name is taken";
+    return {FileStage::Transfer, std::move(why)};
+}
+
 // The file `name` has just moved from `sourceDir` to `bucketDir` under the
 // same name: the outcome, and its length. Something other than a file or a
 // link that took the listed file's name before the move goes back.
-FileOutcome Moved(CopyState& state, BucketTraits& traits, int sourceDir, const char* name, int bucketDir,
-                  const LengthFn& length)
+FileOutcome Moved(CopyState& state, int sourceDir, const char* name, int bucketDir, const LengthFn& length)
 {
     FileOutcome done;
     mode_t type = 0;
-    if (!IdentityAndTypeAt(bucketDir, name, done.placed, type)) {
-        // It moved; only its identity is unknown, and an undo will leave it.
+    if (!LookAtMoved(bucketDir, name, done.placed, type)) {
+        // It moved; only its identity is unknown: the run names it as a
+        // file an undo cannot take back.
         done.placed = {};
         if (length)
             length(0);
@@ -160,10 +193,7 @@ FileOutcome Moved(CopyState& state, BucketTraits& traits, int sourceDir, const c
     } else if (!S_ISREG(type)) {
         if (length)
             length(done.placed.size);
-        FsStatus why = NotRegularFile();
-        if (MoveNameNoReplace(state.calls, bucketDir, name, sourceDir, name, &traits) != 0)
-            why.reason += "; it could not be put back and stays in its bucket folder";
-        return {FileStage::Transfer, std::move(why)};
+        return PutBack(state, sourceDir, name, bucketDir, name);
     }
     if (length)
         length(bytes);
@@ -183,7 +213,7 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (dir.ok() && folders.sourceDevice() != 0 && folders.sourceDevice() == folders.device(bucket)) {
         BucketTraits& traits = folders.traits(bucket);
         if (MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name, &traits) == 0)
-            return Moved(state, traits, sourceDir, name, dir.value(), length);
+            return Moved(state, sourceDir, name, dir.value(), length);
     }
 
     struct stat seen; // filled by the call
@@ -221,10 +251,17 @@ FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const 
 {
     const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName, &traits);
     if (error == 0) {
-        // The same inode under its new name, which moved its change time on.
+        // The same inode under its new name, which moved its change time
+        // on; unknown where it cannot be looked at. Something else that
+        // took the name since it was looked at goes back.
         FileOutcome done;
-        if (identify && !IdentityAt(toDir, toName, done.placed))
-            done.placed = IdentityOf(seen);
+        mode_t type = 0;
+        if (!identify)
+            return done;
+        if (!LookAtMoved(toDir, toName, done.placed, type))
+            done.placed = {};
+        else if (!S_ISREG(type) && !S_ISLNK(type))
+            return PutBack(state, fromDir, fromName, toDir, toName);
         return done;
     }
     if (error != EXDEV)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/error_text.h"
+#include "platform/journal_retention.h"
 #include "platform/unique_fd.h"
 #include "platform/write_all.h"
 
@@ -305,6 +307,25 @@ private:
     std::thread m_thread; // last: it starts once the rest is ready
 };
 
+// Removes the journals the retention rule lets go; only a file that carries
+// a journal's first line is ever removed.
+void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::uint64_t started)
+{
+    std::vector<StoredJournal> stored;
+    stored.reserve(sequences.size() + 1);
+    stored.push_back({started, 0, 0});
+    for (const std::uint64_t sequence : sequences) {
+        struct stat st {};
+        if (sequence != started && ::fstatat(dir, FileNameOf(IdOf(sequence)).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            stored.push_back({sequence, static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                              static_cast<std::uint64_t>(st.st_blocks) * 512});
+    }
+    for (const std::uint64_t sequence : JournalsToPrune(std::move(stored), started, std::time(nullptr))) {
+        if (CarriesJournalStart(dir, IdOf(sequence)))
+            ::unlinkat(dir, FileNameOf(IdOf(sequence)).c_str(), 0);
+    }
+}
+
 } // namespace
 
 JournalFolder::JournalFolder(std::string folder) : m_folder(std::move(folder))
@@ -348,16 +369,7 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     if (FsStatus written = WriteAll(fd.get(), JournalStart(numbered)); !written.ok())
         return written;
 
-    std::size_t kept = 1; // the run just started
-    for (const std::uint64_t sequence : existing) {
-        if (sequence == numbered.sequence)
-            continue;
-        const std::string id = IdOf(sequence);
-        if (kept < kJournalsKept)
-            ++kept;
-        else if (CarriesJournalStart(dir, id))
-            ::unlinkat(dir, FileNameOf(id).c_str(), 0);
-    }
+    PruneJournals(dir, existing, numbered.sequence);
     return FsResult<std::unique_ptr<JournalWriter>>(std::make_unique<FileJournalWriter>(std::move(fd)));
 }
 

@@ -10,13 +10,13 @@ namespace quillbox {
 // The journals of the runs, one file each in a folder of their own that is
 // private to the user and never reached through a link. Each is named after
 // its run's sequence number, run-N.journal, one more than the newest there:
-// runs are ordered by it, whatever the clock said. The newest kJournalsKept
-// are kept; only a file that carries a journal's first line is ever pruned,
-// never the run just started. A run holds its journal's lock (flock) while
-// it writes it, and an undo while it takes the run back.
+// runs are ordered by it, whatever the clock said. Journals are kept as
+// JournalRetention says (by age and size); only a file that carries a
+// journal's first line is ever pruned, never the run just started. A run
+// holds its journal's lock (flock) while it writes it, and an undo while it
+// takes the run back.
 class JournalFolder final : public JournalStore {
 public:
-    static constexpr std::size_t kJournalsKept = 20;
     // Records wait in memory at most this long, and at most this many bytes
     // of them, before they are written out; a writer of its own writes them
     // out on time even while no further record comes.

@@ -76,8 +76,11 @@ ReadLeases::Answer ReadLeases::open(const std::string& folder, const std::string
 ReadLeases::Answer ReadLeases::take(const std::string& folder, const std::string& name, const FileLook& look,
                                     int opened)
 {
-    if (m_held.contains(name))
-        return Answer::Granted;
+    if (const auto held = m_held.find(name); held != m_held.end()) {
+        if (held->second.device == look.device && held->second.inode == look.inode)
+            return Answer::Granted;
+        m_held.erase(held);
+    }
     if (!m_signals.valid())
         return Answer::Refused;
     UniqueFd fd;
@@ -85,7 +88,7 @@ ReadLeases::Answer ReadLeases::take(const std::string& folder, const std::string
     // Beyond the room for leases, the one just granted goes with its
     // descriptor.
     if (answer == Answer::Granted && m_held.size() < m_room)
-        m_held.emplace(name, std::move(fd));
+        m_held.emplace(name, Held {std::move(fd), look.device, look.inode});
     return answer;
 }
 
@@ -117,7 +120,7 @@ void ReadLeases::takeMany(const std::string& folder, int opened, const std::vect
     }
     for (auto& part : granted) {
         for (auto& [i, fd] : part)
-            m_held.emplace(names[i], std::move(fd));
+            m_held.emplace(names[i], Held {std::move(fd), looks[i].device, looks[i].inode});
     }
 }
 
@@ -143,7 +146,7 @@ std::vector<std::string> ReadLeases::broken()
     while (::read(m_signals.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {}
     std::vector<std::string> names;
     for (auto it = m_held.begin(); it != m_held.end();) {
-        if (::fcntl(it->second.get(), F_GETLEASE) == F_RDLCK) {
+        if (::fcntl(it->second.fd.get(), F_GETLEASE) == F_RDLCK) {
             ++it;
             continue;
         }

@@ -43,7 +43,8 @@ public:
     // Takes a lease on the file `name` of the folder `folder` (ending in
     // '/'), which looked like `look` (only its device and inode are
     // compared; nothing more is checked where `look` tells no length and
-    // modification time). A lease held already is kept. When no more
+    // modification time). A lease held already on that very file is kept;
+    // one held on a file the name no longer leads to is let go. When no more
     // descriptors can be spared, the lease is let go at once: Granted then
     // tells only that nobody writes the file now. `opened`, unless -1, is
     // the folder opened already.
@@ -68,7 +69,12 @@ private:
 
     UniqueFd m_signals;
     std::size_t m_room = 0; // descriptors that may be held
-    std::unordered_map<std::string, UniqueFd> m_held;
+    struct Held {
+        UniqueFd fd;
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+    };
+    std::unordered_map<std::string, Held> m_held;
 };
 
 } // namespace quillbox::posix

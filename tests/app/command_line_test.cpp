@@ -470,35 +470,17 @@ TEST(CommandLine, ARunPartlyTakenBackIsListedSoAndTheNextUndoTakesBackTheRest)
     TempDir dir;
     dir.mkdir("in");
     dir.mkdir("out");
-    for (const char* name : {"apple", "berry", "cherry"})
-        dir.write(std::string("in/") + name, name);
+    dir.write("in/apple", "a");
     ASSERT_EQ(
         Quillbox({QStringLiteral("--copy"), QStringLiteral("--create-dirs"), Q(dir / "in"), Q(dir / "out")}).status, 0);
     JournalFolder journals(StateFolder() / "quillbox/runs");
-    const std::string id = journals.list().front().id;
-    struct Second final : JournalVisitor {
-        JournalFile found;
-        bool file(const JournalFile& f) override
-        {
-            if (f.number == 2)
-                found = f;
-            return true;
-        }
-    } second;
-    ASSERT_TRUE(journals.read(id, second).ok());
-    ASSERT_TRUE(journals.markLeft(id, {0, 1, {{2, 2}}}).ok());
+    ASSERT_TRUE(journals.markLeft(journals.list().front().id, {0, 1, {{1, 1}}}).ok());
 
     const Result listed = Quillbox({QStringLiteral("--list-runs")});
     ASSERT_EQ(listed.lines.size(), 1u);
-    EXPECT_TRUE(listed.lines[0].ends_with(", 3 file(s) placed, partly taken back (1 left)")) << listed.lines[0];
-
-    const Result undone = Quillbox({QStringLiteral("--undo")});
-    EXPECT_EQ(undone.status, 0) << undone.out;
-    std::size_t copies = 0;
-    for (const std::string& bucket : dir.names("out"))
-        copies += dir.names("out/" + bucket).size();
-    EXPECT_EQ(copies, 2u);
-    EXPECT_FALSE(Exists(dir / ("out/" + std::string(1, second.found.bucket) + "/" + second.found.name)));
+    EXPECT_TRUE(listed.lines[0].ends_with(", 1 file(s) placed, partly taken back (1 left)")) << listed.lines[0];
+    EXPECT_EQ(Quillbox({QStringLiteral("--undo")}).status, 0);
+    EXPECT_FALSE(Exists(dir / "out/A/apple"));
     EXPECT_TRUE(Quillbox({QStringLiteral("--list-runs")}).out.ends_with(", taken back\n"));
 }
 

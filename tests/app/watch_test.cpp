@@ -246,6 +246,45 @@ TEST(Watch, FileWrittenByAnotherUserOrThroughAMappingWaitsForItsWriter)
     EXPECT_EQ(ReadFile(w.out_("R/rooted")).size(), 2 * half.size());
     w.signal(SIGTERM);
     EXPECT_EQ(w.finish(), 143);
+
+    // And the other way round: the watcher as root, the writer a process of
+    // "nobody", which writes half, waits to be told, and writes the rest.
+    Watcher r;
+    ASSERT_EQ(::chmod(r.in("").c_str(), 0777), 0);
+    ::chmod(r.dir.path().c_str(), 0755);
+    r.start({QStringLiteral("--watch"), QStringLiteral("--copy"), QStringLiteral("--create-dirs"),
+             QStringLiteral("--settle"), QStringLiteral("0.2")});
+    int wrote[2], goOn[2];
+    ASSERT_EQ(::pipe(wrote), 0);
+    ASSERT_EQ(::pipe(goOn), 0);
+    const std::string path = r.in("nobodys");
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+        char go = 0;
+        const bool ok = ::setgid(nobody->pw_gid) == 0 && ::setuid(nobody->pw_uid) == 0;
+        const int out = ok ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644) : -1;
+        if (out < 0 || ::write(out, half.data(), half.size()) != static_cast<ssize_t>(half.size()) ||
+            ::write(wrote[1], "w", 1) != 1 || ::read(goOn[0], &go, 1) != 1 ||
+            ::write(out, half.data(), half.size()) != static_cast<ssize_t>(half.size()))
+            ::_exit(1);
+        ::_exit(::close(out) == 0 ? 0 : 1);
+    }
+    ASSERT_GT(writer, 0);
+    char got = 0;
+    ASSERT_EQ(::read(wrote[0], &got, 1), 1);
+    r.dir.write("in/later", "l");
+    ASSERT_TRUE(r.waitFor([&] { return Exists(r.out_("L/later")); })) << r.out << r.err;
+    EXPECT_FALSE(Exists(r.out_("N/nobodys"))) << "taken half-written";
+    ASSERT_EQ(::write(goOn[1], "g", 1), 1);
+    int status = -1;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_EQ(status, 0);
+    for (const int fd : {wrote[0], wrote[1], goOn[0], goOn[1]})
+        ::close(fd);
+    ASSERT_TRUE(r.waitFor([&] { return Exists(r.out_("N/nobodys")); })) << r.out << r.err;
+    EXPECT_EQ(ReadFile(r.out_("N/nobodys")).size(), 2 * half.size()) << "a copy is never half-written under its name";
+    r.signal(SIGTERM);
+    EXPECT_EQ(r.finish(), 143);
 }
 
 // Files that arrive with no close told in the folder: linked in, or
@@ -386,6 +425,43 @@ TEST(Watch, FilesTakenBackByUndoAreLeftUntilTheyChange)
     EXPECT_TRUE(Exists(w.in("apple"))) << "sorted again by the next watch";
     w.signal(SIGTERM);
     EXPECT_EQ(w.finish(), 143);
+}
+
+// --undo --session takes back every batch of the watch begun last, and
+// nothing of an earlier one.
+TEST(Watch, UndoSessionTakesBackEveryBatchOfTheLastWatch)
+{
+    Watcher w;
+    const QStringList watch = {QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                               QStringLiteral("--settle"), QStringLiteral("0.2")};
+    w.dir.write("in/earlier", "e");
+    w.start(watch);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.out_("E/earlier")); })) << w.out << w.err;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    w.out.clear();
+    w.start(watch);
+    for (const char* name : {"apple", "berry", "cherry"}) {
+        w.dir.write(std::string("in/") + name, name);
+        ASSERT_TRUE(w.waitFor([&] { return w.dir.names("in").empty(); })) << w.out << w.err;
+    }
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+
+    std::string said;
+    EXPECT_EQ(w.other({QStringLiteral("--undo"), QStringLiteral("--session")}, &said), 0) << said;
+    EXPECT_EQ(w.dir.names("in"), (std::set<std::string> {"apple", "berry", "cherry"})) << said;
+    EXPECT_TRUE(Exists(w.out_("E/earlier"))) << "an earlier watch's batch stays";
+    EXPECT_EQ(w.other({QStringLiteral("--undo"), QStringLiteral("--session")}, &said), 2);
+    EXPECT_NE(said.find("nothing left to take back"), std::string::npos) << said;
+
+    for (const QStringList& wrong :
+         {QStringList {QStringLiteral("--session")},
+          QStringList {QStringLiteral("--undo"), QStringLiteral("1"), QStringLiteral("--session")}}) {
+        EXPECT_EQ(w.other(wrong, &said), 2);
+        EXPECT_NE(said.find("--session goes with --undo and no RUN"), std::string::npos) << said;
+    }
 }
 
 // More events at once than the kernel queues: the folder is looked at

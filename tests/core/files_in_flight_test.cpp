@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <memory>
 #include <sys/wait.h>
@@ -44,9 +45,11 @@ public:
         std::string name;
     };
     std::vector<Record> files;
+    JournalHeader header;
 
-    FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader&) override
+    FsResult<std::unique_ptr<JournalWriter>> startRun(const JournalHeader& started) override
     {
+        header = started;
         return std::unique_ptr<JournalWriter>(std::make_unique<Writer>(files));
     }
     std::vector<JournalSummary> list() override { return {}; }
@@ -372,6 +375,77 @@ TEST(FilesInFlight, StopFromAnotherThreadAlwaysEndsTheRun)
             ASSERT_TRUE(ended) << "round " << round << ": the run hangs";
             ExpectStoppedCleanly(*w, end);
         }
+    }
+}
+
+// Which folder the source is could not be read as the run began (a
+// failing disk, once or for good): it is looked at once more, and where
+// that fails too the run says at once, before any file is handled, that it
+// cannot be taken back, and still places the files.
+TEST(RunJournal, ASourceThatCannotBeLookedAtIsSaidAtOnce)
+{
+    for (const int inFlight : {1, 4}) {
+        for (const int failures : {1, 2}) {
+            SCOPED_TRACE(std::to_string(inFlight) + " in flight, " + std::to_string(failures) + " looks failing");
+            FlightWorld w(inFlight);
+            w.shuffle = false;
+            w.move = true;
+            w.MakeFiles(6);
+            w.fs.identityFailures = failures;
+            bool saidBeforeAFile = false;
+            w.fs.beforeFile = [&](const std::string&, int index) {
+                if (index == 1)
+                    saidBeforeAFile = !w.MessagesStartingWith("The folder").empty();
+            };
+
+            EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
+
+            char* real = ::realpath(w.sourcePath.c_str(), nullptr);
+            ASSERT_NE(real, nullptr);
+            const std::string source = std::string(real) + "/";
+            std::free(real);
+            EXPECT_EQ(w.journals.names().size(), 6u);
+            EXPECT_EQ(w.source.names(), std::set<std::string> {});
+            EXPECT_EQ(w.MessagesStartingWith("File "), std::vector<std::string> {}) << "the run as a whole was named";
+            if (failures == 1) {
+                EXPECT_TRUE(w.journals.header.source.identity.known());
+                EXPECT_EQ(w.MessagesStartingWith("The folder"), std::vector<std::string> {});
+            } else {
+                EXPECT_TRUE(saidBeforeAFile);
+                EXPECT_EQ(w.MessagesStartingWith("The folder"),
+                          std::vector<std::string> {"The folder " + source +
+                                                    " could not be looked at (Input/output error): this run cannot be "
+                                                    "taken back."});
+            }
+            w.ExpectEndedCleanly();
+        }
+    }
+}
+
+// A file placed that could not be looked at once in its place is named in
+// the run's log as one an undo cannot take back; the run goes on.
+TEST(RunJournal, APlacedFileThatCannotBeLookedAtIsNamed)
+{
+    for (const int inFlight : {1, 4}) {
+        SCOPED_TRACE(std::to_string(inFlight) + " in flight");
+        FlightWorld w(inFlight);
+        w.MakeFiles(8);
+        const std::string unseen = FlightWorld::Name(3);
+        w.fs.outcomeOf = [&](const std::string& name, FileOutcome& outcome) {
+            if (name == unseen)
+                outcome.placed = {};
+        };
+
+        EXPECT_EQ(w.SieveJournaled(), RunEnd::Completed);
+
+        EXPECT_EQ(w.MessagesStartingWith("File "),
+                  std::vector<std::string> {"File " + unseen +
+                                            " was placed but could not be looked at afterwards: it cannot be taken "
+                                            "back."});
+        EXPECT_EQ(w.journals.names().size(), 8u);
+        EXPECT_EQ(w.MessagesStartingWith("Operation complete"),
+                  std::vector<std::string> {"Operation complete. 8 file(s) processed."});
+        w.ExpectEndedCleanly();
     }
 }
 

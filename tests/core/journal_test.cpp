@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -257,17 +258,25 @@ TEST(JournalStore, RunsAreOrderedByTheirNumberAndOnlyJournalsArePruned)
         s.state.write("runs/notes-" + std::to_string(i) + ".journal", "mine");
     s.state.write("runs/run-1.journal", "not a journal, but named like one");
     std::vector<std::string> ids;
-    for (std::size_t i = 0; i < JournalFolder::kJournalsKept + 3; ++i)
+    for (std::size_t i = 0; i < 23; ++i)
         ids.push_back(s.Start(1));
     struct stat st {};
     ASSERT_EQ(::stat((s.state / "runs").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(s.journals.list().size(), 23u) << "runs are not pruned by their number";
 
+    // The three oldest runs, and every foreign file, last written long ago:
+    // only the runs' journals go when the next run starts.
+    const timespec longAgo[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 40 * 24 * 3600, 0}};
+    for (const std::string& old : {ids[0], ids[1], ids[2], std::string("run-1"), std::string("notes-3")})
+        ASSERT_EQ(::utimensat(AT_FDCWD, (s.state / ("runs/" + old + ".journal")).c_str(), longAgo, 0), 0) << old;
+    ids.push_back(s.Start(1));
     const std::vector<JournalSummary> runs = s.journals.list();
-    ASSERT_EQ(runs.size(), JournalFolder::kJournalsKept);
+    ASSERT_EQ(runs.size(), 21u);
     EXPECT_EQ(runs.front().id, ids.back());
-    EXPECT_EQ(runs.front().header.sequence, JournalFolder::kJournalsKept + 4);
-    EXPECT_EQ(s.state.names("runs").size(), JournalFolder::kJournalsKept + 25 + 1);
+    EXPECT_EQ(runs.front().header.sequence, 25u);
+    EXPECT_EQ(runs.back().id, ids[3]);
+    EXPECT_EQ(s.state.names("runs").size(), 21u + 25 + 1);
     EXPECT_TRUE(Exists(s.state / "runs/run-1.journal"));
 }
 

@@ -9,12 +9,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <functional>
 #include <optional>
 #include <thread>
 
 #include "core/bucket.h"
 #include "core/undo_job.h"
+#include "core/undo_messages.h"
 #include "platform/journal_files.h"
 #include "tests/core/run_world.h"
 #include "tests/support/child_process.h"
@@ -171,42 +173,84 @@ TEST(Undo, ACopyThatReplacedAFileAndAMoveWhoseOldPlaceIsTakenStay)
     EXPECT_TRUE(m.journals.list()[0].takenBack);
 }
 
-// Files left for a reason that may pass keep the run open: the next undo
-// takes back just those; a file left because it changed does not keep it.
-TEST(Undo, FilesLeftForAReasonThatMayPassAreTakenBackByTheNextUndo)
+// Files left for a reason that may pass keep the run open, over as many
+// undos as it takes, a stopped one among them: each takes back just what
+// is left. A file left because it changed does not keep the run open.
+TEST(Undo, FilesLeftForAReasonThatMayPassAreTakenBackByTheNextUndos)
 {
     UndoWorld w;
-    w.MoveFiles(4, "f");
-    ::chmod((w.destination / "F/f2").c_str(), 0600);
-    // An I/O error on f1's first rename.
+    w.MoveFiles(10, "f");
+    ::chmod((w.destination / "F/f0").c_str(), 0600);
+    // A full disk on the first rename of f1, f3, f5, f7 and f9.
     w.fs.beforeNoReplace = [&](const char* from, const char* to) {
-        w.fs.noReplaceError =
-            std::string_view(from) == "f1" && std::string_view(to).starts_with(".quillbox-undo-") ? EIO : 0;
+        w.fs.noReplaceError = std::string_view(to).starts_with(".quillbox-undo-") &&
+                std::string_view(from).size() == 2 && from[1] % 2 == 1
+            ? ENOSPC
+            : 0;
     };
     EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
-    EXPECT_EQ(w.source.names(), (std::set<std::string> {"f0", "f3"}));
+    const std::size_t back = w.source.names().size();
     EXPECT_EQ(w.LastMessages(2)[0],
-              "1 file(s) were left for a reason that may pass: the run is partly taken back, and another undo of "
+              "5 file(s) were left for a reason that may pass: the run is partly taken back, and another undo of "
               "it takes them back.");
     JournalSummary run = w.journals.list()[0];
     EXPECT_FALSE(run.takenBack);
     ASSERT_TRUE(run.left.has_value());
-    EXPECT_EQ(run.left->moved, 1u);
-    EXPECT_EQ(run.left->copied, 0u);
+    EXPECT_EQ(run.left->moved, 5u);
     EXPECT_EQ(w.journals.newestToTakeBack()->id, run.id) << "the next undo takes it again";
 
     w.fs.beforeNoReplace = nullptr;
     w.fs.noReplaceError = 0;
     const std::size_t toldBefore = w.MessagesStartingWith("Could not take back").size();
-    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
-    EXPECT_EQ(w.source.names(), (std::set<std::string> {"f0", "f1", "f3"}));
-    EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), toldBefore) << "f2 is not looked at again";
-    EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
-    EXPECT_EQ(w.observer.processed.filesFound, 1);
+    int calls = 0;
+    w.fs.beforeTakeBack = [&](int) {
+        if (++calls == 2)
+            w.controls.stop.store(true);
+    };
+    EXPECT_EQ(w.Undo(), UndoEnd::Stopped);
+    EXPECT_EQ(w.source.names().size(), back + 2);
     run = w.journals.list()[0];
-    EXPECT_TRUE(run.takenBack);
-    EXPECT_FALSE(run.left.has_value());
+    ASSERT_TRUE(run.left.has_value());
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 3 moved file(s).");
+
+    w.fs.beforeTakeBack = nullptr;
+    w.controls.stop.store(false);
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
+    EXPECT_EQ(w.observer.processed.filesProcessed, 3);
+    EXPECT_EQ(w.source.names().size(), back + 5);
+    EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), toldBefore) << "f0 is not looked at again";
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
     EXPECT_EQ(w.Undo(run.id), UndoEnd::NothingToTakeBack);
+}
+
+// A copy run switched to Move part way: what undo will do is counted by
+// kind, from the journal, and then from what an undo left.
+TEST(Undo, WhatItWillDoIsCountedByKind)
+{
+    UndoWorld w;
+    for (int i = 0; i < 5; ++i)
+        w.source.write("f" + std::to_string(i), "x");
+    w.fs.beforeFile = [&](const std::string&, int index) {
+        if (index == 3)
+            w.controls.mode.store(TransferMode::Move);
+    };
+    w.SieveWithJournal();
+    w.fs.beforeFile = nullptr;
+    JournalSummary run = *w.journals.newestToTakeBack();
+    EXPECT_EQ(run.header.mode, TransferMode::Copy);
+    EXPECT_EQ(TakeBackPlanMessage(run), "It will put back 2 moved file(s) and remove 3 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(run), "5 file(s) placed (2 moved, 3 copied)");
+
+    // A run of one kind keeps its words, counted from the journal too.
+    UndoWorld c;
+    c.source.write("apple", "a");
+    c.SieveWithJournal();
+    EXPECT_EQ(TakeBackPlanMessage(*c.journals.newestToTakeBack()), "It will remove 1 copied file(s).");
+    EXPECT_EQ(PlacedFilesText(*c.journals.newestToTakeBack()), "1 file(s) placed");
+    UndoWorld m;
+    m.MoveFiles(2, "f");
+    EXPECT_EQ(TakeBackPlanMessage(*m.journals.newestToTakeBack()), "It will put back 2 moved file(s).");
 }
 
 // A run holds its journal while it goes on: an undo of it changes nothing
@@ -326,8 +370,22 @@ TEST(Undo, FoldersThatAreNoLongerTheRunsAreLeftAlone)
         EXPECT_TRUE(other.names().empty());
         EXPECT_TRUE(Exists(w.destination / "A/apple"));
         EXPECT_EQ(w.MessagesStartingWith("Moved files stay").size(), 1u);
+        EXPECT_TRUE(w.journals.list()[0].takenBack) << "another folder in its place is no passing reason";
         ::unlink(w.source.path().c_str());
         ::rename(moved.c_str(), w.source.path().c_str());
+    }
+    {
+        // The source away for a while (a disk unplugged, say): its files
+        // wait for the next undo.
+        UndoWorld w;
+        w.MoveFiles(2, "f");
+        const std::string away = w.source.path() + ".away";
+        ASSERT_EQ(::rename(w.source.path().c_str(), away.c_str()), 0);
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+        EXPECT_FALSE(w.journals.list()[0].takenBack);
+        ASSERT_EQ(::rename(away.c_str(), w.source.path().c_str()), 0);
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+        EXPECT_EQ(w.source.names().size(), 2u);
     }
     {
         // A bucket the run made, deleted and made again by the user; and
@@ -415,6 +473,126 @@ TEST(Undo, ASecondUndoFinishesAMoveBackKilledHalfWay)
     EXPECT_EQ(ReadFile(w.source / "apple"), "the apple's bytes");
     EXPECT_FALSE(Exists(shm / hidden));
     EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+}
+
+// Names of one file (hard links) moved by one run: each rename moved the
+// change time of every name on, which is the run's own doing and not a
+// change of the file; a change by someone else still leaves the file.
+TEST(Undo, HardLinkedNamesMovedByARunGoBack)
+{
+    struct Inodes {
+        static ino_t Of(const std::string& path)
+        {
+            struct stat st {};
+            return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+        }
+    };
+    // One by one, and with files in flight both in the run and the undo.
+    for (const int inFlight : {1, 2}) {
+        UndoWorld w;
+        constexpr int kPairs = 24;
+        for (int i = 0; i < kPairs; ++i) {
+            w.source.write("a" + std::to_string(i), "data " + std::to_string(i));
+            ASSERT_EQ(
+                ::link((w.source / ("a" + std::to_string(i))).c_str(), (w.source / ("b" + std::to_string(i))).c_str()),
+                0);
+            w.source.write("c" + std::to_string(i), "single");
+        }
+        w.fs.inFlight = inFlight;
+        w.fs.claim = inFlight == 1 ? 1 : 4;
+        w.fs.takeBackWorkers = inFlight == 1 ? 1 : 3;
+        w.move = true;
+        w.SieveWithJournal();
+        ASSERT_TRUE(w.source.names().empty());
+
+        EXPECT_EQ(w.Undo(), UndoEnd::TakenBack) << inFlight;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"), std::vector<std::string> {});
+        EXPECT_EQ(w.Summary(), Summary(3 * kPairs, 0, 0));
+        for (int i = 0; i < kPairs; ++i) {
+            const ino_t inode = Inodes::Of(w.source / ("a" + std::to_string(i)));
+            EXPECT_NE(inode, 0u);
+            EXPECT_EQ(Inodes::Of(w.source / ("b" + std::to_string(i))), inode) << i;
+        }
+        EXPECT_TRUE(w.journals.list()[0].takenBack);
+        w.ExpectEndedCleanly();
+    }
+
+    // Changed by someone else after the run: a chmod, another name, new
+    // bytes with the old length and time. Both names stay.
+    const std::vector<std::function<void(const std::string&)>> changes = {
+        [](const std::string& p) { ::chmod(p.c_str(), 0600); },
+        [](const std::string& p) { ::link(p.c_str(), (p + ".third").c_str()); },
+        [](const std::string& p) {
+            struct stat before {};
+            ::stat(p.c_str(), &before);
+            const int fd = ::open(p.c_str(), O_WRONLY);
+            ASSERT_EQ(::pwrite(fd, "X", 1, 0), 1);
+            ::close(fd);
+            SetTimes(p, before);
+        },
+    };
+    for (std::size_t c = 0; c < changes.size(); ++c) {
+        UndoWorld w;
+        w.source.write("apple", "the apple");
+        ASSERT_EQ(::link((w.source / "apple").c_str(), (w.source / "avocado").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        changes[c](w.destination / "A/apple");
+        EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft) << c;
+        EXPECT_TRUE(w.source.names().empty()) << c;
+        EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
+                  (std::vector<std::string> {
+                      "Could not take back file " + w.destinationPath + "/A/apple. It has changed since the run.",
+                      "Could not take back file " + w.destinationPath + "/A/avocado. It has changed since the run."}))
+            << c;
+        EXPECT_TRUE(w.journals.list()[0].takenBack) << "a user's change is for good";
+        EXPECT_EQ(TemporaryLeftovers(w.destination / "A"), std::vector<std::string> {});
+    }
+}
+
+// The same for a link: its copy back is a new link with the same target
+// and time. A link of another target in its old place is not its copy.
+TEST(Undo, ASecondUndoFinishesALinksMoveBackKilledHalfWay)
+{
+    for (const bool sameTarget : {true, false}) {
+        UndoWorld w;
+        TempDir shm("/dev/shm");
+        TempDir elsewhere;
+        elsewhere.write("file", "the file the link leads to");
+        w.destinationPath = shm.path();
+        const std::string target = elsewhere / "file";
+        ASSERT_EQ(::symlink(target.c_str(), (w.source / "link").c_str()), 0);
+        w.move = true;
+        w.SieveWithJournal();
+        const std::string placed = shm / "L/link";
+        struct stat st {};
+        ASSERT_EQ(::lstat(placed.c_str(), &st), 0);
+        ASSERT_TRUE(S_ISLNK(st.st_mode));
+        // Where the kill came: the link made again in the source, its time
+        // kept, and the run's link still under its private name.
+        const std::string again = sameTarget ? target : target + ".other";
+        ASSERT_EQ(::symlink(again.c_str(), (w.source / "link").c_str()), 0);
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (w.source / "link").c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        char hidden[64];
+        std::snprintf(hidden, sizeof hidden, "L/.quillbox-undo-%llx", static_cast<unsigned long long>(st.st_ino));
+        ASSERT_EQ(::rename(placed.c_str(), (shm / hidden).c_str()), 0);
+
+        if (sameTarget) {
+            EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+            EXPECT_FALSE(Exists(shm / hidden));
+            EXPECT_FALSE(Exists(shm / "L"));
+            EXPECT_EQ(w.Summary(), Summary(1, 0, 0));
+        } else {
+            EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+            EXPECT_EQ(w.MessagesStartingWith("Could not take back").size(), 1u);
+            EXPECT_TRUE(Exists(placed)) << "it has its name again";
+            EXPECT_FALSE(Exists(shm / hidden));
+        }
+        char read[PATH_MAX] = {};
+        ASSERT_GT(::readlink((w.source / "link").c_str(), read, sizeof read - 1), 0);
+        EXPECT_EQ(std::string(read), again);
+    }
 }
 
 TEST(Undo, StoppedPartWayASecondUndoFinishesIt)

@@ -232,6 +232,19 @@ TEST(ReadLeases, GrantedOnlyWhileNobodyWritesAndBrokenByAWriter)
     EXPECT_GE(after, 0) << "the writer goes on";
     ::close(after);
 
+    // A name that leads to another file now: the lease on the old one goes,
+    // and the new one is asked about.
+    const FileLook before = LookAt(dir / "mapped");
+    ASSERT_EQ(::rename((dir / "other").c_str(), (dir / "mapped").c_str()), 0);
+    EXPECT_EQ(leases.take(folder, "mapped", before), Answer::Granted) << "the name is not looked up again";
+    EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
+    const int mappedWriter = ::open((dir / "mapped").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_LT(mappedWriter, 0) << "the new file is the one leased";
+    leases.broken();
+    if (mappedWriter >= 0)
+        ::close(mappedWriter);
+    EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
+
     leases.releaseAllBut({"mapped"});
     EXPECT_EQ(leases.held(), 1u);
     leases.releaseAll();

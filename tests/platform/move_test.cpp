@@ -96,6 +96,68 @@ TEST(Move, NeverReplacesAndKeepsEverythingOnEveryPath)
 
 // A moved link stays a link with the same target text, on every path; its
 // length is its file's.
+// A file of the source swapped for a folder between its listing and its
+// move, on the quick way (the name moves first), on a file system that
+// refuses the flag and links, and on the careful way (a look first): the
+// folder, contents and all, goes back under its name, or under a private
+// name in the source where its name was taken meanwhile; never into a
+// bucket. The file counts as failed.
+TEST(Move, AFolderThatTookAFilesNameGoesBack)
+{
+    enum class Way { Quick, NoFlagNoLinks, Careful };
+    for (const Way way : {Way::Quick, Way::NoFlagNoLinks, Way::Careful}) {
+        for (const bool nameTaken : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(way)) + (nameTaken ? ", its name taken" : ""));
+            TempDir dir;
+            dir.mkdir("O");
+            dir.write("odd", "file");
+            TestFileSystem fs;
+            if (way == Way::NoFlagNoLinks)
+                Use(fs, kPaths[2]);
+            if (way == Way::Careful)
+                fs.noReplaceError = EBUSY; // the quick way fails; the look and the move follow
+            int calls = 0;
+            bool swapped = false;
+            fs.beforeNoReplace = [&](const char* from, const char* to) {
+                const std::string moving = from;
+                if (moving == "odd" && ++calls == (way == Way::Careful ? 2 : 1)) {
+                    swapped = true;
+                    if (way == Way::Careful)
+                        fs.noReplaceError = 0;
+                    ::unlink((dir / "odd").c_str());
+                    dir.mkdir("odd");
+                    dir.write("odd/inside", "inside");
+                }
+                if (nameTaken && moving.starts_with(".quillbox-") && std::string(to) == "odd")
+                    dir.write("odd", "new");
+            };
+
+            const Sieved moved = SieveOne(fs, dir.path(), dir.path(), "odd", 'O', TransferMode::Move);
+
+            ASSERT_TRUE(swapped);
+            EXPECT_EQ(moved.outcome.stage, FileStage::Transfer);
+            EXPECT_EQ(moved.outcome.status.error, EINVAL);
+            EXPECT_EQ(dir.names("O"), std::set<std::string> {}) << "nothing is left in the bucket";
+            const std::vector<std::string> left = TemporaryLeftovers(dir.path());
+            if (!nameTaken) {
+                EXPECT_EQ(moved.outcome.status.reason, "Not a regular file");
+                EXPECT_EQ(ReadFile(dir / "odd/inside"), "inside");
+                EXPECT_EQ(left, std::vector<std::string> {});
+            } else {
+                EXPECT_EQ(ReadFile(dir / "odd"), "new");
+                EXPECT_EQ(left.size(), 1u);
+                if (left.size() == 1) {
+                    EXPECT_EQ(ReadFile(left[0] + "/inside"), "inside");
+                    const std::string hidden = left[0].substr(left[0].rfind('/') + 1);
+                    EXPECT_EQ(moved.outcome.status.reason,
+                              "Not a regular file; it was put back as " + hidden +
+                                  " in the source folder, as its name is taken");
+                }
+            }
+        }
+    }
+}
+
 TEST(Move, LinkStaysALink)
 {
     TmpfsMount other("4m");

@@ -67,6 +67,8 @@ public:
         if (m_fs.beforeLength)
             m_fs.beforeLength(m_source + name);
         FileOutcome outcome = m_inner->sieveFile(name, bucket, mode, length, stop);
+        if (m_fs.outcomeOf)
+            m_fs.outcomeOf(name, outcome);
         const int handled = ++m_handled;
         if (m_fs.afterFile)
             m_fs.afterFile(handled);
@@ -248,11 +250,20 @@ FsStatus TestFileSystem::createFolder(const std::string& path)
 
 FsResult<ResolvedFolder> TestFileSystem::resolveFolder(const std::string& path)
 {
-    return m_real->resolveFolder(path);
+    FsResult<ResolvedFolder> resolved = m_real->resolveFolder(path);
+    if (resolved.ok() && identityFailures > 0) {
+        --identityFailures;
+        resolved.value().identity = {};
+    }
+    return resolved;
 }
 
 FsResult<FolderIdentity> TestFileSystem::folderIdentity(const std::string& path)
 {
+    if (identityFailures > 0) {
+        --identityFailures;
+        return FsStatus {identityError, ErrorText(identityError)};
+    }
     return m_real->folderIdentity(path);
 }
 

@@ -88,6 +88,12 @@ public:
     // The same for a listFilesAgain listing (the pass that handles files).
     std::function<void(int listed)> afterListedAgain;
 
+    // --- Folders of a run. The next `identityFailures` looks at which
+    // folder a path names (resolveFolder, folderIdentity) fail with
+    // `identityError`.
+    int identityFailures = 0;
+    int identityError = 5; // EIO
+
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
     int inFlight = 1;
@@ -97,6 +103,8 @@ public:
     std::function<void(const std::string& name, int index)> beforeFile;
     std::function<void(const std::string& path)> beforeLength;
     std::function<void(int handled)> afterFile;
+    // What became of each file, before the run sees it, to change it.
+    std::function<void(const std::string& name, FileOutcome& outcome)> outcomeOf;
     // How many files an undo takes back at once (1: one by one on its own
     // thread).
     int takeBackWorkers = 1;

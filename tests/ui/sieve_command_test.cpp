@@ -401,3 +401,31 @@ TEST(SieveCommand, UndoLastRunAsksThenPutsTheFilesBack)
               "Undo complete. 2 file(s) put back, 0 copies removed, 0 left as they were.");
     ExpectIdle(h);
 }
+
+// A copy switched to Move part way: the box counts each kind.
+TEST(SieveCommand, UndoBoxCountsTheMovedAndTheCopiedFilesOfARunThatSwitched)
+{
+    UiHarness h;
+    h.useFolders({"apple", "berry", "cherry"});
+    ui::MainWindow& w = h.w();
+    w.show();
+    Gate gate;
+    HoldBefore(h, gate, 2);
+    QSignalSpy finished(&w, &ui::MainWindow::runFinished);
+    h.click(ui::Command::Sieve);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return gate.reached(); }));
+    QTest::mouseClick(h.moveOption(), Qt::LeftButton);
+    gate.release();
+    ASSERT_TRUE(UiHarness::waitFor([&] { return finished.count() == 1; }));
+    ASSERT_EQ(h.dir.names("in").size(), 2u) << "the first two files were copied";
+
+    h.boxAnswers = {QMessageBox::No};
+    const std::size_t boxesBefore = h.boxes.size();
+    QTest::keyClick(&w, Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_TRUE(UiHarness::waitFor([&] { return h.boxes.size() == boxesBefore + 1; }));
+    EXPECT_TRUE(h.boxes.back().text.contains(QStringLiteral("Copy from ")));
+    EXPECT_TRUE(
+        h.boxes.back().text.contains(QStringLiteral("It will put back 1 moved file(s) and remove 2 copied file(s).")))
+        << h.boxes.back().text.toStdString();
+    ExpectIdle(h);
+}

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "core/undo_messages.h"
 #include "ui/about/about_dialog.h"
 #include "ui/about/version_title.h"
 #include "ui/common/fonts.h"
@@ -291,10 +292,7 @@ void MainWindow::undoLastRun()
             return;
         }
         const JournalSummary& run = *last;
-        const QString count = QString::number(run.files);
-        const QString what = run.header.mode == TransferMode::Move
-            ? QStringLiteral("It will put back %1 moved file(s).").arg(count)
-            : QStringLiteral("It will remove %1 copied file(s).").arg(count);
+        const QString what = QString::fromStdString(TakeBackPlanMessage(run));
         const QString text = QStringLiteral("Take back the run of %1?\n\n%2\n\nOnly files that are still as the "
                                             "run left them are touched; nothing is replaced.")
                                  .arg(NameText(RunDescription(run.header)), what);
