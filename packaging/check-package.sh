@@ -1,23 +1,30 @@
 #!/usr/bin/env bash
-# Checks a built Quillbox package: its file list against
-# packaging/expected-files.txt, lintian (no error, no warning), the desktop
-# file and AppStream validators, the manual page, the bash completion, and
-# that the program, the manual page, the AppStream release and the package
-# tell the same version. With --install (as root, on a machine that may be
-# changed), it also installs the package with apt-get and removes it again,
-# and checks that nothing of it stays behind.
+# Checks the built Quillbox packages, the command line's and the window's:
+# their file lists against packaging/expected-files.txt, lintian (no error,
+# no warning), the desktop file and AppStream validators, the manual page,
+# the bash completion, that the command line depends on no toolkit and
+# starts the window where the other package puts it, and that the programs,
+# the manual page, the AppStream release and the packages tell the same
+# version. With --install (as root, on a machine that may be changed), it
+# also installs the packages with apt-get and removes them again, and checks
+# that nothing of them stays behind.
 #
-#   bash packaging/check-package.sh build-package/quillbox_VERSION_ARCH.deb [--install]
+#   bash packaging/check-package.sh build-package/quillbox-cli_VERSION_ARCH.deb \
+#     build-package/quillbox_VERSION_ARCH.deb [--install]
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-deb=$(realpath "$1")
-install=${2:-}
+cli_deb=$(realpath "$1")
+window_deb=$(realpath "$2")
+debs=("$cli_deb" "$window_deb")
+install=${3:-}
 export LC_ALL=C.UTF-8
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 root=$work/root
-dpkg-deb -x "$deb" "$root"
+for deb in "${debs[@]}"; do
+  dpkg-deb -x "$deb" "$root"
+done
 
 passed=0
 failed=0
@@ -36,17 +43,47 @@ check() {
 }
 
 file_list() {
-  dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed 's|^\./|/|' | LC_ALL=C sort >"$work/files"
+  local deb package
+  for deb in "${debs[@]}"; do
+    package=$(dpkg-deb -f "$deb" Package)
+    dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | sed "s|^\\./|$package /|"
+  done | LC_ALL=C sort >"$work/files"
   grep -v '^#' "$here/expected-files.txt" | diff -u - "$work/files"
 }
 
 owned_by_root() {
-  ! dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep .
+  local deb
+  for deb in "${debs[@]}"; do
+    ! dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep . || return 1
+  done
 }
 
 run_lintian() {
-  lintian --fail-on error,warning --display-info "$deb" 2>&1 | grep -v 'running with root privileges'
+  lintian --fail-on error,warning --display-info "${debs[@]}" 2>&1 | grep -v 'running with root privileges'
   return "${PIPESTATUS[0]}"
+}
+
+# A machine without a desktop installs quillbox-cli alone: nothing of Qt
+# comes with it. The window's package brings the command line of its version.
+dependencies() {
+  local cli window version
+  cli=$(dpkg-deb -f "$cli_deb" Depends)
+  window=$(dpkg-deb -f "$window_deb" Depends)
+  version=$(dpkg-deb -f "$window_deb" Version)
+  echo "quillbox-cli depends on: $cli"
+  echo "quillbox depends on: $window"
+  ! grep -qi 'qt' <<<"$cli" && grep -qF "quillbox-cli (= $version)" <<<"$window"
+}
+
+# quillbox with folders only starts the window from where its package puts
+# it: told a display it cannot reach, the window says so, status 2.
+window_start() {
+  local out status
+  out=$(env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:97 XDG_STATE_HOME="$work/state" \
+    "$root/usr/bin/quillbox" "$work" 2>&1)
+  status=$?
+  echo "status $status: $out"
+  [[ $status -eq 2 && "$out" == "quillbox: no display can be reached to open the window on; --copy or --move runs without one" ]]
 }
 
 desktop_file() {
@@ -66,13 +103,14 @@ manual_page() {
 }
 
 one_version() {
-  local package program manual release
-  package=$(dpkg-deb -f "$deb" Version)
+  local package window program manual release
+  package=$(dpkg-deb -f "$cli_deb" Version)
+  window=$(dpkg-deb -f "$window_deb" Version)
   program=$("$root/usr/bin/quillbox" --version | awk '{ print $2 }')
   manual=$(zcat "$root/usr/share/man/man1/quillbox.1.gz" | sed -n 's/^\.TH .*"Quillbox \([^"]*\)".*/\1/p')
   release=$(grep -o '<release version="[^"]*"' "$root"/usr/share/metainfo/*.metainfo.xml | cut -d'"' -f2)
-  echo "package $package, quillbox --version $program, manual page $manual, AppStream release $release"
-  [[ "$program" == "$package" && "$manual" == "$package" && "$release" == "$package" ]]
+  echo "packages $package and $window, quillbox --version $program, manual page $manual, AppStream release $release"
+  [[ "$window" == "$package" && "$program" == "$package" && "$manual" == "$package" && "$release" == "$package" ]]
 }
 
 # Completes LINE as bash would and prints the candidates, one a line.
@@ -117,14 +155,14 @@ systemd_unit() {
 
 install_and_remove() {
   export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "$deb" || return 1
-  dpkg -L quillbox >"$work/installed" || return 1
+  apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${debs[@]}" || return 1
+  dpkg -L quillbox quillbox-cli >"$work/installed" || return 1
   local missing=0 file
   while read -r file; do
     [[ -e "$file" ]] || { echo "not installed: $file"; missing=1; }
-  done < <(grep -v '^#' "$here/expected-files.txt")
+  done < <(grep -v '^#' "$here/expected-files.txt" | awk '{ print $2 }')
   /usr/bin/quillbox --version && man -w quillbox || missing=1
-  apt-get remove -y -o DPkg::Lock::Timeout=600 quillbox || return 1
+  apt-get remove -y -o DPkg::Lock::Timeout=600 quillbox quillbox-cli || return 1
   # Every file the package had, and every folder only it used, is gone.
   while read -r file; do
     if [[ -f "$file" || -L "$file" ]]; then
@@ -132,20 +170,23 @@ install_and_remove() {
       missing=1
     fi
   done <"$work/installed"
-  for file in /usr/share/doc/quillbox /usr/share/icons/hicolor/scalable/apps/quillbox.svg; do
+  for file in /usr/share/doc/quillbox /usr/share/doc/quillbox-cli /usr/libexec/quillbox \
+    /usr/share/icons/hicolor/scalable/apps/quillbox.svg; do
     [[ ! -e "$file" ]] || { echo "left behind: $file"; missing=1; }
   done
   return $missing
 }
 
-echo "Checking $deb"
-check "file list is packaging/expected-files.txt" file_list
+echo "Checking ${debs[*]}"
+check "file lists are packaging/expected-files.txt" file_list
 check "every file belongs to root" owned_by_root
 check "lintian: no error, no warning" run_lintian
 check "desktop-file-validate" desktop_file
 check "appstreamcli validate --no-net" appstream
 check "manual page: man and groff give no warning" manual_page
 check "one version everywhere" one_version
+check "the command line depends on no toolkit" dependencies
+check "quillbox starts the window from its package" window_start
 check "bash completion" completion
 if command -v systemd-analyze >/dev/null; then
   check "systemd-analyze verify quillbox-watch@.service" systemd_unit
@@ -153,7 +194,7 @@ else
   echo "skipped systemd-analyze verify quillbox-watch@.service: systemd-analyze is missing"
 fi
 if [[ "$install" == "--install" ]]; then
-  if dpkg-query -W -f='${Status}' quillbox 2>/dev/null | grep -q "install ok installed"; then
+  if dpkg-query -W -f='${Status}' quillbox quillbox-cli 2>/dev/null | grep -q "install ok installed"; then
     echo "FAILED  apt-get install, then remove: quillbox is installed already; remove it first"
     failed=$((failed + 1))
   else

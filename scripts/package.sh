@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Debian package of Quillbox, quillbox_<version>_<arch>.deb, in
-# build-package/, from a release build with Debian's hardening flags. With
-# --check, then checks it: its file list, lintian, the desktop file and
-# AppStream validators, the manual page and the completion
-# (packaging/check-package.sh; add --install to also install and remove it).
+# Builds the Debian packages of Quillbox in build-package/, from a release
+# build with Debian's hardening flags: quillbox-cli_<version>_<arch>.deb, the
+# command line (all a machine without a desktop needs), and
+# quillbox_<version>_<arch>.deb, the window, which brings the first with it.
+# With --check, then checks them: their file lists, lintian, the desktop
+# file and AppStream validators, the manual page and the completion
+# (packaging/check-package.sh; add --install to also install and remove them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --package
@@ -18,12 +20,13 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_
   -DQUILLBOX_BUILD_TESTS=OFF -DQUILLBOX_BUILD_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags"
 cmake --build "$dir"
-rm -f "$dir"/quillbox_*.deb
+rm -f "$dir"/quillbox_*.deb "$dir"/quillbox-cli_*.deb
 (cd "$dir" && cpack -G DEB)
-deb=$(ls "$dir"/quillbox_*.deb)
-echo "package: $deb"
+cli=$(ls "$dir"/quillbox-cli_*.deb)
+window=$(ls "$dir"/quillbox_*.deb)
+echo "packages: $cli $window"
 
 if [[ "${1:-}" == "--check" ]]; then
   shift
-  bash packaging/check-package.sh "$deb" "$@"
+  bash packaging/check-package.sh "$cli" "$window" "$@"
 fi

@@ -70,7 +70,8 @@ bool BecameTheWindow(QProcess* process, const std::string& window)
     const std::string exe = "/proc/" + std::to_string(process->processId()) + "/exe";
     QDeadlineTimer deadline(60000);
     while (!deadline.hasExpired()) {
-        if (RealPath(exe) == window && ProcFile(process->processId(), "maps").find("libqoffscreen") != std::string::npos)
+        if (RealPath(exe) == window &&
+            ProcFile(process->processId(), "maps").find("libqoffscreen") != std::string::npos)
             return true;
         if (process->waitForFinished(20))
             return false;
@@ -116,8 +117,9 @@ TEST(WindowStart, FoldersOnlyBecomeTheWindowWithTheSameArguments)
         // The window is told the folder of the program the user started.
         const std::string real = RealPath(program);
         const std::string folder = real.substr(0, real.rfind('/'));
-        EXPECT_NE(ProcFile(process->processId(), "environ").find(std::string("QUILLBOX_PROGRAM_FOLDER=") + folder + '\0'),
-                  std::string::npos);
+        EXPECT_NE(
+            ProcFile(process->processId(), "environ").find(std::string("QUILLBOX_PROGRAM_FOLDER=") + folder + '\0'),
+            std::string::npos);
         Stop(process);
     }
 }

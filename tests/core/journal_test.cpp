@@ -91,78 +91,61 @@ FsStatus Read(std::string_view bytes, Seen& seen)
     return ReadJournal(source, seen);
 }
 
-TEST(JournalFormat, EachKindOfBadInputIsToldAndTheRestIsRead)
+// Five files, one of whose names holds a line break, one no UTF-8; the
+// records' offsets in `starts`.
+std::string FiveFiles(std::vector<std::size_t>* starts = nullptr)
 {
-    const std::vector<std::string> names = {"plain", "new\nline", "\xff\xfe not utf-8", "four", "five"};
+    return Journal({"plain", "new\nline", "\xff\xfe not utf-8", "four", "five"}, starts);
+}
+
+std::string Flipped(std::string bytes, std::size_t at, char by)
+{
+    bytes[at] = static_cast<char>(bytes[at] ^ by);
+    return bytes;
+}
+
+TEST(JournalFormat, EachKindOfBadRecordIsToldAndTheRestIsRead)
+{
     std::vector<std::size_t> starts;
-    const std::string whole = Journal(names, &starts);
+    const std::string whole = FiveFiles(&starts);
     {
         Seen seen;
         ASSERT_TRUE(Read(whole, seen).ok());
         ASSERT_EQ(seen.events.size(), 6u);
         EXPECT_EQ(seen.events[2], "file:2:N/new\nline");
     }
+    // A sixth file's record, forged.
+    const auto forged = [&](TransferMode mode, char bucket, const char* name) {
+        std::string bytes = whole;
+        AppendJournalFile(bytes, 6, {mode, bucket, name, false, {}});
+        return bytes;
+    };
+    const TransferMode move = TransferMode::Move;
+    const TransferMode copy = TransferMode::Copy;
     struct Case {
         const char* what;
-        std::function<std::string()> bytes;
-        std::vector<std::string> damage; // what is told, in order
-        std::size_t files;               // files read
+        std::string bytes;
+        const char* damage; // what is told
+        std::size_t files;  // files read
     };
-    const auto edited = [&](std::size_t at, char by) {
-        std::string bytes = whole;
-        bytes[at] = static_cast<char>(bytes[at] ^ by);
-        return bytes;
-    };
-    const auto withRecord = [&](const PlacedInRun& forged, std::uint64_t number) {
-        std::string bytes = whole;
-        AppendJournalFile(bytes, number, forged);
-        return bytes;
-    };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         // Record 4 (the third file) damaged in its identity: its name is told.
-        {"a flipped byte", [&] { return edited(starts[2] + 30, 0x10); }, {"damaged:4:1:\xff\xfe not utf-8"}, 4},
+        {"a flipped byte", Flipped(whole, starts[2] + 30, 0x10), "damaged:4:1:\xff\xfe not utf-8", 4},
         // Its length damaged: its name cannot be trusted, its number can be told.
-        {"a flipped length", [&] { return edited(starts[2] + 2, 0x40); }, {"damaged:4:1:"}, 4},
-        {"cut short at the end", [&] { return whole.substr(0, whole.size() - 3); }, {"damaged:6:1:five"}, 4},
-        {"a record taken out",
-         [&] { return whole.substr(0, starts[1]) + whole.substr(starts[2]); },
-         {"damaged:3:1:"},
-         4},
-        {"a name that climbs out",
-         [&] {
-             return withRecord({TransferMode::Move, 'A', "../../outside/victim", false, {}}, 6);
-         },
-         {"damaged:7:1:"},
-         5},
-        {"a name with a slash",
-         [&] {
-             return withRecord({TransferMode::Move, 'A', "/etc/passwd", false, {}}, 6);
-         },
-         {"damaged:7:1:"},
-         5},
-        {"a dot",
-         [&] {
-             return withRecord({TransferMode::Copy, 'A', ".", false, {}}, 6);
-         },
-         {"damaged:7:1:"},
-         5},
-        {"an empty name",
-         [&] {
-             return withRecord({TransferMode::Copy, 'A', "", false, {}}, 6);
-         },
-         {"damaged:7:1:"},
-         5},
-        {"no bucket",
-         [&] {
-             return withRecord({TransferMode::Copy, '/', "x", false, {}}, 6);
-         },
-         {"damaged:7:1:"},
-         5},
-        {"a second header", [&] { return whole + JournalStart(kHeader).substr(19); }, {"damaged:7:0:"}, 5},
+        {"a flipped length", Flipped(whole, starts[2] + 2, 0x40), "damaged:4:1:", 4},
+        {"cut short at the end", whole.substr(0, whole.size() - 3), "damaged:6:1:five", 4},
+        {"a record taken out", whole.substr(0, starts[1]) + whole.substr(starts[2]), "damaged:3:1:", 4},
+        {"a name that climbs out", forged(move, 'A', "../../outside/victim"), "damaged:7:1:", 5},
+        {"a name with a slash", forged(move, 'A', "/etc/passwd"), "damaged:7:1:", 5},
+        {"a dot", forged(copy, 'A', "."), "damaged:7:1:", 5},
+        {"an empty name", forged(copy, 'A', ""), "damaged:7:1:", 5},
+        {"no bucket", forged(copy, '/', "x"), "damaged:7:1:", 5},
+        {"a second header", whole + JournalStart(kHeader).substr(19), "damaged:7:0:", 5},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Seen seen;
-        ASSERT_TRUE(Read(c.bytes(), seen).ok()) << c.what;
+        ASSERT_TRUE(Read(c.bytes, seen).ok());
         std::vector<std::string> damage;
         std::size_t files = 0;
         for (const std::string& e : seen.events) {
@@ -170,19 +153,33 @@ TEST(JournalFormat, EachKindOfBadInputIsToldAndTheRestIsRead)
                 damage.push_back(e);
             files += e.starts_with("file:");
         }
-        EXPECT_EQ(damage, c.damage) << c.what;
-        EXPECT_EQ(files, c.files) << c.what;
+        EXPECT_EQ(damage, std::vector<std::string> {c.damage});
+        EXPECT_EQ(files, c.files);
     }
+}
 
-    // Not read at all: what is no journal of this version, or whose header
-    // is damaged or names relative folders.
+// Not read at all: what is no journal of this version, or whose header is
+// damaged or names relative folders.
+TEST(JournalFormat, WhatIsNoJournalOfThisVersionIsNotReadAtAll)
+{
+    const std::string records = FiveFiles().substr(19);
     JournalHeader relative = kHeader;
     relative.source.path = "in/";
-    for (const std::string& bytes :
-         {std::string("not a journal"), std::string(), std::string("quillbox journal 1\n") + whole.substr(19),
-          std::string("quillbox journal 9\n") + whole.substr(19), edited(22, 1), JournalStart(relative)}) {
+    const struct {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"no journal", "not a journal"},
+        {"nothing", ""},
+        {"an old version", "quillbox journal 1\n" + records},
+        {"a later version", "quillbox journal 9\n" + records},
+        {"a damaged header", Flipped(FiveFiles(), 22, 1)},
+        {"a relative folder", JournalStart(relative)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Seen seen;
-        EXPECT_FALSE(Read(bytes, seen).ok()) << bytes.substr(0, 20);
+        EXPECT_FALSE(Read(c.bytes, seen).ok());
         EXPECT_TRUE(seen.events.empty());
     }
 }

@@ -1,5 +1,6 @@
-// The run itself over real folders: what it logs and reports, in order, on
-// each way out, and how it follows Stop and the mode while it goes.
+// The run itself: what it logs and reports, in order, on each way out (over
+// files held in memory), and how it follows Stop and the mode while it goes
+// (over real folders).
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "tests/core/memory_world.h"
 #include "tests/core/run_world.h"
 
 namespace quillbox::test {
@@ -57,91 +59,54 @@ TEST_F(RunFixture, CompletedRunReportsEachStepInOrder)
     ExpectEndedCleanly();
 }
 
+// Each way out of a run, over files held in memory: the entry it ends with,
+// the files handled, then the cleaning up. Stop is pressed while a file
+// goes: that file completes, and the run ends before the next one.
 TEST(RunWaysOut, EachEndsWithItsEntriesThenCleaningUp)
 {
+    const char* const kDone = "Operation complete. 3 file(s) processed.";
+    const char* const kAborted = "Processing aborted by user.";
     struct Case {
         const char* name;
         int files;
         bool stopWhileCounting;
         int stopBeforeFile; // 0: never
         RunEnd end;
-        std::vector<std::string> last;
+        const char* last; // the entry before "Cleaning up complete."
         std::size_t handled;
     };
     const Case cases[] = {
-        {"no files",
-         0,
-         false,
-         0,
-         RunEnd::NoFiles,
-         {"No files found in the selected directory. Aborting.", "Cleaning up complete."},
-         0},
-        {"stop while counting",
-         3,
-         true,
-         0,
-         RunEnd::StoppedWhileCounting,
-         {"File count processing aborted by user.", "Cleaning up complete."},
-         0},
-        {"stop at the first file",
-         3,
-         false,
-         1,
-         RunEnd::StoppedWhileProcessing,
-         {"Processing aborted by user.", "Cleaning up complete."},
-         1},
-        {"stop at the second file",
-         3,
-         false,
-         2,
-         RunEnd::StoppedWhileProcessing,
-         {"Processing aborted by user.", "Cleaning up complete."},
-         2},
+        {"no files", 0, false, 0, RunEnd::NoFiles, "No files found in the selected directory. Aborting.", 0},
+        {"stop while counting", 3, true, 0, RunEnd::StoppedWhileCounting, "File count processing aborted by user.", 0},
+        {"stop at the first file", 3, false, 1, RunEnd::StoppedWhileProcessing, kAborted, 1},
+        {"stop at the second file", 3, false, 2, RunEnd::StoppedWhileProcessing, kAborted, 2},
         // No file is left to take up: the run completes.
-        {"stop at the last file",
-         3,
-         false,
-         3,
-         RunEnd::Completed,
-         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."},
-         3},
-        {"completed",
-         3,
-         false,
-         0,
-         RunEnd::Completed,
-         {"Operation complete. 3 file(s) processed.", "Cleaning up complete."},
-         3},
+        {"stop at the last file", 3, false, 3, RunEnd::Completed, kDone, 3},
+        {"completed", 3, false, 0, RunEnd::Completed, kDone, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RunWorld w;
+        MemoryWorld w;
         w.move = true;
         for (int i = 0; i < c.files; ++i)
-            w.source.write("f" + std::to_string(i), "x");
-        // Stop is pressed while the file goes: it completes, and the run
-        // ends before the next one.
+            w.Files({"f" + std::to_string(i)});
         if (c.stopWhileCounting)
             w.fs.afterCounted = [&](int) { w.controls.stop.store(true); };
-        if (c.stopBeforeFile > 0)
-            w.fs.beforeFile = [&](const std::string&, int index) {
-                if (index == c.stopBeforeFile)
-                    w.controls.stop.store(true);
-            };
+        w.fs.beforeFile = [&](const std::string&, int index) {
+            if (index == c.stopBeforeFile)
+                w.controls.stop.store(true);
+        };
 
         EXPECT_EQ(w.Sieve(), c.end);
 
-        EXPECT_EQ(w.LastMessages(2), c.last);
+        EXPECT_EQ(w.LastMessages(2), (std::vector<std::string> {c.last, "Cleaning up complete."}));
         EXPECT_EQ(w.observer.started.size(), c.handled);
-        std::size_t moved = 0;
-        for (const std::string& bucket : w.destination.names())
-            moved += w.destination.names(bucket).size();
-        EXPECT_EQ(moved, c.handled);
-        EXPECT_EQ(w.source.names().size(), static_cast<std::size_t>(c.files) - c.handled);
-        if (c.end == RunEnd::NoFiles) {
-            EXPECT_NE(std::find(w.observer.events.begin(), w.observer.events.end(), "phase:NoFiles:0"),
+        EXPECT_EQ(w.fs.filesInBuckets(w.destination), c.handled);
+        EXPECT_EQ(w.fs.names(w.source).size(), static_cast<std::size_t>(c.files) - c.handled);
+        EXPECT_EQ(w.journals.files("run-1").size(), c.handled);
+        EXPECT_EQ(c.end == RunEnd::NoFiles,
+                  std::find(w.observer.events.begin(), w.observer.events.end(), "phase:NoFiles:0") !=
                       w.observer.events.end());
-        }
         w.ExpectEndedCleanly();
     }
 }
