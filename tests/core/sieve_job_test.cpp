@@ -253,9 +253,9 @@ TEST(CountingPass, FolderThatCannotBeListedFailsTheRunTheNoFilesWay)
 {
     struct Case {
         const char* name;
-        int openError;    // opendir
-        int readAfter;    // readdir fails after so many entries ("." and ".." count); -1: never
-        bool gone;        // the source folder is not there
+        int openError; // opendir
+        int readAfter; // readdir fails after so many entries ("." and ".." count); -1: never
+        bool gone;     // the source folder is not there
         std::string error;
     };
     const Case cases[] = {

@@ -342,10 +342,10 @@ TEST(SieveCommand, SourceThatCannotBeListedShowsTheNoFilesTextAndTheReason)
     EXPECT_EQ(h.fileProgressValue()->text(), QStringLiteral("No files were found. Check Log."));
     const std::vector<std::string> messages = h.logMessages();
     ASSERT_GE(messages.size(), 3u);
-    EXPECT_EQ((std::vector<std::string> {messages.end() - 3, messages.end()}),
-              (std::vector<std::string> {"Error while sieving: [5] - Input/output error.",
-                                         "No files found in the selected directory. Aborting.",
-                                         "Cleaning up complete."}));
+    EXPECT_EQ(
+        (std::vector<std::string> {messages.end() - 3, messages.end()}),
+        (std::vector<std::string> {"Error while sieving: [5] - Input/output error.",
+                                   "No files found in the selected directory. Aborting.", "Cleaning up complete."}));
     EXPECT_TRUE(w.logWindow() != nullptr && w.logWindow()->isVisible());
     EXPECT_EQ(h.dir.names("in"), (std::set<std::string> {"apple", "berry"}));
     ExpectIdle(h);
