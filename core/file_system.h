@@ -124,7 +124,7 @@ public:
     virtual const std::string& next() = 0;
     // Why the listing ended early (EIO, ESTALE, ...), or success when it saw
     // the whole folder. A folder that cannot be opened at all yields no
-    // names and success: it has no files to sort.
+    // names and the reason.
     virtual const FsStatus& status() const = 0;
     // Whether the name next() gave last may be a link rather than a file: a
     // run takes such a name up only once every file before it is done, so
@@ -224,13 +224,14 @@ class FileSystem {
 public:
     virtual ~FileSystem() = default;
 
+    // The files directly inside `folder`. A folder that cannot be opened
+    // (not there, unreadable, failing) fails the listing (its status) rather
+    // than listing nothing: only a folder that was read holds no files.
     virtual std::unique_ptr<FileListing> listFiles(const std::string& folder) = 0;
     // The folder listed again, for the pass that handles the files a
     // listFiles of it counted: a link the last listFiles of the folder gave
     // as a file is given again whatever became of its target since (a move
     // took the target away, say), so that no counted file is passed over.
-    // A folder that cannot be opened again fails the listing (its status)
-    // rather than listing nothing.
     virtual std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) { return listFiles(folder); }
     virtual FsStatus createFolder(const std::string& path) = 0;
     // `source` and `destination` end in '/'; a bucket folder is the

@@ -22,7 +22,7 @@ enum class RunEnd {
     NoFiles,
     StoppedWhileProcessing,
     Completed,
-    Failed, // the source folder could not be read to its end
+    Failed, // the source folder could not be listed, or not to its end
 };
 
 // What a run tells the world. Called on the run's own thread, in the order

@@ -184,8 +184,12 @@ std::optional<RunEnd> SieveJob::countFiles(const std::string& source, const RunC
         m_report.counters().addFound();
     }
     if (!listing->status().ok()) {
-        // Counting only part of the folder would report a wrong total.
+        // A folder that cannot be listed, or only in part, holds no file the
+        // run could count on: the run ends as it ends without files, with
+        // the reason before, as an error of the run.
         m_report.error(ErrorWhileSieving(listing->status()));
+        log(LogIcon::Exclamation, std::string(kNoFilesFound));
+        m_report.phase(RunPhase::NoFiles);
         return RunEnd::Failed;
     }
     m_report.phase(RunPhase::Counted);

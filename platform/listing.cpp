@@ -30,11 +30,10 @@ std::shared_ptr<const ListedLinks::Links> ListedLinks::recall(dev_t device, ino_
     return nullptr;
 }
 
-DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links, LinkMemory memory,
-                                   Unopened unopened)
+DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links, LinkMemory memory)
     : m_calls(calls), m_dir(calls.openDirectory(folder.c_str()))
 {
-    if (m_dir == nullptr && unopened == Unopened::Fails)
+    if (m_dir == nullptr)
         m_status = Failure(errno);
     struct stat st; // filled by the call
     if (links == nullptr || m_dir == nullptr || ::fstat(::dirfd(m_dir), &st) != 0)

@@ -49,17 +49,15 @@ private:
 // (Remember), or gives as well every link the last recorded listing of the
 // folder gave, whatever its target has become (Recall).
 //
-// A folder that cannot be opened is an empty listing (it has no files to
-// sort), or, with `Unopened::Fails`, a listing that failed at once with the
-// reason: a folder listed a moment before that cannot be listed again has
-// files that would otherwise pass as handled.
+// A folder that cannot be opened (not there, not a folder, not readable,
+// failing) is a listing that failed at once with the reason: whoever lists
+// it cannot tell whether it holds files, and must not take it for empty.
 class DirectoryListing final : public FileListing {
 public:
     enum class LinkMemory : std::uint8_t { Remember, Recall };
-    enum class Unopened : std::uint8_t { Empty, Fails };
 
     DirectoryListing(const std::string& folder, SystemCalls& calls, ListedLinks* links = nullptr,
-                     LinkMemory memory = LinkMemory::Remember, Unopened unopened = Unopened::Empty);
+                     LinkMemory memory = LinkMemory::Remember);
     ~DirectoryListing() override;
     DirectoryListing(const DirectoryListing&) = delete;
     DirectoryListing& operator=(const DirectoryListing&) = delete;

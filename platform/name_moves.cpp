@@ -7,6 +7,16 @@
 
 namespace quillbox::posix {
 
+namespace {
+
+bool IsRegularFile(int dir, const char* name)
+{
+    struct stat st; // filled by the call
+    return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
 bool NoReplaceRefused(int error)
 {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
@@ -43,7 +53,10 @@ int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toD
         error = errno;
         if (!LinksRefused(error))
             return error;
-        if (traits != nullptr)
+        // Every file system refuses a link of a folder (EPERM), and one may
+        // have taken the file's name since it was listed: only a refused
+        // link of a file teaches that this file system makes none.
+        if (traits != nullptr && IsRegularFile(fromDir, from))
             traits->linksRefused = true;
     }
 

@@ -15,7 +15,9 @@ namespace quillbox::posix {
 //
 // With `traits` (those of the target's file system), what the file system
 // refuses is learnt there and not tried again: the next move goes straight
-// to the way that works, with the same guarantee.
+// to the way that works, with the same guarantee. That hard links are
+// refused is learnt only from a link of a file, never of a folder that took
+// the file's name.
 int MoveNameNoReplace(SystemCalls& calls, int fromDir, const char* from, int toDir, const char* to,
                       BucketTraits* traits = nullptr);
 

@@ -119,8 +119,7 @@ std::unique_ptr<FileListing> PosixFileSystem::listFiles(const std::string& folde
 std::unique_ptr<FileListing> PosixFileSystem::listFilesAgain(const std::string& folder)
 {
     return std::make_unique<posix::DirectoryListing>(folder, *m_calls, &m_listedLinks,
-                                                     posix::DirectoryListing::LinkMemory::Recall,
-                                                     posix::DirectoryListing::Unopened::Fails);
+                                                     posix::DirectoryListing::LinkMemory::Recall);
 }
 
 FsStatus PosixFileSystem::createFolder(const std::string& path)

@@ -210,6 +210,53 @@ TEST_F(RunFixture, FolderThatCannotBeListedAgainFailsTheRun)
     ExpectEndedCleanly();
 }
 
+// A source that cannot be listed by the counting pass, at once or part-way,
+// is an error of the run: it ends the way a folder without files ends, with
+// the reason before it and the log window wanted; nothing is touched. Only a
+// folder that was read holds no files.
+TEST(CountingPass, FolderThatCannotBeListedFailsTheRunTheNoFilesWay)
+{
+    struct Case {
+        const char* name;
+        int openError; // opendir
+        int readAfter; // readdir fails after so many entries ("." and ".." count); -1: never
+        bool gone;     // the source folder is not there
+        std::string error;
+    };
+    const Case cases[] = {
+        {"cannot be opened", EIO, -1, false, "Error while sieving: [5] - Input/output error."},
+        {"fails part-way", 0, 4, false, "Error while sieving: [5] - Input/output error."},
+        {"not there", 0, -1, true, "Error while sieving: [2] - No such file or directory."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunWorld w;
+        w.move = true;
+        for (const char* name : {"a", "b", "c", "d", "e"})
+            w.source.write(name, name);
+        if (c.gone)
+            w.sourcePath = w.source / "gone";
+        w.fs.openDirectoryError = c.openError;
+        w.fs.listingError = EIO;
+        w.fs.listingErrorAfter = c.readAfter;
+
+        EXPECT_EQ(w.Sieve(), RunEnd::Failed);
+
+        EXPECT_EQ(w.LastMessages(3),
+                  (std::vector<std::string> {c.error, "No files found in the selected directory. Aborting.",
+                                             "Cleaning up complete."}));
+        const auto error = std::find(w.observer.events.begin(), w.observer.events.end(), "entry:" + c.error);
+        ASSERT_NE(error, w.observer.events.end());
+        EXPECT_EQ(*(error + 1), "log.show");
+        EXPECT_EQ(std::count_if(w.observer.events.begin(), w.observer.events.end(),
+                                [](const std::string& event) { return event.starts_with("phase:NoFiles:"); }),
+                  1);
+        EXPECT_EQ(w.observer.started.size(), 0u);
+        EXPECT_EQ(w.source.names().size(), 5u) << "nothing is touched";
+        w.ExpectEndedCleanly();
+    }
+}
+
 TEST_F(RunFixture, FilesAddedOrGoneBetweenThePassesAreHandledAsFound)
 {
     source.write("apple", "a");

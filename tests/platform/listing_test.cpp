@@ -34,7 +34,8 @@ TEST(Listing, YieldsFilesAndLinksToFilesOnlyWithoutBlocking)
     EXPECT_TRUE(status.ok());
 }
 
-// A folder that cannot be opened has no files to sort; that is no failure.
+// A folder that cannot be opened yields nothing, and says why: it is not
+// known to hold no files.
 TEST(Listing, FolderThatCannotBeOpenedYieldsNothing)
 {
     TempDir dir;
@@ -45,14 +46,15 @@ TEST(Listing, FolderThatCannotBeOpenedYieldsNothing)
     PosixFileSystem fs;
     FsStatus status;
     EXPECT_EQ(ListAll(fs, dir / "missing/", &status), std::set<std::string> {});
-    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(status.error, ENOENT);
     EXPECT_EQ(ListAll(fs, dir / "file/", &status), std::set<std::string> {});
-    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(status.error, ENOTDIR);
 
     WithoutDacOverride noOverride;
     ASSERT_TRUE(noOverride.active());
     EXPECT_EQ(ListAll(fs, dir / "locked/", &status), std::set<std::string> {});
-    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(status.error, EACCES);
+    EXPECT_EQ(status.reason, "Permission denied");
 }
 
 // A folder whose reading fails part-way (EIO from a failing disk, ESTALE on
@@ -75,7 +77,7 @@ TEST(Listing, ReadFailingPartWayIsReported)
 
 // The listing of the pass that handles the files: a folder listed a moment
 // before that cannot be opened again (gone, or failing) fails the listing
-// with the reason, where a first listing of it lists nothing.
+// with the reason, as a first listing of it does.
 TEST(Listing, FolderThatCannotBeOpenedAgainFailsTheListing)
 {
     TempDir dir;
@@ -84,7 +86,7 @@ TEST(Listing, FolderThatCannotBeOpenedAgainFailsTheListing)
     fs.openDirectoryError = EIO;
     FsStatus status;
     EXPECT_EQ(ListAll(fs, dir.path() + "/", &status), std::set<std::string> {});
-    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(status.error, EIO);
     const auto again = fs.listFilesAgain(dir.path() + "/");
     EXPECT_EQ(again->next(), "");
     EXPECT_EQ(again->status().error, EIO);

@@ -92,5 +92,56 @@ TEST(Refusals, AreLearntOncePerRunAndFileSystemWithTheSameGuarantees)
     }
 }
 
+// A folder that took a listed file's name is no lesson: any file system
+// refuses a hard link of a folder (EPERM), one that has hard links too. The
+// refusal is learnt only from a link of a file; until then every move of a
+// file where the flag is refused goes by a link, which never replaces.
+TEST(Refusals, ALinkOfAFolderRefusedTeachesNothing)
+{
+    for (const bool linksRefused : {false, true}) {
+        SCOPED_TRACE(linksRefused ? "no hard links here" : "hard links made here");
+        TempDir dir;
+        dir.mkdir("O");
+        dir.mkdir("P");
+        dir.write("odd", "file");
+        dir.write("plum", "plum");
+        dir.write("pear", "pear");
+        TestFileSystem fs;
+        fs.noReplaceError = EINVAL;
+        fs.linkError = linksRefused ? EPERM : 0;
+        bool swapped = false;
+        fs.beforeNoReplace = [&](const char* from, const char*) {
+            if (std::string(from) == "odd" && !swapped) {
+                swapped = true;
+                ::unlink((dir / "odd").c_str());
+                dir.mkdir("odd");
+                dir.write("odd/inside", "inside");
+            }
+        };
+        auto folders = fs.openRun(dir.path() + "/", dir.path() + "/");
+
+        const FileOutcome odd = folders->sieveFile("odd", 'O', TransferMode::Move, {}, nullptr);
+        ASSERT_TRUE(swapped);
+        EXPECT_EQ(odd.status.reason, "Not a regular file");
+        EXPECT_EQ(ReadFile(dir / "odd/inside"), "inside");
+        EXPECT_EQ(dir.names("O"), std::set<std::string> {});
+        const int linksBefore = fs.linkCalls;
+        const int renamesBefore = fs.replaceCalls;
+        for (const char* name : {"plum", "pear"}) {
+            const FileOutcome moved = folders->sieveFile(name, 'P', TransferMode::Move, {}, nullptr);
+            ASSERT_TRUE(moved.ok()) << moved.status.reason;
+        }
+        EXPECT_EQ(dir.names("P"), (std::set<std::string> {"plum", "pear"}));
+        if (linksRefused) {
+            // Learnt from the first file: the second goes straight to the look.
+            EXPECT_EQ(fs.linkCalls - linksBefore, 1);
+            EXPECT_EQ(fs.replaceCalls - renamesBefore, 2);
+        } else {
+            EXPECT_EQ(fs.linkCalls - linksBefore, 2);
+            EXPECT_EQ(fs.replaceCalls - renamesBefore, 0) << "no plain rename where links are made";
+        }
+    }
+}
+
 } // namespace
 } // namespace quillbox::test

@@ -2,6 +2,7 @@
 // its own thread: the window locks and unlocks around it, stays answerable
 // while it goes, and reacts to Stop, the mode, boxes and a close.
 #include <algorithm>
+#include <cerrno>
 #include <set>
 
 #include <QAction>
@@ -324,6 +325,29 @@ TEST(SieveCommand, NoFilesShowsTheCountLineAndTheNoFilesText)
     EXPECT_EQ(
         Tail(h.logMessages()),
         (std::vector<std::string> {"No files found in the selected directory. Aborting.", "Cleaning up complete."}));
+    ExpectIdle(h);
+}
+
+// A source that cannot be listed ends as one without files does, with the
+// reason in one more row, and the log window shows it.
+TEST(SieveCommand, SourceThatCannotBeListedShowsTheNoFilesTextAndTheReason)
+{
+    UiHarness h;
+    h.useFolders({"apple", "berry"});
+    h.fs.openDirectoryError = EIO;
+    ui::MainWindow& w = h.w();
+    w.show();
+    ASSERT_TRUE(h.clickSieveAndWait());
+    EXPECT_EQ(h.currentFileValue()->text(), QStringLiteral("0 files found.."));
+    EXPECT_EQ(h.fileProgressValue()->text(), QStringLiteral("No files were found. Check Log."));
+    const std::vector<std::string> messages = h.logMessages();
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(
+        (std::vector<std::string> {messages.end() - 3, messages.end()}),
+        (std::vector<std::string> {"Error while sieving: [5] - Input/output error.",
+                                   "No files found in the selected directory. Aborting.", "Cleaning up complete."}));
+    EXPECT_TRUE(w.logWindow() != nullptr && w.logWindow()->isVisible());
+    EXPECT_EQ(h.dir.names("in"), (std::set<std::string> {"apple", "berry"}));
     ExpectIdle(h);
 }
 
