@@ -184,6 +184,14 @@ public:
         }
         return SystemCalls::openDirectory(path);
     }
+    int lookAt(int dir, const char* name, struct stat* st, int flags) override
+    {
+        if (m_fs.lookFault) {
+            if (const int error = m_fs.lookFault(name, flags); error != 0)
+                return Fail(error);
+        }
+        return SystemCalls::lookAt(dir, name, st, flags);
+    }
     int syncFile(int fd) override
     {
         ++m_fs.syncCalls;
