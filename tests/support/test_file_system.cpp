@@ -272,6 +272,10 @@ FsResult<FolderIdentity> TestFileSystem::folderIdentity(const std::string& path)
         --identityFailures;
         return FsStatus {identityError, ErrorText(identityError)};
     }
+    if (identityFault) {
+        if (const int error = identityFault(path); error != 0)
+            return FsStatus {error, ErrorText(error)};
+    }
     return m_real->folderIdentity(path);
 }
 

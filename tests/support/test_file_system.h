@@ -96,6 +96,9 @@ public:
     // `identityError`.
     int identityFailures = 0;
     int identityError = 5; // EIO
+    // After those: the errno to fail folderIdentity(`path`) with, 0 for
+    // the real look.
+    std::function<int(const std::string& path)> identityFault;
 
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
