@@ -23,6 +23,11 @@ std::string PlacedNotLookedAtMessage(const std::string& name)
     return "File " + name + " was placed but could not be looked at afterwards: it cannot be taken back.";
 }
 
+std::string MadeFolderNotLookedAtMessage(const std::string& folder, const std::string& reason)
+{
+    return "The folder " + folder + " was made but could not be looked at (" + reason + "): it cannot be taken back.";
+}
+
 std::string AttributesNotKeptMessage(const std::string& reason)
 {
     return "Extended attributes could not be kept on some files (" + reason + "); the files were placed.";

@@ -28,6 +28,9 @@ std::string FolderNotLookedAtMessage(const std::string& folder, const std::strin
 // A file placed that could not be looked at once it had its place: an undo
 // could not tell it is the file the run placed.
 std::string PlacedNotLookedAtMessage(const std::string& name);
+// A folder the run made that could not be looked at: an undo could not tell
+// it is the folder the run made, and leaves it.
+std::string MadeFolderNotLookedAtMessage(const std::string& folder, const std::string& reason);
 // Extended attributes some files went without: said once per run.
 std::string AttributesNotKeptMessage(const std::string& reason);
 

@@ -109,6 +109,20 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
     return true;
 }
 
+void SieveJob::journalMadeFolder(char bucket, const std::string& folder)
+{
+    // Undo removes it only while it is this very folder: which folder it is
+    // is looked at once more where the first look fails (a passing fault),
+    // and where that fails too, the run says that it stays.
+    FsResult<FolderIdentity> made = m_fs.folderIdentity(folder);
+    if (!made.ok())
+        made = m_fs.folderIdentity(folder);
+    if (made.ok())
+        checkJournal(m_journal->bucket({bucket, made.value()}));
+    else
+        log(LogIcon::Exclamation, MadeFolderNotLookedAtMessage(folder, made.status().reason));
+}
+
 void SieveJob::checkJournal(const FsStatus& status)
 {
     if (status.ok() || m_journalFailed)
@@ -141,8 +155,7 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         return finish(RunEnd::Failed);
     if (settings.destinationMade && m_journal) {
         const std::string folder = destination.size() > 1 ? destination.substr(0, destination.size() - 1) : destination;
-        if (FsResult<FolderIdentity> made = m_fs.folderIdentity(folder); made.ok())
-            checkJournal(m_journal->bucket({kMadeDestination, made.value()}));
+        journalMadeFolder(kMadeDestination, folder);
     }
 
     // Bucket folders; one that cannot be made (usually: already there) shows
@@ -151,11 +164,8 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         log(LogIcon::Information, std::string(kCreatingBuckets));
         for (const char* letter = kBucketLetters; *letter != '\0'; ++letter) {
             const std::string folder = destination + *letter;
-            if (!m_fs.createFolder(folder).ok() || !m_journal)
-                continue;
-            // Undo removes it only while it is this very folder.
-            if (FsResult<FolderIdentity> made = m_fs.folderIdentity(folder); made.ok())
-                checkJournal(m_journal->bucket({*letter, made.value()}));
+            if (m_fs.createFolder(folder).ok() && m_journal)
+                journalMadeFolder(*letter, folder);
         }
     }
 

@@ -73,6 +73,9 @@ private:
     // False when the run cannot keep a journal that could be taken back
     // from anywhere: it is refused.
     bool startJournal(const std::string& source, const std::string& destination, TransferMode mode);
+    // A folder the run made (bucket `bucket`, or kMadeDestination), in the
+    // journal, so that an undo removes it once empty again.
+    void journalMadeFolder(char bucket, const std::string& folder);
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
     // The listing as the run sees it: only the names it was asked for.

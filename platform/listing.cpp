@@ -9,6 +9,18 @@
 
 namespace quillbox::posix {
 
+namespace {
+
+// Whether a failed look says that nothing a listing gives is there (a
+// dangling link, a loop, a target out of reach), rather than that the
+// look itself failed.
+bool NothingThere(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP || error == EACCES || error == ENAMETOOLONG;
+}
+
+} // namespace
+
 void ListedLinks::remember(dev_t device, ino_t folder, Links links)
 {
     std::sort(links.begin(), links.end());
@@ -35,9 +47,15 @@ DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls
 {
     if (m_dir == nullptr)
         m_status = Failure(errno);
-    struct stat st; // filled by the call
-    if (links == nullptr || m_dir == nullptr || ::fstat(::dirfd(m_dir), &st) != 0)
+    if (links == nullptr || m_dir == nullptr)
         return;
+    // Which folder it is, for the links it gave: without it a link the run
+    // moves the target of would be passed over by the next listing.
+    struct stat st; // filled by the call
+    if (!lookAt("", st, AT_EMPTY_PATH)) {
+        fail(errno);
+        return;
+    }
     m_device = st.st_dev;
     m_folder = st.st_ino;
     if (memory == LinkMemory::Remember)
@@ -48,6 +66,12 @@ DirectoryListing::DirectoryListing(const std::string& folder, SystemCalls& calls
 
 DirectoryListing::~DirectoryListing()
 {
+    close();
+}
+
+void DirectoryListing::fail(int error)
+{
+    m_status = Failure(error);
     close();
 }
 
@@ -62,12 +86,24 @@ void DirectoryListing::close()
     }
 }
 
-bool DirectoryListing::listedBefore(const dirent& entry) const
+bool DirectoryListing::lookAt(const char* name, struct stat& st, int flags)
+{
+    const int dir = ::dirfd(m_dir);
+    if (m_calls.lookAt(dir, name, &st, flags) == 0)
+        return true;
+    return !NothingThere(errno) && m_calls.lookAt(dir, name, &st, flags) == 0;
+}
+
+bool DirectoryListing::listedBefore(const dirent& entry)
 {
     if (!m_recalled || !std::binary_search(m_recalled->begin(), m_recalled->end(), entry.d_ino))
         return false;
     struct stat st; // filled by the call
-    return ::fstatat(::dirfd(m_dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+    if (lookAt(entry.d_name, st, AT_SYMLINK_NOFOLLOW))
+        return S_ISLNK(st.st_mode);
+    if (!NothingThere(errno))
+        fail(errno);
+    return false;
 }
 
 const std::string& DirectoryListing::next()
@@ -89,13 +125,21 @@ const std::string& DirectoryListing::next()
         if (entry->d_type == DT_REG)
             return m_name.assign(name);
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            // A link that leads nowhere, or not to a file, is passed over; one
+            // that cannot be looked at ends the listing with the reason,
+            // rather than pass a file over unsaid.
             struct stat st; // filled by the call
-            if (::fstatat(::dirfd(m_dir), name, &st, 0) == 0 && S_ISREG(st.st_mode)) {
+            const bool looked = lookAt(name, st, 0);
+            if (looked && S_ISREG(st.st_mode)) {
                 // Where the type is not given, a regular file is recorded
                 // too; recalling it checks that it is a link.
                 if (m_links != nullptr)
                     m_given.push_back(entry->d_ino);
                 return m_name.assign(name);
+            }
+            if (!looked && !NothingThere(errno)) {
+                fail(errno);
+                break;
             }
             if (listedBefore(*entry))
                 return m_name.assign(name);

@@ -45,6 +45,9 @@ private:
 // sockets, devices and dangling links are passed over. The folder is closed
 // as soon as the listing ends, and at the latest when it goes.
 //
+// A link that cannot be looked at (EIO, twice) ends the listing with the
+// reason, as a folder that cannot be read on does: it may be a file.
+//
 // With `links`, the listing either records the links to files it gave
 // (Remember), or gives as well every link the last recorded listing of the
 // folder gave, whatever its target has become (Recall).
@@ -68,7 +71,15 @@ public:
 
 private:
     void close();
-    bool listedBefore(const dirent& entry) const;
+    // The listing ends here with `error`.
+    void fail(int error);
+    // fstatat in the folder, once more where the first look failed for a
+    // reason that may pass (EIO from a failing disk, a share's lost
+    // connection); false with errno set where it failed.
+    bool lookAt(const char* name, struct stat& st, int flags);
+    // Whether the entry is a link the last listing of the folder gave; where
+    // it cannot be looked at, the listing fails.
+    bool listedBefore(const dirent& entry);
 
     SystemCalls& m_calls;
     DIR* m_dir;

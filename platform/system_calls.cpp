@@ -42,6 +42,11 @@ dirent* SystemCalls::readDirectory(DIR* dir)
     return ::readdir(dir);
 }
 
+int SystemCalls::lookAt(int dir, const char* name, struct stat* st, int flags)
+{
+    return ::fstatat(dir, name, st, flags);
+}
+
 int SystemCalls::syncFile(int fd)
 {
     return ::fsync(fd);

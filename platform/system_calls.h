@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace quillbox {
@@ -30,6 +31,8 @@ public:
     virtual DIR* openDirectory(const char* path);
     // readdir(...)
     virtual dirent* readDirectory(DIR* dir);
+    // fstatat(...): a listing's looks at its folder and its entries.
+    virtual int lookAt(int dir, const char* name, struct stat* st, int flags);
     // fsync(...): a file's data, or a folder's entries, on the disk.
     virtual int syncFile(int fd);
     // CLOCK_MONOTONIC, in nanoseconds: the program's one clock for how long

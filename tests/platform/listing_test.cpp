@@ -1,6 +1,8 @@
 // What a listing of a folder yields, and how it tells that it ended early.
 
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 
 #include "tests/platform/platform_test_tools.h"
 
@@ -96,6 +98,68 @@ TEST(Listing, FolderThatCannotBeOpenedAgainFailsTheListing)
     const auto gone = posix.listFilesAgain(dir / "missing/");
     EXPECT_EQ(gone->next(), "");
     EXPECT_EQ(gone->status().error, ENOENT);
+}
+
+// A look the listing takes (at its folder, to remember the links it gives;
+// at a link, whether it leads to a file; at a link given before, whether it
+// still is one) is taken once more where it fails for a reason that may
+// pass; where it fails again, the listing ends with the reason rather than
+// pass over what may be a file.
+TEST(Listing, ALookThatFailsIsTakenAgainThenEndsTheListing)
+{
+    struct Case {
+        const char* name;
+        std::string looked; // the name looked at ("" for the folder)
+        int flags;
+        bool again;  // the listing of the pass that handles the files
+        int failing; // looks that fail: 1 passes, 2 for good
+    };
+    const Case cases[] = {
+        {"the folder", "", AT_EMPTY_PATH, false, 1},
+        {"the folder", "", AT_EMPTY_PATH, false, 2},
+        {"the folder, again", "", AT_EMPTY_PATH, true, 2},
+        {"a link's target", "link", 0, false, 1},
+        {"a link's target", "link", 0, false, 2},
+        {"a link given before", "link", AT_SYMLINK_NOFOLLOW, true, 1},
+        {"a link given before", "link", AT_SYMLINK_NOFOLLOW, true, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.failing == 1 ? ", once" : ", for good"));
+        TempDir dir;
+        dir.write("plain", "p");
+        dir.write("target", "t");
+        MakeSymlink("target", dir / "link");
+        MakeSymlink("missing", dir / "dangling");
+        TestFileSystem fs;
+        FsStatus status;
+        if (c.again) {
+            // Counted with the link, whose target is moved away before the
+            // files are handled.
+            ASSERT_EQ(ListAll(fs, dir.path() + "/", &status), (std::set<std::string> {"plain", "target", "link"}));
+            ASSERT_EQ(::rename((dir / "target").c_str(), (dir / "moved").c_str()), 0);
+        }
+        int failed = 0;
+        fs.lookFault = [&](const std::string& name, int flags) {
+            if (name != c.looked || flags != c.flags || failed == c.failing)
+                return 0;
+            ++failed;
+            return EIO;
+        };
+        std::set<std::string> names;
+        const auto listing = c.again ? fs.listFilesAgain(dir.path() + "/") : fs.listFiles(dir.path() + "/");
+        for (std::string name = listing->next(); !name.empty(); name = listing->next())
+            names.insert(name);
+        EXPECT_EQ(failed, c.failing) << "every failing look was taken";
+        if (c.failing == 1) {
+            EXPECT_TRUE(listing->status().ok());
+            const std::set<std::string> all = c.again ? std::set<std::string> {"plain", "moved", "link"}
+                                                      : std::set<std::string> {"plain", "target", "link"};
+            EXPECT_EQ(names, all);
+        } else {
+            EXPECT_EQ(listing->status().error, EIO);
+            EXPECT_EQ(names.count("link"), 0u);
+        }
+    }
 }
 
 } // namespace

@@ -184,6 +184,14 @@ public:
         }
         return SystemCalls::openDirectory(path);
     }
+    int lookAt(int dir, const char* name, struct stat* st, int flags) override
+    {
+        if (m_fs.lookFault) {
+            if (const int error = m_fs.lookFault(name, flags); error != 0)
+                return Fail(error);
+        }
+        return SystemCalls::lookAt(dir, name, st, flags);
+    }
     int syncFile(int fd) override
     {
         ++m_fs.syncCalls;
@@ -263,6 +271,10 @@ FsResult<FolderIdentity> TestFileSystem::folderIdentity(const std::string& path)
     if (identityFailures > 0) {
         --identityFailures;
         return FsStatus {identityError, ErrorText(identityError)};
+    }
+    if (identityFault) {
+        if (const int error = identityFault(path); error != 0)
+            return FsStatus {error, ErrorText(error)};
     }
     return m_real->folderIdentity(path);
 }

@@ -63,6 +63,9 @@ public:
     std::function<void()> beforeCopyRange;
     // opendir fails with this; 0 = the real call.
     int openDirectoryError = 0;
+    // A listing's look (fstatat) at `name` ("" for its folder itself) with
+    // these flags: the errno to fail it with, 0 for the real call.
+    std::function<int(const std::string& name, int flags)> lookFault;
     // fsync: the errno to fail the sync of `fd` with, 0 for the real call;
     // how many syncs were asked for, and how many real ones failed.
     std::function<int(int fd)> syncFault;
@@ -93,6 +96,9 @@ public:
     // `identityError`.
     int identityFailures = 0;
     int identityError = 5; // EIO
+    // After those: the errno to fail folderIdentity(`path`) with, 0 for
+    // the real look.
+    std::function<int(const std::string& path)> identityFault;
 
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
