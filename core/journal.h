@@ -141,10 +141,16 @@ struct JournalSummary {
     std::size_t files = 0;
     std::uint64_t moved = 0, copied = 0; // the files, by how they were placed
     std::uint64_t damaged = 0;           // records that could not be read
+    std::uint64_t folders = 0;           // folders the run made (buckets, its destination)
     bool takenBack = false;
     // Where an undo left files for a later one, and none took them back
     // since: the run is partly taken back.
     std::optional<JournalLeft> left;
+
+    // Whether an undo has anything to look at: files placed, records that
+    // could not be read, or folders made (a run may make its folders and
+    // then place nothing).
+    bool changedAnything() const { return files > 0 || damaged > 0 || folders > 0; }
 };
 
 // Keeps a run's journal to one undo while it lives: its run still writing

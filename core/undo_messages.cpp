@@ -35,6 +35,9 @@ std::string PlacedFilesText(const JournalSummary& run)
     std::string text = Count(run.files) + " file(s) placed";
     if (run.moved > 0 && run.copied > 0)
         text += " (" + Count(run.moved) + " moved, " + Count(run.copied) + " copied)";
+    // A run that made its folders and placed nothing still made those.
+    if (run.files == 0 && run.folders > 0)
+        text += ", " + Count(run.folders) + " folder(s) made";
     return text;
 }
 

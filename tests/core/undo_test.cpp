@@ -617,6 +617,31 @@ TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
     EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
 }
 
+// A run that made its folders and then failed before it placed any file:
+// its folders are still something to take back, listed as such.
+TEST(Undo, ARunThatPlacedNothingStillHasItsFoldersTakenBack)
+{
+    UndoWorld w;
+    w.source.write("apple", "a");
+    w.destination.mkdir("Z"); // there before the run: stays
+    w.fs.failListingAfter = 0;
+    w.move = true;
+    EXPECT_EQ(w.SieveWithJournal(), RunEnd::Failed);
+    EXPECT_EQ(w.destination.names().size(), 27u);
+
+    const std::optional<JournalSummary> run = w.journals.newestToTakeBack();
+    ASSERT_TRUE(run.has_value()) << "a run that made folders is one to take back";
+    EXPECT_EQ(run->files, 0u);
+    EXPECT_EQ(run->folders, 26u);
+    EXPECT_EQ(PlacedFilesText(*run), "0 file(s) placed, 26 folder(s) made");
+
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.destination.names(), std::set<std::string> {"Z"});
+    EXPECT_EQ(w.source.names(), std::set<std::string> {"apple"});
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
+    EXPECT_FALSE(w.journals.newestToTakeBack().has_value());
+}
+
 // The names a run's journal holds, in its order.
 std::vector<std::string> JournalOrder(JournalFolder& journals)
 {
