@@ -57,8 +57,12 @@ struct JournalLeft {
     std::uint64_t moved = 0;
     std::uint64_t copied = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    // Folders the run made that could not be removed yet; a later undo
+    // tries every folder the run made again.
+    std::uint64_t folders = 0;
 
     std::uint64_t files() const { return moved + copied; }
+    bool empty() const { return files() == 0 && folders == 0; }
     bool holds(std::uint64_t number) const;
 };
 

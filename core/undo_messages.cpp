@@ -41,6 +41,13 @@ std::string PlacedFilesText(const JournalSummary& run)
     return text;
 }
 
+std::string LeftText(const JournalLeft& left)
+{
+    if (left.files() > 0 || left.folders == 0)
+        return Count(left.files()) + " left";
+    return Count(left.folders) + " folder(s) left";
+}
+
 std::string AlreadyTakenBackMessage(const std::string& run)
 {
     return "The run of " + run + " was taken back already. Nothing is changed.";
@@ -116,6 +123,13 @@ std::string LeftForLaterMessage(std::uint64_t left)
     return Count(left) +
         " file(s) were left for a reason that may pass: the run is partly taken back, and "
         "another undo of it takes them back.";
+}
+
+std::string FoldersLeftForLaterMessage(std::uint64_t folders)
+{
+    return Count(folders) +
+        " folder(s) the run made were left for a reason that may pass: the run is partly taken back, and "
+        "another undo of it removes them.";
 }
 
 } // namespace quillbox
