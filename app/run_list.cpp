@@ -23,11 +23,11 @@ int ListRuns(JournalFolder& journals)
     for (const JournalSummary& run : journals.list()) {
         if (StandardOutputFailed())
             break;
-        PrintLine(
-            std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " + PlacedFilesText(run) +
-            (run.takenBack  ? ", taken back"
-                 : run.left ? ", partly taken back (" + CounterText(static_cast<double>(run.left->files())) + " left)"
-                            : std::string()));
+        PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
+                  PlacedFilesText(run) +
+                  (run.takenBack  ? ", taken back"
+                       : run.left ? ", partly taken back (" + LeftText(*run.left) + ")"
+                                  : std::string()));
     }
     return kExitDone;
 }

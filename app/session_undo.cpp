@@ -17,7 +17,7 @@ int UndoSession(JournalFolder& journals, Detail detail)
     std::vector<std::string> runs;
     for (const JournalSummary& run : journals.list()) {
         if (run.header.sequence >= session->firstRun && run.header.source.path == session->source &&
-            run.header.destination.path == session->destination && !run.takenBack && (run.files > 0 || run.damaged > 0))
+            run.header.destination.path == session->destination && !run.takenBack && run.changedAnything())
             runs.push_back(run.id);
     }
     if (runs.empty()) {

@@ -130,7 +130,9 @@ bool ReadLeft(std::string_view payload, JournalLeft& left)
             return false;
         left.ranges.push_back(range);
     }
-    return in.empty();
+    // The folders left follow where there are any.
+    left.folders = 0;
+    return in.empty() || (in.u64(left.folders) && in.empty());
 }
 
 bool ReadFile(std::string_view payload, JournalFile& file)
@@ -249,6 +251,8 @@ void AppendJournalLeft(std::string& out, const JournalLeft& left)
         PutU64(out, first);
         PutU64(out, last);
     }
+    if (left.folders > 0)
+        PutU64(out, left.folders);
 }
 
 } // namespace quillbox

@@ -57,8 +57,12 @@ struct JournalLeft {
     std::uint64_t moved = 0;
     std::uint64_t copied = 0;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+    // Folders the run made that could not be removed yet; a later undo
+    // tries every folder the run made again.
+    std::uint64_t folders = 0;
 
     std::uint64_t files() const { return moved + copied; }
+    bool empty() const { return files() == 0 && folders == 0; }
     bool holds(std::uint64_t number) const;
 };
 
@@ -141,10 +145,16 @@ struct JournalSummary {
     std::size_t files = 0;
     std::uint64_t moved = 0, copied = 0; // the files, by how they were placed
     std::uint64_t damaged = 0;           // records that could not be read
+    std::uint64_t folders = 0;           // folders the run made (buckets, its destination)
     bool takenBack = false;
     // Where an undo left files for a later one, and none took them back
     // since: the run is partly taken back.
     std::optional<JournalLeft> left;
+
+    // Whether an undo has anything to look at: files placed, records that
+    // could not be read, or folders made (a run may make its folders and
+    // then place nothing).
+    bool changedAnything() const { return files > 0 || damaged > 0 || folders > 0; }
 };
 
 // Keeps a run's journal to one undo while it lives: its run still writing

@@ -66,7 +66,7 @@ public:
         }
     }
     // In order, joined where they touch.
-    const JournalLeft& finish()
+    JournalLeft& finish()
     {
         std::vector<std::pair<std::uint64_t, std::uint64_t>>& ranges = m_left.ranges;
         std::sort(ranges.begin(), ranges.end());
@@ -210,7 +210,7 @@ public:
 
     // What is left for a later undo: the files skipped for a reason that
     // may pass, and those a Stop kept the pass from.
-    const JournalLeft& left()
+    JournalLeft& left()
     {
         if (stopped) {
             for (const JournalFile& file : m_linked)
@@ -219,6 +219,12 @@ public:
             later.addTail(m_lastRead + 1, m_toTakeBack[0] - m_settled[0], m_toTakeBack[1] - m_settled[1], m_only);
         }
         return later.finish();
+    }
+
+    std::uint64_t madeFolders() const
+    {
+        return static_cast<std::uint64_t>(
+            std::count_if(made.begin(), made.end(), [](const auto& m) { return m.has_value(); }));
     }
 
     bool stopped = false;
@@ -405,37 +411,23 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
         m_report.error(JournalUnreadableMessage(read.reason));
         return finish(RunEnd::Failed, UndoEnd::Unreadable);
     }
-    const JournalLeft& left = pass.left();
+    JournalLeft& left = pass.left();
     const bool changed = pass.putBack + pass.removed > 0;
     if (pass.stopped) {
+        left.folders = pass.madeFolders();
         if (changed || run.left)
             noteLeft(run.id, left);
         log(LogIcon::Exclamation, std::string(kUndoStopped));
         return finish(RunEnd::StoppedWhileProcessing, UndoEnd::Stopped);
     }
-    if (folders->destinationStatus().ok()) {
-        for (std::size_t letter = 0; letter < pass.made.size(); ++letter) {
-            if (!pass.made[letter] || letter == static_cast<unsigned char>(kMadeDestination))
-                continue;
-            const FsStatus removed = folders->removeMadeBucket(static_cast<char>(letter), *pass.made[letter]);
-            if (removed.error == ESTALE)
-                log(LogIcon::Exclamation,
-                    LeftFolderMessage(header.destination.path + static_cast<char>(letter), removed.reason));
-        }
-        // The destination made for the run goes last, once its buckets are.
-        if (const auto& made = pass.made[static_cast<unsigned char>(kMadeDestination)]) {
-            const FsStatus removed = folders->removeMadeDestination(*made);
-            if (removed.error == ESTALE)
-                log(LogIcon::Exclamation, LeftFolderMessage(header.destination.path, removed.reason));
-        }
-    }
+    removeMadeFolders(*folders, header, pass, left);
     // A run is marked taken back once nothing is left that a later undo
     // could take back; otherwise what is left is noted, where this undo
     // changed anything.
-    if (left.files() == 0) {
+    if (left.empty()) {
         if (FsStatus marked = m_journals.markTakenBack(run.id); !marked.ok())
             log(LogIcon::Exclamation, NotMarkedMessage(marked.reason));
-    } else if (changed || run.left) {
+    } else if (changed || run.left || left.folders > 0) {
         noteLeft(run.id, left);
     }
 
@@ -445,8 +437,44 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
         log(LogIcon::Exclamation, DamagedJournalMessage(pass.unreadable));
     if (left.files() > 0)
         log(LogIcon::Exclamation, LeftForLaterMessage(left.files()));
-    const bool whole = pass.kept == 0 && pass.unreadable == 0 && !pass.unknownLoss;
+    else if (left.folders > 0)
+        log(LogIcon::Exclamation, FoldersLeftForLaterMessage(left.folders));
+    const bool whole = pass.kept == 0 && pass.unreadable == 0 && !pass.unknownLoss && left.folders == 0;
     return finish(RunEnd::Completed, whole ? UndoEnd::TakenBack : UndoEnd::SomeLeft);
+}
+
+void UndoJob::removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const Pass& pass, JournalLeft& left)
+{
+    // A folder that could not be removed for a reason that may pass (an I/O
+    // error, a destination away for a while) is left for a later undo; one
+    // that is another folder now, or holds files, stays for good.
+    const auto settle = [&](const std::string& folder, const FsStatus& removed) {
+        if (removed.ok() || removed.error == ENOTEMPTY || removed.error == EEXIST)
+            return;
+        log(LogIcon::Exclamation, LeftFolderMessage(folder, removed.reason));
+        if (removed.error != ESTALE) {
+            ++left.folders;
+            m_report.counters().addFailed();
+        }
+    };
+    if (!folders.destinationStatus().ok()) {
+        if (folders.destinationStatus().error != ESTALE)
+            left.folders += pass.madeFolders();
+        return;
+    }
+    for (std::size_t letter = 0; letter < pass.made.size(); ++letter) {
+        if (!pass.made[letter] || letter == static_cast<unsigned char>(kMadeDestination))
+            continue;
+        settle(header.destination.path + static_cast<char>(letter),
+               folders.removeMadeBucket(static_cast<char>(letter), *pass.made[letter]));
+    }
+    // The destination made for the run goes last, once its buckets are.
+    if (const auto& made = pass.made[static_cast<unsigned char>(kMadeDestination)]) {
+        if (left.folders > 0)
+            ++left.folders; // it holds what stays
+        else
+            settle(header.destination.path, folders.removeMadeDestination(*made));
+    }
 }
 
 void UndoJob::noteLeft(const std::string& id, const JournalLeft& left)

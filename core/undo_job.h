@@ -55,6 +55,10 @@ private:
     void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }
     UndoEnd finish(RunEnd how, UndoEnd end);
     void noteLeft(const std::string& id, const JournalLeft& left);
+    // Removes the folders the run made, where still those very folders and
+    // empty; those that could not be removed for a reason that may pass are
+    // counted in `left`.
+    void removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const Pass& pass, JournalLeft& left);
 
     FileSystem& m_fs;
     JournalStore& m_journals;

@@ -35,7 +35,17 @@ std::string PlacedFilesText(const JournalSummary& run)
     std::string text = Count(run.files) + " file(s) placed";
     if (run.moved > 0 && run.copied > 0)
         text += " (" + Count(run.moved) + " moved, " + Count(run.copied) + " copied)";
+    // A run that made its folders and placed nothing still made those.
+    if (run.files == 0 && run.folders > 0)
+        text += ", " + Count(run.folders) + " folder(s) made";
     return text;
+}
+
+std::string LeftText(const JournalLeft& left)
+{
+    if (left.files() > 0 || left.folders == 0)
+        return Count(left.files()) + " left";
+    return Count(left.folders) + " folder(s) left";
 }
 
 std::string AlreadyTakenBackMessage(const std::string& run)
@@ -113,6 +123,13 @@ std::string LeftForLaterMessage(std::uint64_t left)
     return Count(left) +
         " file(s) were left for a reason that may pass: the run is partly taken back, and "
         "another undo of it takes them back.";
+}
+
+std::string FoldersLeftForLaterMessage(std::uint64_t folders)
+{
+    return Count(folders) +
+        " folder(s) the run made were left for a reason that may pass: the run is partly taken back, and "
+        "another undo of it removes them.";
 }
 
 } // namespace quillbox

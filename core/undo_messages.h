@@ -16,6 +16,9 @@ std::string TakeBackPlanMessage(const JournalSummary& run);
 // The files `run` placed, for a list of runs: "3 file(s) placed", and by
 // kind where it holds both.
 std::string PlacedFilesText(const JournalSummary& run);
+// What an undo left of a run for a later one: "3 left", or the folders
+// where no file is left.
+std::string LeftText(const JournalLeft& left);
 std::string AlreadyTakenBackMessage(const std::string& run);
 std::string RunInProgressMessage(const std::string& run);
 std::string JournalUnreadableMessage(const std::string& reason);
@@ -32,5 +35,7 @@ std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, st
 std::string DamagedJournalMessage(std::uint64_t unreadable);
 // Files left for a reason that may pass, which another undo takes back.
 std::string LeftForLaterMessage(std::uint64_t left);
+// Folders the run made that could not be removed yet; another undo tries them again.
+std::string FoldersLeftForLaterMessage(std::uint64_t folders);
 
 } // namespace quillbox

@@ -182,6 +182,7 @@ public:
         ++(file.mode == TransferMode::Move ? m_summary.moved : m_summary.copied);
         return true;
     }
+    void bucket(const JournalBucket&) override { ++m_summary.folders; }
     void takenBack() override
     {
         m_summary.takenBack = true;
@@ -393,7 +394,7 @@ std::optional<JournalSummary> JournalFolder::newestToTakeBack()
         return std::nullopt;
     for (const std::uint64_t sequence : Sequences(folder.value().get())) {
         FsResult<JournalSummary> run = Summarize(folder.value().get(), IdOf(sequence));
-        if (run.ok() && !run.value().takenBack && (run.value().files > 0 || run.value().damaged > 0))
+        if (run.ok() && !run.value().takenBack && run.value().changedAnything())
             return std::move(run.value());
     }
     return std::nullopt;

@@ -617,6 +617,62 @@ TEST(Undo, StoppedPartWayASecondUndoFinishesIt)
     EXPECT_EQ(w.Summary(), Summary(3, 0, 0));
 }
 
+// A run that made its folders and then failed before it placed any file:
+// its folders are still something to take back, listed as such.
+TEST(Undo, ARunThatPlacedNothingStillHasItsFoldersTakenBack)
+{
+    UndoWorld w;
+    w.source.write("apple", "a");
+    w.destination.mkdir("Z"); // there before the run: stays
+    w.fs.failListingAfter = 0;
+    w.move = true;
+    EXPECT_EQ(w.SieveWithJournal(), RunEnd::Failed);
+    EXPECT_EQ(w.destination.names().size(), 27u);
+
+    const std::optional<JournalSummary> run = w.journals.newestToTakeBack();
+    ASSERT_TRUE(run.has_value()) << "a run that made folders is one to take back";
+    EXPECT_EQ(run->files, 0u);
+    EXPECT_EQ(run->folders, 26u);
+    EXPECT_EQ(PlacedFilesText(*run), "0 file(s) placed, 26 folder(s) made");
+
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.destination.names(), std::set<std::string> {"Z"});
+    EXPECT_EQ(w.source.names(), std::set<std::string> {"apple"});
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
+    EXPECT_FALSE(w.journals.newestToTakeBack().has_value());
+}
+
+// A made folder that cannot be removed for a reason that may pass is named,
+// fails the undo, and is left for the next one; the run is not marked taken
+// back until it is gone. One that holds a file of someone else's stays, as
+// before, without a word.
+TEST(Undo, AMadeFolderThatCouldNotBeRemovedIsLeftForTheNextUndo)
+{
+    UndoWorld w;
+    w.MoveFiles(2, "b");
+    w.fs.removeFolderFault = [](char letter) { return letter == 'B' || letter == 'Q' ? EIO : 0; };
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names(), (std::set<std::string> {"b0", "b1"}));
+    EXPECT_EQ(w.destination.names(), (std::set<std::string> {"B", "Q"}));
+    EXPECT_EQ(w.MessagesStartingWith("Left folder").size(), 2u);
+    EXPECT_EQ(w.LastMessages(2)[0],
+              "2 folder(s) the run made were left for a reason that may pass: the run is partly taken back, and "
+              "another undo of it removes them.");
+    JournalSummary run = w.journals.list()[0];
+    EXPECT_FALSE(run.takenBack);
+    ASSERT_TRUE(run.left.has_value());
+    EXPECT_EQ(run.left->files(), 0u);
+    EXPECT_EQ(run.left->folders, 2u);
+    EXPECT_EQ(LeftText(*run.left), "2 folder(s) left");
+
+    w.fs.removeFolderFault = nullptr;
+    w.destination.write("Q/mine", "kept"); // someone else's file came
+    EXPECT_EQ(w.Undo(), UndoEnd::TakenBack);
+    EXPECT_EQ(w.Summary(), Summary(0, 0, 0));
+    EXPECT_EQ(w.destination.names(), (std::set<std::string> {"Q"}));
+    EXPECT_TRUE(w.journals.list()[0].takenBack);
+}
+
 // The names a run's journal holds, in its order.
 std::vector<std::string> JournalOrder(JournalFolder& journals)
 {

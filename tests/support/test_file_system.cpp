@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
+#include "core/journal.h"
 #include "platform/error_text.h"
 #include "platform/system_calls.h"
 
@@ -90,8 +92,9 @@ private:
 
 class HookedTakeBack final : public RunTakeBack {
 public:
-    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, std::atomic<int>& count)
-        : m_inner(std::move(inner)), m_before(before), m_count(count)
+    HookedTakeBack(std::unique_ptr<RunTakeBack> inner, const std::function<void(int)>& before, std::atomic<int>& count,
+                   const std::function<int(char)>& removeFault)
+        : m_inner(std::move(inner)), m_before(before), m_count(count), m_removeFault(removeFault)
     {
     }
     const FsStatus& sourceStatus() const override { return m_inner->sourceStatus(); }
@@ -105,14 +108,22 @@ public:
     }
     FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) override
     {
+        if (const int error = m_removeFault ? m_removeFault(bucket) : 0; error != 0)
+            return {error, std::strerror(error)};
         return m_inner->removeMadeBucket(bucket, made);
     }
-    FsStatus removeMadeDestination(const FolderIdentity& made) override { return m_inner->removeMadeDestination(made); }
+    FsStatus removeMadeDestination(const FolderIdentity& made) override
+    {
+        if (const int error = m_removeFault ? m_removeFault(kMadeDestination) : 0; error != 0)
+            return {error, std::strerror(error)};
+        return m_inner->removeMadeDestination(made);
+    }
 
 private:
     std::unique_ptr<RunTakeBack> m_inner;
     const std::function<void(int)>& m_before;
     std::atomic<int>& m_count;
+    const std::function<int(char)>& m_removeFault;
 };
 
 } // namespace
@@ -296,7 +307,8 @@ InFlight TestFileSystem::filesInFlight(const std::string& source, const std::str
 std::unique_ptr<RunTakeBack> TestFileSystem::openTakeBack(const ResolvedFolder& source,
                                                           const ResolvedFolder& destination)
 {
-    return std::make_unique<HookedTakeBack>(m_real->openTakeBack(source, destination), beforeTakeBack, m_takenBack);
+    return std::make_unique<HookedTakeBack>(m_real->openTakeBack(source, destination), beforeTakeBack, m_takenBack,
+                                            removeFolderFault);
 }
 
 } // namespace quillbox::test

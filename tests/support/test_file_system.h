@@ -117,6 +117,9 @@ public:
     // Before each file an undo takes back: 1, 2..., in the order the
     // files are taken up (on the workers with several at once).
     std::function<void(int index)> beforeTakeBack;
+    // The errno an undo's removal of a folder the run made fails with,
+    // by its letter (kMadeDestination: the destination); 0 = the real call.
+    std::function<int(char letter)> removeFolderFault;
 
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;

@@ -93,16 +93,6 @@ REPORTED_FAULTS = [
     # it.
     ("move statx EIO@*: folders-left", "made folder not journaled when its look fails"),
     ("copy/* statx EIO@*: folders-left", "made folder not journaled when its look fails"),
-    # A run that made bucket folders and then placed no file (its listing
-    # failed, or it was stopped) is no run to take back: its folders stay.
-    ("move * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
-    ("copy/* * E*@*: folders-left", "a run that placed nothing leaves the folders it made"),
-    ("move * SIGINT@*: folders-left", "a run that placed nothing leaves the folders it made"),
-    ("copy/* * SIGINT@*: folders-left", "a run that placed nothing leaves the folders it made"),
-    # An undo that cannot remove a made folder (or look at it) says nothing
-    # and ends with 0, unless the folder is another one now.
-    ("undo-* E*@*: folders-left", "undo leaves a made folder silently, status 0"),
-    ("undo-* E*@*: status-0", "undo leaves a made folder silently, status 0"),
     # A kill: the journal is written a quarter of a second behind, so what
     # the run placed (files and folders) last is in no journal and stays.
     ("* SIGKILL@*: unjournaled", "killed run: the journal lags what was placed"),
