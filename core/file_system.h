@@ -45,7 +45,10 @@ enum class FileStage : std::uint8_t { Done, Examine, Transfer };
 // can later be taken back only while that file is still there, unchanged.
 // The change time is taken after the file got its name; nobody can set it
 // back, and every write, chmod, link or rename moves it on. The birth time
-// is 0 where the file system does not tell it.
+// is 0 where the file system does not tell it. On a network share, where
+// device and inode numbers change with each mount and the change time may
+// say nothing, the platform keeps what does hold there in the same fields,
+// with a device no mounted file system has.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

@@ -17,6 +17,8 @@
 #include "platform/file_take_back.h"
 #include "platform/folder_handles.h"
 #include "platform/listing.h"
+#include "platform/share_identity.h"
+#include "platform/unique_fd.h"
 
 namespace quillbox {
 
@@ -32,25 +34,15 @@ constexpr int kLocalClaim = 16;
 bool RoundTripFolder(const std::string& path)
 {
     struct statfs st; // filled by the call
-    if (::statfs(path.c_str(), &st) != 0)
-        return false;
-    switch (static_cast<unsigned long>(st.f_type)) {
-    case 0x65735546UL: // FUSE (sshfs, rclone, ntfs-3g, gvfs, ...)
-    case 0x6969UL:     // NFS
-    case 0x517bUL:     // SMB
-    case 0xff534d42UL: // CIFS
-    case 0xfe534d42UL: // SMB2
-    case 0x01021997UL: // 9p
-    case 0x00c36400UL: // Ceph
-    case 0x5346414fUL: // AFS
-    case 0x6b414653UL: // kAFS
-    case 0x73757245UL: // Coda
-    case 0x47504653UL: // GPFS
-    case 0x0bd00bd0UL: // Lustre
-        return true;
-    default:
-        return false;
-    }
+    return ::statfs(path.c_str(), &st) == 0 && posix::RoundTripType(static_cast<unsigned long>(st.f_type));
+}
+
+// What a journal keeps of the folder `path` (see JournalFolderIdentity).
+bool JournalFolderIdentityAt(const std::string& path, bool followLink, FolderIdentity& identity)
+{
+    const posix::UniqueFd folder(
+        ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+    return folder.valid() && posix::JournalFolderIdentity(folder.get(), identity);
 }
 
 class PosixRunFolders final : public RunFolders {
@@ -58,6 +50,10 @@ public:
     PosixRunFolders(const std::string& source, const std::string& destination, SystemCalls& calls)
         : m_folders(source, destination, calls), m_state(calls)
     {
+        // Told once, while the share still answers.
+        const FsResult<int> folder = m_folders.destination();
+        m_onShare = folder.ok() && posix::OnRoundTripFileSystem(folder.value());
+        m_state.toShare = m_onShare;
     }
 
     FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
@@ -67,9 +63,16 @@ public:
         if (!source.ok())
             return {FileStage::Examine, source.status()};
         m_state.stop = stop;
-        if (mode == TransferMode::Move)
-            return posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
-        return posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
+        m_state.checksumKnown = false;
+        FileOutcome done = mode == TransferMode::Move
+            ? posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length)
+            : posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
+        // On a share the journal keeps what holds there across mounts, and
+        // for a copy the checksum of the bytes it wrote.
+        if (done.ok() && m_onShare && done.placed.known())
+            done.placed = posix::ShareFileIdentity(
+                done.placed, mode == TransferMode::Copy && m_state.checksumKnown ? m_state.checksum.value() : 0);
+        return done;
     }
 
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
@@ -94,6 +97,7 @@ private:
     }
 
     posix::RunFolderHandles m_folders;
+    bool m_onShare = false; // the destination is on a network share
     posix::CopyState m_state;
     posix::PreviewState m_preview;
 };
@@ -159,7 +163,7 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
     if (char* real = ::realpath(path.c_str(), nullptr)) {
         folder.path = real;
         std::free(real);
-        posix::FolderIdentityAt(AT_FDCWD, folder.path.c_str(), 0, folder.identity);
+        JournalFolderIdentityAt(folder.path, true, folder.identity);
     } else if (errno != ENOENT && errno != ENOTDIR) {
         return posix::Failure(errno);
     } else if (!path.empty() && path[0] == '/') {
@@ -178,7 +182,7 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
 FsResult<FolderIdentity> PosixFileSystem::folderIdentity(const std::string& path)
 {
     FolderIdentity identity;
-    if (!posix::FolderIdentityAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, identity))
+    if (!JournalFolderIdentityAt(path, false, identity))
         return posix::Failure(errno);
     return identity;
 }
