@@ -77,6 +77,9 @@ public:
     // and ".." count), or after `failListingAfter` names of the listing a
     // run handles files from (listFilesAgain). Negative = never.
     int listingError = 5; // EIO
+    // Every listing gives no file types (DT_UNKNOWN), as many user-space
+    // file systems give none.
+    bool listingWithoutTypes = false;
     int listingErrorAfter = -1;
     int failListingAfter = -1;
     // How many listings were asked for, and the name one gave last (the one
