@@ -297,6 +297,9 @@ private:
                 return gone(move, name, placed);
         } else if (!SameFile(now, placed, true)) {
             return Skipped(Failure(ESTALE, "It has changed since the run"), true);
+        } else if (const std::optional<TakeBackOutcome> home =
+                       onShare && move ? homeInOne(dir, name, placed) : std::nullopt) {
+            return *home;
         } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden, &m_bucketTraits);
                    error != 0) {
             return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
@@ -381,6 +384,39 @@ private:
              (placed.device == kShareDevice && SameTime(placed.mtimeNs, back.mtimeNs))))
             return Done(TakeBackResult::AlreadyBack);
         return Skipped(Failure(ENOENT, "It is no longer where the run put it"), true);
+    }
+
+    // On a share a moved file goes home in one rename, after the look that
+    // its old name is free, and is looked at there: every call is a round
+    // trip, and renames from one folder to another wait for each other
+    // there. Another file that took its name between the look at it and the
+    // rename goes back. Nothing when the file lies on another file system
+    // than its old place: it goes the way across, under its private name.
+    std::optional<TakeBackOutcome> homeInOne(int dir, const std::string& name, const FileIdentity& placed)
+    {
+        const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), m_source.get(), name.c_str(), &m_sourceTraits);
+        if (error == EXDEV)
+            return std::nullopt;
+        if (error == EEXIST) {
+            // A move cut short after its copy had its name, with the
+            // original still there: the copy goes.
+            if (SameBytesAt(dir, name.c_str(), m_source.get(), name.c_str()) && ::unlinkat(dir, name.c_str(), 0) == 0)
+                return Done(TakeBackResult::PutBack);
+            return Skipped(Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"), true);
+        }
+        if (error != 0)
+            return Skipped(Failure(error));
+        FileIdentity home;
+        if (IdentityAt(m_source.get(), name.c_str(), home) && SameFile(home, placed, false))
+            return Done(TakeBackResult::PutBack);
+        if (MoveNameNoReplace(m_calls, m_source.get(), name.c_str(), dir, name.c_str(), &m_bucketTraits) != 0)
+            return Skipped(Failure(ESTALE,
+                                   "It was replaced while being taken back; "
+                                   "the file that took its place "
+                                   "is now " +
+                                       m_sourcePath + name),
+                           true);
+        return Skipped(Failure(ESTALE, "It was replaced while being taken back"), true);
     }
 
     // Whether the copy now named `hidden` holds the bytes the run wrote: by

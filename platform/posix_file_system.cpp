@@ -26,6 +26,9 @@ namespace {
 
 // Files in flight at once where every call is a round trip.
 constexpr int kRemoteFilesInFlight = 8;
+// Where each file is written over the network (a copy, a move onto a
+// share), its round trips are many and its files wait for no common lock.
+constexpr int kRemoteWritesInFlight = 16;
 // Files a worker takes up at a time where a file is little work.
 constexpr int kLocalClaim = 16;
 
@@ -140,8 +143,14 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
 
 InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
 {
-    if (RoundTripFolder(source) || RoundTripFolder(destination))
-        return {kRemoteFilesInFlight, 1};
+    if (RoundTripFolder(source) || RoundTripFolder(destination)) {
+        // A move within one share renames: those wait for each other there.
+        struct stat from, to; // filled by the calls
+        if (mode == TransferMode::Move && ::stat(source.c_str(), &from) == 0 && ::stat(destination.c_str(), &to) == 0 &&
+            from.st_dev == to.st_dev)
+            return {kRemoteFilesInFlight, 1};
+        return {kRemoteWritesInFlight, 1};
+    }
     // A local copy is work for a core (opening, reading, writing, naming);
     // a second core halves it. Files are claimed a few at a time.
     if (mode == TransferMode::Copy && std::thread::hardware_concurrency() > 1)
@@ -149,12 +158,13 @@ InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::st
     return {};
 }
 
-int PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
+InFlight PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
 {
     if (RoundTripFolder(source.path) || RoundTripFolder(destination.path))
-        return kRemoteFilesInFlight;
-    // Two: the renames home all pass through the source folder's lock.
-    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+        return {kRemoteFilesInFlight, 1};
+    // Two: the renames home all pass through the source folder's lock. A
+    // file is a few system calls, too little to wake a thread for each.
+    return {std::thread::hardware_concurrency() > 1 ? 2 : 1, kLocalClaim};
 }
 
 FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
