@@ -45,7 +45,10 @@ enum class FileStage : std::uint8_t { Done, Examine, Transfer };
 // can later be taken back only while that file is still there, unchanged.
 // The change time is taken after the file got its name; nobody can set it
 // back, and every write, chmod, link or rename moves it on. The birth time
-// is 0 where the file system does not tell it.
+// is 0 where the file system does not tell it. On a network share, where
+// device and inode numbers change with each mount and the change time may
+// say nothing, the platform keeps what does hold there in the same fields,
+// with a device no mounted file system has.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
@@ -259,15 +262,16 @@ public:
     // Which folder `path` names, without following a link.
     virtual FsResult<FolderIdentity> folderIdentity(const std::string& path) = 0;
 
-    // How many files an undo of a run between these folders should take
-    // back at once, each through a RunTakeBack of its own: renames in
-    // different bucket folders overlap on several cores, and round trips
-    // overlap on a network share.
-    virtual int takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
+    // How an undo of a run between these folders should have files in
+    // flight, each worker through a RunTakeBack of its own: renames in
+    // different bucket folders overlap on several cores, where a worker
+    // takes up a few files at a time; round trips overlap on a network
+    // share, where each is taken up alone, as it is a wait rather than work.
+    virtual InFlight takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
     {
         (void)source;
         (void)destination;
-        return 1;
+        return {};
     }
 
     // Opens a run's folders (as its journal gives them) to take it back.

@@ -26,10 +26,6 @@ std::string RunDescription(const JournalHeader& header)
         header.source.path + " to " + header.destination.path;
 }
 
-// Files a worker takes back between two looks at what is left to do: a
-// file is a few system calls, too little to wake a thread for each.
-constexpr std::uint64_t kClaim = 16;
-
 // One file of the run, as it is handed to a worker and back.
 struct UndoJob::FileToTakeBack {
     JournalFile file;
@@ -101,7 +97,7 @@ private:
 class UndoJob::Pass final : public JournalVisitor {
 public:
     Pass(UndoJob& job, const JournalSummary& run, std::vector<std::unique_ptr<RunTakeBack>>& folders,
-         const RunControls& controls)
+         std::uint64_t claim, const RunControls& controls)
         : m_job(job)
         , m_header(run.header)
         , m_only(run.left ? &*run.left : nullptr)
@@ -118,7 +114,7 @@ public:
                         item.outcome = m_folders[worker]->takeBack(item.file.mode, item.file.bucket, item.file.name,
                                                                    item.file.placed);
                 },
-                kClaim);
+                claim);
     }
 
     // The files this pass is to take back.
@@ -391,7 +387,8 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     // A worker for each file in flight, each with the run's folders opened
     // for its own; the first one's tell what the take-back found.
     std::vector<std::unique_ptr<RunTakeBack>> workers;
-    const int inFlight = std::clamp(m_fs.takeBacksInFlight(header.source, header.destination), 1, kMostWorkers);
+    const InFlight asked = m_fs.takeBacksInFlight(header.source, header.destination);
+    const int inFlight = std::clamp(asked.workers, 1, kMostWorkers);
     for (int i = 0; i < inFlight; ++i)
         workers.push_back(m_fs.openTakeBack(header.source, header.destination));
     RunTakeBack* const folders = workers.front().get();
@@ -401,7 +398,7 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
         m_report.error(MovedFilesStayMessage(header.destination.path, header.source.path, away.reason));
     }
 
-    Pass pass(*this, run, workers, controls);
+    Pass pass(*this, run, workers, static_cast<std::uint64_t>(std::max(asked.claim, 1)), controls);
     m_report.counters().addFound(static_cast<std::int64_t>(pass.toTakeBack()));
     const FsStatus read = m_journals.read(run.id, pass);
     pass.drain();

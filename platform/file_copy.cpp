@@ -350,7 +350,12 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
         const int error = copy.placeReplacing(name);
         if (error == 0) {
             FileOutcome done;
-            IdentityOfOpen(copy.fd(), done.placed);
+            // What a share's identity keeps is what the copy was made to
+            // have: no round trip is spent looking.
+            if (state.toShare)
+                done.placed = ShareFileIdentity(IdentityOf(source.st), 0);
+            else
+                IdentityOfOpen(copy.fd(), done.placed);
             done.replaced = copy.replaced();
             done.attributesNotKept = std::move(attributesNotKept);
             return done;

@@ -9,6 +9,7 @@
 
 #include "core/file_system.h"
 #include "platform/folder_handles.h"
+#include "platform/share_identity.h"
 #include "platform/system_calls.h"
 #include "platform/unique_fd.h"
 
@@ -46,6 +47,14 @@ struct CopyState {
     bool writeBehind = false;
     off_t behindFrom = 0;
     off_t behindTo = 0;
+
+    // The copies go to a network share, where a file is known by its
+    // length, time and the checksum of the bytes a copy wrote (see
+    // ShareFileIdentity): the checksum of the last copy, where its bytes
+    // passed through the buffer (known); a copy the kernel made is not seen.
+    bool toShare = false;
+    ContentChecksum checksum;
+    bool checksumKnown = false;
 
     // Extended attributes: the names of one file and one value (the kernel
     // bounds both to 64 KiB), made on the first file that has any.

@@ -81,6 +81,8 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
         ssize_t moved = 0;
         if (!traits.noKernelCopy) {
             moved = state.calls.copyRange(in, &inOffset, out, &outOffset, want);
+            if (moved > 0)
+                state.checksumKnown = false; // the bytes did not pass through here
             if (moved < 0) {
                 const int error = errno;
                 if (error == EINTR)
@@ -103,6 +105,8 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
             if (moved > 0) {
                 if (const int error = WriteAll(out, state.buffer.get(), static_cast<std::size_t>(moved), outOffset))
                     return Failure(error);
+                if (state.toShare)
+                    state.checksum.add(state.buffer.get(), static_cast<std::size_t>(moved));
             }
             inOffset += moved;
             outOffset += moved;
@@ -129,10 +133,13 @@ FsStatus CopyRange(CopyState& state, BucketTraits& traits, int in, int out, off_
 FsStatus CopyData(CopyState& state, BucketTraits& traits, int in, int out, const struct stat& st)
 {
     const off_t size = st.st_size;
+    state.checksum = {};
+    state.checksumKnown = state.toShare;
     if (size == 0)
         return CopyRange(state, traits, in, out, 0, 0, true);
     if (static_cast<off_t>(st.st_blocks) * 512 >= size)
         return CopyRange(state, traits, in, out, 0, size, false);
+    state.checksumKnown = false; // the data segments alone are written
 
     off_t at = 0;
     while (at < size) {

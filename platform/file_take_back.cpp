@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -16,6 +17,7 @@
 #include "platform/file_copy.h"
 #include "platform/file_move.h"
 #include "platform/name_moves.h"
+#include "platform/share_identity.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
@@ -40,7 +42,7 @@ FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
         return Failure(errno);
     }
     FolderIdentity now;
-    if (!FolderIdentityAt(fd.get(), "", AT_EMPTY_PATH, now))
+    if (!JournalFolderIdentity(fd.get(), now))
         return Failure(errno);
     if (!now.matches(folder.identity)) {
         fd.reset();
@@ -52,6 +54,17 @@ FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
 TakeBackOutcome Skipped(FsStatus why, bool lasting = false)
 {
     return {TakeBackResult::Skipped, std::move(why), lasting, 0, {}, {}};
+}
+
+// Whether the file seen now is the one the run left, as far as its identity
+// tells: on a share (see ShareFileIdentity) by its length and time, at the
+// share's resolution; elsewhere by the same inode, length and times, and
+// with `changeTime` the change time too.
+bool SameFile(const FileIdentity& now, const FileIdentity& placed, bool changeTime)
+{
+    if (placed.device != kShareDevice)
+        return changeTime ? now.matches(placed) : now.sameContentOf(placed);
+    return now.size == placed.size && SameTime(now.mtimeNs, placed.mtimeNs);
 }
 
 TakeBackOutcome Done(TakeBackResult result)
@@ -106,6 +119,19 @@ bool SameBytes(int a, int b)
     }
 }
 
+// Whether the regular files `nameA` and `nameB` hold the same bytes,
+// whatever their times: on a share, a copy and its original.
+bool SameBytesAt(int dirA, const char* nameA, int dirB, const char* nameB)
+{
+    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    UniqueFd a(::openat(dirA, nameA, flags));
+    UniqueFd b(::openat(dirB, nameB, flags));
+    struct stat sa {
+    }, sb {};
+    return a.valid() && b.valid() && ::fstat(a.get(), &sa) == 0 && ::fstat(b.get(), &sb) == 0 && S_ISREG(sa.st_mode) &&
+        S_ISREG(sb.st_mode) && sa.st_size == sb.st_size && SameBytes(a.get(), b.get());
+}
+
 // Whether `nameB` is a copy a take-back made of `nameA` on another file
 // system: of the same kind, length and modification time, with the same
 // bytes (a file) or the same target (a link). Two names of one file are no
@@ -146,6 +172,13 @@ public:
     {
         m_sourceStatus = OpenRunFolder(source, m_source);
         m_destinationStatus = OpenRunFolder(destination, m_destination);
+        // What the folders' file systems refuse is learnt once, as a run
+        // learns it; a user-space mount's links are not used (see
+        // LinksGiveAnotherFile).
+        if (m_source.valid())
+            m_sourceTraits.linksRefused = LinksGiveAnotherFile(m_source.get());
+        if (m_destination.valid())
+            m_bucketTraits.linksRefused = LinksGiveAnotherFile(m_destination.get());
     }
 
     const FsStatus& sourceStatus() const override { return m_sourceStatus; }
@@ -163,8 +196,16 @@ public:
         if (!opened.ok())
             return Skipped(opened.status(), opened.status().error == ESTALE || opened.status().error == ENOENT);
         const int dir = opened.value();
+        // The private name holds the inode number; on a share, where that
+        // says nothing, a checksum of the name.
+        std::uint64_t tag = placed.inode;
+        if (placed.device == kShareDevice) {
+            ContentChecksum ofName;
+            ofName.add(name.data(), name.size());
+            tag = ofName.value();
+        }
         char hidden[48] = ".quillbox-undo-";
-        *std::to_chars(hidden + 15, hidden + sizeof hidden - 1, placed.inode, 16).ptr = '\0';
+        *std::to_chars(hidden + 15, hidden + sizeof hidden - 1, tag, 16).ptr = '\0';
 
         FileIdentity now;
         std::uint64_t links = 0;
@@ -195,6 +236,8 @@ public:
             if (errno != ENOTDIR)
                 return Failure(errno);
         }
+        if (made.device == kShareDevice && !ShareFolderAt(m_destination.get(), name, now))
+            return Failure(errno == ENOENT ? ENOENT : ESTALE, "it is not the folder the run made");
         if (!now.matches(made))
             return Failure(ESTALE, "it is not the folder the run made");
         if (::unlinkat(m_destination.get(), name, AT_REMOVEDIR) != 0)
@@ -226,6 +269,8 @@ public:
             if (errno != ENOTDIR)
                 return Failure(errno);
         }
+        if (made.device == kShareDevice && !ShareFolderAt(parent.get(), name.c_str(), now))
+            return Failure(errno == ENOENT ? ENOENT : ESTALE, "it is not the folder the run made");
         if (!now.matches(made))
             return Failure(ESTALE, "it is not the folder the run made");
         for (UniqueFd& bucket : m_buckets)
@@ -242,22 +287,27 @@ private:
                              const FileIdentity& placed, FileIdentity& now, std::uint64_t& links)
     {
         m_renamed = false;
+        const bool onShare = placed.device == kShareDevice;
         if (!LookAt(dir, name.c_str(), now, links)) {
             if (errno != ENOENT)
                 return Skipped(Failure(errno));
             // A take-back stopped half-way may have left it under its
             // private name.
-            if (!LookAt(dir, hidden, now, links) || !now.sameContentOf(placed))
+            if (!LookAt(dir, hidden, now, links) || !SameFile(now, placed, false))
                 return gone(move, name, placed);
-        } else if (!now.matches(placed)) {
+        } else if (!SameFile(now, placed, true)) {
             return Skipped(Failure(ESTALE, "It has changed since the run"), true);
-        } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden); error != 0) {
+        } else if (const std::optional<TakeBackOutcome> home =
+                       onShare && move ? homeInOne(dir, name, placed) : std::nullopt) {
+            return *home;
+        } else if (const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), dir, hidden, &m_bucketTraits);
+                   error != 0) {
             return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
                                            : Failure(error));
-        } else if (FileIdentity renamed; !IdentityAt(dir, hidden, renamed) || !renamed.sameContentOf(placed)) {
+        } else if (FileIdentity renamed; !IdentityAt(dir, hidden, renamed) || !SameFile(renamed, placed, false)) {
             // Another file took the name between the look and the rename:
             // it is not touched, and gets its name back.
-            if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
+            if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str(), &m_bucketTraits) != 0)
                 return Skipped(Failure(ESTALE,
                                        std::string("It was replaced while being taken back; the file that "
                                                    "took its place is now named ") +
@@ -267,6 +317,13 @@ private:
         }
         m_renamed = true;
 
+        if (!move && onShare && !ownCopy(dir, hidden, name, placed))
+            return putBackName(dir, hidden, name,
+                               Failure(ESTALE,
+                                       "It cannot be told from a change made since the run: "
+                                       "its bytes are "
+                                       "not those the run wrote, or these were not known"),
+                               true);
         if (!move) {
             if (::unlinkat(dir, hidden, 0) != 0)
                 return putBackName(dir, hidden, name, Failure(errno));
@@ -291,7 +348,9 @@ private:
             return putBackName(dir, hidden, name, moved.status);
         // A take-back killed after its copy to another file system was
         // complete left that copy in the old place: it is finished now.
-        if (SameCopy(dir, hidden, m_source.get(), name.c_str()) && ::unlinkat(dir, hidden, 0) == 0)
+        if ((onShare ? SameBytesAt(dir, hidden, m_source.get(), name.c_str())
+                     : SameCopy(dir, hidden, m_source.get(), name.c_str())) &&
+            ::unlinkat(dir, hidden, 0) == 0)
             return Done(TakeBackResult::PutBack);
         TakeBackOutcome taken =
             putBackName(dir, hidden, name, Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"));
@@ -321,22 +380,75 @@ private:
             return Done(TakeBackResult::AlreadyBack);
         FileIdentity back;
         if (IdentityAt(m_source.get(), name.c_str(), back) && back.size == placed.size &&
-            back.mtimeNs == placed.mtimeNs)
+            (back.mtimeNs == placed.mtimeNs ||
+             (placed.device == kShareDevice && SameTime(placed.mtimeNs, back.mtimeNs))))
             return Done(TakeBackResult::AlreadyBack);
         return Skipped(Failure(ENOENT, "It is no longer where the run put it"), true);
     }
 
-    // The file stays where the run put it, under its own name again.
-    TakeBackOutcome putBackName(int dir, const char* hidden, const std::string& name, FsStatus why)
+    // On a share a moved file goes home in one rename, after the look that
+    // its old name is free, and is looked at there: every call is a round
+    // trip, and renames from one folder to another wait for each other
+    // there. Another file that took its name between the look at it and the
+    // rename goes back. Nothing when the file lies on another file system
+    // than its old place: it goes the way across, under its private name.
+    std::optional<TakeBackOutcome> homeInOne(int dir, const std::string& name, const FileIdentity& placed)
     {
-        if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str()) != 0)
+        const int error = MoveNameNoReplace(m_calls, dir, name.c_str(), m_source.get(), name.c_str(), &m_sourceTraits);
+        if (error == EXDEV)
+            return std::nullopt;
+        if (error == EEXIST) {
+            // A move cut short after its copy had its name, with the
+            // original still there: the copy goes.
+            if (SameBytesAt(dir, name.c_str(), m_source.get(), name.c_str()) && ::unlinkat(dir, name.c_str(), 0) == 0)
+                return Done(TakeBackResult::PutBack);
+            return Skipped(Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"), true);
+        }
+        if (error != 0)
+            return Skipped(Failure(error));
+        FileIdentity home;
+        if (IdentityAt(m_source.get(), name.c_str(), home) && SameFile(home, placed, false))
+            return Done(TakeBackResult::PutBack);
+        if (MoveNameNoReplace(m_calls, m_source.get(), name.c_str(), dir, name.c_str(), &m_bucketTraits) != 0)
+            return Skipped(Failure(ESTALE,
+                                   "It was replaced while being taken back; "
+                                   "the file that took its place "
+                                   "is now " +
+                                       m_sourcePath + name),
+                           true);
+        return Skipped(Failure(ESTALE, "It was replaced while being taken back"), true);
+    }
+
+    // Whether the copy now named `hidden` holds the bytes the run wrote: by
+    // the checksum taken as it wrote them, or where none was, by the
+    // bytes of the file it was copied from, still in the source.
+    bool ownCopy(int dir, const char* hidden, const std::string& name, const FileIdentity& placed)
+    {
+        if (placed.inode != 0)
+            return ChecksumOfFile(dir, hidden) == placed.inode;
+        return m_source.valid() && SameBytesAt(dir, hidden, m_source.get(), name.c_str());
+    }
+
+    // The folder `name` of `dir` as a journal on a share knows it.
+    static bool ShareFolderAt(int dir, const char* name, FolderIdentity& identity)
+    {
+        const UniqueFd folder(::openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        return folder.valid() && JournalFolderIdentity(folder.get(), identity);
+    }
+
+    // The file stays where the run put it, under its own name again.
+    TakeBackOutcome putBackName(int dir, const char* hidden, const std::string& name, FsStatus why,
+                                bool lasting = false)
+    {
+        if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str(), &m_bucketTraits) != 0)
             why.reason += std::string("; it is now named ") + hidden;
-        return Skipped(std::move(why));
+        return Skipped(std::move(why), lasting);
     }
 
     SystemCalls& m_calls;
     CopyState m_state;
     BucketTraits m_sourceTraits;
+    BucketTraits m_bucketTraits;
     std::string m_sourcePath;
     std::string m_destinationPath;
     UniqueFd m_source;

@@ -7,6 +7,7 @@
 
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
+#include "platform/share_identity.h"
 
 namespace quillbox::posix {
 
@@ -59,13 +60,16 @@ BucketTraits& RunFolderHandles::traits(char letter)
     return traits != nullptr ? *traits : m_unknown;
 }
 
-BucketTraits& RunFolderHandles::traitsOf(dev_t device)
+BucketTraits& RunFolderHandles::traitsOf(dev_t device, int folder)
 {
     for (Learnt& learnt : m_learnt) {
         if (learnt.device == device)
             return learnt.traits;
     }
-    return m_learnt.emplace_back(Learnt {device, {}}).traits;
+    BucketTraits traits;
+    // Known before any call is spent on them (see LinksGiveAnotherFile).
+    traits.linksRefused = folder >= 0 && LinksGiveAnotherFile(folder);
+    return m_learnt.emplace_back(Learnt {device, traits}).traits;
 }
 
 FsResult<int> RunFolderHandles::bucket(char letter)
@@ -106,7 +110,7 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
             return Failure(error);
         }
         bucket.checkedAt = m_calls.monotonicNanoseconds() / 1000000;
-        bucket.traits = &traitsOf(static_cast<dev_t>(bucket.identity.device));
+        bucket.traits = &traitsOf(static_cast<dev_t>(bucket.identity.device), bucket.fd.get());
         return bucket.fd.get();
     }
     const int error = errno;

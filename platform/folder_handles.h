@@ -46,9 +46,10 @@ public:
     // The handle of the bucket folder `letter` of the destination.
     FsResult<int> bucket(char letter);
     // What the run learnt of the file system of bucket `letter` (opened by
-    // bucket() first), and of the one of the device `device`.
+    // bucket() first), and of the one of the device `device` (with
+    // `folder`, a handle of a folder on it, when first met).
     BucketTraits& traits(char letter);
-    BucketTraits& traitsOf(dev_t device);
+    BucketTraits& traitsOf(dev_t device, int folder = -1);
     // The device bucket `letter` lies on (opened by bucket() first).
     dev_t device(char letter) const { return m_buckets[static_cast<unsigned char>(letter)].identity.device; }
 

@@ -124,15 +124,30 @@ const std::string& DirectoryListing::next()
         m_lastMayBeLink = entry->d_type != DT_REG;
         if (entry->d_type == DT_REG)
             return m_name.assign(name);
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+        unsigned char type = entry->d_type;
+        struct stat st; // filled by the call
+        if (type == DT_UNKNOWN) {
+            // Where the listing gives no types (many user-space file
+            // systems), a look that does not follow tells a file from a
+            // link, so that files still go several at a time.
+            if (!lookAt(name, st, AT_SYMLINK_NOFOLLOW)) {
+                if (NothingThere(errno))
+                    continue;
+                fail(errno);
+                break;
+            }
+            if (S_ISREG(st.st_mode)) {
+                m_lastMayBeLink = false;
+                return m_name.assign(name);
+            }
+            type = S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
+        }
+        if (type == DT_LNK) {
             // A link that leads nowhere, or not to a file, is passed over; one
             // that cannot be looked at ends the listing with the reason,
             // rather than pass a file over unsaid.
-            struct stat st; // filled by the call
             const bool looked = lookAt(name, st, 0);
             if (looked && S_ISREG(st.st_mode)) {
-                // Where the type is not given, a regular file is recorded
-                // too; recalling it checks that it is a link.
                 if (m_links != nullptr)
                     m_given.push_back(entry->d_ino);
                 return m_name.assign(name);

@@ -17,6 +17,8 @@
 #include "platform/file_take_back.h"
 #include "platform/folder_handles.h"
 #include "platform/listing.h"
+#include "platform/share_identity.h"
+#include "platform/unique_fd.h"
 
 namespace quillbox {
 
@@ -24,6 +26,9 @@ namespace {
 
 // Files in flight at once where every call is a round trip.
 constexpr int kRemoteFilesInFlight = 8;
+// Where each file is written over the network (a copy, a move onto a
+// share), its round trips are many and its files wait for no common lock.
+constexpr int kRemoteWritesInFlight = 16;
 // Files a worker takes up at a time where a file is little work.
 constexpr int kLocalClaim = 16;
 
@@ -32,25 +37,15 @@ constexpr int kLocalClaim = 16;
 bool RoundTripFolder(const std::string& path)
 {
     struct statfs st; // filled by the call
-    if (::statfs(path.c_str(), &st) != 0)
-        return false;
-    switch (static_cast<unsigned long>(st.f_type)) {
-    case 0x65735546UL: // FUSE (sshfs, rclone, ntfs-3g, gvfs, ...)
-    case 0x6969UL:     // NFS
-    case 0x517bUL:     // SMB
-    case 0xff534d42UL: // CIFS
-    case 0xfe534d42UL: // SMB2
-    case 0x01021997UL: // 9p
-    case 0x00c36400UL: // Ceph
-    case 0x5346414fUL: // AFS
-    case 0x6b414653UL: // kAFS
-    case 0x73757245UL: // Coda
-    case 0x47504653UL: // GPFS
-    case 0x0bd00bd0UL: // Lustre
-        return true;
-    default:
-        return false;
-    }
+    return ::statfs(path.c_str(), &st) == 0 && posix::RoundTripType(static_cast<unsigned long>(st.f_type));
+}
+
+// What a journal keeps of the folder `path` (see JournalFolderIdentity).
+bool JournalFolderIdentityAt(const std::string& path, bool followLink, FolderIdentity& identity)
+{
+    const posix::UniqueFd folder(
+        ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+    return folder.valid() && posix::JournalFolderIdentity(folder.get(), identity);
 }
 
 class PosixRunFolders final : public RunFolders {
@@ -58,6 +53,10 @@ public:
     PosixRunFolders(const std::string& source, const std::string& destination, SystemCalls& calls)
         : m_folders(source, destination, calls), m_state(calls)
     {
+        // Told once, while the share still answers.
+        const FsResult<int> folder = m_folders.destination();
+        m_onShare = folder.ok() && posix::OnRoundTripFileSystem(folder.value());
+        m_state.toShare = m_onShare;
     }
 
     FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
@@ -67,9 +66,16 @@ public:
         if (!source.ok())
             return {FileStage::Examine, source.status()};
         m_state.stop = stop;
-        if (mode == TransferMode::Move)
-            return posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
-        return posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
+        m_state.checksumKnown = false;
+        FileOutcome done = mode == TransferMode::Move
+            ? posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length)
+            : posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
+        // On a share the journal keeps what holds there across mounts, and
+        // for a copy the checksum of the bytes it wrote.
+        if (done.ok() && m_onShare && done.placed.known())
+            done.placed = posix::ShareFileIdentity(
+                done.placed, mode == TransferMode::Copy && m_state.checksumKnown ? m_state.checksum.value() : 0);
+        return done;
     }
 
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
@@ -94,6 +100,7 @@ private:
     }
 
     posix::RunFolderHandles m_folders;
+    bool m_onShare = false; // the destination is on a network share
     posix::CopyState m_state;
     posix::PreviewState m_preview;
 };
@@ -136,8 +143,14 @@ std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, 
 
 InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
 {
-    if (RoundTripFolder(source) || RoundTripFolder(destination))
-        return {kRemoteFilesInFlight, 1};
+    if (RoundTripFolder(source) || RoundTripFolder(destination)) {
+        // A move within one share renames: those wait for each other there.
+        struct stat from, to; // filled by the calls
+        if (mode == TransferMode::Move && ::stat(source.c_str(), &from) == 0 && ::stat(destination.c_str(), &to) == 0 &&
+            from.st_dev == to.st_dev)
+            return {kRemoteFilesInFlight, 1};
+        return {kRemoteWritesInFlight, 1};
+    }
     // A local copy is work for a core (opening, reading, writing, naming);
     // a second core halves it. Files are claimed a few at a time.
     if (mode == TransferMode::Copy && std::thread::hardware_concurrency() > 1)
@@ -145,12 +158,13 @@ InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::st
     return {};
 }
 
-int PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
+InFlight PosixFileSystem::takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination)
 {
     if (RoundTripFolder(source.path) || RoundTripFolder(destination.path))
-        return kRemoteFilesInFlight;
-    // Two: the renames home all pass through the source folder's lock.
-    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+        return {kRemoteFilesInFlight, 1};
+    // Two: the renames home all pass through the source folder's lock. A
+    // file is a few system calls, too little to wake a thread for each.
+    return {std::thread::hardware_concurrency() > 1 ? 2 : 1, kLocalClaim};
 }
 
 FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
@@ -159,7 +173,7 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
     if (char* real = ::realpath(path.c_str(), nullptr)) {
         folder.path = real;
         std::free(real);
-        posix::FolderIdentityAt(AT_FDCWD, folder.path.c_str(), 0, folder.identity);
+        JournalFolderIdentityAt(folder.path, true, folder.identity);
     } else if (errno != ENOENT && errno != ENOTDIR) {
         return posix::Failure(errno);
     } else if (!path.empty() && path[0] == '/') {
@@ -178,7 +192,7 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
 FsResult<FolderIdentity> PosixFileSystem::folderIdentity(const std::string& path)
 {
     FolderIdentity identity;
-    if (!posix::FolderIdentityAt(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, identity))
+    if (!JournalFolderIdentityAt(path, false, identity))
         return posix::Failure(errno);
     return identity;
 }

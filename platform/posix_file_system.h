@@ -41,7 +41,7 @@ public:
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;
-    int takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination) override;
+    InFlight takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination) override;
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 
 #include "tests/platform/platform_test_tools.h"
 
@@ -34,6 +35,29 @@ TEST(Listing, YieldsFilesAndLinksToFilesOnlyWithoutBlocking)
               (std::set<std::string> {"plain", ".hidden", "\xff\xfe not utf-8", "new\nline", "link-to-file",
                                       "relative-link"}));
     EXPECT_TRUE(status.ok());
+}
+
+// Where the listing gives no file types, the look at each name tells a
+// file from a link, so that only links have to wait for the files before
+// them; the names are those a listing with types gives.
+TEST(Listing, WithoutTypesTellsFilesFromLinks)
+{
+    TempDir dir;
+    dir.write("plain", "p");
+    dir.write("other", "o");
+    dir.mkdir("folder");
+    MakeSymlink(dir / "plain", dir / "link-to-file");
+    MakeSymlink(dir / "folder", dir / "link-to-folder");
+    MakeSymlink(dir / "missing", dir / "dangling");
+
+    TestFileSystem fs;
+    fs.listingWithoutTypes = true;
+    std::map<std::string, bool> mayBeLink;
+    auto listing = fs.listFiles(dir.path() + "/");
+    for (std::string name = listing->next(); !name.empty(); name = listing->next())
+        mayBeLink[name] = listing->lastMayBeLink();
+    EXPECT_EQ(mayBeLink, (std::map<std::string, bool> {{"plain", false}, {"other", false}, {"link-to-file", true}}));
+    EXPECT_TRUE(listing->status().ok());
 }
 
 // A folder that cannot be opened yields nothing, and says why: it is not

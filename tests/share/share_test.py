@@ -177,6 +177,19 @@ def case_undo_after_remount(share, program, local):
     check(set(tree(f"{share.server}/copied")) == {b"C/cfile2"}, "undo removed a changed copy, or left others")
     check("cfile2" in output, "undo did not name the file it left:\n" + output)
 
+    # A copy within the share, which the share may make on its own side.
+    files = make_files(f"{share.server}/originals", 30, 2048, b"originals")
+    ran(program.run("--copy", "--create-dirs", f"{share.mnt}/originals", destination(share, "copies")), 0,
+        "the copy within the share")
+    share.unmount()
+    changed = f"{share.server}/copies/D/dfile3".encode()
+    with open(changed, "ab") as out:
+        out.write(b"more")
+    share.mount()
+    output = ran(program.run("--undo"), 1, "undo of the copy within the share, one copy changed")
+    check(set(tree(f"{share.server}/copies")) == {b"D/dfile3"}, "undo removed a changed copy, or left others")
+    check(tree(f"{share.server}/originals") == files, "undo changed the originals")
+
 
 def lost_connection(share, program, local, cut):
     """A move of large files onto the share, its connection cut (by `cut`)
@@ -215,7 +228,7 @@ def lost_connection(share, program, local, cut):
 
     remaining = temporaries(f"{share.server}/sorted")
     make_files(f"{local}/later", 1, 10, b"later")
-    code, output = program.run("--move", f"{local}/later", f"{share.mnt}/sorted")
+    code, output = program.run("--move", "--create-dirs", f"{local}/later", f"{share.mnt}/sorted")
     check(code == 0, f"the later run ended with {code}:\n{output}")
     for path in remaining:
         check(os.path.basename(path).decode() in output, f"the later run did not name {path}:\n{output}")

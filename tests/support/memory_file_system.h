@@ -69,7 +69,7 @@ public:
     InFlight filesInFlight(const std::string&, const std::string&, TransferMode) override { return inFlight; }
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
-    int takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override { return takeBackWorkers; }
+    InFlight takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override { return {takeBackWorkers, 16}; }
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;
 
 private:

@@ -221,7 +221,10 @@ public:
             errno = m_fs.listingError;
             return nullptr;
         }
-        return SystemCalls::readDirectory(dir);
+        dirent* entry = SystemCalls::readDirectory(dir);
+        if (entry != nullptr && m_fs.listingWithoutTypes)
+            entry->d_type = DT_UNKNOWN;
+        return entry;
     }
     std::int64_t monotonicNanoseconds() override
     {

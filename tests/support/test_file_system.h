@@ -80,6 +80,9 @@ public:
     // and ".." count), or after `failListingAfter` names of the listing a
     // run handles files from (listFilesAgain). Negative = never.
     int listingError = 5; // EIO
+    // Every listing gives no file types (DT_UNKNOWN), as many user-space
+    // file systems give none.
+    bool listingWithoutTypes = false;
     int listingErrorAfter = -1;
     int failListingAfter = -1;
     // How many listings were asked for, and the name one gave last (the one
@@ -112,8 +115,9 @@ public:
     // What became of each file, before the run sees it, to change it.
     std::function<void(const std::string& name, FileOutcome& outcome)> outcomeOf;
     // How many files an undo takes back at once (1: one by one on its own
-    // thread).
+    // thread), and how many a worker takes up at a time.
     int takeBackWorkers = 1;
+    int takeBackClaim = 16;
     // Before each file an undo takes back: 1, 2..., in the order the
     // files are taken up (on the workers with several at once).
     std::function<void(int index)> beforeTakeBack;
@@ -126,7 +130,10 @@ public:
     FsStatus createFolder(const std::string& path) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;
-    int takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override { return takeBackWorkers; }
+    InFlight takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override
+    {
+        return {takeBackWorkers, takeBackClaim};
+    }
     FsResult<ResolvedFolder> resolveFolder(const std::string& path) override;
     FsResult<FolderIdentity> folderIdentity(const std::string& path) override;
     std::unique_ptr<RunTakeBack> openTakeBack(const ResolvedFolder& source, const ResolvedFolder& destination) override;
