@@ -175,7 +175,7 @@ int RunCommand(int argc, char* argv[])
     SystemClock clock;
     RunControls controls;
     controls.mode.store(mode);
-    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator, clock);
     DetailedReport report(console, options.detail, clock, controls.stop);
     SieveJob job(fs, clock, report, &journals);
     report.watch(job.counters());

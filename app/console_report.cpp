@@ -7,18 +7,12 @@
 #include "core/log_entry.h"
 #include "core/log_text.h"
 #include "core/number_format.h"
-#include "platform/system_calls.h"
 
 namespace quillbox::app {
 
 namespace {
 
 constexpr auto kTick = std::chrono::milliseconds(250);
-
-double MonotonicSeconds()
-{
-    return static_cast<double>(SystemCalls::real().monotonicNanoseconds()) / 1e9;
-}
 
 std::string Duration(double seconds)
 {
@@ -33,8 +27,8 @@ std::string Duration(double seconds)
 
 } // namespace
 
-ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator)
-    : m_out(out), m_progress(progress), m_timeSeparator(std::move(timeSeparator))
+ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator, Clock& clock)
+    : m_out(out), m_progress(progress), m_timeSeparator(std::move(timeSeparator)), m_clock(clock)
 {
     if (m_progress != nullptr)
         m_ticker = std::thread([this] { tick(); });
@@ -85,7 +79,7 @@ void ConsoleReport::phaseChanged(RunPhase phase, const RunFigures&)
     std::fflush(m_out);
     if (phase == RunPhase::Processing) {
         m_processing = true;
-        m_processingSince = MonotonicSeconds();
+        m_processingSince = m_clock.monotonic();
     } else if (phase == RunPhase::Processed) {
         m_processing = false;
         clearLine();
@@ -111,7 +105,7 @@ void ConsoleReport::tick()
         // Entries go out first, so the line stays below them.
         std::fflush(m_out);
         const RunFigures figures = m_counters->figures();
-        const double elapsed = MonotonicSeconds() - m_processingSince;
+        const double elapsed = std::chrono::duration<double>(m_clock.monotonic() - m_processingSince).count();
         const double rate = elapsed > 0 ? figures.filesProcessed / elapsed : 0;
         const double left = figures.filesFound - figures.filesProcessed;
         std::string line = FormatGroupedZero(figures.filesProcessed, ",") + " of " +

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "core/clock.h"
 #include "core/run_observer.h"
 #include "core/sieve_job.h"
 
@@ -17,7 +18,8 @@ namespace quillbox::app {
 // line there that keeps the progress current and is cleared at the end.
 class ConsoleReport final : public RunObserver {
 public:
-    ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator);
+    // The progress line's rate and time left are timed by `clock`.
+    ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator, Clock& clock);
     ~ConsoleReport() override;
 
     // The counters the progress line reads, once the run exists.
@@ -39,6 +41,7 @@ private:
     std::FILE* m_out;
     std::FILE* m_progress; // nullptr: no progress line
     std::string m_timeSeparator;
+    Clock& m_clock;
     const RunCounters* m_counters = nullptr;
 
     std::mutex m_mutex;
@@ -46,7 +49,7 @@ private:
     bool m_stopTicking = false;
     bool m_processing = false;
     bool m_lineShown = false;
-    double m_processingSince = 0;
+    Clock::Instant m_processingSince;
     std::thread m_ticker;
 
     RunEnd m_end = RunEnd::Completed;

@@ -58,7 +58,7 @@ int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
     PosixFileSystem fs;
     SystemClock clock;
     RunControls controls;
-    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator);
+    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator, clock);
     DetailedReport report(console, detail, clock, controls.stop);
     UndoJob undo(fs, journals, clock, report);
     report.watch(undo.counters());

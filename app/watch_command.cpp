@@ -140,9 +140,10 @@ private:
 
 class Watcher {
 public:
-    Watcher(const WatchRequest& request, JournalFolder& journals)
+    Watcher(const WatchRequest& request, JournalFolder& journals, Clock& clock)
         : m_request(request)
         , m_journals(journals)
+        , m_clock(clock)
         , m_queue(request.settle, request.ignores)
         , m_locale(PosixLocaleFacts())
     {
@@ -202,10 +203,10 @@ public:
         for (;;) {
             if (m_controls.stop.load())
                 return StoppedStatus();
-            if (m_nextListing && std::chrono::steady_clock::now() >= *m_nextListing)
+            if (m_nextListing && m_clock.monotonic() >= *m_nextListing)
                 listAgain();
             std::vector<FileLook> looks;
-            std::vector<std::string> due = m_queue.takeDue(std::chrono::steady_clock::now(), probe, &looks);
+            std::vector<std::string> due = m_queue.takeDue(m_clock.monotonic(), probe, &looks);
             if (!due.empty()) {
                 if (const int status = sieve(std::move(due), looks); status >= 0)
                     return status;
@@ -214,7 +215,7 @@ public:
             std::fflush(stdout);
             if (StandardOutputFailed())
                 return StoppedStatus();
-            std::optional<std::chrono::steady_clock::time_point> until = m_queue.nextDeadline();
+            std::optional<Clock::Instant> until = m_queue.nextDeadline();
             if (m_nextListing)
                 until = until ? std::min(*until, *m_nextListing) : *m_nextListing;
             const posix::FolderWatch::Wake wake = m_watch->wait(until, m_gate.open(), m_leases.fd());
@@ -248,7 +249,7 @@ private:
         // Every event since the last read is there to be read: from here on
         // a change comes as an event, so the quiet time counts from here,
         // while the folder is listed.
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.monotonic();
         FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
         if (!files.ok())
             return; // the events that follow tell what became of the folder
@@ -295,7 +296,7 @@ private:
     // now, as an event would have told of them.
     void listAgain()
     {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.monotonic();
         m_nextListing = now + RepeatedListing::interval(m_request.settle);
         FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
         if (!files.ok())
@@ -310,7 +311,7 @@ private:
     }
 
     // `name` was touched at `now` and looks like `look` (looked at whole).
-    void arrived(const std::string& name, std::chrono::steady_clock::time_point now, const FileLook& look)
+    void arrived(const std::string& name, Clock::Instant now, const FileLook& look)
     {
         if (!m_queue.contains(name) && cameBack(name, look))
             m_queue.setAside(name, look);
@@ -410,7 +411,7 @@ private:
     // settled, and waits anew from now.
     void leasesBroken()
     {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.monotonic();
         for (const std::string& name : m_leases.broken()) {
             if (const std::optional<FileLook> look = m_watch->look(name))
                 m_queue.touched(name, now, *look);
@@ -424,7 +425,7 @@ private:
     {
         using Kind = posix::FolderEvent::Kind;
         bool overflow = false;
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = m_clock.monotonic();
         // A file touched several times in one read (made, written, closed)
         // is looked at once, after them all.
         std::vector<std::string> touched;
@@ -488,7 +489,7 @@ private:
             m_leases.unlockAll();
         else
             m_leases.releaseAllBut(names);
-        ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator);
+        ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator, m_clock);
         DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
         BatchReport batch(report);
         SieveJob job(m_fs, m_clock, batch, &m_journals);
@@ -512,7 +513,7 @@ private:
                 m_putBack.insert_or_assign(settings.only[i], looks[i]);
         }
         if (m_nextListing)
-            m_nextListing = std::chrono::steady_clock::now() + RepeatedListing::interval(m_request.settle);
+            m_nextListing = m_clock.monotonic() + RepeatedListing::interval(m_request.settle);
         std::fflush(stdout);
         if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())
             return StoppedStatus();
@@ -522,6 +523,7 @@ private:
     const WatchRequest& m_request;
     bool m_destinationToRecord = m_request.destinationMade;
     JournalFolder& m_journals;
+    Clock& m_clock;
     // First: SIGIO is blocked before the gate notes the signal mask, and
     // before any thread starts.
     posix::ReadLeases m_leases;
@@ -530,14 +532,13 @@ private:
     SettleQueue m_queue;
     LocaleFacts m_locale;
     PosixFileSystem m_fs;
-    SystemClock m_clock;
     std::unique_ptr<posix::WatchLock> m_lock;
     // By name, files that came back unchanged are left alone: what this
     // watch sorted by moving, and what runs taken back put back.
     static constexpr std::size_t kPutBackKept = 1'000'000;
     std::unordered_map<std::string, FileLook> m_putBack;
     // On a share, when the folder is listed next, and what it showed.
-    std::optional<std::chrono::steady_clock::time_point> m_nextListing;
+    std::optional<Clock::Instant> m_nextListing;
     RepeatedListing m_listing;
     std::unique_ptr<posix::FolderWatch> m_watch;
 };
@@ -645,7 +646,8 @@ int RunWatch(const WatchRequest& request, JournalFolder& journals)
     // A watch runs for long, often as a service whose output goes to a log:
     // each line is passed on as it is written. Nothing was written yet.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    Watcher watcher(request, journals);
+    SystemClock clock;
+    Watcher watcher(request, journals, clock);
     return watcher.run();
 }
 

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "core/fs_try.h"
 #include "core/journal.h"
 #include "core/journal_codec.h"
 
@@ -193,8 +194,7 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     }
     if (pending)
         tell(lastFile);
-    if (!window.error().ok())
-        return window.error();
+    QB_TRY(window.error());
     return FsStatus::success();
 }
 

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/file_system.h"
 
 namespace quillbox {
@@ -56,7 +57,7 @@ bool IsIgnoredName(const std::string& name, const std::vector<std::string>& igno
 // A file set aside waits for no deadline at all until it changes.
 class SettleQueue {
 public:
-    using Time = std::chrono::steady_clock::time_point;
+    using Time = Clock::Instant;
 
     SettleQueue(std::chrono::nanoseconds settle, std::vector<std::string> ignores);
 

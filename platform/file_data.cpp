@@ -8,6 +8,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "core/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/write_all.h"
@@ -150,8 +151,7 @@ FsStatus CopyData(CopyState& state, BucketTraits& traits, int in, int out, const
             if (errno != EINVAL)
                 return Failure(errno);
             // No way to find holes here: the rest in full.
-            if (FsStatus copied = CopyRange(state, traits, in, out, at, size - at, false); !copied.ok())
-                return copied;
+            QB_TRY(CopyRange(state, traits, in, out, at, size - at, false));
             break;
         }
         if (data >= size)
@@ -160,8 +160,7 @@ FsStatus CopyData(CopyState& state, BucketTraits& traits, int in, int out, const
         if (hole < 0)
             return Failure(errno);
         hole = std::min(hole, size);
-        if (FsStatus copied = CopyRange(state, traits, in, out, data, hole - data, false); !copied.ok())
-            return copied;
+        QB_TRY(CopyRange(state, traits, in, out, data, hole - data, false));
         at = hole;
     }
     if (::ftruncate(out, size) != 0)

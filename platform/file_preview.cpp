@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "core/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/unique_fd.h"
@@ -407,10 +408,7 @@ FileOutcome PreviewFile(PreviewState& state, RunFolderHandles& folders, int sour
     PreviewState::Folder& folder = state.buckets[static_cast<unsigned char>(bucket)];
     int dir = -1;
     if (!folder.willBeMade) {
-        const FsResult<int> opened = folders.bucket(bucket);
-        if (!opened.ok())
-            return {FileStage::Transfer, opened.status()};
-        dir = opened.value();
+        QB_TRY_ASSIGN_AT(FileStage::Transfer, dir, folders.bucket(bucket));
         if (!folder.known)
             Learn(state, folder, dir);
         if (folder.failed != 0)

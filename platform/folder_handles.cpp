@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/share_identity.h"
@@ -96,13 +97,11 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
 {
     if (letter == '/' || letter == '\0')
         return Failure(EINVAL, "Not a bucket folder name");
-    const FsResult<int> destination = this->destination();
-    if (!destination.ok())
-        return destination;
+    QB_TRY_ASSIGN(const int destination, this->destination());
     const char name[2] = {letter, '\0'};
-    bucket.fd.reset(::openat(destination.value(), name, kReadableFolderFlags | O_NOFOLLOW));
+    bucket.fd.reset(::openat(destination, name, kReadableFolderFlags | O_NOFOLLOW));
     if (!bucket.fd.valid() && errno == EACCES) // a drop box, 0733
-        bucket.fd.reset(::openat(destination.value(), name, kFolderFlags | O_NOFOLLOW));
+        bucket.fd.reset(::openat(destination, name, kFolderFlags | O_NOFOLLOW));
     if (bucket.fd.valid()) {
         if (!FolderIdentityAt(bucket.fd.get(), "", AT_EMPTY_PATH, bucket.identity)) {
             const int error = errno;
@@ -115,7 +114,7 @@ FsResult<int> RunFolderHandles::openBucket(Bucket& bucket, char letter)
     }
     const int error = errno;
     struct stat st; // filled by the call
-    if ((error == ENOTDIR || error == ELOOP) && ::fstatat(destination.value(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if ((error == ENOTDIR || error == ELOOP) && ::fstatat(destination, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode)) {
         std::string reason = "The folder ";
         reason.append(m_destinationPath).push_back(letter);

@@ -138,10 +138,10 @@ void FolderWatch::quietLeaving(bool quiet)
         ::inotify_rm_watch(m_inotify.get(), watch);
 }
 
-FolderWatch::Wake FolderWatch::wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask,
-                                    int also)
+FolderWatch::Wake FolderWatch::wait(std::optional<Clock::Instant> deadline, const sigset_t* mask, int also)
 {
-    // The steady clock is CLOCK_MONOTONIC; a zero time disarms the timer.
+    // The system clock's monotonic time is CLOCK_MONOTONIC's; a zero time
+    // disarms the timer.
     itimerspec when {};
     if (deadline) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline->time_since_epoch()).count();

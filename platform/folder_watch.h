@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/clock.h"
 #include "core/file_system.h"
 #include "core/settle_queue.h"
 #include "platform/unique_fd.h"
@@ -50,9 +51,10 @@ public:
 
     enum class Wake : std::uint8_t { Events, Deadline, Interrupted, Also };
     // Sleeps with the signal mask `mask` (ppoll) until events are there to
-    // read, `deadline` (steady clock; nothing: none) passes, a signal
-    // arrives, or `also` (unless -1) is readable (Also, before Events).
-    Wake wait(std::optional<std::chrono::steady_clock::time_point> deadline, const sigset_t* mask, int also = -1);
+    // read, `deadline` (SystemClock's monotonic time; nothing: none)
+    // passes, a signal arrives, or `also` (unless -1) is readable (Also,
+    // before Events).
+    Wake wait(std::optional<Clock::Instant> deadline, const sigset_t* mask, int also = -1);
     // The events waiting, in order; none when there are none.
     std::vector<FolderEvent> read();
 

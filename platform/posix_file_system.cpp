@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/bucket.h"
+#include "core/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/file_move.h"
@@ -62,14 +63,12 @@ public:
     FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
                           const std::atomic<bool>* stop) override
     {
-        const FsResult<int> source = sourceFolder(name);
-        if (!source.ok())
-            return {FileStage::Examine, source.status()};
+        QB_TRY_ASSIGN_AT(FileStage::Examine, const int source, sourceFolder(name));
         m_state.stop = stop;
         m_state.checksumKnown = false;
         FileOutcome done = mode == TransferMode::Move
-            ? posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length)
-            : posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
+            ? posix::MoveFile(m_state, m_folders, source, name.c_str(), bucket, length)
+            : posix::CopyFile(m_state, m_folders, source, name.c_str(), bucket, length);
         // On a share the journal keeps what holds there across mounts, and
         // for a copy the checksum of the bytes it wrote.
         if (done.ok() && m_onShare && done.placed.known())
@@ -81,11 +80,8 @@ public:
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
                             const LengthFn& length) override
     {
-        const FsResult<int> source = sourceFolder(name);
-        if (!source.ok())
-            return {FileStage::Examine, source.status()};
-        return posix::PreviewFile(m_preview, m_folders, source.value(), name.c_str(), bucket, mode, bucketsWillBeMade,
-                                  length);
+        QB_TRY_ASSIGN_AT(FileStage::Examine, const int source, sourceFolder(name));
+        return posix::PreviewFile(m_preview, m_folders, source, name.c_str(), bucket, mode, bucketsWillBeMade, length);
     }
 
 private:

@@ -35,8 +35,9 @@ public:
     virtual int lookAt(int dir, const char* name, struct stat* st, int flags);
     // fsync(...): a file's data, or a folder's entries, on the disk.
     virtual int syncFile(int fd);
-    // CLOCK_MONOTONIC, in nanoseconds: the program's one clock for how long
-    // something took.
+    // CLOCK_MONOTONIC, in nanoseconds: the file layer's clock for how long
+    // a chunk took or since when a folder was checked, the same time the
+    // program's Clock (core/clock.h) tells as its monotonic time.
     virtual std::int64_t monotonicNanoseconds();
 
     // The calls as the system makes them; shared, as they keep no state.

@@ -20,4 +20,15 @@ TimeOfDay SystemClock::now()
     return lastTime;
 }
 
+Clock::Instant SystemClock::monotonic()
+{
+    // steady_clock reads CLOCK_MONOTONIC on Linux.
+    return std::chrono::steady_clock::now();
+}
+
+std::int64_t SystemClock::wallSeconds()
+{
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
 } // namespace quillbox

@@ -4,10 +4,13 @@
 
 namespace quillbox {
 
-// The machine's local time of day.
+// The machine's clocks: its local time of day, CLOCK_MONOTONIC and the
+// wall time.
 class SystemClock final : public Clock {
 public:
     TimeOfDay now() override;
+    Instant monotonic() override;
+    std::int64_t wallSeconds() override;
 };
 
 } // namespace quillbox

@@ -77,6 +77,8 @@ class SteppingClock final : public Clock {
 public:
     int reads = 0;
     TimeOfDay now() override { return {10, 0, reads++}; }
+    Instant monotonic() override { return {}; }
+    std::int64_t wallSeconds() override { return 0; }
 };
 
 TEST(EventLogRows, FirstCallLoadsTheWindowWhoseStartupEntryComesFirst)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,11 +57,19 @@ public:
     std::vector<std::string> messages() const;
 };
 
-// A clock that tells the time it is set to.
+// A clock that tells the time it is set to. Its monotonic time moves only
+// when a test moves it on, from any thread.
 class FakeClock final : public Clock {
 public:
     TimeOfDay time {12, 34, 56};
+    std::int64_t wall = 1'700'000'000;
     TimeOfDay now() override { return time; }
+    Instant monotonic() override { return Instant(std::chrono::nanoseconds(m_monotonicNs.load())); }
+    std::int64_t wallSeconds() override { return wall; }
+    void advance(std::chrono::nanoseconds by) { m_monotonicNs.fetch_add(by.count()); }
+
+private:
+    std::atomic<std::int64_t> m_monotonicNs {0};
 };
 
 } // namespace quillbox::test
