@@ -28,6 +28,8 @@ std::string FolderNotLookedAtMessage(const std::string& folder, const std::strin
 // A file placed that could not be looked at once it had its place: an undo
 // could not tell it is the file the run placed.
 std::string PlacedNotLookedAtMessage(const std::string& name);
+// A temporary file of this program an earlier run left in a bucket folder.
+std::string LeftTemporaryMessage(const std::string& path);
 // Extended attributes some files went without: said once per run.
 std::string AttributesNotKeptMessage(const std::string& reason);
 
