@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quillbox {
 
@@ -111,6 +112,12 @@ struct FileOutcome {
     // success when all were kept.
     FsStatus attributesNotKept;
 
+    // On a failure: the file is under the target's name all the same (a
+    // move whose copy had its name when the connection to a share was lost,
+    // say, with the original still in the source), as `placed`; the journal
+    // keeps it, so that an undo can take it back.
+    bool leftPlaced = false;
+
     bool ok() const { return stage == FileStage::Done; }
 };
 
@@ -175,6 +182,8 @@ enum class TakeBackResult : std::uint8_t {
     PutBack,     // a moved file is back where it came from
     Removed,     // a copy is gone
     AlreadyBack, // nothing was left to do: an earlier take-back did it
+    CopyRemoved, // a moved file was in its old place as well (a move or a
+                 // take-back cut short): the copy in its bucket is gone
     Skipped,     // left as it is, for the reason given
 };
 
@@ -237,6 +246,14 @@ public:
     // took the target away, say), so that no counted file is passed over.
     virtual std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) { return listFiles(folder); }
     virtual FsStatus createFolder(const std::string& path) = 0;
+    // The temporary files of this program that earlier runs left in the
+    // bucket folders of `destination` (ending in '/'), as "A/NAME"; each
+    // is given once by this object, however many runs ask.
+    virtual std::vector<std::string> leftTemporaries(const std::string& destination)
+    {
+        (void)destination;
+        return {};
+    }
     // `source` and `destination` end in '/'; a bucket folder is the
     // destination followed directly by its letter.
     virtual std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) = 0;

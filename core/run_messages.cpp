@@ -8,6 +8,13 @@ std::string NotFullPathMessage(const std::string& folder, const std::string& rea
         "), so this run could not be taken back. Aborting.";
 }
 
+std::string LeftTemporaryMessage(const std::string& path)
+{
+    return "Found " + path +
+        ", an unfinished copy an earlier run left when it was cut short; its original was not touched, and it is "
+        "safe to delete.";
+}
+
 std::string JournalNotWrittenMessage(const std::string& reason)
 {
     return "The journal of this run could not be written (" + reason + "): it cannot be taken back.";

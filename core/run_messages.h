@@ -31,6 +31,8 @@ std::string PlacedNotLookedAtMessage(const std::string& name);
 // A folder the run made that could not be looked at: an undo could not tell
 // it is the folder the run made, and leaves it.
 std::string MadeFolderNotLookedAtMessage(const std::string& folder, const std::string& reason);
+// A temporary file of this program an earlier run left in a bucket folder.
+std::string LeftTemporaryMessage(const std::string& path);
 // Extended attributes some files went without: said once per run.
 std::string AttributesNotKeptMessage(const std::string& reason);
 

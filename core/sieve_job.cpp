@@ -169,6 +169,11 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         }
     }
 
+    // Copies earlier runs did not finish are named, never removed: a share
+    // may be written from other machines too.
+    for (const std::string& left : m_fs.leftTemporaries(destination))
+        log(LogIcon::Exclamation, LeftTemporaryMessage(destination + left));
+
     if (const std::optional<RunEnd> early = countFiles(source, controls))
         return finish(*early);
 
@@ -331,6 +336,8 @@ void SieveJob::settleFile(const std::string& name, char bucket, TransferMode mod
         return;
     }
     m_report.counters().addFailed();
+    if (outcome.leftPlaced && m_journal)
+        checkJournal(m_journal->file({mode, bucket, name, false, outcome.placed}));
     m_message.clear();
     AppendFailureMessage(m_message, name, outcome);
     log(LogIcon::Exclamation, m_message);

@@ -282,6 +282,10 @@ private:
         case TakeBackResult::PutBack:
             ++putBack;
             break;
+        case TakeBackResult::CopyRemoved:
+            ++putBack;
+            m_job.log(LogIcon::Information, CopyRemovedMessage(target(file), m_header.source.path + file.name));
+            break;
         case TakeBackResult::Removed:
             ++removed;
             break;

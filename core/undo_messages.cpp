@@ -80,6 +80,12 @@ std::string LeftInPlaceMessage(const std::string& target)
     return "Left in place: " + target + " replaced a file of the same name, which cannot be brought back.";
 }
 
+std::string CopyRemovedMessage(const std::string& target, const std::string& original)
+{
+    return "Removed " + target + ": the same file had stayed in its old place " + original +
+        " as well (a move cut short), and is there.";
+}
+
 std::string NotTakenBackMessage(const std::string& target, const std::string& reason)
 {
     return "Could not take back file " + target + ". " + reason + ".";

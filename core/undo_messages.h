@@ -26,6 +26,8 @@ std::string NothingTakenBackMessage(const std::string& destination, const std::s
 std::string MovedFilesStayMessage(const std::string& destination, const std::string& source, const std::string& reason);
 std::string LeftInPlaceMessage(const std::string& target);
 std::string NotTakenBackMessage(const std::string& target, const std::string& reason);
+// A moved file found both in its bucket and, the same, in its old place.
+std::string CopyRemovedMessage(const std::string& target, const std::string& original);
 std::string DamagedRecordMessage(const JournalDamage& damage);
 std::string LeftFolderMessage(const std::string& folder, const std::string& reason);
 std::string NotMarkedMessage(const std::string& reason);

@@ -21,18 +21,62 @@ bool StillTheSame(int dir, const char* name, const struct stat& seen)
     return ::fstatat(dir, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && Unchanged(seen, now);
 }
 
-FileOutcome TakeBack(int bucketDir, const char* name, FsStatus why)
+// Removes the copy that has the target's name, since the source stays.
+// Where that fails (the connection to a share is gone, say), the copy
+// stays placed, as `placed`: the journal keeps it for an undo.
+FileOutcome TakeBack(int bucketDir, const char* name, FsStatus why, const FileIdentity& placed = {})
 {
-    ::unlinkat(bucketDir, name, 0);
-    return {FileStage::Transfer, std::move(why)};
+    if (::unlinkat(bucketDir, name, 0) == 0 || errno == ENOENT)
+        return {FileStage::Transfer, std::move(why)};
+    FileOutcome stays {FileStage::Transfer, std::move(why)};
+    stays.status.reason += "; its copy could not be removed and stays in its bucket folder beside the original";
+    stays.placed = placed;
+    stays.leftPlaced = true;
+    return stays;
+}
+
+// Whether a failed call may have been carried out all the same: the
+// connection to a share was lost before its answer came.
+bool OutcomeUnknown(int error)
+{
+    switch (error) {
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ENOTCONN:
+    case ETIMEDOUT:
+    case EIO:
+    case EREMOTEIO:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Which file a copy that just got its name is: looked at through its
+// handle (`copy`); where there is none or the look fails (a share whose
+// connection is gone), on a share what it was made to be, the source's
+// length and time, which is what a share's identity holds, and elsewhere
+// unknown.
+FileIdentity CopyIdentity(const CopyState& state, int copy, const struct stat& source)
+{
+    FileIdentity placed;
+    if (copy >= 0 && IdentityOfOpen(copy, placed))
+        return placed;
+    if (state.toShare)
+        return ShareFileIdentity(IdentityOf(source), 0);
+    return {};
 }
 
 // Removes the source once its copy is in place and on the disk, or takes
 // the copy back when the source cannot go (its folder is read-only, say).
-FileOutcome RemoveSource(int sourceDir, const char* fromName, int bucketDir, const char* name)
+FileOutcome RemoveSource(int sourceDir, const char* fromName, int bucketDir, const char* name,
+                         const FileIdentity& placed)
 {
     if (::unlinkat(sourceDir, fromName, 0) != 0)
-        return TakeBack(bucketDir, name, Failure(errno));
+        return TakeBack(bucketDir, name, Failure(errno), placed);
     return {};
 }
 
@@ -66,23 +110,33 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
                 traits.noAnonymousFiles = true;
                 continue;
             }
-            return {FileStage::Transfer, Failure(error)};
+            if (!OutcomeUnknown(error))
+                return {FileStage::Transfer, Failure(error)};
+            // The share may have named the copy before the answer was lost:
+            // the journal keeps it, and an undo removes it if it is there,
+            // whole, with the original beside it.
+            FileOutcome maybe {FileStage::Transfer, Failure(error)};
+            maybe.status.reason += "; its copy may have its name in the bucket folder all the same";
+            maybe.placed = CopyIdentity(state, -1, source.st);
+            maybe.leftPlaced = true;
+            return maybe;
         }
         // Its new name must be on the disk too before the source goes.
-        if (FsStatus synced = SyncFolder(state.calls, bucketDir, copy.fd()); !synced.ok())
-            return TakeBack(bucketDir, name, std::move(synced));
-        IdentityOfOpen(copy.fd(), placed);
+        FsStatus synced = SyncFolder(state.calls, bucketDir, copy.fd());
+        placed = CopyIdentity(state, copy.fd(), source.st);
+        if (!synced.ok())
+            return TakeBack(bucketDir, name, std::move(synced), placed);
         break;
     }
     // The source goes only if it is still the file that was copied, under
     // the name it was copied from.
     if (FsStatus same = CheckUnchanged(source, true); !same.ok())
-        return TakeBack(bucketDir, name, std::move(same));
+        return TakeBack(bucketDir, name, std::move(same), placed);
     struct stat named; // filled by the call
     if (::fstatat(sourceDir, fromName, &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != seen.st_dev ||
         named.st_ino != seen.st_ino)
-        return TakeBack(bucketDir, name, ChangedWhileCopied(true));
-    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name);
+        return TakeBack(bucketDir, name, ChangedWhileCopied(true), placed);
+    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name, placed);
     if (done.ok()) {
         done.placed = placed;
         done.attributesNotKept = std::move(attributesNotKept);
@@ -115,7 +169,7 @@ FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* fromName
         return TakeBack(bucketDir, name, ChangedWhileCopied(true));
     FileIdentity placed;
     const bool known = IdentityAt(bucketDir, name, placed);
-    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name);
+    FileOutcome done = RemoveSource(sourceDir, fromName, bucketDir, name, placed);
     if (done.ok() && known)
         done.placed = placed;
     return done;

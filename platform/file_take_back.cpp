@@ -320,8 +320,7 @@ private:
         if (!move && onShare && !ownCopy(dir, hidden, name, placed))
             return putBackName(dir, hidden, name,
                                Failure(ESTALE,
-                                       "It cannot be told from a change made since the run: "
-                                       "its bytes are "
+                                       "It cannot be told from a change made since the run: its bytes are "
                                        "not those the run wrote, or these were not known"),
                                true);
         if (!move) {
@@ -351,7 +350,7 @@ private:
         if ((onShare ? SameBytesAt(dir, hidden, m_source.get(), name.c_str())
                      : SameCopy(dir, hidden, m_source.get(), name.c_str())) &&
             ::unlinkat(dir, hidden, 0) == 0)
-            return Done(TakeBackResult::PutBack);
+            return Done(onShare ? TakeBackResult::CopyRemoved : TakeBackResult::PutBack);
         TakeBackOutcome taken =
             putBackName(dir, hidden, name, Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"));
         taken.lasting = true;
@@ -401,7 +400,7 @@ private:
             // A move cut short after its copy had its name, with the
             // original still there: the copy goes.
             if (SameBytesAt(dir, name.c_str(), m_source.get(), name.c_str()) && ::unlinkat(dir, name.c_str(), 0) == 0)
-                return Done(TakeBackResult::PutBack);
+                return Done(TakeBackResult::CopyRemoved);
             return Skipped(Failure(EEXIST, "Its old place " + m_sourcePath + name + " is taken again"), true);
         }
         if (error != 0)
@@ -411,8 +410,7 @@ private:
             return Done(TakeBackResult::PutBack);
         if (MoveNameNoReplace(m_calls, m_source.get(), name.c_str(), dir, name.c_str(), &m_bucketTraits) != 0)
             return Skipped(Failure(ESTALE,
-                                   "It was replaced while being taken back; "
-                                   "the file that took its place "
+                                   "It was replaced while being taken back; the file that took its place "
                                    "is now " +
                                        m_sourcePath + name),
                            true);

@@ -17,6 +17,7 @@
 #include "platform/file_preview.h"
 #include "platform/file_take_back.h"
 #include "platform/folder_handles.h"
+#include "platform/left_temporaries.h"
 #include "platform/listing.h"
 #include "platform/share_identity.h"
 #include "platform/unique_fd.h"
@@ -71,7 +72,7 @@ public:
             : posix::CopyFile(m_state, m_folders, source, name.c_str(), bucket, length);
         // On a share the journal keeps what holds there across mounts, and
         // for a copy the checksum of the bytes it wrote.
-        if (done.ok() && m_onShare && done.placed.known())
+        if ((done.ok() || done.leftPlaced) && m_onShare && done.placed.known())
             done.placed = posix::ShareFileIdentity(
                 done.placed, mode == TransferMode::Copy && m_state.checksumKnown ? m_state.checksum.value() : 0);
         return done;
@@ -130,6 +131,14 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
     if (::mkdir(path.c_str(), 0777) != 0)
         return posix::Failure(errno);
     return FsStatus::success();
+}
+
+std::vector<std::string> PosixFileSystem::leftTemporaries(const std::string& destination)
+{
+    std::vector<std::string> found = posix::FindLeftTemporaries(destination, RoundTripFolder(destination));
+    const std::lock_guard lock(m_toldMutex);
+    std::erase_if(found, [&](const std::string& left) { return !m_toldTemporaries.insert(destination + left).second; });
+    return found;
 }
 
 std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, const std::string& destination)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "core/file_system.h"
@@ -39,6 +41,7 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
+    std::vector<std::string> leftTemporaries(const std::string& destination) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;
     InFlight takeBacksInFlight(const ResolvedFolder& source, const ResolvedFolder& destination) override;
@@ -49,6 +52,9 @@ public:
 private:
     SystemCalls* m_calls;
     posix::ListedLinks m_listedLinks;
+    // The temporaries leftTemporaries gave already, by path.
+    std::mutex m_toldMutex;
+    std::set<std::string> m_toldTemporaries;
 };
 
 } // namespace quillbox
