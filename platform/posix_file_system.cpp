@@ -67,10 +67,14 @@ public:
         if (!source.ok())
             return {FileStage::Examine, source.status()};
         m_state.stop = stop;
+        m_state.placingMode = mode;
+        m_state.placingBucket = bucket;
         if (mode == TransferMode::Move)
             return posix::MoveFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
         return posix::CopyFile(m_state, m_folders, source.value(), name.c_str(), bucket, length);
     }
+
+    void noticePlacements(PlacementNotice* notice) override { m_state.notice = notice; }
 
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
                             const LengthFn& length) override
