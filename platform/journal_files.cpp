@@ -386,6 +386,11 @@ void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::ui
                               static_cast<std::uint64_t>(st.st_blocks) * 512});
     }
     for (const std::uint64_t sequence : JournalsToPrune(std::move(stored), started, std::time(nullptr))) {
+        // A journal a run or an undo holds (its lock) is still in use: it
+        // stays, to be pruned another time.
+        FsResult<UniqueFd> fd = OpenJournal(dir, IdOf(sequence), O_RDONLY);
+        if (!fd.ok() || ::flock(fd.value().get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
         if (CarriesJournalStart(dir, IdOf(sequence)))
             ::unlinkat(dir, FileNameOf(IdOf(sequence)).c_str(), 0);
     }

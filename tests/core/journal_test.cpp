@@ -318,6 +318,29 @@ TEST(JournalStore, RunsAreOrderedByTheirNumberAndOnlyJournalsArePruned)
     EXPECT_TRUE(Exists(s.state / "runs/run-1.journal"));
 }
 
+// A journal an undo (or its run) still holds is in use: pruning passes it
+// over, and takes it another time.
+TEST(JournalStore, AJournalHeldIsNotPruned)
+{
+    Store s;
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < 23; ++i)
+        ids.push_back(s.Start(1));
+    const timespec longAgo[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 40 * 24 * 3600, 0}};
+    for (std::size_t i = 0; i < 3; ++i)
+        ASSERT_EQ(::utimensat(AT_FDCWD, (s.state / ("runs/" + ids[i] + ".journal")).c_str(), longAgo, 0), 0);
+    {
+        FsResult<std::unique_ptr<JournalHold>> held = s.journals.hold(ids[1]);
+        ASSERT_TRUE(held.ok() && held.value() != nullptr);
+        s.Start(1);
+        EXPECT_FALSE(Exists(s.state / ("runs/" + ids[0] + ".journal")));
+        EXPECT_TRUE(Exists(s.state / ("runs/" + ids[1] + ".journal"))) << "held while it is pruned";
+        EXPECT_FALSE(Exists(s.state / ("runs/" + ids[2] + ".journal")));
+    }
+    s.Start(1);
+    EXPECT_FALSE(Exists(s.state / ("runs/" + ids[1] + ".journal"))) << "no longer held";
+}
+
 TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
 {
     Store s;
