@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -146,6 +148,17 @@ public:
 // Told a file's length as soon as it is known, before its data is copied.
 using LengthFn = std::function<void(std::uint64_t bytes)>;
 
+// Told of each file just before it gets its name in its bucket, with what
+// the file is then, so that a run killed right after still has it on
+// record: `replacing` where it is to replace a file of that name. Called on
+// whichever thread places the file; the file is placed whatever it returns.
+class PlacementNotice {
+public:
+    virtual ~PlacementNotice() = default;
+    virtual void aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
+                              const FileIdentity& before) = 0;
+};
+
 // One run's view of its two folders: the source folder and the bucket
 // folders of the destination. It keeps whatever handles it likes while it
 // lives and releases every one of them when it goes, so that a folder (a
@@ -162,6 +175,9 @@ public:
     // ECANCELED. A move within one file system is one rename and completes.
     virtual FileOutcome sieveFile(const std::string& name, char bucket, TransferMode mode, const LengthFn& length,
                                   const std::atomic<bool>* stop) = 0;
+    // Tells `notice` (which outlives these folders) of each file before it
+    // is placed; folders that cannot tell place their files all the same.
+    virtual void noticePlacements(PlacementNotice* notice) { (void)notice; }
     // What sieveFile would come to, with the same outcome and reason, while
     // nothing is changed on disk. With `bucketsWillBeMade`, a bucket folder
     // that is not there counts as made where the destination allows it.
@@ -224,6 +240,21 @@ public:
     // removed.
     virtual TakeBackOutcome takeBack(TransferMode mode, char bucket, const std::string& name,
                                      const FileIdentity& placed) = 0;
+    // Takes back a file the run was about to place when it ended without a
+    // word of more (killed): `before` is what the file was just before. The
+    // file of that name in the bucket goes only where it is that file, its
+    // change time not older (placing it moved that on). A move whose file
+    // is still in the source, or nothing under the name, was not placed:
+    // AlreadyBack.
+    virtual TakeBackOutcome takeBackIntended(TransferMode mode, char bucket, const std::string& name,
+                                             const FileIdentity& before)
+    {
+        (void)mode;
+        (void)bucket;
+        (void)name;
+        (void)before;
+        return {TakeBackResult::Skipped, {ENOTSUP, "It cannot be checked here"}, true, 0, {}, {}};
+    }
     // Removes the bucket folder `bucket` while it is the very folder `made`
     // and empty; otherwise it stays.
     virtual FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) = 0;

@@ -130,9 +130,10 @@ bool ReadLeft(std::string_view payload, JournalLeft& left)
             return false;
         left.ranges.push_back(range);
     }
-    // The folders left follow where there are any.
+    // The folders left, then the intents, follow where there are any.
     left.folders = 0;
-    return in.empty() || (in.u64(left.folders) && in.empty());
+    left.intended = 0;
+    return in.empty() || (in.u64(left.folders) && (in.empty() || (in.u64(left.intended) && in.empty())));
 }
 
 bool ReadFile(std::string_view payload, JournalFile& file)
@@ -144,6 +145,23 @@ bool ReadFile(std::string_view payload, JournalFile& file)
         in.u64(file.placed.inode) && in.u64(file.placed.size) && in.i64(file.placed.mtimeNs) &&
         in.i64(file.placed.ctimeNs) && in.i64(file.placed.btimeNs) && in.bytes(file.name) && in.empty() &&
         IsBucket(file.bucket) && IsPlainName(file.name) && (file.replaced = replaced == 1, true);
+}
+
+bool ReadIntent(std::string_view payload, JournalIntent& intent)
+{
+    Fields in(payload);
+    char mode = 0, replacing = 0;
+    return in.byte(mode) && ModeOf(mode, intent.mode) && in.byte(replacing) && (replacing == 0 || replacing == 1) &&
+        in.byte(intent.bucket) && in.u64(intent.before.device) && in.u64(intent.before.inode) &&
+        in.u64(intent.before.size) && in.i64(intent.before.mtimeNs) && in.i64(intent.before.ctimeNs) &&
+        in.i64(intent.before.btimeNs) && in.bytes(intent.name) && in.empty() && IsBucket(intent.bucket) &&
+        IsPlainName(intent.name) && (intent.replacing = replacing == 1, true);
+}
+
+bool ReadUnplaced(std::string_view payload, char& bucket, std::string& name)
+{
+    Fields in(payload);
+    return in.byte(bucket) && in.bytes(name) && in.empty() && IsBucket(bucket) && IsPlainName(name);
 }
 
 } // namespace journal_codec
@@ -215,6 +233,27 @@ void AppendJournalBucket(std::string& out, const JournalBucket& bucket)
     PutFolder(out, bucket.identity);
 }
 
+void AppendJournalIntent(std::string& out, TransferMode mode, char bucket, bool replacing, std::string_view name,
+                         const FileIdentity& before)
+{
+    Record record(out, Kind::Intent);
+    PutMode(out, mode);
+    out.push_back(replacing ? 1 : 0);
+    out.push_back(bucket);
+    for (const std::uint64_t value :
+         {before.device, before.inode, before.size, static_cast<std::uint64_t>(before.mtimeNs),
+          static_cast<std::uint64_t>(before.ctimeNs), static_cast<std::uint64_t>(before.btimeNs)})
+        PutU64(out, value);
+    PutBytes(out, name);
+}
+
+void AppendJournalUnplaced(std::string& out, char bucket, std::string_view name)
+{
+    Record record(out, Kind::Unplaced);
+    out.push_back(bucket);
+    PutBytes(out, name);
+}
+
 void AppendJournalTakenBack(std::string& out)
 {
     Record record(out, Kind::TakenBack);
@@ -251,8 +290,10 @@ void AppendJournalLeft(std::string& out, const JournalLeft& left)
         PutU64(out, first);
         PutU64(out, last);
     }
-    if (left.folders > 0)
+    if (left.folders > 0 || left.intended > 0)
         PutU64(out, left.folders);
+    if (left.intended > 0)
+        PutU64(out, left.intended);
 }
 
 } // namespace quillbox

@@ -43,6 +43,19 @@ struct JournalFile {
     FileIdentity placed;
 };
 
+// A file the run was about to place, written before it was placed: what it
+// was then (`before`), and whether it was to replace a file of that name.
+// One its run did not go on to record as placed, or as not placed, is
+// handed to the reader at the end of the journal: the run ended (killed)
+// in between.
+struct JournalIntent {
+    TransferMode mode = TransferMode::Copy;
+    char bucket = 0;
+    bool replacing = false;
+    std::string name;
+    FileIdentity before;
+};
+
 // A bucket folder the run made.
 struct JournalBucket {
     char bucket = 0;
@@ -60,8 +73,11 @@ struct JournalLeft {
     // Folders the run made that could not be removed yet; a later undo
     // tries every folder the run made again.
     std::uint64_t folders = 0;
+    // Files the run was about to place when it was killed (JournalIntent),
+    // left: a later undo looks at each of those again.
+    std::uint64_t intended = 0;
 
-    std::uint64_t files() const { return moved + copied; }
+    std::uint64_t files() const { return moved + copied + intended; }
     bool empty() const { return files() == 0 && folders == 0; }
     bool holds(std::uint64_t number) const;
 };
@@ -93,6 +109,10 @@ bool IsBucket(char letter);
 std::string JournalStart(const JournalHeader& header);
 void AppendJournalFile(std::string& out, std::uint64_t number, const PlacedInRun& file);
 void AppendJournalBucket(std::string& out, const JournalBucket& bucket);
+void AppendJournalIntent(std::string& out, TransferMode mode, char bucket, bool replacing, std::string_view name,
+                         const FileIdentity& before);
+// The file of an intent was not placed after all.
+void AppendJournalUnplaced(std::string& out, char bucket, std::string_view name);
 void AppendJournalTakenBack(std::string& out);
 // At most kMostLeftRanges ranges are written: closer ones are joined first.
 void AppendJournalLeft(std::string& out, const JournalLeft& left);
@@ -114,13 +134,17 @@ public:
     // False stops the reading.
     virtual bool file(const JournalFile&) { return true; }
     virtual void bucket(const JournalBucket&) {}
+    // After every other record: a file the run was about to place, whose
+    // placing no record tells.
+    virtual void intended(const JournalIntent&) {}
     virtual void takenBack() {}
     virtual void left(const JournalLeft&) {}
     virtual void damaged(const JournalDamage&) {}
 };
 
 // Reads a journal from its first byte to its last, in memory bounded by the
-// largest record (whatever the journal's size), checking each record; a
+// largest record and the intents not yet settled (whatever the journal's
+// size), checking each record; a
 // damaged one is reported and reading goes on at the next whole record. A
 // failure when the bytes are no journal of this version, or could not be
 // read.
@@ -133,7 +157,17 @@ public:
     // The records may wait in memory for a while; what comes back is the
     // outcome of the last writing out.
     virtual FsStatus file(const PlacedInRun& file) = 0;
+    // Written out at once, with whatever waits before it.
     virtual FsStatus bucket(const JournalBucket& bucket) = 0;
+    // A file placed by no file() record after all, told for its intent.
+    virtual void unplaced(char bucket, std::string_view name)
+    {
+        (void)bucket;
+        (void)name;
+    }
+    // What writes an intent before each file is placed, straight to the
+    // journal, or none; it lives as long as the writer.
+    virtual PlacementNotice* notice() { return nullptr; }
     // Writes out whatever waits.
     virtual FsStatus flush() = 0;
 };
@@ -146,6 +180,9 @@ struct JournalSummary {
     std::uint64_t moved = 0, copied = 0; // the files, by how they were placed
     std::uint64_t damaged = 0;           // records that could not be read
     std::uint64_t folders = 0;           // folders the run made (buckets, its destination)
+    // Of the files: those the run was about to place when it was killed,
+    // by none of moved and copied.
+    std::uint64_t intended = 0;
     bool takenBack = false;
     // Where an undo left files for a later one, and none took them back
     // since: the run is partly taken back.

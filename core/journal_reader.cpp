@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <optional>
 
 #include "core/fs_try.h"
@@ -84,7 +86,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     if (!start.starts_with(kMagic) || newline == std::string_view::npos)
         return refused("Not a journal of a run");
     const std::string_view version = start.substr(kMagic.size(), newline - kMagic.size());
-    if (version != kVersion && version != kOlderVersion)
+    if (version != kVersion &&
+        std::find(std::begin(kOlderVersions), std::end(kOlderVersions), version) == std::end(kOlderVersions))
         return refused(version == "1" ? "Its journal was written by an older version, which kept too little to "
                                         "take a run back safely"
                                       : "Its journal is of a version this one does not know");
@@ -101,6 +104,16 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     std::uint64_t record = 1;             // records framed so far
     std::uint64_t lastFile = 0;           // the number of the last file read
     std::optional<JournalDamage> pending; // told once the next file's number says how many it held
+    // Intents no record settled yet, by bucket and name: the files in
+    // flight when they were written, and a batch of records.
+    std::map<std::string, JournalIntent> intents;
+    const auto settled = [&intents](char bucket, std::string_view name) {
+        if (intents.empty())
+            return;
+        std::string key(1, bucket);
+        key.append(name);
+        intents.erase(key);
+    };
     const auto tell = [&](std::uint64_t nextFile) {
         if (pending) {
             if (nextFile > lastFile + 1)
@@ -128,6 +141,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
                 if (claimed <= kMaxRecord && bad.size() >= 5 + claimed && ReadFile(bad.substr(5, claimed), seen)) {
                     damage.name = seen.name;
                     damage.files = 1;
+                    // Its intent is not to be trusted more than it.
+                    settled(seen.bucket, seen.name);
                 }
             }
             if (!pending)
@@ -161,6 +176,7 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
             }
             tell(file.number);
             lastFile = file.number;
+            settled(file.bucket, file.name);
             if (!visitor.file(file))
                 return FsStatus::success();
             break;
@@ -173,6 +189,26 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
                 visitor.bucket(bucket);
             else
                 visitor.damaged({record, 0, {}, "It names no bucket folder"});
+            break;
+        }
+        case Kind::Intent: {
+            JournalIntent intent;
+            if (ReadIntent(payload, intent)) {
+                std::string key(1, intent.bucket);
+                key.append(intent.name);
+                intents[std::move(key)] = std::move(intent);
+            } else {
+                visitor.damaged({record, 0, {}, "It names no file the run was about to place"});
+            }
+            break;
+        }
+        case Kind::Unplaced: {
+            char bucket = 0;
+            std::string name;
+            if (ReadUnplaced(payload, bucket, name))
+                settled(bucket, name);
+            else
+                visitor.damaged({record, 0, {}, "It names no file the run did not place"});
             break;
         }
         case Kind::TakenBack:
@@ -194,6 +230,8 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     }
     if (pending)
         tell(lastFile);
+    for (const auto& [key, intent] : intents)
+        visitor.intended(intent);
     QB_TRY(window.error());
     return FsStatus::success();
 }

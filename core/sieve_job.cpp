@@ -128,7 +128,8 @@ void SieveJob::checkJournal(const FsStatus& status)
     if (status.ok() || m_journalFailed)
         return;
     m_journalFailed = true;
-    m_journal.reset();
+    // Kept to the run's end: its folders may still tell it of files.
+    m_failedJournal = std::move(m_journal);
     log(LogIcon::Exclamation, JournalNotWrittenMessage(status.reason));
 }
 
@@ -223,7 +224,7 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
         InFlight inFlight = m_fs.filesInFlight(source, destination, controls.mode.load());
         inFlight.workers = std::clamp(inFlight.workers, 1, kMostWorkers);
         const bool stopped = inFlight.workers == 1
-            ? processOneByOne(*listing, *m_fs.openRun(source, destination), controls)
+            ? processOneByOne(*listing, *noticing(m_fs.openRun(source, destination)), controls)
             : processInFlight(*listing, source, destination, inFlight, controls);
         if (stopped) {
             log(LogIcon::Exclamation, std::string(kProcessingStopped));
@@ -266,7 +267,7 @@ bool SieveJob::processInFlight(FileListing& listing, const std::string& source, 
 {
     std::vector<std::unique_ptr<RunFolders>> folders;
     for (int i = 0; i < inFlight.workers; ++i)
-        folders.push_back(m_fs.openRun(source, destination));
+        folders.push_back(noticing(m_fs.openRun(source, destination)));
     FilesInFlight files(std::move(folders), controls, static_cast<std::uint64_t>(inFlight.claim));
     RunCounters& counters = m_report.counters();
     bool listed = false; // the listing ended, or Stop ended it
@@ -335,6 +336,8 @@ void SieveJob::settleFile(const std::string& name, char bucket, TransferMode mod
         }
         return;
     }
+    if (m_journal)
+        m_journal->unplaced(bucket, name);
     m_report.counters().addFailed();
     if (outcome.leftPlaced && m_journal)
         checkJournal(m_journal->file({mode, bucket, name, false, outcome.placed}));
@@ -347,12 +350,21 @@ void SieveJob::settleFile(const std::string& name, char bucket, TransferMode mod
         m_report.observer().logWindowWanted();
 }
 
+std::unique_ptr<RunFolders> SieveJob::noticing(std::unique_ptr<RunFolders> folders)
+{
+    // Each file is noted in the journal before it is placed.
+    if (m_journal)
+        folders->noticePlacements(m_journal->notice());
+    return folders;
+}
+
 RunEnd SieveJob::finish(RunEnd how)
 {
     if (m_journal) {
         checkJournal(m_journal->flush());
         m_journal.reset();
     }
+    m_failedJournal.reset();
     m_only = nullptr; // the caller's, no longer there to point at
     m_onlyIndex.clear();
     m_report.finish(how);

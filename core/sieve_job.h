@@ -78,12 +78,15 @@ private:
     void journalMadeFolder(char bucket, const std::string& folder);
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
+    // `folders`, telling the journal of each file before it is placed.
+    std::unique_ptr<RunFolders> noticing(std::unique_ptr<RunFolders> folders);
     // The listing as the run sees it: only the names it was asked for.
     std::unique_ptr<FileListing> restricted(std::unique_ptr<FileListing> listing);
 
     FileSystem& m_fs;
     JournalStore* m_journals;
     std::unique_ptr<JournalWriter> m_journal;
+    std::unique_ptr<JournalWriter> m_failedJournal; // one that failed, kept to the run's end
     bool m_journalFailed = false;
     // The run was said at once not to be one that can be taken back.
     bool m_cannotTakeBack = false;

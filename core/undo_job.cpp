@@ -77,6 +77,7 @@ public:
         return m_left;
     }
     std::uint64_t files() const { return m_left.files(); }
+    void addIntended(std::uint64_t count = 1) { m_left.intended += count; }
 
 private:
     void addRange(std::uint64_t first, std::uint64_t last)
@@ -106,6 +107,7 @@ public:
     {
         m_toTakeBack[0] = m_only ? m_only->moved : run.moved;
         m_toTakeBack[1] = m_only ? m_only->copied : run.copied;
+        m_intents = m_only ? m_only->intended : run.intended;
         if (m_folders.size() > 1)
             m_workers = std::make_unique<InOrderWorkers<FileToTakeBack>>(
                 m_folders.size(), controls.stop,
@@ -118,7 +120,7 @@ public:
     }
 
     // The files this pass is to take back.
-    std::uint64_t toTakeBack() const { return m_toTakeBack[0] + m_toTakeBack[1]; }
+    std::uint64_t toTakeBack() const { return m_toTakeBack[0] + m_toTakeBack[1] + m_intents; }
 
     bool file(const JournalFile& file) override
     {
@@ -188,6 +190,51 @@ public:
         }
     }
 
+    // A file the run was about to place when it was killed: taken back
+    // where it is still the very file the run placed. They come last, each
+    // once every file before it is settled.
+    void intended(const JournalIntent& intent) override
+    {
+        drain();
+        // An earlier undo settled every one of them.
+        if (m_only != nullptr && m_only->intended == 0)
+            return;
+        if (stopped || m_controls.stop.load(std::memory_order_relaxed)) {
+            stopped = true;
+            return;
+        }
+        ++m_intentsSettled;
+        RunCounters& counters = m_job.m_report.counters();
+        counters.addProcessed();
+        counters.addBytes(intent.before.size);
+        m_target.assign(m_header.destination.path).append(1, intent.bucket).append(1, '/').append(intent.name);
+        m_job.m_report.observer().fileStarted(m_target);
+        if (intent.mode == TransferMode::Copy && intent.replacing) {
+            ++kept;
+            m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(m_target));
+            return;
+        }
+        const TakeBackOutcome outcome =
+            m_folders.front()->takeBackIntended(intent.mode, intent.bucket, intent.name, intent.before);
+        switch (outcome.result) {
+        case TakeBackResult::PutBack:
+            ++putBack;
+            break;
+        case TakeBackResult::Removed:
+            ++removed;
+            break;
+        case TakeBackResult::AlreadyBack:
+            break;
+        case TakeBackResult::Skipped:
+            ++kept;
+            counters.addFailed();
+            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(m_target, outcome.why.reason));
+            if (!outcome.lasting)
+                later.addIntended();
+            break;
+        }
+    }
+
     void bucket(const JournalBucket& bucket) override
     {
         made[static_cast<unsigned char>(bucket.bucket)] = bucket.identity;
@@ -213,6 +260,8 @@ public:
                 later.add(file);
             m_linked.clear();
             later.addTail(m_lastRead + 1, m_toTakeBack[0] - m_settled[0], m_toTakeBack[1] - m_settled[1], m_only);
+            if (m_intents > m_intentsSettled)
+                later.addIntended(m_intents - m_intentsSettled);
         }
         return later.finish();
     }
@@ -337,6 +386,8 @@ private:
     std::uint64_t m_toTakeBack[2] = {0, 0}; // moved, copied
     std::uint64_t m_settled[2] = {0, 0};
     std::uint64_t m_lastRead = 0; // the number of the last file handed on
+    std::uint64_t m_intents = 0;  // files the run was about to place, to look at
+    std::uint64_t m_intentsSettled = 0;
     std::vector<JournalFile> m_linked;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::int64_t>> m_linkTimes;
 };

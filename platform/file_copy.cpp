@@ -233,10 +233,18 @@ int NewFile::nameAnonymous()
     return EEXIST;
 }
 
+void NewFile::aboutToPlace(const char* name, bool replacing) const
+{
+    FileIdentity before;
+    if (m_state.notice != nullptr && IdentityOfOpen(m_fd.get(), before))
+        m_state.aboutToPlace(name, replacing, before);
+}
+
 int NewFile::replaceWithTemporary(const char* name)
 {
     if (m_state.calls.syncFile(m_fd.get()) != 0)
         return errno;
+    aboutToPlace(name, true);
     if (m_state.calls.renameReplace(m_dir, m_tempName, m_dir, name) != 0)
         return errno;
     m_named = false;
@@ -246,6 +254,7 @@ int NewFile::replaceWithTemporary(const char* name)
 
 int NewFile::placeNoReplace(const char* name)
 {
+    aboutToPlace(name, false);
     if (m_anonymous)
         return linkAnonymous(name);
     const int error = MoveNameNoReplace(m_state.calls, m_dir, m_tempName, m_dir, name, m_traits);
@@ -256,6 +265,7 @@ int NewFile::placeNoReplace(const char* name)
 
 int NewFile::placeReplacing(const char* name)
 {
+    aboutToPlace(name, false);
     if (m_anonymous) {
         // A new name needs no more than the link, which never replaces.
         const int error = linkAnonymous(name);

@@ -42,6 +42,18 @@ struct CopyState {
     // went, so a stop is seen soon even on slow media.
     const std::atomic<bool>* stop = nullptr;
     std::size_t chunk;
+
+    // Told of each file of a run just before it is placed, where set, with
+    // the run's mode and the bucket of the file at hand.
+    PlacementNotice* notice = nullptr;
+    TransferMode placingMode = TransferMode::Copy;
+    char placingBucket = 0;
+    // Tells the notice of `name`, about to be placed, as `before` is.
+    void aboutToPlace(const char* name, bool replacing, const FileIdentity& before) const
+    {
+        if (notice != nullptr)
+            notice->aboutToPlace(placingMode, placingBucket, name, replacing, before);
+    }
     std::uint64_t copiedOfFile = 0;
     // A move's copy is written to the disk as it goes, a chunk behind.
     bool writeBehind = false;
@@ -117,6 +129,8 @@ public:
     int placeReplacing(const char* name);
 
 private:
+    // Tells the run's notice, where there is one, of the file under `name`.
+    void aboutToPlace(const char* name, bool replacing) const;
     int linkAnonymous(const char* name);
     int nameAnonymous();
     int replaceWithTemporary(const char* name);

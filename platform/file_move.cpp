@@ -266,7 +266,13 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     const FsResult<int> dir = folders.bucket(bucket);
     if (dir.ok() && folders.sourceDevice() != 0 && folders.sourceDevice() == folders.device(bucket)) {
         BucketTraits& traits = folders.traits(bucket);
-        if (MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name, &traits) == 0)
+        // A run that notes each file before it is placed looks at it first;
+        // one that cannot be looked at takes the careful way.
+        FileIdentity before;
+        const bool noted = state.notice == nullptr || IdentityAt(sourceDir, name, before);
+        if (noted && state.notice != nullptr)
+            state.aboutToPlace(name, false, before);
+        if (noted && MoveNameNoReplace(state.calls, sourceDir, name, dir.value(), name, &traits) == 0)
             return Moved(state, sourceDir, name, dir.value(), length);
     }
 
@@ -303,6 +309,7 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
 FileOutcome MoveName(CopyState& state, BucketTraits& traits, int fromDir, const char* fromName, int toDir,
                      const char* toName, const struct stat& seen, bool identify)
 {
+    state.aboutToPlace(toName, false, IdentityOf(seen));
     const int error = MoveNameNoReplace(state.calls, fromDir, fromName, toDir, toName, &traits);
     if (error == 0) {
         // The same inode under its new name, which moved its change time

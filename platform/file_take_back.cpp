@@ -223,6 +223,47 @@ public:
         return outcome;
     }
 
+    TakeBackOutcome takeBackIntended(TransferMode mode, char letter, const std::string& name,
+                                     const FileIdentity& before) override
+    {
+        if (!m_destinationStatus.ok())
+            return Skipped(m_destinationStatus, m_destinationStatus.error == ESTALE);
+        const bool move = mode == TransferMode::Move;
+        if (move && !m_sourceStatus.ok())
+            return Skipped(m_sourceStatus, m_sourceStatus.error == ESTALE);
+        // A move killed before its rename: the file is still in the source.
+        FileIdentity home;
+        if (move && IdentityAt(m_source.get(), name.c_str(), home) && home.device == before.device &&
+            home.inode == before.inode)
+            return Done(TakeBackResult::AlreadyBack);
+        const FsResult<int> opened = bucket(letter);
+        if (!opened.ok()) {
+            if (opened.status().error == ENOENT)
+                return Done(TakeBackResult::AlreadyBack); // nothing was placed in it
+            return Skipped(opened.status(), opened.status().error == ESTALE);
+        }
+        FileIdentity now;
+        std::uint64_t links = 0;
+        if (!LookAt(opened.value(), name.c_str(), now, links)) {
+            if (errno != ENOENT)
+                return Skipped(Failure(errno));
+            // Not placed, or an undo killed half-way left it under its
+            // private name: as for a file the run recorded.
+            return takeBack(mode, letter, name, before);
+        }
+        // Placing it moved its change time on, by an amount the intent
+        // cannot know; anything else that changed is not the run's doing.
+        if (!now.sameContentOf(before) || now.ctimeNs < before.ctimeNs) {
+            // A move across file systems killed before its copy got the
+            // name: the original is still in the source.
+            if (move && IdentityAt(m_source.get(), name.c_str(), home) && home.size == before.size &&
+                home.mtimeNs == before.mtimeNs)
+                return Done(TakeBackResult::AlreadyBack);
+            return Skipped(Failure(ESTALE, "It is not the file the run was placing there when it was killed"), true);
+        }
+        return takeBack(mode, letter, name, now);
+    }
+
     FsStatus removeMadeBucket(char letter, const FolderIdentity& made) override
     {
         if (!m_destinationStatus.ok())

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_set>
 
 #include "platform/error_text.h"
 #include "platform/journal_retention.h"
@@ -183,6 +184,12 @@ public:
         return true;
     }
     void bucket(const JournalBucket&) override { ++m_summary.folders; }
+    void intended(const JournalIntent& intent) override
+    {
+        (void)intent;
+        ++m_summary.files;
+        ++m_summary.intended;
+    }
     void takenBack() override
     {
         m_summary.takenBack = true;
@@ -212,8 +219,11 @@ FsResult<JournalSummary> Summarize(int folder, const std::string& id)
 // Writes a run's records out in batches: the run's thread only appends to
 // memory; a thread of the writer's own writes them out when a batch is full
 // or its time is up, so that a run busy with one large file still has its
-// earlier files on the disk within kBatchMs.
-class FileJournalWriter final : public JournalWriter {
+// earlier files on the disk within kBatchMs. An intent goes out at once,
+// one write on the placing thread before the file is placed: the kernel
+// holds it whatever becomes of the process, so a run killed right after the
+// file got its name still names it. Writes never interleave.
+class FileJournalWriter final : public JournalWriter, private PlacementNotice {
 public:
     explicit FileJournalWriter(UniqueFd fd) : m_fd(std::move(fd)), m_thread([this] { writeOnTime(); }) {}
     ~FileJournalWriter() override
@@ -230,14 +240,28 @@ public:
     {
         std::unique_lock lock(m_mutex);
         AppendJournalFile(m_pending, ++m_files, file);
+        if (!m_intents.empty())
+            m_intents.erase(IntentKey(file.bucket, file.name));
         return afterAppend(lock);
     }
     FsStatus bucket(const JournalBucket& bucket) override
     {
+        // A folder is made before any file is placed, a few a run: each is
+        // on record before the next is made.
         std::unique_lock lock(m_mutex);
         AppendJournalBucket(m_pending, bucket);
-        return afterAppend(lock);
+        writeOut(lock);
+        return m_status;
     }
+    void unplaced(char bucket, std::string_view name) override
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_intents.erase(IntentKey(bucket, name)) == 0)
+            return;
+        AppendJournalUnplaced(m_pending, bucket, name);
+        afterAppend(lock);
+    }
+    PlacementNotice* notice() override { return this; }
     FsStatus flush() override
     {
         std::unique_lock lock(m_mutex);
@@ -246,6 +270,38 @@ public:
     }
 
 private:
+    static std::string IntentKey(char bucket, std::string_view name)
+    {
+        std::string key(1, bucket);
+        key.append(name);
+        return key;
+    }
+
+    void aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
+                      const FileIdentity& before) override
+    {
+        // Framed on the placing thread, in storage of its own.
+        thread_local std::string record;
+        record.clear();
+        AppendJournalIntent(record, mode, bucket, replacing, name, before);
+        {
+            std::unique_lock lock(m_mutex);
+            if (!m_status.ok())
+                return; // the run has said that it cannot be taken back
+            m_intents.insert(IntentKey(bucket, name));
+        }
+        FsStatus written;
+        {
+            std::unique_lock writing(m_writeMutex);
+            written = WriteAll(m_fd.get(), record);
+        }
+        if (!written.ok()) {
+            std::unique_lock lock(m_mutex);
+            if (m_status.ok())
+                m_status = std::move(written);
+        }
+    }
+
     FsStatus afterAppend(std::unique_lock<std::mutex>& lock)
     {
         if (m_pending.size() >= JournalFolder::kBatchBytes) {
@@ -273,7 +329,11 @@ private:
         m_writing = true;
         m_woken = false;
         lock.unlock();
-        FsStatus written = WriteAll(m_fd.get(), batch);
+        FsStatus written;
+        {
+            std::unique_lock writing(m_writeMutex);
+            written = WriteAll(m_fd.get(), batch);
+        }
         lock.lock();
         m_writing = false;
         if (!written.ok() && m_status.ok())
@@ -296,11 +356,15 @@ private:
 
     UniqueFd m_fd;
     std::mutex m_mutex;
+    std::mutex m_writeMutex; // held by each write, never with m_mutex
     std::condition_variable m_wake;
     std::condition_variable m_written;
     std::string m_pending;
     std::string m_spare;
     std::uint64_t m_files = 0;
+    // The intents written whose files are not yet recorded either way: the
+    // files in flight.
+    std::unordered_set<std::string> m_intents;
     bool m_writing = false;
     bool m_woken = false;
     bool m_closing = false;
@@ -322,6 +386,11 @@ void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::ui
                               static_cast<std::uint64_t>(st.st_blocks) * 512});
     }
     for (const std::uint64_t sequence : JournalsToPrune(std::move(stored), started, std::time(nullptr))) {
+        // A journal a run or an undo holds (its lock) is still in use: it
+        // stays, to be pruned another time.
+        FsResult<UniqueFd> fd = OpenJournal(dir, IdOf(sequence), O_RDONLY);
+        if (!fd.ok() || ::flock(fd.value().get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
         if (CarriesJournalStart(dir, IdOf(sequence)))
             ::unlinkat(dir, FileNameOf(IdOf(sequence)).c_str(), 0);
     }

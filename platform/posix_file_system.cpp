@@ -66,6 +66,8 @@ public:
     {
         QB_TRY_ASSIGN_AT(FileStage::Examine, const int source, sourceFolder(name));
         m_state.stop = stop;
+        m_state.placingMode = mode;
+        m_state.placingBucket = bucket;
         m_state.checksumKnown = false;
         FileOutcome done = mode == TransferMode::Move
             ? posix::MoveFile(m_state, m_folders, source, name.c_str(), bucket, length)
@@ -77,6 +79,8 @@ public:
                 done.placed, mode == TransferMode::Copy && m_state.checksumKnown ? m_state.checksum.value() : 0);
         return done;
     }
+
+    void noticePlacements(PlacementNotice* notice) override { m_state.notice = notice; }
 
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
                             const LengthFn& length) override

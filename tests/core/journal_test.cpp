@@ -47,9 +47,17 @@ struct Seen final : JournalVisitor {
     }
     void bucket(const JournalBucket& b) override { events.push_back(std::string("bucket:") + b.bucket); }
     void takenBack() override { events.push_back("takenBack"); }
+    void intended(const JournalIntent& i) override
+    {
+        events.push_back(std::string("intended:") + (i.mode == TransferMode::Move ? "M" : "C") +
+                         (i.replacing ? "r" : "") + ":" + i.bucket + "/" + i.name + ":" +
+                         std::to_string(i.before.inode));
+    }
     void left(const JournalLeft& l) override
     {
         std::string told = "left:" + std::to_string(l.moved) + ":" + std::to_string(l.copied);
+        if (l.folders + l.intended > 0)
+            told += "+" + std::to_string(l.folders) + "+" + std::to_string(l.intended);
         for (const auto& [first, last] : l.ranges)
             told += ":" + std::to_string(first) + "-" + std::to_string(last);
         events.push_back(told);
@@ -197,10 +205,13 @@ TEST(JournalFormat, WhatAnUndoLeftIsReadBackAndAnOlderJournalStillReads)
     EXPECT_EQ(std::vector<std::string>(seen.events.begin() + 4, seen.events.end()),
               (std::vector<std::string> {"left:2:1:1-1:3-18446744073709551615", "left:0:1:3-3", "takenBack"}));
 
-    ASSERT_EQ(bytes.substr(0, 19), "quillbox journal 3\n");
-    Seen older;
-    ASSERT_TRUE(Read("quillbox journal 2\n" + Journal({"one", "two"}).substr(19), older).ok());
-    EXPECT_EQ(older.events, (std::vector<std::string> {"header:/in/", "file:1:N/one", "file:2:N/two"}));
+    ASSERT_EQ(bytes.substr(0, 19), "quillbox journal 4\n");
+    for (const char* version : {"3", "2"}) {
+        Seen older;
+        ASSERT_TRUE(
+            Read(std::string("quillbox journal ") + version + "\n" + Journal({"one", "two"}).substr(19), older).ok());
+        EXPECT_EQ(older.events, (std::vector<std::string> {"header:/in/", "file:1:N/one", "file:2:N/two"}));
+    }
 
     // Ranges out of order are no record of this kind.
     std::string bad = Journal({"one"});
@@ -208,6 +219,30 @@ TEST(JournalFormat, WhatAnUndoLeftIsReadBackAndAnOlderJournalStillReads)
     Seen refused;
     ASSERT_TRUE(Read(bad, refused).ok());
     EXPECT_EQ(refused.events.back(), "damaged:3:0:");
+}
+
+// An intent is handed on only where no later record settles it (the file
+// recorded as placed, or as not placed): the files a killed run was placing.
+// The latest intent for a name counts; what an undo left of them, and of
+// the folders, reads back.
+TEST(JournalFormat, OnlyIntentsNoRecordSettledAreHandedOnAtTheEnd)
+{
+    std::string bytes = Journal({});
+    const FileIdentity before {1, 50, 5, 7, 9, 0};
+    AppendJournalIntent(bytes, TransferMode::Move, 'A', false, "apple", before);
+    AppendJournalIntent(bytes, TransferMode::Move, 'B', false, "berry", before);
+    AppendJournalIntent(bytes, TransferMode::Copy, 'C', false, "cherry", before);
+    AppendJournalIntent(bytes, TransferMode::Copy, 'C', true, "cherry", {1, 51, 5, 7, 9, 0});
+    AppendJournalIntent(bytes, TransferMode::Copy, 'D', false, "date", before);
+    AppendJournalFile(bytes, 1, {TransferMode::Move, 'A', "apple", false, {1, 50, 5, 7, 10, 0}});
+    AppendJournalUnplaced(bytes, 'B', "berry");
+    AppendJournalUnplaced(bytes, 'D', "other");
+    AppendJournalLeft(bytes, {0, 0, {}, 2, 1});
+    Seen seen;
+    ASSERT_TRUE(Read(bytes, seen).ok());
+    EXPECT_EQ(std::vector<std::string>(seen.events.begin() + 1, seen.events.end()),
+              (std::vector<std::string> {"file:1:A/apple", "left:0:0+2+1", "intended:Cr:C/cherry:51",
+                                         "intended:C:D/date:50"}));
 }
 
 // More ranges than a record holds: the closest are joined, so that every
@@ -278,6 +313,29 @@ TEST(JournalStore, RunsAreOrderedByTheirNumberAndOnlyJournalsArePruned)
     EXPECT_EQ(runs.back().id, ids[3]);
     EXPECT_EQ(s.state.names("runs").size(), 21u + 25 + 1);
     EXPECT_TRUE(Exists(s.state / "runs/run-1.journal"));
+}
+
+// A journal an undo (or its run) still holds is in use: pruning passes it
+// over, and takes it another time.
+TEST(JournalStore, AJournalHeldIsNotPruned)
+{
+    Store s;
+    std::vector<std::string> ids;
+    for (std::size_t i = 0; i < 23; ++i)
+        ids.push_back(s.Start(1));
+    const timespec longAgo[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 40 * 24 * 3600, 0}};
+    for (std::size_t i = 0; i < 3; ++i)
+        ASSERT_EQ(::utimensat(AT_FDCWD, (s.state / ("runs/" + ids[i] + ".journal")).c_str(), longAgo, 0), 0);
+    {
+        FsResult<std::unique_ptr<JournalHold>> held = s.journals.hold(ids[1]);
+        ASSERT_TRUE(held.ok() && held.value() != nullptr);
+        s.Start(1);
+        EXPECT_FALSE(Exists(s.state / ("runs/" + ids[0] + ".journal")));
+        EXPECT_TRUE(Exists(s.state / ("runs/" + ids[1] + ".journal"))) << "held while it is pruned";
+        EXPECT_FALSE(Exists(s.state / ("runs/" + ids[2] + ".journal")));
+    }
+    s.Start(1);
+    EXPECT_FALSE(Exists(s.state / ("runs/" + ids[1] + ".journal"))) << "no longer held";
 }
 
 TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)

@@ -673,6 +673,71 @@ TEST(Undo, AMadeFolderThatCouldNotBeRemovedIsLeftForTheNextUndo)
     EXPECT_TRUE(w.journals.list()[0].takenBack);
 }
 
+// The identity a file has now, as a run notes it.
+FileIdentity IdentityOf(const std::string& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return {static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec,
+            st.st_ctim.tv_sec * 1'000'000'000 + st.st_ctim.tv_nsec,
+            0};
+}
+
+// A run killed with files placed whose records were still in memory: only
+// the intents written before each placement are in its journal. Each file
+// that is still the very one the run placed goes back; a move killed
+// before its rename is nothing to undo; a file changed since is named and
+// stays.
+TEST(Undo, FilesAKilledRunPlacedBeforeTheirRecordsAreTakenBackFromTheirIntents)
+{
+    UndoWorld w;
+    for (const char* name : {"apple", "berry", "cherry", "date"})
+        w.source.write(name, name);
+    w.destination.mkdir("A");
+    w.destination.mkdir("B");
+    w.destination.mkdir("C");
+    w.destination.mkdir("D");
+    JournalHeader header {1700000000, 0, TransferMode::Move, {}, {}};
+    header.source = w.fs.resolveFolder(w.sourcePath).value();
+    header.destination = w.fs.resolveFolder(w.destinationPath).value();
+    {
+        FsResult<std::unique_ptr<JournalWriter>> writer = w.journals.startRun(header);
+        ASSERT_TRUE(writer.ok());
+        PlacementNotice* notice = writer.value()->notice();
+        ASSERT_NE(notice, nullptr);
+        const auto place = [&](const char* name, char bucket, bool rename) {
+            const std::string from = w.source / name;
+            notice->aboutToPlace(TransferMode::Move, bucket, name, false, IdentityOf(from));
+            if (rename) {
+                ASSERT_EQ(::rename(from.c_str(), (w.destination / (std::string(1, bucket) + "/" + name)).c_str()), 0);
+            }
+        };
+        place("apple", 'A', true);
+        place("berry", 'B', false); // killed before its rename
+        place("cherry", 'C', true);
+        place("date", 'D', true);
+        // No record of a placed file follows: as after a kill, the journal
+        // holds the intents alone.
+        writer.value().reset();
+    }
+    w.destination.write("C/cherry", "edited since"); // not the run's file any more
+    const std::optional<JournalSummary> run = w.journals.newestToTakeBack();
+    ASSERT_TRUE(run.has_value());
+    EXPECT_EQ(run->intended, 4u);
+
+    EXPECT_EQ(w.Undo(), UndoEnd::SomeLeft);
+    EXPECT_EQ(w.source.names(), (std::set<std::string> {"apple", "berry", "date"}));
+    EXPECT_EQ(ReadFile(w.source / "date"), "date");
+    EXPECT_EQ(w.MessagesStartingWith("Could not take back"),
+              std::vector<std::string> {"Could not take back file " + (w.destination / "C/cherry") +
+                                        ". It is not the file the run was placing there when it was killed."});
+    EXPECT_EQ(w.Summary(), Summary(2, 0, 1));
+    EXPECT_TRUE(w.journals.list()[0].takenBack) << "what is left stays for good";
+}
+
 // The names a run's journal holds, in its order.
 std::vector<std::string> JournalOrder(JournalFolder& journals)
 {

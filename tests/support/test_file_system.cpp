@@ -77,6 +77,7 @@ public:
         return outcome;
     }
 
+    void noticePlacements(PlacementNotice* notice) override { m_inner->noticePlacements(notice); }
     FileOutcome previewFile(const std::string& name, char bucket, TransferMode mode, bool bucketsWillBeMade,
                             const LengthFn& length) override
     {
@@ -105,6 +106,11 @@ public:
         if (m_before)
             m_before(++m_count);
         return m_inner->takeBack(mode, bucket, name, placed);
+    }
+    TakeBackOutcome takeBackIntended(TransferMode mode, char bucket, const std::string& name,
+                                     const FileIdentity& before) override
+    {
+        return m_inner->takeBackIntended(mode, bucket, name, before);
     }
     FsStatus removeMadeBucket(char bucket, const FolderIdentity& made) override
     {
