@@ -190,5 +190,26 @@ TEST(CreateDirs, AWatchMakesItsDestinationAndUndoingEveryBatchRemovesIt)
     EXPECT_FALSE(Exists(sorted));
 }
 
+TEST(CreateDirs, AWatchFileWithoutCreateDirsIsToldTheKeyThatMakesIt)
+{
+    Sorting s;
+    s.dir.mkdir("config");
+    s.dir.mkdir("config/quillbox");
+    s.dir.mkdir("config/quillbox/watch");
+    const std::string sorted = s.dir / "Sorted";
+    s.dir.write("config/quillbox/watch/downloads.conf",
+                "mode = move\nsource = " + (s.dir / "in") + "\ndestination = " + sorted + "\ncreate-dirs = no\n");
+    QProcess watch;
+    QProcessEnvironment environment = s.environment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Q(s.dir / "config"));
+    watch.setProcessEnvironment(environment);
+    watch.start(QStringLiteral(QUILLBOX_BINARY), {QStringLiteral("--watch-config"), QStringLiteral("downloads")});
+    ASSERT_TRUE(watch.waitForFinished(kBoundMs));
+    EXPECT_EQ(watch.exitCode(), 2) << "a usage error: the service does not try again";
+    EXPECT_EQ(watch.readAllStandardError().toStdString(),
+              "quillbox: destination " + sorted + ": No such file or directory (create-dirs = yes makes it)\n");
+    EXPECT_FALSE(Exists(sorted));
+}
+
 } // namespace
 } // namespace quillbox::test
