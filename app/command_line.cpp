@@ -64,21 +64,23 @@ std::string ParentOf(std::string path)
 // Why `path` cannot serve as the destination, or "". A destination that is
 // not there is made with --create-dirs (`createDirs`) in its parent, which
 // must be there, as mkdir without -p would; `made` tells so. A dry run makes
-// nothing: `made` tells that the run would make it.
-std::string DestinationProblem(const std::string& path, bool createDirs, bool dryRun, bool& made)
+// nothing: `made` tells that the run would make it. `option` is what asks
+// for it where the request comes from.
+std::string DestinationProblem(const std::string& path, bool createDirs, bool dryRun, bool& made,
+                               const std::string& option = "--create-dirs")
 {
     made = false;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 || errno != ENOENT)
         return FolderProblem(path, "destination", false);
     if (!createDirs)
-        return "destination " + path + ": " + ErrorText(ENOENT) + " (--create-dirs makes it)";
+        return "destination " + path + ": " + ErrorText(ENOENT) + " (" + option + " makes it)";
     const std::string parent = ParentOf(path);
     struct stat up {};
     if (const bool found = ::stat(parent.c_str(), &up) == 0; !found || !S_ISDIR(up.st_mode)) {
         const std::string why = found ? std::string("not a folder") : ErrorText(errno);
-        return "destination " + path + " cannot be made: its parent " + parent + ": " + why +
-            " (--create-dirs makes the last folder only)";
+        return "destination " + path + " cannot be made: its parent " + parent + ": " + why + " (" + option +
+            " makes the last folder only)";
     }
     if (dryRun ? ::faccessat(AT_FDCWD, parent.c_str(), W_OK | X_OK, AT_EACCESS) != 0 : ::mkdir(path.c_str(), 0777) != 0)
         return "destination " + path + " cannot be made: " + ErrorText(errno);
@@ -107,7 +109,8 @@ int Watch(const Options& options, JournalFolder& journals)
     if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
         return Refuse(problem);
     if (std::string problem =
-            DestinationProblem(request.destination, request.createDirs, false, request.destinationMade);
+            DestinationProblem(request.destination, request.createDirs, false, request.destinationMade,
+                               options.watchConfigGiven ? "create-dirs = yes" : "--create-dirs");
         !problem.empty())
         return Refuse(problem);
     if (request.destinationMade && request.detail != Detail::Quiet)

@@ -4,7 +4,6 @@
 // says that the run would make it; without the option the refusal names it.
 #include <csignal>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -65,12 +64,6 @@ struct Sorting {
     }
 };
 
-bool IsFolder(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 TEST(CreateDirs, MakesTheDestinationAndUndoRemovesItOnceEmpty)
 {
     Sorting s;
@@ -98,29 +91,14 @@ TEST(CreateDirs, MakesTheDestinationAndUndoRemovesItOnceEmpty)
     EXPECT_FALSE(Exists(sorted)) << "made by the run and empty again: gone";
 }
 
-TEST(CreateDirs, UndoLeavesADestinationThatHoldsMoreOrIsAnotherFolder)
+TEST(CreateDirs, UndoLeavesADestinationThatHoldsSomethingElse)
 {
-    // Something else put there since: the folder stays, with it.
-    {
-        Sorting s;
-        const std::string sorted = s.dir / "Sorted";
-        ASSERT_EQ(s.sort(sorted, {QStringLiteral("--copy"), QStringLiteral("--create-dirs")}), 0) << s.err;
-        s.dir.write("Sorted/notes.txt", "mine");
-        ASSERT_EQ(s.run({QStringLiteral("--undo")}), 0) << s.out << s.err;
-        EXPECT_EQ(s.dir.names("Sorted"), std::set<std::string> {"notes.txt"});
-    }
-    // The folder was replaced by another of the same name: that one stays,
-    // and the log says why.
-    {
-        Sorting s;
-        const std::string sorted = s.dir / "Sorted";
-        ASSERT_EQ(s.sort(sorted, {QStringLiteral("--copy"), QStringLiteral("--create-dirs")}), 0) << s.err;
-        ASSERT_EQ(::rename(sorted.c_str(), (s.dir / "Old").c_str()), 0);
-        s.dir.mkdir("Sorted");
-        EXPECT_NE(s.run({QStringLiteral("--undo")}), 0) << "its destination is not the run's" << s.out << s.err;
-        EXPECT_TRUE(IsFolder(sorted));
-        EXPECT_TRUE(Exists(s.dir / "Old/A/apple")) << "nothing touched";
-    }
+    Sorting s;
+    const std::string sorted = s.dir / "Sorted";
+    ASSERT_EQ(s.sort(sorted, {QStringLiteral("--copy"), QStringLiteral("--create-dirs")}), 0) << s.err;
+    s.dir.write("Sorted/notes.txt", "mine");
+    ASSERT_EQ(s.run({QStringLiteral("--undo")}), 0) << s.out << s.err;
+    EXPECT_EQ(s.dir.names("Sorted"), std::set<std::string> {"notes.txt"}) << "the buckets went, the folder stays";
 }
 
 TEST(CreateDirs, AMissingDestinationIsRefusedWithWhatMakesIt)
@@ -184,9 +162,30 @@ TEST(CreateDirs, AWatchMakesItsDestinationAndUndoingEveryBatchRemovesIt)
     // The latest batch first: the destination still holds the first one's.
     ASSERT_EQ(s.run({QStringLiteral("--undo")}), 0) << s.out << s.err;
     EXPECT_TRUE(Exists(s.dir / "in/cherry"));
-    EXPECT_TRUE(IsFolder(sorted));
+    EXPECT_TRUE(Exists(sorted + "/#/7zip"));
     ASSERT_EQ(s.run({QStringLiteral("--undo")}), 0) << s.out << s.err;
     EXPECT_EQ(s.dir.names("in"), (std::set<std::string> {"7zip", "apple", "berry", "cherry"}));
+    EXPECT_FALSE(Exists(sorted));
+}
+
+TEST(CreateDirs, AWatchFileWithoutCreateDirsIsToldTheKeyThatMakesIt)
+{
+    Sorting s;
+    s.dir.mkdir("config");
+    s.dir.mkdir("config/quillbox");
+    s.dir.mkdir("config/quillbox/watch");
+    const std::string sorted = s.dir / "Sorted";
+    s.dir.write("config/quillbox/watch/downloads.conf",
+                "mode = move\nsource = " + (s.dir / "in") + "\ndestination = " + sorted + "\ncreate-dirs = no\n");
+    QProcess watch;
+    QProcessEnvironment environment = s.environment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Q(s.dir / "config"));
+    watch.setProcessEnvironment(environment);
+    watch.start(QStringLiteral(QUILLBOX_BINARY), {QStringLiteral("--watch-config"), QStringLiteral("downloads")});
+    ASSERT_TRUE(watch.waitForFinished(kBoundMs));
+    EXPECT_EQ(watch.exitCode(), 2) << "a usage error: the service does not try again";
+    EXPECT_EQ(watch.readAllStandardError().toStdString(),
+              "quillbox: destination " + sorted + ": No such file or directory (create-dirs = yes makes it)\n");
     EXPECT_FALSE(Exists(sorted));
 }
 
