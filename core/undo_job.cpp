@@ -220,6 +220,10 @@ public:
         case TakeBackResult::PutBack:
             ++putBack;
             break;
+        case TakeBackResult::CopyRemoved:
+            ++putBack;
+            m_job.log(LogIcon::Information, CopyRemovedMessage(m_target, m_header.source.path + intent.name));
+            break;
         case TakeBackResult::Removed:
             ++removed;
             break;
