@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/detailed_report.h"
 
 #include "app/console_report.h"

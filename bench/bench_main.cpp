@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Measures full runs of the program against the least the system calls
 // allow, side by side in the same process, and prints a Markdown table.
 //

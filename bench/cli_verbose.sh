@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The cost of --verbose on the command line: a move of FILES empty files on
 # tmpfs, its output through a pipe, with and without --verbose, ROUNDS
 # rounds each, alternating; prints the medians of each (wall-clock seconds,

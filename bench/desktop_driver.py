@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Drives the running program the way a person with an assistive tool does,
 for scripts/bench-desktop.sh: finds its window over AT-SPI, fills in the
 folders, picks the mode, clicks Sieve! (and Yes in the move confirmation) with

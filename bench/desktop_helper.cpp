@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What scripts/bench-desktop.sh needs done to files while the program runs
 // under a desktop session: the folders prepared, the anchor timed, and the
 // moment the last file of a run arrives.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole fault sweep: every point of every kind of call, in every
 # scenario, made to fail or to carry a Stop or a kill (CTest runs a dozen
 # points of each kind). Builds what it needs in build/, writes each case's

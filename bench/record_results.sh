@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/bench.sh and scripts/bench-desktop.sh: each script owns
 # one section of bench/RESULTS.md, between its two markers, and rewrites only
 # that section; what is written around the sections by hand stays.

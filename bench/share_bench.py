@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The program on a real network share, against what a user types per bucket
 folder. Run by bench/share_bench.sh, which builds the program and records the
 table; it can also be run alone, as root:

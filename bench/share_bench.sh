@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program on a real network share (sshfs over an sshd of its own, each
 # direction delayed by a relay), against cp, rsync -a and mv -n per bucket
 # folder; see bench/share_bench.py. The table goes to the terminal and to its

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """How quickly quillbox --watch sorts what arrives.
 
   python3 bench/watch_latency.py [QUILLBOX] [--folder DIR]

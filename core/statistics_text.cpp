@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/statistics_text.h"
 
 #include "core/number_format.h"

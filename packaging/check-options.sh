@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every option quillbox --help names is described in the manual
 # page and offered by the bash completion, so a new option cannot be left
 # out of either; and that --help, the manual page and the README's table of

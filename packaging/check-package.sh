@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the built Quillbox packages, the command line's and the window's:
 # their file lists against packaging/expected-files.txt, lintian (no error,
 # no warning), the desktop file and AppStream validators, the manual page,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the watch service's unit: the keys that decide how it starts and
 # when it is restarted stand in the section where systemd reads them, and
 # systemd-analyze verify (where it is installed) loads an instance of it

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times the whole program as a person starts it: the real quillbox binary in
 # a desktop session (a virtual X server, the openbox window manager, a
 # session bus and the accessibility bus, Qt's accessibility on), sorting

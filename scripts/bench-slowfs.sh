@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program on a slow mount, against what a user types per bucket folder.
 #
 # Builds the program and a slow pass-through mount (bench/slowfs: every call

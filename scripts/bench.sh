@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmark in release mode and runs it; the table goes to the
 # terminal and, with the date, the machine and the commit, to its section of
 # bench/RESULTS.md. Extra arguments go to the benchmark (--files N,

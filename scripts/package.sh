@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian packages of Quillbox in build-package/, from a release
 # build with Debian's hardening flags: quillbox-cli_<version>_<arch>.deb, the
 # command line (all a machine without a desktop needs), and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Pictures every window of Quillbox under a virtual X server, with the
 # screenshot tool (quillbox_screenshots, built here, never installed) (with the
 # openbox window manager when it is installed) into shots/: the main window

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Quillbox with its tests and runs every one of them, headless.
 # With --sanitize, the same suites run again from build-sanitize/ under
 # AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A slow mount for benchmarks: a multithreaded pass-through of one folder in
 // which every call waits a fixed delay first, as every call to a network
 // share is a round trip, and which refuses what such shares often refuse:

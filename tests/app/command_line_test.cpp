@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line, driven as a user drives it: the built program started
 // with arguments and no display, its output and exit status read, and the
 // folders looked at afterwards.

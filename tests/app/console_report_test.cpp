@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress line of a run on a terminal, timed by the clock the report is
 // given: the rate and the time left follow that clock, not the machine's.
 #include <gtest/gtest.h>

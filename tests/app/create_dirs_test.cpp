@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // --create-dirs and a destination that is not there: the built program
 // makes it (its parent must be there), says so, records it in the run's
 // journal, and an undo removes it once it is empty again; a preview only

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The command line loads no toolkit: quillbox's NEEDED list names no Qt
 # library, nor does anything the loader brings in with it. The window's
 # program needs Qt Widgets, which shows that the lists are read at all.

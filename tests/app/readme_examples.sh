@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The README's examples, run as they are written, as a new user would run
 # them: every line of its sh blocks that begins with "quillbox", in order,
 # with the program on the PATH and HOME a fresh folder whose ~/Downloads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillbox --watch driven as a user or a service drives it: the built
 // program watching a real folder through inotify, files arriving in it the
 // ways programs write them, and the folders looked at as they change.

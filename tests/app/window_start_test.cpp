@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillbox with no command starts the window's program: found beside it as
 // in the build folder, or where an install puts it, with the same arguments;
 // where it is missing, one line says so.

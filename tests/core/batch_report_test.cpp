@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a watch batch says, run by a real run over real folders: nothing but
 // its warnings when the files it was given went meanwhile, everything when
 // it found some.

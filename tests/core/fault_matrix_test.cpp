@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs against folders that go wrong on purpose. Whatever happens,
 // the run ends through its usual ending, no file is lost
 // or cut short, no temporary file is left, every failure is logged with the

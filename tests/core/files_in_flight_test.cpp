@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run with several files in flight, over real folders, with files that
 // finish out of order: what the run reports, counts and journals is still
 // in listing order; Stop, a mode switch and a failure land on files as they

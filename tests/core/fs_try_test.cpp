@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The early returns: a failure leaves at once with its reason untouched, a
 // success goes on with the value, and the expression is evaluated once.
 #include <gtest/gtest.h>

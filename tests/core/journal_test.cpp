@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run's journal: its bytes as input from disk, and the folder that keeps
 // the journals.
 #include <gtest/gtest.h>

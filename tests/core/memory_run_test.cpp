@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs and undos over files held in memory: the order in which files are
 // reported and recorded, Stop, the counters and the journal's records, with
 // nothing of the file layer in the way.

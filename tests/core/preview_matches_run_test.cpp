@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview and then the real run over the same folders, for failures
 // only the act itself meets (flags, the sticky rule, reading across file
 // systems, room on the destination): the run must fail exactly the files

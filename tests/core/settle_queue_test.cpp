@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settle rule of a watched folder, driven with a made-up time and a
 // made-up world: when a file is due, and what keeps it back.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run itself: what it logs and reports, in order, on each way out (over
 // files held in memory), and how it follows Stop and the mode while it goes
 // (over real folders).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preview against the run itself, on folders with every kind of
 // failure: it changes nothing, and the run that follows names exactly the
 // failures the preview named.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pure functions behind the log rows, the bucket folders and the
 // statistics labels, as tables of inputs and the exact texts they give.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Taking a run back from its journal, over real folders: only the files the
 // run left, only in the folders it used, each run once.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Copying one file into its bucket: the copy appears only when complete,
 // replaces a target only as a whole, keeps mode, times and holes, never
 // hands root's ownership to a set-user-ID file, and leaves nothing behind

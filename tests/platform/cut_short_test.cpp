@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A move cut short after its copy had the target's name: what the run tells
 // of it, and what an undo makes of it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The watcher's file layer over real folders: which events inotify gives
 // for what programs do, the timer, and who holds a file open for writing.
 #include <gtest/gtest.h>

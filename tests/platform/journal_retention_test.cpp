@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which runs' journals are kept: by age and size, the newest first.
 #include <gtest/gtest.h>
 

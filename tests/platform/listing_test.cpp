@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a listing of a folder yields, and how it tells that it ended early.
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The separators the command line writes times and numbers with, read from
 // the C library's locale.
 

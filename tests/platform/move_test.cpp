@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Moving one file into its bucket: never replacing, whichever way the move
 // goes, and across file systems never removing the source before a whole,
 // durable copy stands, nor when the source changed meanwhile.

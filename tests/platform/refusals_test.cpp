@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a file system refuses is learnt once a run: on a share where every
 // call is a round trip, a call that fails for every file doubles the run's
 // time. The guarantees stay those of the way that works there.

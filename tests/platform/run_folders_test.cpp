@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A run's folders: which file is looked at and how a failure to look is
 // told apart from a failed copy or move, where files may land (inside the
 // destination's bucket folders only), how a bucket folder that changes in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a journal keeps of files and folders on network shares and
 // user-space mounts, where device and inode numbers change with each mount.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A real network share, for the tests and the benchmark.
 
 An sshd listens on the loopback of a network namespace of the process's own,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The program on a real network share: runs, undo, undo after the share was
 mounted again, and a connection lost in the middle of a run.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Fault sweep: the real quillbox program, with one system call made to fail,
 or to carry a Stop (SIGINT) or a kill (SIGKILL), at each point of a run or of
 an undo, on a small tree of about 40 files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into the program by the fault sweep: the number of processors
 // the program sees is QUILLBOX_SWEEP_CPUS, so that one machine can run a
 // local copy both one file at a time and with files in flight. The program

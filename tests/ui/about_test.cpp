@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About window, opening its address, and the real message boxes.
 #include <QApplication>
 #include <QDesktopServices>

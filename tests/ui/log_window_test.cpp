@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The log window: its rows, batches, close and unload, and the row box.
 #include <QAbstractItemModel>
 #include <QAction>

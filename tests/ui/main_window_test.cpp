@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as it is created, and its folder picks.
 #include <QAccessible>
 #include <QAction>

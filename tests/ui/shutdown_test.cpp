@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Closing the main window while a run goes on, inside the program's own
 // event loop: the run ends through its usual ending, the log window goes
 // with the main window, and the loop ends with exit code 0.

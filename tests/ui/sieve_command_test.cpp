@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs started from the toolbar, end to end on real files, with the run on
 // its own thread: the window locks and unlocks around it, stays answerable
 // while it goes, and reacts to Stop, the mode, boxes and a close.

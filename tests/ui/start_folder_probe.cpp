@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the program starts it, over the system's services,
 // printing what its two folder fields start on: a copy of this program
 // placed in a folder shows how the program itself starts there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder both folder fields start on: the program's own, unless the
 // user may not write there or it lies under /usr, then the home folder;
 // through the rule, through the window, and for copies of a program placed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GoogleTest on real widgets: one QApplication for the whole program.
 #include <QApplication>
 

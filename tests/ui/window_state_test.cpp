@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules of commands, runs and closing, transition by transition.
 #include <gtest/gtest.h>
 

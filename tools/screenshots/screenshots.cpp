@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures every window of the program into a folder, for the screenshot
 // script and the smoke test: the main window, after a small sample run when
 // a source is given, the log window and the About window, each as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/main/main_window_services.h"
 
 #include "ui/services/locale_facts.h"
