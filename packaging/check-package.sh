@@ -136,6 +136,7 @@ completion() {
     diff <(complete_line "quillbox --copy --") <(printf '%s\n' --create-dirs --dry-run --verbose --quiet --watch) &&
     diff <(complete_line "quillbox --copy -v --") <(printf '%s\n' --create-dirs --dry-run --watch) &&
     diff <(complete_line "quillbox --undo 1 ") /dev/null &&
+    diff <(complete_line "quillbox --undo --") <(printf '%s\n' --quiet --session) &&
     diff <(complete_line "quillbox --watch --move --s") <(printf '%s\n' --settle) &&
     diff <(cd "$folders" && complete_line "quillbox --move ") <(printf '%s\n' incoming sorted) &&
     diff <(cd "$folders" && complete_line "quillbox --move incoming sorted ") /dev/null
