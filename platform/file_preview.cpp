@@ -17,6 +17,7 @@
 #include "core/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
+#include "platform/preview_room.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
@@ -142,56 +143,6 @@ void MadeFolder(const PreviewState& state, PreviewState::Folder& folder)
     folder.willBeMade = true;
     folder.listed = true;
 }
-
-std::uint64_t Blocks(std::uint64_t bytes, std::uint64_t unit)
-{
-    return (bytes + unit - 1) / unit;
-}
-
-// The blocks a copy of a file takes: its data where it has holes (only
-// data is copied then), else its whole length.
-std::uint64_t BlocksOfCopy(std::uint64_t size, std::uint64_t blocks512, std::uint64_t unit)
-{
-    const std::uint64_t held = blocks512 * 512;
-    return Blocks(held < size ? held : size, unit);
-}
-
-bool Take(PreviewState::Room& room, std::uint64_t blocks, std::uint64_t inodes)
-{
-    if ((room.blocksLimited && blocks > room.blocks) || (room.inodesLimited && inodes > room.inodes))
-        return false;
-    room.blocks -= room.blocksLimited ? blocks : 0;
-    room.inodes -= room.inodesLimited ? inodes : 0;
-    return true;
-}
-
-void GiveBack(PreviewState::Room& room, std::uint64_t blocks, std::uint64_t inodes)
-{
-    room.blocks += room.blocksLimited ? blocks : 0;
-    room.inodes += room.inodesLimited ? inodes : 0;
-}
-
-// A new file of `blocks` blocks in `folder`; ENOSPC when its file system
-// has not the room. On success the room stays taken until GiveBack.
-class NewFileRoom {
-public:
-    NewFileRoom(PreviewState& state, const PreviewState::FolderFacts& folder, std::uint64_t blocks)
-        : m_room(state.rooms[folder.room]), m_blocks(blocks), m_taken(Take(m_room, blocks, 1))
-    {
-    }
-    bool taken() const { return m_taken; }
-    // The run takes the file back: its room is free again.
-    FileOutcome failed(int error)
-    {
-        GiveBack(m_room, m_blocks, 1);
-        return {FileStage::Transfer, Failure(error)};
-    }
-
-private:
-    PreviewState::Room& m_room;
-    std::uint64_t m_blocks;
-    bool m_taken;
-};
 
 // Why the file `owner`/`flags` may not leave `folder` (by a rename or an
 // unlink, or by being replaced), as the system checks it: the folder's

@@ -19,38 +19,12 @@
 #include "platform/file_move.h"
 #include "platform/name_moves.h"
 #include "platform/share_identity.h"
+#include "platform/take_back_looks.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
 
 namespace {
-
-// A folder of the run, opened without following a link, or why it cannot
-// serve: it is not the folder the run used.
-FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
-{
-    if (!folder.identity.known())
-        return Failure(ESTALE, "it was not there when the run began");
-    std::string path = folder.path;
-    if (path.size() > 1)
-        path.pop_back();
-    fd.reset(::open(path.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd.valid()) {
-        if (errno == ELOOP || errno == ENOTDIR)
-            return Failure(ESTALE, "it is now a link, or no folder");
-        if (errno == ENOENT)
-            return Failure(ENOENT, "it is no longer there");
-        return Failure(errno);
-    }
-    FolderIdentity now;
-    if (!JournalFolderIdentity(fd.get(), now))
-        return Failure(errno);
-    if (!now.matches(folder.identity)) {
-        fd.reset();
-        return Failure(ESTALE, "it is no longer the folder the run used");
-    }
-    return FsStatus::success();
-}
 
 TakeBackOutcome Skipped(FsStatus why, bool lasting = false)
 {
@@ -71,99 +45,6 @@ bool SameFile(const FileIdentity& now, const FileIdentity& placed, bool changeTi
 TakeBackOutcome Done(TakeBackResult result)
 {
     return {result, {}, false, 0, {}, {}};
-}
-
-std::int64_t Nanoseconds(const struct statx_timestamp& time)
-{
-    return time.tv_sec * 1'000'000'000 + time.tv_nsec;
-}
-
-// The file `name` of `dir` as IdentityAt tells it, not following a link,
-// and how many names it has.
-bool LookAt(int dir, const char* name, FileIdentity& identity, std::uint64_t& links)
-{
-    struct statx st {};
-    if (::statx(dir, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
-        return false;
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
-                st.stx_ino,
-                st.stx_size,
-                Nanoseconds(st.stx_mtime),
-                Nanoseconds(st.stx_ctime),
-                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime) : 0};
-    links = st.stx_nlink;
-    return true;
-}
-
-// Whether two regular files hold the same bytes, read through `a` and `b`.
-bool SameBytes(int a, int b)
-{
-    constexpr std::size_t kChunk = 64 * 1024;
-    std::unique_ptr<char[]> bufferA(new char[kChunk]), bufferB(new char[kChunk]);
-    for (;;) {
-        const ssize_t gotA = ::read(a, bufferA.get(), kChunk);
-        if (gotA < 0)
-            return false;
-        std::size_t gotB = 0;
-        while (gotB < static_cast<std::size_t>(gotA)) {
-            const ssize_t more = ::read(b, bufferB.get() + gotB, static_cast<std::size_t>(gotA) - gotB);
-            if (more <= 0)
-                return false;
-            gotB += static_cast<std::size_t>(more);
-        }
-        if (std::memcmp(bufferA.get(), bufferB.get(), gotB) != 0)
-            return false;
-        if (gotA == 0) {
-            char extra;
-            return ::read(b, &extra, 1) == 0;
-        }
-    }
-}
-
-// Whether the regular files `nameA` and `nameB` hold the same bytes,
-// whatever their times: on a share, a copy and its original.
-bool SameBytesAt(int dirA, const char* nameA, int dirB, const char* nameB)
-{
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    UniqueFd a(::openat(dirA, nameA, flags));
-    UniqueFd b(::openat(dirB, nameB, flags));
-    struct stat sa {
-    }, sb {};
-    return a.valid() && b.valid() && ::fstat(a.get(), &sa) == 0 && ::fstat(b.get(), &sb) == 0 && S_ISREG(sa.st_mode) &&
-        S_ISREG(sb.st_mode) && sa.st_size == sb.st_size && SameBytes(a.get(), b.get());
-}
-
-// Whether `nameB` is a copy a take-back made of `nameA` on another file
-// system: of the same kind, length and modification time, with the same
-// bytes (a file) or the same target (a link). Two names of one file are no
-// copy of each other.
-bool SameCopy(int dirA, const char* nameA, int dirB, const char* nameB)
-{
-    struct stat sa {
-    }, sb {};
-    if (::fstatat(dirA, nameA, &sa, AT_SYMLINK_NOFOLLOW) != 0 ||
-        ::fstatat(dirB, nameB, &sb, AT_SYMLINK_NOFOLLOW) != 0 || sa.st_dev == sb.st_dev ||
-        (sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT) || sa.st_size != sb.st_size ||
-        sa.st_mtim.tv_sec != sb.st_mtim.tv_sec || sa.st_mtim.tv_nsec != sb.st_mtim.tv_nsec)
-        return false;
-    if (S_ISLNK(sa.st_mode)) {
-        char targetA[PATH_MAX + 1], targetB[PATH_MAX + 1];
-        const ssize_t lengthA = ::readlinkat(dirA, nameA, targetA, sizeof targetA);
-        const ssize_t lengthB = ::readlinkat(dirB, nameB, targetB, sizeof targetB);
-        return lengthA >= 0 && lengthA == lengthB && static_cast<std::size_t>(lengthA) < sizeof targetA &&
-            std::memcmp(targetA, targetB, static_cast<std::size_t>(lengthA)) == 0;
-    }
-    if (!S_ISREG(sa.st_mode))
-        return false;
-    const int flags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    UniqueFd a(::openat(dirA, nameA, flags));
-    UniqueFd b(::openat(dirB, nameB, flags));
-    struct stat oa {
-    }, ob {};
-    // The files opened are the ones looked at.
-    return a.valid() && b.valid() && ::fstat(a.get(), &oa) == 0 && ::fstat(b.get(), &ob) == 0 &&
-        oa.st_ino == sa.st_ino && oa.st_dev == sa.st_dev && ob.st_ino == sb.st_ino && ob.st_dev == sb.st_dev &&
-        SameBytes(a.get(), b.get());
 }
 
 class PosixTakeBack final : public RunTakeBack {
