@@ -4,23 +4,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
-#include <unordered_set>
 
 #include "platform/error_text.h"
 #include "platform/journal_retention.h"
+#include "platform/journal_writer.h"
 #include "platform/unique_fd.h"
-#include "platform/write_all.h"
 
 namespace quillbox {
 
@@ -31,13 +26,6 @@ using posix::UniqueFd;
 constexpr std::string_view kPrefix = "run-";
 constexpr std::string_view kSuffix = ".journal";
 constexpr std::string_view kFirstLine = "quillbox journal ";
-
-FsStatus WriteAll(int fd, std::string_view bytes)
-{
-    if (const int error = posix::WriteAll(fd, bytes.data(), bytes.size()); error != 0)
-        return posix::Failure(error);
-    return FsStatus::success();
-}
 
 // Opens the journals' folder, never through a link, and keeps it private;
 // with `make`, makes it and the folders above it where they are missing.
@@ -216,162 +204,6 @@ FsResult<JournalSummary> Summarize(int folder, const std::string& id)
         return read;
     return summary;
 }
-
-// Writes a run's records out in batches: the run's thread only appends to
-// memory; a thread of the writer's own writes them out when a batch is full
-// or its time is up, so that a run busy with one large file still has its
-// earlier files on the disk within kBatchMs. An intent goes out at once,
-// one write on the placing thread before the file is placed: the kernel
-// holds it whatever becomes of the process, so a run killed right after the
-// file got its name still names it. Writes never interleave.
-class FileJournalWriter final : public JournalWriter, private PlacementNotice {
-public:
-    explicit FileJournalWriter(UniqueFd fd) : m_fd(std::move(fd)), m_thread([this] { writeOnTime(); }) {}
-    ~FileJournalWriter() override
-    {
-        {
-            std::unique_lock lock(m_mutex);
-            m_closing = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
-
-    FsStatus file(const PlacedInRun& file) override
-    {
-        std::unique_lock lock(m_mutex);
-        AppendJournalFile(m_pending, ++m_files, file);
-        if (!m_intents.empty())
-            m_intents.erase(IntentKey(file.bucket, file.name));
-        return afterAppend(lock);
-    }
-    FsStatus bucket(const JournalBucket& bucket) override
-    {
-        // A folder is made before any file is placed, a few a run: each is
-        // on record before the next is made.
-        std::unique_lock lock(m_mutex);
-        AppendJournalBucket(m_pending, bucket);
-        writeOut(lock);
-        return m_status;
-    }
-    void unplaced(char bucket, std::string_view name) override
-    {
-        std::unique_lock lock(m_mutex);
-        if (m_intents.erase(IntentKey(bucket, name)) == 0)
-            return;
-        AppendJournalUnplaced(m_pending, bucket, name);
-        afterAppend(lock);
-    }
-    PlacementNotice* notice() override { return this; }
-    FsStatus flush() override
-    {
-        std::unique_lock lock(m_mutex);
-        writeOut(lock);
-        return m_status;
-    }
-
-private:
-    static std::string IntentKey(char bucket, std::string_view name)
-    {
-        std::string key(1, bucket);
-        key.append(name);
-        return key;
-    }
-
-    void aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
-                      const FileIdentity& before) override
-    {
-        // Framed on the placing thread, in storage of its own.
-        thread_local std::string record;
-        record.clear();
-        AppendJournalIntent(record, mode, bucket, replacing, name, before);
-        {
-            std::unique_lock lock(m_mutex);
-            if (!m_status.ok())
-                return; // the run has said that it cannot be taken back
-            m_intents.insert(IntentKey(bucket, name));
-        }
-        FsStatus written;
-        {
-            std::unique_lock writing(m_writeMutex);
-            written = WriteAll(m_fd.get(), record);
-        }
-        if (!written.ok()) {
-            std::unique_lock lock(m_mutex);
-            if (m_status.ok())
-                m_status = std::move(written);
-        }
-    }
-
-    FsStatus afterAppend(std::unique_lock<std::mutex>& lock)
-    {
-        if (m_pending.size() >= JournalFolder::kBatchBytes) {
-            // The writer is woken once a batch, not once a record.
-            if (!m_woken) {
-                m_woken = true;
-                m_wake.notify_one();
-            }
-            // A disk slower than the run: the run waits rather than the
-            // records piling up in memory.
-            m_written.wait(lock, [this] { return m_pending.size() < 4 * JournalFolder::kBatchBytes || !m_writing; });
-        }
-        return m_status;
-    }
-
-    // Writes out what waits, one batch after the other, in order.
-    void writeOut(std::unique_lock<std::mutex>& lock)
-    {
-        m_written.wait(lock, [this] { return !m_writing; });
-        if (m_pending.empty())
-            return;
-        std::string batch;
-        batch.swap(m_pending);
-        m_pending.swap(m_spare);
-        m_writing = true;
-        m_woken = false;
-        lock.unlock();
-        FsStatus written;
-        {
-            std::unique_lock writing(m_writeMutex);
-            written = WriteAll(m_fd.get(), batch);
-        }
-        lock.lock();
-        m_writing = false;
-        if (!written.ok() && m_status.ok())
-            m_status = std::move(written);
-        batch.clear();
-        m_spare.swap(batch);
-        m_written.notify_all();
-    }
-
-    void writeOnTime()
-    {
-        std::unique_lock lock(m_mutex);
-        while (!m_closing) {
-            m_wake.wait_for(lock, std::chrono::milliseconds(JournalFolder::kBatchMs),
-                            [this] { return m_closing || m_pending.size() >= JournalFolder::kBatchBytes; });
-            writeOut(lock);
-        }
-        writeOut(lock);
-    }
-
-    UniqueFd m_fd;
-    std::mutex m_mutex;
-    std::mutex m_writeMutex; // held by each write, never with m_mutex
-    std::condition_variable m_wake;
-    std::condition_variable m_written;
-    std::string m_pending;
-    std::string m_spare;
-    std::uint64_t m_files = 0;
-    // The intents written whose files are not yet recorded either way: the
-    // files in flight.
-    std::unordered_set<std::string> m_intents;
-    bool m_writing = false;
-    bool m_woken = false;
-    bool m_closing = false;
-    FsStatus m_status;
-    std::thread m_thread; // last: it starts once the rest is ready
-};
 
 // Removes the journals the retention rule lets go; only a file that carries
 // a journal's first line is ever removed.

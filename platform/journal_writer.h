@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The writer of a run's journal: the run's records batched in memory and
+// written out by a thread of its own, each intent at once.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+
+#include "core/journal.h"
+#include "platform/unique_fd.h"
+
+namespace quillbox {
+
+// Writes all of `bytes` to `fd`.
+FsStatus WriteAll(int fd, std::string_view bytes);
+
+// Writes a run's records out in batches: the run's thread only appends to
+// memory; a thread of the writer's own writes them out when a batch is full
+// or its time is up, so that a run busy with one large file still has its
+// earlier files on the disk within kBatchMs. An intent goes out at once,
+// one write on the placing thread before the file is placed: the kernel
+// holds it whatever becomes of the process, so a run killed right after the
+// file got its name still names it. Writes never interleave.
+class FileJournalWriter final : public JournalWriter, private PlacementNotice {
+public:
+    explicit FileJournalWriter(posix::UniqueFd fd);
+    ~FileJournalWriter() override;
+
+    FsStatus file(const PlacedInRun& file) override;
+    FsStatus bucket(const JournalBucket& bucket) override;
+    void unplaced(char bucket, std::string_view name) override;
+    PlacementNotice* notice() override { return this; }
+    FsStatus flush() override;
+
+private:
+    static std::string IntentKey(char bucket, std::string_view name);
+
+    void aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
+                      const FileIdentity& before) override;
+
+    FsStatus afterAppend(std::unique_lock<std::mutex>& lock);
+
+    // Writes out what waits, one batch after the other, in order.
+    void writeOut(std::unique_lock<std::mutex>& lock);
+
+    void writeOnTime();
+
+    posix::UniqueFd m_fd;
+    std::mutex m_mutex;
+    std::mutex m_writeMutex; // held by each write, never with m_mutex
+    std::condition_variable m_wake;
+    std::condition_variable m_written;
+    std::string m_pending;
+    std::string m_spare;
+    std::uint64_t m_files = 0;
+    // The intents written whose files are not yet recorded either way: the
+    // files in flight.
+    std::unordered_set<std::string> m_intents;
+    bool m_writing = false;
+    bool m_woken = false;
+    bool m_closing = false;
+    FsStatus m_status;
+    std::thread m_thread; // last: it starts once the rest is ready
+};
+
+} // namespace quillbox
