@@ -217,27 +217,8 @@ public:
         }
         const TakeBackOutcome outcome =
             m_folders.front()->takeBackIntended(intent.mode, intent.bucket, intent.name, intent.before);
-        switch (outcome.result) {
-        case TakeBackResult::PutBack:
-            ++putBack;
-            break;
-        case TakeBackResult::CopyRemoved:
-            ++putBack;
-            m_job.log(LogIcon::Information, CopyRemovedMessage(m_target, m_header.source.path + intent.name));
-            break;
-        case TakeBackResult::Removed:
-            ++removed;
-            break;
-        case TakeBackResult::AlreadyBack:
-            break;
-        case TakeBackResult::Skipped:
-            ++kept;
-            counters.addFailed();
-            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(m_target, outcome.why.reason));
-            if (!outcome.lasting)
-                later.addIntended();
-            break;
-        }
+        if (count(outcome, m_target, intent.name))
+            later.addIntended();
     }
 
     void bucket(const JournalBucket& bucket) override
@@ -332,13 +313,21 @@ private:
     // Counts and tells what became of a file.
     void record(const JournalFile& file, const TakeBackOutcome& outcome)
     {
+        if (count(outcome, target(file), file.name))
+            later.add(file);
+    }
+
+    // Counts and tells the outcome of taking back the file the run put at
+    // `target`, `name` in the source; true where it is left for a later undo.
+    bool count(const TakeBackOutcome& outcome, const std::string& target, const std::string& name)
+    {
         switch (outcome.result) {
         case TakeBackResult::PutBack:
             ++putBack;
             break;
         case TakeBackResult::CopyRemoved:
             ++putBack;
-            m_job.log(LogIcon::Information, CopyRemovedMessage(target(file), m_header.source.path + file.name));
+            m_job.log(LogIcon::Information, CopyRemovedMessage(target, m_header.source.path + name));
             break;
         case TakeBackResult::Removed:
             ++removed;
@@ -348,11 +337,10 @@ private:
         case TakeBackResult::Skipped:
             ++kept;
             m_job.m_report.counters().addFailed();
-            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target(file), outcome.why.reason));
-            if (!outcome.lasting)
-                later.add(file);
-            break;
+            m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
+            return !outcome.lasting;
         }
+        return false;
     }
 
     // The change times the run and this take-back gave a file with several
