@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <csignal>
 
-#include "app/command_line.h"
+#include "app/cli/command_line.h"
 #include "app/display_check.h"
 #include "app/front_door.h"
 

@@ -2,8 +2,8 @@
 #include "bench/runner.h"
 
 #include "bench/workload.h"
-#include "core/run_observer.h"
-#include "core/sieve_job.h"
+#include "core/jobs/run_observer.h"
+#include "core/jobs/sieve_job.h"
 #include "platform/posix_file_system.h"
 #include "platform/system_clock.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/bucket.h"
 
-#include "core/log_text.h"
+#include "core/log/log_text.h"
 
 namespace quillbox {
 

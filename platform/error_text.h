@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 
 namespace quillbox {
 

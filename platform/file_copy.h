@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/folder_handles.h"
 #include "platform/share_identity.h"
 #include "platform/system_calls.h"

@@ -9,7 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "core/fs_try.h"
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/write_all.h"

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <sys/stat.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/bucket_traits.h"
 
 namespace quillbox::posix {

@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/file_copy.h"
 #include "platform/folder_handles.h"
 

@@ -14,7 +14,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "core/fs_try.h"
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/preview_room.h"

@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/folder_handles.h"
 
 namespace quillbox::posix {

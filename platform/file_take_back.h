@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/system_calls.h"
 
 namespace quillbox::posix {

@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/bucket_traits.h"
 #include "platform/system_calls.h"
 #include "platform/unique_fd.h"

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
-#include "core/file_system.h"
-#include "core/settle_queue.h"
+#include "core/jobs/settle_queue.h"
+#include "core/ports/clock.h"
+#include "core/ports/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/journal.h"
+#include "core/journal/journal.h"
 
 namespace quillbox {
 

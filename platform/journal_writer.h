@@ -11,7 +11,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "core/journal.h"
+#include "core/journal/journal.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/system_calls.h"
 
 namespace quillbox::posix {

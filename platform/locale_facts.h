@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/locale_facts.h"
+#include "core/ports/locale_facts.h"
 
 namespace quillbox {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settle_queue.h"
+#include "core/jobs/settle_queue.h"
 
 namespace quillbox::posix {
 

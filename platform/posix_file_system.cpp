@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "core/bucket.h"
-#include "core/fs_try.h"
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
 #include "platform/file_move.h"

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/listing.h"
 #include "platform/system_calls.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/file_preview.h"
 
 namespace quillbox::posix {

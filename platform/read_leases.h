@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/file_system.h"
-#include "core/settle_queue.h"
+#include "core/jobs/settle_queue.h"
+#include "core/ports/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {

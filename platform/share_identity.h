@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 
 namespace quillbox::posix {
 

@@ -38,7 +38,7 @@ public:
     virtual int syncFile(int fd);
     // CLOCK_MONOTONIC, in nanoseconds: the file layer's clock for how long
     // a chunk took or since when a folder was checked, the same time the
-    // program's Clock (core/clock.h) tells as its monotonic time.
+    // program's Clock (core/ports/clock.h) tells as its monotonic time.
     virtual std::int64_t monotonicNanoseconds();
 
     // The calls as the system makes them; shared, as they keep no state.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/clock.h"
+#include "core/ports/clock.h"
 
 namespace quillbox {
 

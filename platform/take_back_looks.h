@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {

@@ -5,7 +5,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {

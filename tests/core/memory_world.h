@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/sieve_job.h"
-#include "core/undo_job.h"
+#include "core/jobs/sieve_job.h"
+#include "core/jobs/undo_job.h"
 #include "tests/core/run_world.h"
 #include "tests/support/memory_file_system.h"
 #include "tests/support/memory_journal_store.h"

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/sieve_job.h"
-#include "core/statistics_text.h"
+#include "core/jobs/sieve_job.h"
+#include "core/log/statistics_text.h"
 #include "tests/support/fake_log.h"
 #include "tests/support/fault_tools.h"
 #include "tests/support/open_descriptors.h"

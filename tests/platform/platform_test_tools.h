@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "tests/support/fault_tools.h"
 #include "tests/support/temp_dir.h"
 

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/clock.h"
-#include "core/log_window_port.h"
+#include "core/ports/clock.h"
+#include "core/ports/log_window_port.h"
 
 namespace quillbox::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 
 namespace quillbox::test {
 

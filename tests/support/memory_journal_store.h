@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/journal.h"
+#include "core/journal/journal.h"
 
 namespace quillbox::test {
 

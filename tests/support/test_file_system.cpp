@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "core/journal.h"
+#include "core/journal/journal.h"
 #include "platform/error_text.h"
 #include "platform/system_calls.h"
 

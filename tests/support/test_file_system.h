@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "core/file_system.h"
+#include "core/ports/file_system.h"
 #include "platform/posix_file_system.h"
 
 namespace quillbox::test {

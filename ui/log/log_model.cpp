@@ -7,7 +7,7 @@
 
 #include <QString>
 
-#include "core/log_text.h"
+#include "core/log/log_text.h"
 #include "ui/common/icons.h"
 #include "ui/common/text_bytes.h"
 

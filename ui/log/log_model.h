@@ -9,7 +9,7 @@
 #include <QAbstractListModel>
 #include <QIcon>
 
-#include "core/log_window_port.h"
+#include "core/ports/log_window_port.h"
 
 namespace quillbox::ui {
 

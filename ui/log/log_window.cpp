@@ -19,7 +19,7 @@
 #include <QToolTip>
 #include <QTreeView>
 
-#include "core/log_text.h"
+#include "core/log/log_text.h"
 #include "ui/common/icons.h"
 #include "ui/common/twips.h"
 #include "ui/log/log_model.h"

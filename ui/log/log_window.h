@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "core/log_window_port.h"
+#include "core/ports/log_window_port.h"
 #include "ui/services/message_box.h"
 #include "ui/services/save_picker.h"
 

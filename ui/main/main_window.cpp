@@ -14,7 +14,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include "core/undo_messages.h"
+#include "core/log/undo_messages.h"
 #include "ui/about/about_dialog.h"
 #include "ui/about/version_title.h"
 #include "ui/common/fonts.h"

@@ -7,8 +7,8 @@
 #include <QString>
 #include <QWidget>
 
-#include "core/log_entry.h"
-#include "core/run_observer.h"
+#include "core/jobs/run_observer.h"
+#include "core/log/log_entry.h"
 #include "ui/log/log_window.h"
 #include "ui/main/main_form.h"
 #include "ui/main/main_window_services.h"

@@ -3,9 +3,9 @@
 
 #include <QString>
 
-#include "core/clock.h"
-#include "core/file_system.h"
-#include "core/journal.h"
+#include "core/journal/journal.h"
+#include "core/ports/clock.h"
+#include "core/ports/file_system.h"
 #include "ui/main/start_folder.h"
 #include "ui/services/folder_picker.h"
 #include "ui/services/message_box.h"

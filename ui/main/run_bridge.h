@@ -8,7 +8,7 @@
 
 #include <QObject>
 
-#include "core/run_observer.h"
+#include "core/jobs/run_observer.h"
 
 namespace quillbox::ui {
 

@@ -9,11 +9,11 @@
 #include <QObject>
 #include <QTimer>
 
-#include "core/clock.h"
-#include "core/file_system.h"
-#include "core/journal.h"
-#include "core/sieve_job.h"
-#include "core/undo_job.h"
+#include "core/jobs/sieve_job.h"
+#include "core/jobs/undo_job.h"
+#include "core/journal/journal.h"
+#include "core/ports/clock.h"
+#include "core/ports/file_system.h"
 #include "ui/main/run_bridge.h"
 
 class QThread;

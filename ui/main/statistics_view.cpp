@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
-#include "core/statistics_text.h"
+#include "core/log/statistics_text.h"
 #include "ui/common/text_bytes.h"
 
 namespace quillbox::ui {

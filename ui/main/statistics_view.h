@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/run_observer.h"
+#include "core/jobs/run_observer.h"
 
 class QLabel;
 class QProgressBar;

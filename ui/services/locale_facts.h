@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "core/locale_facts.h"
+#include "core/ports/locale_facts.h"
 
 namespace quillbox {
 

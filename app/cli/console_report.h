@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/jobs/run_observer.h"
+#include "core/jobs/sieve_job.h"
+#include "core/ports/clock.h"
+
+namespace quillbox::app {
+
+// A run as the command line shows it: every log entry on standard output
+// as the log window shows it, and, where standard error is a terminal, one
+// line there that keeps the progress current and is cleared at the end.
+class ConsoleReport final : public RunObserver {
+public:
+    // The progress line's rate and time left are timed by `clock`.
+    ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator, Clock& clock);
+    ~ConsoleReport() override;
+
+    // The counters the progress line reads, once the run exists.
+    void watch(const RunCounters& counters);
+
+    void entryLogged(const LogEntry& entry) override;
+    void logWindowWanted() override {}
+    void phaseChanged(RunPhase phase, const RunFigures& figures) override;
+    void fileStarted(const std::string&) override {}
+    void ended(RunEnd how, const RunFigures& last) override;
+
+    RunEnd end() const { return m_end; }
+    const RunFigures& last() const { return m_last; }
+
+private:
+    void tick();
+    void clearLine();
+
+    std::FILE* m_out;
+    std::FILE* m_progress; // nullptr: no progress line
+    std::string m_timeSeparator;
+    Clock& m_clock;
+    const RunCounters* m_counters = nullptr;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopTicking = false;
+    bool m_processing = false;
+    bool m_lineShown = false;
+    Clock::Instant m_processingSince;
+    std::thread m_ticker;
+
+    RunEnd m_end = RunEnd::Completed;
+    RunFigures m_last;
+};
+
+} // namespace quillbox::app
