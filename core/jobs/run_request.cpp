@@ -20,7 +20,11 @@ void MakeFoldersAbsolute(RunRequest& request, const std::string& workingFolder)
 
 RunSettings SettingsOf(const RunRequest& request)
 {
-    RunSettings settings {request.source, request.destination, request.createDirs, request.only};
+    RunSettings settings;
+    settings.source = request.source;
+    settings.destination = request.destination;
+    settings.createFolders = request.createDirs;
+    settings.only = request.only;
     settings.destinationMade = request.destinationMade;
     return settings;
 }
