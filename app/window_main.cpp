@@ -9,9 +9,7 @@
 #include "app/display_check.h"
 #include "app/display_guard.h"
 #include "app/front_door.h"
-#include "platform/journal_files.h"
-#include "platform/posix_file_system.h"
-#include "platform/system_clock.h"
+#include "platform/real_ports.h"
 #include "ui/main/main_window.h"
 
 // The window's program, which quillbox starts when given no command.
@@ -38,10 +36,9 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Quillbox"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLBOX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("quillbox"));
-    quillbox::PosixFileSystem fileSystem;
-    quillbox::SystemClock clock;
-    quillbox::JournalFolder journals(quillbox::JournalFolder::DefaultFolder());
-    quillbox::ui::MainWindowServices services = quillbox::ui::SystemServices(fileSystem, clock, &journals);
+    quillbox::RealPorts real;
+    quillbox::ui::MainWindowServices services =
+        quillbox::ui::SystemServices(real.fileSystem(), real.clock(), &real.journals());
     if (programFolder.startsWith(QLatin1Char('/')))
         services.programFolder = programFolder;
     quillbox::ui::MainWindow window(services);

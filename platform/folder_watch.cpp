@@ -11,6 +11,7 @@
 #include <sys/statfs.h>
 #include <sys/timerfd.h>
 
+#include "core/bucket.h"
 #include "platform/error_text.h"
 
 namespace quillbox::posix {
@@ -120,7 +121,8 @@ FsResult<std::unique_ptr<FolderWatch>> FolderWatch::open(const std::string& fold
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0)
         return Failure(errno);
-    std::unique_ptr<FolderWatch> made(new FolderWatch(folder + "/", std::move(inotify), watch, std::move(timer)));
+    std::unique_ptr<FolderWatch> made(
+        new FolderWatch(WithTrailingSeparator(folder), std::move(inotify), watch, std::move(timer)));
     made->m_device = static_cast<std::uint64_t>(st.st_dev);
     made->m_listingTellsInodes = ListingTellsInodes(folder);
     if (struct statfs fs; ::statfs(folder.c_str(), &fs) == 0)

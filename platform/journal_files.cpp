@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -207,7 +206,7 @@ FsResult<JournalSummary> Summarize(int folder, const std::string& id)
 
 // Removes the journals the retention rule lets go; only a file that carries
 // a journal's first line is ever removed.
-void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::uint64_t started)
+void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::uint64_t started, std::int64_t now)
 {
     std::vector<StoredJournal> stored;
     stored.reserve(sequences.size() + 1);
@@ -218,7 +217,7 @@ void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::ui
             stored.push_back({sequence, static_cast<std::int64_t>(st.st_mtim.tv_sec),
                               static_cast<std::uint64_t>(st.st_blocks) * 512});
     }
-    for (const std::uint64_t sequence : JournalsToPrune(std::move(stored), started, std::time(nullptr))) {
+    for (const std::uint64_t sequence : JournalsToPrune(std::move(stored), started, now)) {
         // A journal a run or an undo holds (its lock) is still in use: it
         // stays, to be pruned another time.
         FsResult<UniqueFd> fd = OpenJournal(dir, IdOf(sequence), O_RDONLY);
@@ -231,7 +230,8 @@ void PruneJournals(int dir, const std::vector<std::uint64_t>& sequences, std::ui
 
 } // namespace
 
-JournalFolder::JournalFolder(std::string folder) : m_folder(std::move(folder))
+JournalFolder::JournalFolder(std::string folder, Clock* clock)
+    : m_folder(std::move(folder)), m_clock(clock != nullptr ? *clock : m_systemClock)
 {
 }
 
@@ -272,7 +272,7 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     if (FsStatus written = WriteAll(fd.get(), JournalStart(numbered)); !written.ok())
         return written;
 
-    PruneJournals(dir, existing, numbered.sequence);
+    PruneJournals(dir, existing, numbered.sequence, m_clock.wallSeconds());
     return FsResult<std::unique_ptr<JournalWriter>>(std::make_unique<FileJournalWriter>(std::move(fd)));
 }
 

@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "core/journal/journal.h"
+#include "core/ports/clock.h"
+#include "platform/system_clock.h"
 
 namespace quillbox {
 
@@ -24,7 +26,9 @@ public:
     static constexpr long kBatchMs = 250;
     static constexpr std::size_t kBatchBytes = 64 * 1024;
 
-    explicit JournalFolder(std::string folder);
+    // Journals are pruned by the wall time of `clock`; without one, of the
+    // machine's.
+    explicit JournalFolder(std::string folder, Clock* clock = nullptr);
 
     // $XDG_STATE_HOME/quillbox/runs, or ~/.local/state/quillbox/runs.
     static std::string DefaultFolder();
@@ -44,6 +48,8 @@ private:
     FsStatus append(const std::string& id, std::string_view record);
 
     std::string m_folder;
+    SystemClock m_systemClock;
+    Clock& m_clock;
 };
 
 } // namespace quillbox

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "core/bucket.h"
+#include "core/jobs/run_request.h"
 #include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_copy.h"
@@ -22,6 +23,7 @@
 #include "platform/listing.h"
 #include "platform/share_identity.h"
 #include "platform/unique_fd.h"
+#include "platform/working_folder.h"
 
 namespace quillbox {
 
@@ -181,21 +183,22 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
 {
     ResolvedFolder folder;
     if (char* real = ::realpath(path.c_str(), nullptr)) {
-        folder.path = real;
+        JournalFolderIdentityAt(real, true, folder.identity);
+        folder.path = RequestFolder(real, {});
         std::free(real);
-        JournalFolderIdentityAt(folder.path, true, folder.identity);
-    } else if (errno != ENOENT && errno != ENOTDIR) {
-        return posix::Failure(errno);
-    } else if (!path.empty() && path[0] == '/') {
-        folder.path = path; // not there (yet): nothing will be placed in it
-    } else {
-        char* cwd = ::getcwd(nullptr, 0);
-        if (cwd == nullptr)
-            return posix::Failure(errno);
-        folder.path = WithTrailingSeparator(cwd) + path;
-        std::free(cwd);
+        return folder;
     }
-    folder.path = WithTrailingSeparator(std::move(folder.path));
+    if (errno != ENOENT && errno != ENOTDIR)
+        return posix::Failure(errno);
+    // Not there (yet): nothing will be placed in it.
+    std::string working;
+    if (path.empty() || path[0] != '/') {
+        FsResult<std::string> cwd = WorkingFolder();
+        if (!cwd.ok())
+            return cwd.status();
+        working = std::move(cwd.value());
+    }
+    folder.path = RequestFolder(path, working);
     return folder;
 }
 

@@ -2,7 +2,6 @@
 #include "app/cli/command_line.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <string>
 
@@ -11,8 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/cli/console_report.h"
-#include "app/cli/detailed_report.h"
+#include "app/cli/console_run.h"
 #include "app/cli/dry_run.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/options.h"
@@ -21,13 +19,11 @@
 #include "app/cli/standard_streams.h"
 #include "app/cli/stop_signals.h"
 #include "app/watch/watch_command.h"
-#include "core/bucket.h"
-#include "core/jobs/sieve_job.h"
+#include "core/jobs/run_request.h"
 #include "platform/error_text.h"
-#include "platform/journal_files.h"
 #include "platform/locale_facts.h"
-#include "platform/posix_file_system.h"
-#include "platform/system_clock.h"
+#include "platform/real_ports.h"
+#include "platform/working_folder.h"
 #include "quillbox_version.h"
 
 namespace quillbox::app {
@@ -89,23 +85,24 @@ std::string DestinationProblem(const std::string& path, bool createDirs, bool dr
     return {};
 }
 
-// --watch, from the command line or from a watch file.
-int Watch(const Options& options, JournalFolder& journals)
+// The request's folders, absolute, so that its run's journal can be taken
+// back from anywhere and the run says where the files went.
+void MakeAbsolute(RunRequest& request)
 {
-    WatchRequest request;
-    request.detail = options.detail;
+    const FsResult<std::string> working = WorkingFolder();
+    MakeFoldersAbsolute(request, working.ok() ? working.value() : std::string());
+}
+
+// --watch, from the command line or from a watch file.
+int Watch(const Options& options, RealPorts& real)
+{
+    RunRequest request = options.request;
     std::string error;
     if (options.watchConfigGiven) {
         if (!ReadWatchFile(options.watchConfig, request, error))
             return Refuse(error);
-    } else {
-        request.mode = options.move ? TransferMode::Move : TransferMode::Copy;
-        request.createDirs = options.createDirs;
-        request.ignores = options.ignores;
-        request.source = options.folders[0];
-        request.destination = options.folders[1];
-        if (options.settleGiven && !ParseSettle(options.settle, request.settle))
-            return UsageError("--settle takes seconds, such as 2 or 0.5, up to a day: " + options.settle);
+    } else if (options.settleGiven && !ParseSettle(options.settle, request.settle)) {
+        return UsageError("--settle takes seconds, such as 2 or 0.5, up to a day: " + options.settle);
     }
     if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
         return Refuse(problem);
@@ -115,13 +112,34 @@ int Watch(const Options& options, JournalFolder& journals)
         !problem.empty())
         return Refuse(problem);
     if (request.destinationMade && request.detail != Detail::Quiet)
-        PrintLine("Made the destination folder " + WithTrailingSeparator(request.destination) + ".");
-    for (std::string* folder : {&request.source, &request.destination}) {
-        char cwd[PATH_MAX];
-        if ((*folder)[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
-            *folder = std::string(cwd) + "/" + *folder;
-    }
-    return RunWatch(request, journals);
+        PrintLine("Made the destination folder " + RequestFolder(request.destination, {}) + ".");
+    MakeAbsolute(request);
+    return RunWatch(request, real);
+}
+
+// A run or its preview.
+int Sort(RunRequest request, RealPorts& real)
+{
+    if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
+        return Refuse(problem);
+    if (std::string problem = DestinationProblem(request.destination, request.createDirs,
+                                                 request.kind == RunKind::Preview, request.destinationMade);
+        !problem.empty())
+        return Refuse(problem);
+    MakeAbsolute(request);
+    if (request.kind == RunKind::Preview)
+        return DryRun(real.ports(), request);
+    const bool quiet = request.detail == Detail::Quiet;
+    if (request.destinationMade && !quiet)
+        PrintLine("Made the destination folder " + request.destination + ".");
+
+    RunControls controls;
+    ConsoleRun console(real.ports(), request.detail, controls.stop, PosixLocaleFacts().timeSeparator);
+    StopOnSignals(controls.stop);
+    const RunEnd end = console.run(request, controls).end;
+    if (!request.createDirs && !quiet && !console.outputFailed())
+        PrintMissingBuckets(request.destination, console.bucketsTakenUp());
+    return ExitStatus(end, console.last());
 }
 
 int RunCommand(int argc, char* argv[])
@@ -140,56 +158,19 @@ int RunCommand(int argc, char* argv[])
         std::printf("quillbox %s\n", QUILLBOX_VERSION_STRING);
         return kExitDone;
     }
-    JournalFolder journals(JournalFolder::DefaultFolder());
-    if (options.listRuns)
-        return ListRuns(journals);
-    if (options.undo)
-        return options.session ? UndoSession(journals, options.detail) : UndoRun(journals, options.run, options.detail);
-    if (options.watch || options.watchConfigGiven)
-        return Watch(options, journals);
-
-    if (std::string problem = FolderProblem(options.folders[0], "source", true); !problem.empty())
-        return Refuse(problem);
-    bool destinationMade = false;
-    if (std::string problem =
-            DestinationProblem(options.folders[1], options.createDirs, options.dryRun, destinationMade);
-        !problem.empty())
-        return Refuse(problem);
-
-    // Folders are made absolute, so that the run's journal can be taken
-    // back from anywhere.
-    for (std::string& folder : options.folders) {
-        if (folder[0] != '/') {
-            char cwd[PATH_MAX];
-            if (::getcwd(cwd, sizeof cwd) != nullptr)
-                folder = WithTrailingSeparator(cwd) + folder;
-        }
+    RealPorts real;
+    switch (options.request.kind) {
+    case RunKind::ListRuns:
+        return ListRuns(real);
+    case RunKind::Undo:
+        return options.request.session ? UndoSession(real, options.request) : UndoRun(real, options.request);
+    case RunKind::Watch:
+        return Watch(options, real);
+    case RunKind::Sort:
+    case RunKind::Preview:
+        break;
     }
-    RunSettings settings {options.folders[0], options.folders[1], options.createDirs};
-    settings.destinationMade = destinationMade;
-    const std::string destination = WithTrailingSeparator(settings.destination);
-    const TransferMode mode = options.move ? TransferMode::Move : TransferMode::Copy;
-    PosixFileSystem fs;
-    if (options.dryRun)
-        return DryRun(fs, settings, mode, options.detail == Detail::Quiet);
-    if (destinationMade && !options.quiet)
-        PrintLine("Made the destination folder " + destination + ".");
-
-    const LocaleFacts locale = PosixLocaleFacts();
-    SystemClock clock;
-    RunControls controls;
-    controls.mode.store(mode);
-    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator, clock);
-    DetailedReport report(console, options.detail, clock, controls.stop);
-    SieveJob job(fs, clock, report, &journals);
-    report.watch(job.counters());
-    report.followPlacement(destination);
-    StopOnSignals(controls.stop);
-
-    const RunEnd end = job.run(settings, controls);
-    if (!options.createDirs && !options.quiet && !report.outputFailed())
-        PrintMissingBuckets(destination, report.bucketsTakenUp());
-    return ExitStatus(end, console.last());
+    return Sort(std::move(options.request), real);
 }
 
 } // namespace

@@ -6,18 +6,12 @@
 #include <string>
 
 #include "core/jobs/run_observer.h"
+#include "core/jobs/run_request.h"
 #include "core/ports/clock.h"
 
 namespace quillbox::app {
 
 class ConsoleReport;
-
-// How much of a run the command line prints.
-enum class Detail {
-    Quiet,   // only what went wrong: failed files, the run's errors and warnings
-    Normal,  // every log entry
-    Verbose, // and, for each file placed, where it went
-};
 
 // Stands between a job and the console report: leaves out what --quiet
 // hides, adds --verbose's entries, notes the bucket of every file taken up,

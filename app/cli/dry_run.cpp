@@ -57,18 +57,17 @@ TakenUp BucketsOfFiles(FileSystem& fs, const std::string& source)
     return takenUp;
 }
 
-int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move, bool quiet, const LocaleFacts& locale)
+int PrintPreview(const PreviewPlan& plan, const RunRequest& request, bool quiet, const LocaleFacts& locale)
 {
     const auto grouped = [&](std::uint64_t value) {
         return FormatGroupedZero(static_cast<double>(value), locale.thousandsSeparator);
     };
-    const char* verb = move ? "moved" : "copied";
+    const char* verb = request.mode == TransferMode::Move ? "moved" : "copied";
     if (!quiet) {
-        PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " +
-                  WithTrailingSeparator(settings.source) + " to " + WithTrailingSeparator(settings.destination) + ":");
-        if (settings.destinationMade)
-            PrintLine("The destination folder " + WithTrailingSeparator(settings.destination) +
-                      " is not there: the run would make it.");
+        PrintLine(std::string("Dry run: nothing is changed. Files that would be ") + verb + " from " + request.source +
+                  " to " + request.destination + ":");
+        if (request.destinationMade)
+            PrintLine("The destination folder " + request.destination + " is not there: the run would make it.");
         for (std::size_t i = 0; i < plan.buckets.size(); ++i) {
             const PreviewPlan::Bucket& bucket = plan.buckets[i];
             if (bucket.files != 0)
@@ -97,20 +96,21 @@ int PrintPreview(const PreviewPlan& plan, const RunSettings& settings, bool move
 
 } // namespace
 
-int DryRun(FileSystem& fs, const RunSettings& settings, TransferMode mode, bool quiet)
+int DryRun(const RunPorts& ports, const RunRequest& request)
 {
     // Signals set the stop flag for the rest of the program's life.
     static RunControls controls;
-    controls.mode = mode;
+    controls.mode = request.mode;
     StopOnSignals(controls.stop);
-    const PreviewPlan plan = PreviewRun(fs, settings, controls);
-    const bool move = mode == TransferMode::Move;
-    const int status = PrintPreview(plan, settings, move, quiet, PosixLocaleFacts());
-    const std::string destination = WithTrailingSeparator(settings.destination);
+    NoObserver unobserved;
+    Runner runner(ports, unobserved);
+    const PreviewPlan plan = runner.run(request, controls).preview;
+    const bool quiet = request.detail == Detail::Quiet;
+    const int status = PrintPreview(plan, request, quiet, PosixLocaleFacts());
     TakenUp all {};
     all.fill(true);
-    if (!settings.createFolders && !quiet && !plan.stopped && !MissingBuckets(destination, all).empty())
-        PrintMissingBuckets(destination, BucketsOfFiles(fs, WithTrailingSeparator(settings.source)));
+    if (!request.createDirs && !quiet && !plan.stopped && !MissingBuckets(request.destination, all).empty())
+        PrintMissingBuckets(request.destination, BucketsOfFiles(ports.fileSystem, request.source));
     return status;
 }
 

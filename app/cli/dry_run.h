@@ -4,8 +4,7 @@
 #include <array>
 #include <string>
 
-#include "core/jobs/sieve_job.h"
-#include "core/ports/file_system.h"
+#include "core/jobs/runner.h"
 
 namespace quillbox::app {
 
@@ -18,11 +17,11 @@ using TakenUp = std::array<bool, 27>;
 // missing and what makes them.
 void PrintMissingBuckets(const std::string& destination, const TakenUp& takenUp);
 
-// A dry run: per bucket the files and bytes that would arrive, every file
-// that would fail as the run would log it, and a summary; only the failures
-// when quiet; with settings.destinationMade, that the run would make the
-// destination. Stops between two files on a signal. Returns the status the
-// run would end with.
-int DryRun(FileSystem& fs, const RunSettings& settings, TransferMode mode, bool quiet);
+// A dry run of `request` (its folders absolute): per bucket the files and
+// bytes that would arrive, every file that would fail as the run would log
+// it, and a summary; only the failures when quiet; with destinationMade,
+// that the run would make the destination. Stops between two files on a
+// signal. Returns the status the run would end with.
+int DryRun(const RunPorts& ports, const RunRequest& request);
 
 } // namespace quillbox::app

@@ -3,6 +3,7 @@
 
 #include <getopt.h>
 #include <string_view>
+#include <vector>
 
 namespace quillbox::app {
 
@@ -145,11 +146,72 @@ std::string Refused(std::string_view arg, int shortOption)
 
 } // namespace
 
+namespace {
+
+// The flags as given, before they make a request.
+struct Flags {
+    bool copy = false;
+    bool move = false;
+    bool dryRun = false;
+    bool listRuns = false;
+    bool undo = false;
+    bool undoNamed = false; // --undo=RUN
+    bool quiet = false;
+    bool verbose = false;
+    bool watch = false;
+    std::vector<std::string> folders;
+};
+
+// Why the flags make no command, or "". A lone word after --undo is the run.
+std::string Problem(Flags& flags, Options& options)
+{
+    RunRequest& request = options.request;
+    if (flags.quiet && flags.verbose)
+        return "--quiet and --verbose exclude each other";
+    if (request.session && (!flags.undo || flags.undoNamed || !flags.folders.empty()))
+        return "--session goes with --undo and no RUN";
+    const bool settleGiven = options.settleGiven || !request.ignores.empty();
+    if (options.watchConfigGiven) {
+        if (flags.watch || flags.copy || flags.move || request.createDirs || flags.dryRun || flags.listRuns ||
+            flags.undo || settleGiven || !flags.folders.empty())
+            return "--watch-config takes a name and no other option but --quiet or --verbose";
+        return {};
+    }
+    if (settleGiven && !flags.watch)
+        return "--settle and --ignore go with --watch";
+    if (flags.watch && (flags.dryRun || flags.listRuns || flags.undo))
+        return "--watch goes with neither --dry-run, --list-runs nor --undo";
+    if (flags.listRuns || flags.undo) {
+        if (flags.listRuns && flags.undo)
+            return "--list-runs and --undo exclude each other";
+        // "--undo RUN": the run is the word that follows.
+        if (flags.undo && !flags.undoNamed && flags.folders.size() == 1) {
+            request.run = flags.folders.front();
+            flags.folders.clear();
+        }
+        if (flags.copy || flags.move || request.createDirs || flags.dryRun || flags.verbose ||
+            (flags.listRuns && flags.quiet) || !flags.folders.empty())
+            return flags.undo ? "--undo takes one run and no other option but --quiet"
+                              : "--list-runs takes no folders or other options";
+        return {};
+    }
+    if (flags.copy && flags.move)
+        return "--copy and --move exclude each other";
+    if (!flags.copy && !flags.move)
+        return "say --copy or --move";
+    if (flags.folders.size() != 2)
+        return flags.folders.size() < 2 ? "SOURCE and DESTINATION are both needed" : "too many folders";
+    return {};
+}
+
+} // namespace
+
 bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
 {
     ::opterr = 0;
     ::optind = 0; // also resets getopt's state
-    bool undoNamed = false;
+    Flags flags;
+    RunRequest& request = options.request;
     for (;;) {
         const int previous = ::optind;
         const int found = ::getopt_long(argc, argv, "nvqh", kOptions, nullptr);
@@ -157,31 +219,31 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
             break;
         switch (found) {
         case kCopy:
-            options.copy = true;
+            flags.copy = true;
             break;
         case kMove:
-            options.move = true;
+            flags.move = true;
             break;
         case kCreateDirs:
-            options.createDirs = true;
+            request.createDirs = true;
             break;
         case 'n':
-            options.dryRun = true;
+            flags.dryRun = true;
             break;
         case 'v':
-            options.verbose = true;
+            flags.verbose = true;
             break;
         case 'q':
-            options.quiet = true;
+            flags.quiet = true;
             break;
         case kListRuns:
-            options.listRuns = true;
+            flags.listRuns = true;
             break;
         case kUndo:
-            options.undo = true;
+            flags.undo = true;
             if (::optarg != nullptr) {
-                options.run = ::optarg;
-                undoNamed = true;
+                request.run = ::optarg;
+                flags.undoNamed = true;
             }
             break;
         case 'h':
@@ -191,7 +253,7 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
             options.version = true;
             break;
         case kWatch:
-            options.watch = true;
+            flags.watch = true;
             break;
         case kWatchConfig:
             options.watchConfigGiven = true;
@@ -202,10 +264,10 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
             options.settle = ::optarg;
             break;
         case kIgnore:
-            options.ignores.emplace_back(::optarg);
+            request.ignores.emplace_back(::optarg);
             break;
         case kSession:
-            options.session = true;
+            request.session = true;
             break;
         default: {
             // optind has moved past a refused long option, not always past a
@@ -217,61 +279,22 @@ bool ParseOptions(int argc, char* argv[], Options& options, std::string& error)
         }
     }
     for (int i = ::optind; i < argc; ++i)
-        options.folders.emplace_back(argv[i]);
+        flags.folders.emplace_back(argv[i]);
     if (options.help || options.version)
         return true;
-    if (options.quiet && options.verbose) {
-        error = "--quiet and --verbose exclude each other";
+    error = Problem(flags, options);
+    if (!error.empty())
         return false;
-    }
-    options.detail = options.quiet ? Detail::Quiet : options.verbose ? Detail::Verbose : Detail::Normal;
-    if (options.session && (!options.undo || undoNamed || !options.folders.empty())) {
-        error = "--session goes with --undo and no RUN";
-        return false;
-    }
-    if (options.watchConfigGiven || ((options.settleGiven || !options.ignores.empty()) && !options.watch)) {
-        error = options.watchConfigGiven ? "--watch-config takes a name and no other option but --quiet or --verbose"
-                                         : "--settle and --ignore go with --watch";
-        if (!options.watchConfigGiven || options.watch || options.copy || options.move || options.createDirs ||
-            options.dryRun || options.listRuns || options.undo || options.settleGiven || !options.ignores.empty() ||
-            !options.folders.empty())
-            return false;
-        error.clear();
-        return true;
-    }
-    if (options.watch && (options.dryRun || options.listRuns || options.undo)) {
-        error = "--watch goes with neither --dry-run, --list-runs nor --undo";
-        return false;
-    }
-    if (options.listRuns || options.undo) {
-        if (options.listRuns && options.undo) {
-            error = "--list-runs and --undo exclude each other";
-            return false;
-        }
-        // "--undo RUN": the run is the word that follows.
-        if (options.undo && !undoNamed && options.folders.size() == 1) {
-            options.run = options.folders.front();
-            options.folders.clear();
-        }
-        if (options.copy || options.move || options.createDirs || options.dryRun || options.verbose ||
-            (options.listRuns && options.quiet) || !options.folders.empty()) {
-            error = options.undo ? "--undo takes one run and no other option but --quiet"
-                                 : "--list-runs takes no folders or other options";
-            return false;
-        }
-        return true;
-    }
-    if (options.copy && options.move) {
-        error = "--copy and --move exclude each other";
-        return false;
-    }
-    if (!options.copy && !options.move) {
-        error = "say --copy or --move";
-        return false;
-    }
-    if (options.folders.size() != 2) {
-        error = options.folders.size() < 2 ? "SOURCE and DESTINATION are both needed" : "too many folders";
-        return false;
+    request.detail = flags.quiet ? Detail::Quiet : flags.verbose ? Detail::Verbose : Detail::Normal;
+    request.mode = flags.move ? TransferMode::Move : TransferMode::Copy;
+    request.kind = flags.listRuns                 ? RunKind::ListRuns
+        : flags.undo                              ? RunKind::Undo
+        : flags.watch || options.watchConfigGiven ? RunKind::Watch
+        : flags.dryRun                            ? RunKind::Preview
+                                                  : RunKind::Sort;
+    if (flags.folders.size() == 2) {
+        request.source = std::move(flags.folders[0]);
+        request.destination = std::move(flags.folders[1]);
     }
     return true;
 }

@@ -2,9 +2,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "app/cli/detailed_report.h"
+#include "core/jobs/run_request.h"
 
 namespace quillbox::app {
 
@@ -12,33 +11,24 @@ namespace quillbox::app {
 extern const char kUsage[];
 extern const char kHelp[];
 
-// What the arguments ask for.
+// What the arguments ask for: a run, as a request, or the help or the
+// version.
 struct Options {
-    bool copy = false;
-    bool move = false;
-    bool createDirs = false;
-    bool dryRun = false;
+    RunRequest request;
     bool help = false;
     bool version = false;
-    bool listRuns = false;
-    bool undo = false;
-    bool session = false; // --undo --session: every run of the last watch
-    Detail detail = Detail::Normal;
-    bool quiet = false;
-    bool verbose = false;
-    std::string run; // which run to take back: its number, its name, or "" the newest
-    std::vector<std::string> folders;
-    bool watch = false;
+    // --watch-config NAME: the watch file that fills the rest of the request.
     bool watchConfigGiven = false;
-    std::string watchConfig; // the watch file's NAME, with --watch-config
+    std::string watchConfig;
+    // --settle SECONDS as written, read as the watch starts.
     bool settleGiven = false;
     std::string settle;
-    std::vector<std::string> ignores;
 };
 
-// Parses the arguments as GNU tools do, as bytes: a folder's name reaches
-// the run exactly as it was given. False, with `error` in words, when the
-// arguments do not make a command.
+// Parses the arguments as GNU tools do, as bytes, into `options`: a
+// folder's name reaches the request exactly as it was given (made absolute
+// later, once it proved to be a folder). False, with `error` in words, when
+// the arguments do not make a command.
 bool ParseOptions(int argc, char* argv[], Options& options, std::string& error);
 
 } // namespace quillbox::app

@@ -2,26 +2,26 @@
 #include "app/cli/run_list.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <unistd.h>
 
-#include "app/cli/console_report.h"
+#include "app/cli/console_run.h"
 #include "app/cli/exit_status.h"
 #include "app/cli/standard_streams.h"
 #include "app/cli/stop_signals.h"
-#include "core/jobs/undo_job.h"
+#include "core/jobs/runner.h"
 #include "core/log/number_format.h"
 #include "core/log/undo_messages.h"
 #include "platform/locale_facts.h"
-#include "platform/posix_file_system.h"
-#include "platform/system_clock.h"
 
 namespace quillbox::app {
 
-int ListRuns(JournalFolder& journals)
+int ListRuns(RealPorts& real)
 {
+    NoObserver unobserved;
+    Runner runner(real.ports(), unobserved);
+    RunRequest request;
+    request.kind = RunKind::ListRuns;
     std::size_t number = 0;
-    for (const JournalSummary& run : journals.list()) {
+    for (const JournalSummary& run : runner.run(request, RunControls()).runs) {
         if (StandardOutputFailed())
             break;
         PrintLine(std::to_string(++number) + "  " + run.id + "  " + RunDescription(run.header) + ", " +
@@ -48,23 +48,20 @@ std::string RunName(JournalFolder& journals, const std::string& run)
 
 } // namespace
 
-int UndoRun(JournalFolder& journals, const std::string& named, Detail detail)
+int UndoRun(RealPorts& real, const RunRequest& request)
 {
-    const std::string run = RunName(journals, named);
-    if (!run.empty()) {
-        if (FsResult<JournalSummary> found = journals.summary(run); !found.ok() && found.status().error == ENOENT)
+    const std::string& named = request.run;
+    RunRequest undo = request;
+    undo.run = RunName(real.journals(), named);
+    if (!undo.run.empty()) {
+        if (FsResult<JournalSummary> found = real.journals().summary(undo.run);
+            !found.ok() && found.status().error == ENOENT)
             return Refuse("run " + named + ": " + found.status().reason);
     }
-    const LocaleFacts locale = PosixLocaleFacts();
-    PosixFileSystem fs;
-    SystemClock clock;
     RunControls controls;
-    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, locale.timeSeparator, clock);
-    DetailedReport report(console, detail, clock, controls.stop);
-    UndoJob undo(fs, journals, clock, report);
-    report.watch(undo.counters());
+    ConsoleRun console(real.ports(), request.detail, controls.stop, PosixLocaleFacts().timeSeparator);
     StopOnSignals(controls.stop);
-    const UndoEnd end = undo.run(run, controls);
+    const UndoEnd end = console.run(undo, controls).undo;
     switch (end) {
     case UndoEnd::TakenBack:
         return kExitDone;

@@ -3,17 +3,18 @@
 
 #include <string>
 
-#include "app/cli/detailed_report.h"
-#include "platform/journal_files.h"
+#include "core/jobs/run_request.h"
+#include "platform/real_ports.h"
 
 namespace quillbox::app {
 
 // --list-runs: the runs, newest first and numbered from 1, as --undo takes
 // them.
-int ListRuns(JournalFolder& journals);
+int ListRuns(RealPorts& real);
 
-// --undo: takes back the run named by its number in the list or its name
-// ("" the newest), reporting like a run; returns undo's exit status.
-int UndoRun(JournalFolder& journals, const std::string& named, Detail detail);
+// --undo: takes back the run `request.run` names by its number in the list
+// or its name ("" the newest), reporting like a run; returns undo's exit
+// status.
+int UndoRun(RealPorts& real, const RunRequest& request);
 
 } // namespace quillbox::app

@@ -10,8 +10,9 @@
 
 namespace quillbox::app {
 
-int UndoSession(JournalFolder& journals, Detail detail)
+int UndoSession(RealPorts& real, const RunRequest& request)
 {
+    JournalFolder& journals = real.journals();
     const std::optional<posix::WatchSession> session = posix::NewestWatchSession(journals.folder());
     if (!session)
         return Refuse("no watch has begun since the runs were kept: no session to take back");
@@ -22,13 +23,15 @@ int UndoSession(JournalFolder& journals, Detail detail)
             runs.push_back(run.id);
     }
     if (runs.empty()) {
-        if (detail != Detail::Quiet)
+        if (request.detail != Detail::Quiet)
             PrintLine("The last watch session, of " + session->source + ", has nothing left to take back.");
         return kExitUsage;
     }
     int status = kExitDone;
+    RunRequest undo = request;
     for (const std::string& run : runs) {
-        const int undone = UndoRun(journals, run, detail);
+        undo.run = run;
+        const int undone = UndoRun(real, undo);
         if (undone != kExitDone && undone != kExitSomeFailed && undone != kExitUsage)
             return undone; // stopped, or standard output failed
         if (undone == kExitSomeFailed)

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "app/cli/detailed_report.h"
-#include "platform/journal_files.h"
+#include "core/jobs/run_request.h"
+#include "platform/real_ports.h"
 
 namespace quillbox::app {
 
@@ -10,6 +10,6 @@ namespace quillbox::app {
 // batches), the newest first, each reported as --undo reports one. The
 // status is --undo's: 0 when every run is taken back, 1 when something of
 // one stays, 2 when there is nothing to take back; a stop ends it at once.
-int UndoSession(JournalFolder& journals, Detail detail);
+int UndoSession(RealPorts& real, const RunRequest& request);
 
 } // namespace quillbox::app

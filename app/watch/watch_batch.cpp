@@ -7,11 +7,9 @@
 #include <unistd.h>
 #include <utility>
 
-#include "app/cli/console_report.h"
-#include "app/cli/detailed_report.h"
+#include "app/cli/console_run.h"
 #include "app/cli/standard_streams.h"
 #include "core/bucket.h"
-#include "core/jobs/batch_report.h"
 
 namespace quillbox::app {
 
@@ -22,7 +20,7 @@ bool Watcher::takenByRename() const
     struct stat source {};
     if (::stat(m_request.source.c_str(), &source) != 0)
         return false;
-    const std::string destination = WithTrailingSeparator(m_request.destination);
+    const std::string& destination = m_request.destination;
     struct stat st {};
     if (::stat(destination.c_str(), &st) != 0 || st.st_dev != source.st_dev)
         return false;
@@ -45,18 +43,14 @@ int Watcher::sieve(std::vector<std::string> names, const std::vector<FileLook>& 
         m_leases.unlockAll();
     else
         m_leases.releaseAllBut(names);
-    ConsoleReport console(stdout, ::isatty(STDERR_FILENO) == 1 ? stderr : nullptr, m_locale.timeSeparator, m_clock);
-    DetailedReport report(console, m_request.detail, m_clock, m_controls.stop);
-    BatchReport batch(report);
-    SieveJob job(m_fs, m_clock, batch, &m_journals);
-    report.watch(job.counters());
-    report.followPlacement(WithTrailingSeparator(m_request.destination));
-    RunSettings settings {m_request.source, m_request.destination, m_request.createDirs, std::move(names)};
-    settings.destinationMade = std::exchange(m_destinationToRecord, false);
+    ConsoleRun console({m_fs, m_clock, &m_journals}, m_request.detail, m_controls.stop, m_locale.timeSeparator, true);
+    RunRequest batch = m_request;
+    batch.only = std::move(names);
+    batch.destinationMade = std::exchange(m_destinationToRecord, false);
     // A stop signal now ends the batch between two files.
     m_gate.let();
     m_watch->quietLeaving(true);
-    const RunEnd end = job.run(settings, m_controls);
+    const RunEnd end = console.run(batch, m_controls).end;
     m_watch->quietLeaving(false);
     m_gate.hold();
     m_leases.releaseAll();
@@ -65,13 +59,13 @@ int Watcher::sieve(std::vector<std::string> names, const std::vector<FileLook>& 
     if (m_request.mode == TransferMode::Move) {
         if (m_putBack.size() > kPutBackKept)
             m_putBack.clear();
-        for (std::size_t i = 0; i < settings.only.size() && i < looks.size(); ++i)
-            m_putBack.insert_or_assign(settings.only[i], looks[i]);
+        for (std::size_t i = 0; i < batch.only.size() && i < looks.size(); ++i)
+            m_putBack.insert_or_assign(batch.only[i], looks[i]);
     }
     if (m_nextListing)
         m_nextListing = m_clock.monotonic() + RepeatedListing::interval(m_request.settle);
     std::fflush(stdout);
-    if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || report.outputFailed())
+    if (end == RunEnd::StoppedWhileCounting || end == RunEnd::StoppedWhileProcessing || console.outputFailed())
         return StoppedStatus();
     return -1;
 }

@@ -35,7 +35,7 @@
 #include "platform/open_writers.h"
 #include "platform/posix_file_system.h"
 #include "platform/read_leases.h"
-#include "platform/system_clock.h"
+#include "platform/real_ports.h"
 #include "platform/watch_lock.h"
 #include "platform/watch_sessions.h"
 
@@ -341,13 +341,12 @@ int Watcher::folderGone(posix::FolderEvent::Kind kind)
     return kExitFolderGone;
 }
 
-int RunWatch(const WatchRequest& request, JournalFolder& journals)
+int RunWatch(const WatchRequest& request, RealPorts& real)
 {
     // A watch runs for long, often as a service whose output goes to a log:
     // each line is passed on as it is written. Nothing was written yet.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    SystemClock clock;
-    Watcher watcher(request, journals, clock);
+    Watcher watcher(request, real.journals(), real.clock());
     return watcher.run();
 }
 

@@ -3,31 +3,20 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
-#include "app/cli/detailed_report.h"
-#include "core/ports/file_system.h"
+#include "core/jobs/run_request.h"
 
 namespace quillbox {
-class JournalFolder;
+class RealPorts;
 }
 
 namespace quillbox::app {
 
-// What --watch is asked to do, from the command line or a watch file.
-struct WatchRequest {
-    TransferMode mode = TransferMode::Copy;
-    bool modeGiven = false;
-    bool createDirs = false;
-    std::chrono::nanoseconds settle = std::chrono::seconds(2);
-    std::vector<std::string> ignores;
-    std::string source;
-    std::string destination;
-    Detail detail = Detail::Normal;
-    // The destination was made for the watch (create-dirs): its first run's
-    // journal records it, so that undoing every batch removes it again.
-    bool destinationMade = false;
-};
+// What --watch is asked to do, from the command line or a watch file: its
+// mode, folders, settle time, ignored names and detail; destinationMade
+// when the destination was made for the watch (create-dirs), so that its
+// first batch's journal records it.
+using WatchRequest = RunRequest;
 
 // Reads a settle time in seconds, "2", "0.2" or "1.25" (at most a day, to
 // the nanosecond), whatever the locale. False when it is none.
@@ -48,6 +37,6 @@ bool ReadWatchFile(const std::string& name, WatchRequest& request, std::string& 
 // it has settled, one run per batch of files, until a stop signal (status
 // 128 + the signal), standard output failing (3), or the source folder
 // going away (1). The folders are checked and absolute already.
-int RunWatch(const WatchRequest& request, JournalFolder& journals);
+int RunWatch(const WatchRequest& request, RealPorts& real);
 
 } // namespace quillbox::app

@@ -42,4 +42,15 @@ public:
     virtual void ended(RunEnd how, const RunFigures& last) = 0;
 };
 
+// Hears nothing: for what tells no run as it goes (a preview, the list of
+// runs).
+class NoObserver final : public RunObserver {
+public:
+    void entryLogged(const LogEntry&) override {}
+    void logWindowWanted() override {}
+    void phaseChanged(RunPhase, const RunFigures&) override {}
+    void fileStarted(const std::string&) override {}
+    void ended(RunEnd, const RunFigures&) override {}
+};
+
 } // namespace quillbox

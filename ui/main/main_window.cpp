@@ -53,7 +53,7 @@ MainWindow::MainWindow(MainWindowServices services, QWidget* parent)
     , m_logHost(m_services.messageBox, m_services.pickSaveFile)
     , m_log(m_logHost, *m_services.clock, m_services.locale)
 {
-    m_run = new RunController(*m_services.fileSystem, *m_services.clock, m_services.journals, this);
+    m_run = new RunController({*m_services.fileSystem, *m_services.clock, m_services.journals}, this);
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(VersionTitle(kVersionMajor, kVersionMinor));
     setWindowIcon(PictureIcon(Picture::Program));
@@ -271,12 +271,13 @@ void MainWindow::startSieve()
         if (const QString text = WithTrailingSeparator(field->text()); text != field->text())
             field->setText(text);
     }
-    RunSettings settings;
-    settings.source = NameBytes(m_form.sourceField->text());
-    settings.destination = NameBytes(m_form.destinationField->text());
-    settings.createFolders = m_form.createFoldersBox->isChecked();
+    RunRequest request;
+    request.source = NameBytes(m_form.sourceField->text());
+    request.destination = NameBytes(m_form.destinationField->text());
+    request.mode = m_form.moveOption->isChecked() ? TransferMode::Move : TransferMode::Copy;
+    request.createDirs = m_form.createFoldersBox->isChecked();
     lockForRun(true);
-    m_run->start(settings, m_form.moveOption->isChecked() ? TransferMode::Move : TransferMode::Copy);
+    m_run->start(request);
 }
 
 void MainWindow::undoLastRun()
@@ -304,8 +305,11 @@ void MainWindow::undoLastRun()
     });
     if (!ran || !confirmed || !m_state.startRun())
         return;
+    RunRequest request;
+    request.kind = RunKind::Undo;
+    request.run = id;
     lockForRun(true);
-    m_run->undo(id);
+    m_run->start(request);
 }
 
 void MainWindow::lockForRun(bool locked)

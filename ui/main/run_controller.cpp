@@ -5,12 +5,9 @@
 
 namespace quillbox::ui {
 
-RunController::RunController(FileSystem& fileSystem, Clock& clock, JournalStore* journals, QObject* parent)
-    : QObject(parent), m_journals(journals), m_sieve(fileSystem, clock, m_bridge, journals)
+RunController::RunController(const RunPorts& ports, QObject* parent) : QObject(parent), m_runner(ports, m_bridge)
 {
     setObjectName(QStringLiteral("runController"));
-    if (journals != nullptr)
-        m_undo = std::make_unique<UndoJob>(fileSystem, *journals, clock, m_bridge);
 
     m_countTimer.setObjectName(QStringLiteral("countTimer"));
     m_progressTimer.setObjectName(QStringLiteral("progressTimer"));
@@ -39,33 +36,19 @@ RunController::~RunController()
 
 std::optional<JournalSummary> RunController::newestToTakeBack() const
 {
-    if (m_journals == nullptr)
-        return std::nullopt;
-    return m_journals->newestToTakeBack();
+    return m_runner.newestToTakeBack();
 }
 
-void RunController::start(const RunSettings& settings, TransferMode mode)
+void RunController::start(const RunRequest& request)
 {
-    if (isRunning())
+    if (isRunning() || (request.kind == RunKind::Undo && !canUndo()))
         return;
     m_controls.stop.store(false);
-    m_controls.mode.store(mode);
-    startOnWorker(Job::Sieve, [this, settings] { m_sieve.run(settings, m_controls); });
-}
-
-void RunController::undo(const std::string& id)
-{
-    if (isRunning() || m_undo == nullptr)
-        return;
-    m_controls.stop.store(false);
-    startOnWorker(Job::Undo, [this, id] { m_undo->run(id, m_controls); });
-}
-
-template <class Work>
-void RunController::startOnWorker(Job job, Work&& work)
-{
-    m_job = job;
-    m_worker = QThread::create(std::forward<Work>(work));
+    // Set here, on the window's thread, before the run's thread begins: a
+    // switch of the mode from now on is the run's to follow.
+    m_controls.mode.store(request.mode);
+    m_kind = request.kind;
+    m_worker = QThread::create([this, request] { m_runner.run(request, m_controls); });
     m_worker->setObjectName(QStringLiteral("sieve run"));
     m_worker->start();
 }
@@ -82,7 +65,7 @@ void RunController::setMode(TransferMode mode)
 
 const RunCounters& RunController::counters() const
 {
-    return m_job == Job::Undo && m_undo != nullptr ? m_undo->counters() : m_sieve.counters();
+    return m_runner.counters(m_kind);
 }
 
 void RunController::onPhase(RunPhase phase, const RunFigures& figures)

@@ -1,19 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <memory>
 #include <optional>
-#include <string>
 #include <vector>
 
 #include <QObject>
 #include <QTimer>
 
-#include "core/jobs/sieve_job.h"
-#include "core/jobs/undo_job.h"
-#include "core/journal/journal.h"
-#include "core/ports/clock.h"
-#include "core/ports/file_system.h"
+#include "core/jobs/runner.h"
 #include "ui/main/run_bridge.h"
 
 class QThread;
@@ -27,20 +21,20 @@ class RunController final : public QObject {
     Q_OBJECT
 
 public:
-    // No journals: runs keep none, and no run can be taken back.
-    RunController(FileSystem& fileSystem, Clock& clock, JournalStore* journals, QObject* parent = nullptr);
+    // Without journals in `ports`, runs keep none, and no run can be taken
+    // back.
+    explicit RunController(const RunPorts& ports, QObject* parent = nullptr);
     // A run still on is stopped and waited for.
     ~RunController() override;
 
     bool isRunning() const { return m_worker != nullptr; }
-    bool canUndo() const { return m_undo != nullptr; }
+    bool canUndo() const { return m_runner.canUndo(); }
     // The newest run that could be taken back, if any.
     std::optional<JournalSummary> newestToTakeBack() const;
 
-    // Sieves as `settings` say, in `mode` until setMode() says otherwise.
-    void start(const RunSettings& settings, TransferMode mode);
-    // Takes back the run `id`.
-    void undo(const std::string& id);
+    // Runs `request` (a sort, in its mode until setMode() says otherwise,
+    // or an undo).
+    void start(const RunRequest& request);
     // The run reads these for every file.
     void setStop(bool stop);
     void setMode(TransferMode mode);
@@ -66,17 +60,12 @@ signals:
     void runEnded(quillbox::RunEnd how, const quillbox::RunFigures& last, bool processing);
 
 private:
-    enum class Job { Sieve, Undo };
-    template <class Work>
-    void startOnWorker(Job job, Work&& work);
     void onPhase(RunPhase phase, const RunFigures& figures);
     void onEnded(RunEnd how, const RunFigures& last);
 
-    JournalStore* m_journals;
     RunBridge m_bridge;
-    SieveJob m_sieve;
-    std::unique_ptr<UndoJob> m_undo;
-    Job m_job = Job::Sieve;
+    Runner m_runner;
+    RunKind m_kind = RunKind::Sort;
     RunControls m_controls;
     QThread* m_worker = nullptr;
     QTimer m_countTimer {this};

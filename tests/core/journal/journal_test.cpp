@@ -339,6 +339,35 @@ TEST(JournalStore, AJournalHeldIsNotPruned)
     EXPECT_FALSE(Exists(s.state / ("runs/" + ids[1] + ".journal"))) << "no longer held";
 }
 
+// Age is told by the clock the journals were given, not by the machine's:
+// journals written long before the machine's own time stay while that clock
+// says they are young, and go once it has moved past the kept days.
+TEST(JournalStore, JournalsAgeByTheClockTheyAreGiven)
+{
+    TempDir state;
+    FakeClock clock;
+    JournalFolder journals(state / "runs", &clock);
+    const auto start = [&] {
+        auto writer = journals.startRun(kHeader);
+        ASSERT_TRUE(writer.ok()) << writer.status().reason;
+    };
+    for (int i = 0; i < 3; ++i)
+        start();
+    const std::int64_t day = 24 * 3600;
+    const timespec written[2] = {{0, UTIME_OMIT}, {clock.wall - 29 * day, 0}};
+    for (const JournalSummary& run : journals.list())
+        ASSERT_EQ(::utimensat(AT_FDCWD, (state / ("runs/" + run.id + ".journal")).c_str(), written, 0), 0);
+
+    start();
+    EXPECT_EQ(journals.list().size(), 4u) << "29 days old by the clock given";
+    clock.wall += 2 * day;
+    start();
+    std::vector<std::string> kept;
+    for (const JournalSummary& run : journals.list())
+        kept.push_back(run.id);
+    EXPECT_EQ(kept, (std::vector<std::string> {"run-5", "run-4"}));
+}
+
 TEST(JournalStore, WhatIsNoJournalIsPassedOverWithoutWaitingOrFillingMemory)
 {
     Store s;
