@@ -226,7 +226,11 @@ void UndoJob::Pass::noteKeptAs(const JournalFile& file, const TakeBackOutcome& o
     if (outcome.result != TakeBackResult::Skipped || !outcome.left.known() ||
         !outcome.left.sameContentOf(file.placed) || outcome.left.ctimeNs == file.placed.ctimeNs)
         return;
-    if (FsStatus noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left}); !noted.ok())
+    // Tried twice: without it the file is lost to every later undo.
+    FsStatus noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+    if (!noted.ok())
+        noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+    if (!noted.ok())
         m_job.log(LogIcon::Exclamation, KeptAsNotNotedMessage(target(file), noted.reason));
 }
 
