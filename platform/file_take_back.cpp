@@ -75,8 +75,13 @@ public:
         if (move && !m_sourceStatus.ok())
             return Skipped(m_sourceStatus, m_sourceStatus.error == ESTALE);
         const FsResult<int> opened = bucket(letter);
-        if (!opened.ok())
-            return Skipped(opened.status(), opened.status().error == ESTALE || opened.status().error == ENOENT);
+        if (!opened.ok()) {
+            // The bucket folder is gone, and the file with it: an earlier
+            // undo may have taken it back and removed the folder.
+            if (opened.status().error == ENOENT)
+                return gone(move, name, placed);
+            return Skipped(opened.status(), opened.status().error == ESTALE);
+        }
         const int dir = opened.value();
         // The private name holds the inode number; on a share, where that
         // says nothing, a checksum of the name.
@@ -92,6 +97,11 @@ public:
         FileIdentity now;
         std::uint64_t links = 0;
         TakeBackOutcome outcome = takeBack(move, dir, hidden, name, placed, now, links);
+        // Renamed and given its name back, its change time moved on: what
+        // it is now is told, for a later take-back to know that change as
+        // this one's.
+        if (outcome.result == TakeBackResult::Skipped && m_renamed)
+            IdentityAt(dir, name.c_str(), outcome.left);
         if (links > 1) {
             // Another name of the file may be taken back later: it is told
             // what became of the file.
@@ -99,8 +109,6 @@ public:
             outcome.seen = now;
             if (outcome.result == TakeBackResult::PutBack)
                 IdentityAt(m_source.get(), name.c_str(), outcome.left);
-            else if (outcome.result == TakeBackResult::Skipped && m_renamed)
-                IdentityAt(dir, name.c_str(), outcome.left);
         }
         return outcome;
     }
@@ -152,20 +160,7 @@ public:
             return m_destinationStatus;
         const char name[2] = {letter, '\0'};
         m_buckets[static_cast<unsigned char>(letter)].reset();
-        FolderIdentity now;
-        if (!FolderIdentityAt(m_destination.get(), name, AT_SYMLINK_NOFOLLOW, now)) {
-            if (errno == ENOENT)
-                return FsStatus::success();
-            if (errno != ENOTDIR)
-                return Failure(errno);
-        }
-        if (made.device == kShareDevice && !ShareFolderAt(m_destination.get(), name, now))
-            return Failure(errno == ENOENT ? ENOENT : ESTALE, "it is not the folder the run made");
-        if (!now.matches(made))
-            return Failure(ESTALE, "it is not the folder the run made");
-        if (::unlinkat(m_destination.get(), name, AT_REMOVEDIR) != 0)
-            return Failure(errno);
-        return FsStatus::success();
+        return RemoveMadeFolder(m_destination.get(), name, made);
     }
 
     FsStatus removeMadeDestination(const FolderIdentity& made) override
@@ -182,25 +177,12 @@ public:
             return Failure(EBUSY, "it is the root folder");
         const std::string name = path.substr(slash + 1);
         const std::string parentPath = slash == 0 ? std::string("/") : path.substr(0, slash);
-        const UniqueFd parent(::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        const UniqueFd parent(OpenRetrying(AT_FDCWD, parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!parent.valid())
             return Failure(errno);
-        FolderIdentity now;
-        if (!FolderIdentityAt(parent.get(), name.c_str(), AT_SYMLINK_NOFOLLOW, now)) {
-            if (errno == ENOENT)
-                return FsStatus::success();
-            if (errno != ENOTDIR)
-                return Failure(errno);
-        }
-        if (made.device == kShareDevice && !ShareFolderAt(parent.get(), name.c_str(), now))
-            return Failure(errno == ENOENT ? ENOENT : ESTALE, "it is not the folder the run made");
-        if (!now.matches(made))
-            return Failure(ESTALE, "it is not the folder the run made");
         for (UniqueFd& bucket : m_buckets)
             bucket.reset();
-        if (::unlinkat(parent.get(), name.c_str(), AT_REMOVEDIR) != 0)
-            return Failure(errno);
-        return FsStatus::success();
+        return RemoveMadeFolder(parent.get(), name.c_str(), made);
     }
 
 private:
@@ -227,7 +209,13 @@ private:
                    error != 0) {
             return Skipped(error == EEXIST ? Failure(EEXIST, std::string("A file named ") + hidden + " is in the way")
                                            : Failure(error));
-        } else if (FileIdentity renamed; !IdentityAt(dir, hidden, renamed) || !SameFile(renamed, placed, false)) {
+        } else if (FileIdentity renamed; !IdentityAt(dir, hidden, renamed) && errno != ENOENT) {
+            // It cannot be looked at under its private name now: it gets its
+            // name back, for a later undo.
+            const int error = errno;
+            m_renamed = true;
+            return putBackName(dir, hidden, name, Failure(error));
+        } else if (!renamed.known() || !SameFile(renamed, placed, false)) {
             // Another file took the name between the look and the rename:
             // it is not touched, and gets its name back.
             if (MoveNameNoReplace(m_calls, dir, hidden, dir, name.c_str(), &m_bucketTraits) != 0)
@@ -271,7 +259,8 @@ private:
         // A take-back killed after its copy to another file system was
         // complete left that copy in the old place: it is finished now.
         if ((onShare ? SameBytesAt(dir, hidden, m_source.get(), name.c_str())
-                     : SameCopy(dir, hidden, m_source.get(), name.c_str())) &&
+                     : SameCopy(dir, hidden, m_source.get(), name.c_str()) ||
+                     FinishCutShortLinkCopy(dir, hidden, m_source.get(), name.c_str())) &&
             ::unlinkat(dir, hidden, 0) == 0)
             return Done(onShare ? TakeBackResult::CopyRemoved : TakeBackResult::PutBack);
         TakeBackOutcome taken =
@@ -285,7 +274,7 @@ private:
         UniqueFd& fd = m_buckets[static_cast<unsigned char>(letter)];
         if (!fd.valid()) {
             const char name[2] = {letter, '\0'};
-            fd.reset(::openat(m_destination.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            fd.reset(OpenRetrying(m_destination.get(), name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (!fd.valid())
                 return Failure(errno == ELOOP || errno == ENOTDIR ? ESTALE : errno,
                                errno == ELOOP || errno == ENOTDIR ? "Its bucket folder is now a link, or no folder"
@@ -348,13 +337,6 @@ private:
         if (placed.inode != 0)
             return ChecksumOfFile(dir, hidden) == placed.inode;
         return m_source.valid() && SameBytesAt(dir, hidden, m_source.get(), name.c_str());
-    }
-
-    // The folder `name` of `dir` as a journal on a share knows it.
-    static bool ShareFolderAt(int dir, const char* name, FolderIdentity& identity)
-    {
-        const UniqueFd folder(::openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        return folder.valid() && JournalFolderIdentity(folder.get(), identity);
     }
 
     // The file stays where the run put it, under its own name again.

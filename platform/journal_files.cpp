@@ -14,6 +14,7 @@
 #include "platform/error_text.h"
 #include "platform/journal_retention.h"
 #include "platform/journal_writer.h"
+#include "platform/take_back_looks.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox {
@@ -35,7 +36,7 @@ FsResult<UniqueFd> OpenFolder(const std::string& path, bool make)
             ::mkdir(path.substr(0, slash).c_str(), 0700);
         ::mkdir(path.c_str(), 0700);
     }
-    UniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd folder(posix::OpenRetrying(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.valid()) {
         if (errno == ELOOP || errno == ENOTDIR)
             return posix::Failure(errno, "its folder " + path + " is not a folder but a link or a file");
@@ -96,7 +97,8 @@ FsResult<UniqueFd> OpenJournal(int folder, const std::string& id, int flags)
 {
     if (SequenceOf(FileNameOf(id)) == 0)
         return posix::Failure(ENOENT, "No such run");
-    UniqueFd fd(::openat(folder, FileNameOf(id).c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(
+        posix::OpenRetrying(folder, FileNameOf(id).c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid())
         return errno == ENOENT ? posix::Failure(ENOENT, "No such run") : posix::Failure(errno);
     struct stat st {};
@@ -184,6 +186,7 @@ public:
         m_summary.left.reset();
     }
     void left(const JournalLeft& left) override { m_summary.left = left; }
+    void keptAs(const JournalKeptAs& kept) override { m_summary.keptAs[kept.number] = kept.now; }
     void damaged(const JournalDamage&) override { ++m_summary.damaged; }
 
 private:
@@ -322,6 +325,13 @@ FsStatus JournalFolder::read(const std::string& id, JournalVisitor& visitor)
     return ReadJournal(bytes, visitor);
 }
 
+FsStatus JournalFolder::markKeptAs(const std::string& id, const JournalKeptAs& kept)
+{
+    std::string record;
+    AppendJournalKeptAs(record, kept);
+    return append(id, record);
+}
+
 FsResult<std::unique_ptr<JournalHold>> JournalFolder::hold(const std::string& id)
 {
     FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
@@ -359,8 +369,10 @@ FsStatus JournalFolder::append(const std::string& id, std::string_view record)
         return fd.status();
     if (FsStatus written = WriteAll(fd.value().get(), record); !written.ok())
         return written;
-    if (::fsync(fd.value().get()) != 0)
-        return posix::Failure(errno);
+    while (::fsync(fd.value().get()) != 0) {
+        if (errno != EINTR)
+            return posix::Failure(errno);
+    }
     return FsStatus::success();
 }
 

@@ -42,6 +42,7 @@ public:
     FsStatus read(const std::string& id, JournalVisitor& visitor) override;
     FsStatus markTakenBack(const std::string& id) override;
     FsStatus markLeft(const std::string& id, const JournalLeft& left) override;
+    FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept) override;
     FsResult<std::unique_ptr<JournalHold>> hold(const std::string& id) override;
 
 private:

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/system_calls.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <stdio.h>
 #include <time.h>
@@ -50,7 +52,13 @@ int SystemCalls::lookAt(int dir, const char* name, struct stat* st, int flags)
 
 int SystemCalls::syncFile(int fd)
 {
-    return ::fsync(fd);
+    // A signal may cut a sync short on a share or a user-space mount: it is
+    // made again.
+    int synced;
+    do {
+        synced = ::fsync(fd);
+    } while (synced != 0 && errno == EINTR);
+    return synced;
 }
 
 std::int64_t SystemCalls::monotonicNanoseconds()

@@ -14,6 +14,8 @@ UndoJob::Pass::Pass(UndoJob& job, const JournalSummary& run, std::vector<std::un
                     std::uint64_t claim, const RunControls& controls)
     : m_job(job)
     , m_header(run.header)
+    , m_runId(run.id)
+    , m_keptAs(run.keptAs)
     , m_only(run.left ? &*run.left : nullptr)
     , m_folders(folders)
     , m_controls(controls)
@@ -32,15 +34,16 @@ UndoJob::Pass::Pass(UndoJob& job, const JournalSummary& run, std::vector<std::un
             claim);
 }
 
-bool UndoJob::Pass::file(const JournalFile& file)
+bool UndoJob::Pass::file(const JournalFile& record)
 {
     if (m_controls.stop.load(std::memory_order_relaxed))
         stopped = true;
     if (stopped)
         return false;
     // An earlier undo took the others back, or left them for good.
-    if (m_only != nullptr && !m_only->holds(file.number))
+    if (m_only != nullptr && !m_only->holds(record.number))
         return true;
+    const JournalFile& file = asLeft(record);
     m_lastRead = file.number;
     RunTakeBack& folders = *m_folders.front();
     // A folder that is not the one the run used was named once, at the
@@ -91,6 +94,7 @@ void UndoJob::Pass::settleLinked()
             now.ctimeNs = outcome.seen.ctimeNs;
             outcome = folders.takeBack(file.mode, file.bucket, file.name, now);
         }
+        noteKeptAs(file, outcome);
         noteLinks(file, outcome);
         record(file, outcome);
     }
@@ -192,6 +196,7 @@ void UndoJob::Pass::settle(const JournalFile& file, bool act, const TakeBackOutc
             later.add(file);
         return;
     }
+    noteKeptAs(file, outcome);
     noteLinks(file, outcome);
     // A name of a hard-linked file that seems changed, or was in the way
     // of another name's take-back: it is tried again at the end.
@@ -201,6 +206,32 @@ void UndoJob::Pass::settle(const JournalFile& file, bool act, const TakeBackOutc
         return;
     }
     record(file, outcome);
+}
+
+const JournalFile& UndoJob::Pass::asLeft(const JournalFile& file)
+{
+    const auto kept = m_keptAs.empty() ? m_keptAs.end() : m_keptAs.find(file.number);
+    // Only the change time an undo's renames moved on is taken from it.
+    if (kept == m_keptAs.end() || !kept->second.sameContentOf(file.placed))
+        return file;
+    m_asLeft = file;
+    m_asLeft.placed.ctimeNs = kept->second.ctimeNs;
+    return m_asLeft;
+}
+
+void UndoJob::Pass::noteKeptAs(const JournalFile& file, const TakeBackOutcome& outcome)
+{
+    // The take-back renamed the file and gave it its name back: that moved
+    // its change time on, which the next undo is to know as an undo's.
+    if (outcome.result != TakeBackResult::Skipped || !outcome.left.known() ||
+        !outcome.left.sameContentOf(file.placed) || outcome.left.ctimeNs == file.placed.ctimeNs)
+        return;
+    // Tried twice: without it the file is lost to every later undo.
+    FsStatus noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+    if (!noted.ok())
+        noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+    if (!noted.ok())
+        m_job.log(LogIcon::Exclamation, KeptAsNotNotedMessage(target(file), noted.reason));
 }
 
 void UndoJob::Pass::record(const JournalFile& file, const TakeBackOutcome& outcome)

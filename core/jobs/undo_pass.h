@@ -131,6 +131,13 @@ private:
 
     void settle(const JournalFile& file, bool act, const TakeBackOutcome& outcome);
 
+    // The file as the take-back is to find it: as the run left it, or as an
+    // earlier undo's own renames left it (JournalKeptAs). Reuses storage.
+    const JournalFile& asLeft(const JournalFile& file);
+
+    // Notes a file this take-back left where it was after renaming it.
+    void noteKeptAs(const JournalFile& file, const TakeBackOutcome& outcome);
+
     // Counts and tells what became of a file.
     void record(const JournalFile& file, const TakeBackOutcome& outcome);
 
@@ -149,6 +156,9 @@ private:
 
     UndoJob& m_job;
     const JournalHeader& m_header;
+    const std::string& m_runId;
+    const std::map<std::uint64_t, FileIdentity>& m_keptAs; // by earlier undos
+    JournalFile m_asLeft;
     const JournalLeft* m_only; // where an earlier undo left some: those
     std::vector<std::unique_ptr<RunTakeBack>>& m_folders;
     const RunControls& m_controls;

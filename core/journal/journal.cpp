@@ -165,6 +165,14 @@ bool ReadUnplaced(std::string_view payload, char& bucket, std::string& name)
     return in.byte(bucket) && in.bytes(name) && in.empty() && IsBucket(bucket) && IsPlainName(name);
 }
 
+bool ReadKeptAs(std::string_view payload, JournalKeptAs& kept)
+{
+    Fields in(payload);
+    return in.u64(kept.number) && in.u64(kept.now.device) && in.u64(kept.now.inode) && in.u64(kept.now.size) &&
+        in.i64(kept.now.mtimeNs) && in.i64(kept.now.ctimeNs) && in.i64(kept.now.btimeNs) && in.empty() &&
+        kept.number > 0;
+}
+
 } // namespace journal_codec
 
 bool JournalLeft::holds(std::uint64_t number) const
@@ -253,6 +261,15 @@ void AppendJournalUnplaced(std::string& out, char bucket, std::string_view name)
     Record record(out, Kind::Unplaced);
     out.push_back(bucket);
     PutBytes(out, name);
+}
+
+void AppendJournalKeptAs(std::string& out, const JournalKeptAs& kept)
+{
+    Record record(out, Kind::KeptAs);
+    for (const std::uint64_t value :
+         {kept.number, kept.now.device, kept.now.inode, kept.now.size, static_cast<std::uint64_t>(kept.now.mtimeNs),
+          static_cast<std::uint64_t>(kept.now.ctimeNs), static_cast<std::uint64_t>(kept.now.btimeNs)})
+        PutU64(out, value);
 }
 
 void AppendJournalTakenBack(std::string& out)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -55,6 +56,15 @@ struct JournalIntent {
     bool replacing = false;
     std::string name;
     FileIdentity before;
+};
+
+// A file an undo left where the run put it, under its own name, after its
+// own renames (to its private name and back) moved its change time on:
+// `now` is the file as they left it. A later undo knows that change as an
+// undo's, not as a change someone made to the file.
+struct JournalKeptAs {
+    std::uint64_t number = 0; // of the run's record of the file
+    FileIdentity now;
 };
 
 // A bucket folder the run made.
@@ -114,6 +124,7 @@ void AppendJournalIntent(std::string& out, TransferMode mode, char bucket, bool 
                          const FileIdentity& before);
 // The file of an intent was not placed after all.
 void AppendJournalUnplaced(std::string& out, char bucket, std::string_view name);
+void AppendJournalKeptAs(std::string& out, const JournalKeptAs& kept);
 void AppendJournalTakenBack(std::string& out);
 // At most kMostLeftRanges ranges are written: closer ones are joined first.
 void AppendJournalLeft(std::string& out, const JournalLeft& left);
@@ -140,6 +151,7 @@ public:
     virtual void intended(const JournalIntent&) {}
     virtual void takenBack() {}
     virtual void left(const JournalLeft&) {}
+    virtual void keptAs(const JournalKeptAs&) {}
     virtual void damaged(const JournalDamage&) {}
 };
 
@@ -188,6 +200,9 @@ struct JournalSummary {
     // Where an undo left files for a later one, and none took them back
     // since: the run is partly taken back.
     std::optional<JournalLeft> left;
+    // The files undos left where they were after their own renames, by
+    // the numbers of their records: as the last of them left each.
+    std::map<std::uint64_t, FileIdentity> keptAs;
 
     // Whether an undo has anything to look at: files placed, records that
     // could not be read, or folders made (a run may make its folders and
@@ -221,6 +236,14 @@ public:
     {
         (void)id;
         (void)left;
+        return FsStatus::success();
+    }
+    // Notes a file an undo left where it was after its own renames (see
+    // JournalKeptAs), at once.
+    virtual FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept)
+    {
+        (void)id;
+        (void)kept;
         return FsStatus::success();
     }
     // Holds the journal of `id` for an undo; EBUSY while the run is still

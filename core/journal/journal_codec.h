@@ -16,23 +16,33 @@ namespace quillbox::journal_codec {
 constexpr std::string_view kMagic = "quillbox journal ";
 // Version 3 added the record of what an undo left for a later one, version
 // 4 the intents written before each file is placed and the record of one
-// not placed after all; a journal of version 2 or 3 reads the same
-// otherwise.
-constexpr std::string_view kVersion = "4";
-constexpr std::string_view kOlderVersions[] = {"3", "2"};
+// not placed after all, version 5 the record of a file an undo left where
+// it was after its own renames; a journal of an older version reads the
+// same otherwise (an undo appends the records of its own to any).
+constexpr std::string_view kVersion = "5";
+constexpr std::string_view kOlderVersions[] = {"4", "3", "2"};
 // No record is larger: a name is one component, the folders are two paths.
 constexpr std::size_t kMaxRecord = 64 * 1024;
 constexpr std::size_t kFrame = 9; // kind, length, checksum
 constexpr std::size_t kChunk = 64 * 1024;
 
-enum class Kind : std::uint8_t { Header = 1, File = 2, Bucket = 3, TakenBack = 4, Left = 5, Intent = 6, Unplaced = 7 };
+enum class Kind : std::uint8_t {
+    Header = 1,
+    File = 2,
+    Bucket = 3,
+    TakenBack = 4,
+    Left = 5,
+    Intent = 6,
+    Unplaced = 7,
+    KeptAs = 8
+};
 
 inline bool KnownKind(unsigned char kind)
 {
-    return kind >= 1 && kind <= 7;
+    return kind >= 1 && kind <= 8;
 }
 // The bytes that may start a record, for finding the next one after damage.
-constexpr std::string_view kKindBytes = "\x01\x02\x03\x04\x05\x06\x07";
+constexpr std::string_view kKindBytes = "\x01\x02\x03\x04\x05\x06\x07\x08";
 
 template <class T>
 inline T Little(std::string_view bytes)
@@ -105,5 +115,6 @@ bool ReadFile(std::string_view payload, JournalFile& file);
 bool ReadLeft(std::string_view payload, JournalLeft& left);
 bool ReadIntent(std::string_view payload, JournalIntent& intent);
 bool ReadUnplaced(std::string_view payload, char& bucket, std::string& name);
+bool ReadKeptAs(std::string_view payload, JournalKeptAs& kept);
 
 } // namespace quillbox::journal_codec

@@ -212,6 +212,14 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
                 visitor.damaged({record, 0, {}, "It names no file the run did not place"});
             break;
         }
+        case Kind::KeptAs: {
+            JournalKeptAs kept;
+            if (ReadKeptAs(payload, kept))
+                visitor.keptAs(kept);
+            else
+                visitor.damaged({record, 0, {}, "It names no file an undo left"});
+            break;
+        }
         case Kind::TakenBack:
             visitor.takenBack();
             break;

@@ -113,6 +113,12 @@ std::string NotMarkedMessage(const std::string& reason)
     return "The journal could not note that the run was taken back: " + reason + ".";
 }
 
+std::string KeptAsNotNotedMessage(const std::string& target, const std::string& reason)
+{
+    return "The journal could not note that this undo renamed " + target +
+        " and gave it its name back, so a later undo will take it for a changed file: " + reason + ".";
+}
+
 std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, std::uint64_t kept)
 {
     return "Undo complete. " + Count(putBack) + " file(s) put back, " + Count(removed) + " copies removed, " +

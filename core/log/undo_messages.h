@@ -32,6 +32,9 @@ std::string CopyRemovedMessage(const std::string& target, const std::string& ori
 std::string DamagedRecordMessage(const JournalDamage& damage);
 std::string LeftFolderMessage(const std::string& folder, const std::string& reason);
 std::string NotMarkedMessage(const std::string& reason);
+// A file this undo left under its own name after renaming it, which the
+// journal could not note (JournalKeptAs).
+std::string KeptAsNotNotedMessage(const std::string& target, const std::string& reason);
 std::string UndoCompleteMessage(std::uint64_t putBack, std::uint64_t removed, std::uint64_t kept);
 // Files a damaged journal kept from being taken back; 0 where how many
 // cannot be told.

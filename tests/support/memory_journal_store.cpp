@@ -68,6 +68,7 @@ public:
         m_summary.left.reset();
     }
     void left(const JournalLeft& left) override { m_summary.left = left; }
+    void keptAs(const JournalKeptAs& kept) override { m_summary.keptAs[kept.number] = kept.now; }
     void damaged(const JournalDamage&) override { ++m_summary.damaged; }
 
 private:
@@ -206,6 +207,13 @@ FsStatus MemoryJournalStore::markLeft(const std::string& id, const JournalLeft& 
 {
     std::string record;
     AppendJournalLeft(record, left);
+    return append(id, record);
+}
+
+FsStatus MemoryJournalStore::markKeptAs(const std::string& id, const JournalKeptAs& kept)
+{
+    std::string record;
+    AppendJournalKeptAs(record, kept);
     return append(id, record);
 }
 

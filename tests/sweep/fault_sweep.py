@@ -61,29 +61,7 @@ import time
 # REPORTED_FAULTS) is an expected failure; remove the entries as the mends
 # land. The first entry that matches names the cause.
 KNOWN_FAULTS = [
-    # A Stop while files are in flight, before the workers take up their
-    # first claim or while the listing goes on, is never answered.
-    ("*/flight * SIGINT@*: hang", "item 1: a Stop with files in flight hangs"),
-    # An undo that left files for a passing reason marks the run taken back:
-    # the next undo has nothing to take back.
-    ("undo-* E*@*: not-restored", "item 2: an undo that left files locks the run out"),
-    ("undo-* SIGINT@*: not-restored", "item 2: an undo that left files locks the run out"),
-    # A killed undo across file systems leaves its private name; the next
-    # undo does not finish it.
-    ("undo-move/* SIGKILL@*: undo-temporary", "item 4: a killed undo leaves its private name"),
-    ("undo-move/* SIGKILL@*: not-restored", "item 4: a killed undo leaves its private name"),
-    # The undo's syncs of the source folder go through an O_PATH descriptor.
-    ("undo-move/* clean: sync-failed", "item 5: folder syncs that do nothing"),
-    # A failed look at the source folder (the journal's identity of it) or
-    # after a file's move: undo cannot match the records; the run says
-    # nothing. A failed look in the listing drops the file, or the whole
-    # listing, and the run ends with 0.
-    ("move statx EIO@*: not-restored", "item 6: a failed look passes as success"),
-    ("copy/* statx EIO@*: not-restored", "item 6: a failed look passes as success"),
-    ("move newfstatat EIO@*: status-0", "item 6: a failed look in the listing passes as success"),
-    ("copy/* newfstatat EIO@*: status-0", "item 6: a failed look in the listing passes as success"),
-    ("move openat E*@*: status-0", "item 6: a listing that cannot be opened passes as success"),
-    ("copy/* openat E*@*: status-0", "item 6: a listing that cannot be opened passes as success"),
+    # None at present: every case the earlier entries named passes now.
 ]
 
 # Faults the sweep found beyond those being mended, reported to be filed;

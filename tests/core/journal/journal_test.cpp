@@ -206,8 +206,8 @@ TEST(JournalFormat, WhatAnUndoLeftIsReadBackAndAnOlderJournalStillReads)
     EXPECT_EQ(std::vector<std::string>(seen.events.begin() + 4, seen.events.end()),
               (std::vector<std::string> {"left:2:1:1-1:3-18446744073709551615", "left:0:1:3-3", "takenBack"}));
 
-    ASSERT_EQ(bytes.substr(0, 19), "quillbox journal 4\n");
-    for (const char* version : {"3", "2"}) {
+    ASSERT_EQ(bytes.substr(0, 19), "quillbox journal 5\n");
+    for (const char* version : {"4", "3", "2"}) {
         Seen older;
         ASSERT_TRUE(
             Read(std::string("quillbox journal ") + version + "\n" + Journal({"one", "two"}).substr(19), older).ok());
