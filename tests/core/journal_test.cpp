@@ -13,7 +13,6 @@
 #include <ctime>
 #include <functional>
 #include <optional>
-#include <set>
 #include <thread>
 
 #include "platform/journal_files.h"
@@ -389,75 +388,6 @@ TEST(JournalWriter, RecordsReachTheDiskOnTimeWithoutAFurtherRecord)
         ASSERT_TRUE(writer.value()->file({TransferMode::Move, 'N', name, false, {}}).ok());
     EXPECT_TRUE(WaitFor([&] { return s.journals.summary(id).value().files > 1; }, 5000));
     EXPECT_EQ(s.journals.summary(id).value().damaged, 0u);
-}
-
-// Intents go out at once from the placing threads, records in batches from
-// the run's: whatever the threads, each record lands after its file's
-// intent, no two writes mix, and only the intents no record settled are
-// handed on (the files a kill would have caught half-way). A file that
-// failed before its intent was written settles nothing.
-TEST(JournalWriter, EveryRecordLandsAfterItsIntentWhateverTheThreads)
-{
-    Store s;
-    auto started = s.journals.startRun(kHeader);
-    ASSERT_TRUE(started.ok());
-    JournalWriter& writer = *started.value();
-    PlacementNotice* notice = writer.notice();
-    ASSERT_NE(notice, nullptr);
-    constexpr int kEach = 3000;
-    const auto name = [](int thread, int i) { return "t" + std::to_string(thread) + "-" + std::to_string(i); };
-    std::atomic<int> noted[2] = {0, 0};
-    std::vector<std::thread> placing;
-    for (int t = 0; t < 2; ++t) {
-        placing.emplace_back([&, t] {
-            for (int i = 0; i < kEach; ++i) {
-                const FileIdentity before {1, static_cast<std::uint64_t>(t * kEach + i + 1), 5, 7, 9, 0};
-                notice->aboutToPlace(TransferMode::Move, 'T', name(t, i), false, before);
-                noted[t].store(i + 1, std::memory_order_release);
-            }
-        });
-    }
-    // The run's thread settles each file once its intent is out: every
-    // third is left unsettled, one in three of the rest failed.
-    std::size_t recorded = 0;
-    for (int i = 0; i < kEach; ++i) {
-        for (int t = 0; t < 2; ++t) {
-            while (noted[t].load(std::memory_order_acquire) <= i)
-                std::this_thread::yield();
-            const std::string n = name(t, i);
-            if (i % 3 == 0)
-                continue;
-            if (i % 3 == 1) {
-                ASSERT_TRUE(writer.file({TransferMode::Move, 'T', n, false, {1, 1, 5, 7, 10, 0}}).ok());
-                ++recorded;
-            } else {
-                writer.unplaced('T', n);
-            }
-        }
-    }
-    writer.unplaced('T', "never-noted");
-    for (std::thread& thread : placing)
-        thread.join();
-    ASSERT_TRUE(writer.flush().ok());
-    const std::string id = s.journals.list().front().id;
-    started.value().reset();
-
-    Seen seen;
-    ASSERT_TRUE(s.journals.read(id, seen).ok());
-    std::size_t files = 0;
-    std::set<std::string> intended;
-    for (const std::string& event : seen.events) {
-        EXPECT_FALSE(event.starts_with("damaged")) << event;
-        files += event.starts_with("file:");
-        if (event.starts_with("intended:"))
-            intended.insert(event);
-    }
-    EXPECT_EQ(files, recorded);
-    std::set<std::string> expected;
-    for (int t = 0; t < 2; ++t)
-        for (int i = 0; i < kEach; i += 3)
-            expected.insert("intended:M:T/" + name(t, i) + ":" + std::to_string(t * kEach + i + 1));
-    EXPECT_EQ(intended, expected);
 }
 
 // A run holds its journal from its start to its end; an undo holds it while
