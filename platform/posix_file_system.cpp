@@ -167,10 +167,17 @@ FsStatus PosixFileSystem::createNotedFolder(const std::string& path,
         return posix::Failure(error);
     made(parentPath + hidden);
     error = posix::MoveNameNoReplace(*m_calls, parent.get(), hidden.c_str(), parent.get(), name.c_str());
-    if (error != 0) {
-        ::unlinkat(parent.get(), hidden.c_str(), AT_REMOVEDIR);
+    if (error == 0)
+        return FsStatus::success();
+    ::unlinkat(parent.get(), hidden.c_str(), AT_REMOVEDIR);
+    if (error == EEXIST)
         return posix::Failure(error);
-    }
+    // A file system that will not rename this folder: made under its own
+    // name, and noted right after (as it is there, a second note of it
+    // counts).
+    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0)
+        return posix::Failure(errno);
+    made(path);
     return FsStatus::success();
 }
 

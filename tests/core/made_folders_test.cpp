@@ -127,5 +127,34 @@ TEST(MadeFolders, OneMadeMeanwhileByAnotherIsNotTakenOver)
     EXPECT_EQ(ReadFile(w.destination / "B/theirs"), "kept");
 }
 
+// Where the folder cannot take its name by a rename (a file system that
+// will not rename folders, or a failing call), it is made under its name
+// and noted right after: made all the same, and taken back.
+TEST(MadeFolders, OneThatCannotBeRenamedIsMadeUnderItsNameAndNoted)
+{
+    RunWorld w;
+    TempDir state;
+    JournalFolder journals {state / "runs"};
+    SieveJob job {w.fs, w.clock, w.observer, &journals};
+    UndoJob undo {w.fs, journals, w.clock, w.observer};
+    w.source.write("apple", "a");
+    w.fs.noReplaceError = EIO; // a copy places its files by a link
+    int noted = 0;
+    w.fs.afterFolderNoted = [&](const std::string& path, const std::string& madeAs) {
+        noted += madeAs == path;
+        EXPECT_EQ(Exists(path), madeAs == path);
+    };
+    w.controls.mode.store(TransferMode::Copy);
+
+    EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
+    EXPECT_EQ(noted, 27);
+    EXPECT_EQ(w.destination.names().size(), 27u) << "every bucket under its name, nothing private left";
+    EXPECT_EQ(ReadFile(w.destination / "A/apple"), "a");
+
+    w.fs.noReplaceError = 0;
+    EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
+    EXPECT_EQ(w.destination.names(), std::set<std::string> {});
+}
+
 } // namespace
 } // namespace quillbox::test
