@@ -145,10 +145,53 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
     return done;
 }
 
-// A link is made anew on the other side with the same target text; it is
-// never replaced, as symlinkat never replaces.
-FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* fromName, int bucketDir, const char* name,
-                           const struct stat& seen)
+// Makes the link `name` in `dir` leading to `text`, with the owner and
+// times of `seen` where the process may set them; never replacing, as
+// symlinkat never replaces. Where the run notes each file before it is
+// placed, the link is made under a private name first, looked at and noted,
+// and only then given its name: a run killed in between leaves at most the
+// link under its private name. 0, or the errno.
+int MakeLink(CopyState& state, BucketTraits& traits, const char* text, int dir, const char* name,
+             const struct stat& seen)
+{
+    const auto keep = [&](const char* made) {
+        ::fchownat(dir, made, seen.st_uid, seen.st_gid, AT_SYMLINK_NOFOLLOW);
+        const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
+        ::utimensat(dir, made, times, AT_SYMLINK_NOFOLLOW);
+    };
+    if (state.notice == nullptr) {
+        if (::symlinkat(text, dir, name) != 0)
+            return errno;
+        keep(name);
+        return 0;
+    }
+    std::string hidden;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        hidden = state.privateName();
+        error = ::symlinkat(text, dir, hidden.c_str()) == 0 ? 0 : errno;
+    }
+    if (error != 0)
+        return error;
+    keep(hidden.c_str());
+    // A link that cannot be looked at, even once more, is not placed: it
+    // could not be noted.
+    FileIdentity before;
+    if (!IdentityAt(dir, hidden.c_str(), before) && !IdentityAt(dir, hidden.c_str(), before)) {
+        error = errno;
+        ::unlinkat(dir, hidden.c_str(), 0);
+        return error;
+    }
+    state.aboutToPlace(name, false, before);
+    error = MoveNameNoReplace(state.calls, dir, hidden.c_str(), dir, name, &traits);
+    if (error != 0)
+        ::unlinkat(dir, hidden.c_str(), 0);
+    return error;
+}
+
+// A link is made anew on the other side with the same target text.
+FileOutcome MoveLinkAcross(CopyState& state, BucketTraits& traits, int sourceDir, const char* fromName, int bucketDir,
+                           const char* name, const struct stat& seen)
 {
     char text[PATH_MAX + 1];
     const ssize_t length = ::readlinkat(sourceDir, fromName, text, sizeof text);
@@ -157,12 +200,8 @@ FileOutcome MoveLinkAcross(CopyState& state, int sourceDir, const char* fromName
     if (static_cast<std::size_t>(length) >= sizeof text)
         return {FileStage::Transfer, ChangedWhileCopied(true)};
     text[length] = '\0';
-    if (::symlinkat(text, bucketDir, name) != 0)
-        return {FileStage::Transfer, Failure(errno)};
-    // Owner and times as on the source, where the process may set them.
-    ::fchownat(bucketDir, name, seen.st_uid, seen.st_gid, AT_SYMLINK_NOFOLLOW);
-    const struct timespec times[2] = {seen.st_atim, seen.st_mtim};
-    ::utimensat(bucketDir, name, times, AT_SYMLINK_NOFOLLOW);
+    if (const int error = MakeLink(state, traits, text, bucketDir, name, seen); error != 0)
+        return {FileStage::Transfer, Failure(error)};
 
     if (FsStatus synced = SyncFolder(state.calls, bucketDir, -1); !synced.ok())
         return TakeBack(bucketDir, name, std::move(synced));
@@ -180,7 +219,7 @@ FileOutcome MoveAcross(CopyState& state, BucketTraits& traits, int fromDir, cons
                        const char* toName, const struct stat& seen)
 {
     if (S_ISLNK(seen.st_mode))
-        return MoveLinkAcross(state, fromDir, fromName, toDir, toName, seen);
+        return MoveLinkAcross(state, traits, fromDir, fromName, toDir, toName, seen);
     return MoveFileAcross(state, traits, fromDir, fromName, toDir, toName, seen);
 }
 

@@ -35,8 +35,6 @@ FsStatus FileJournalWriter::file(const PlacedInRun& file)
 {
     std::unique_lock lock(m_mutex);
     AppendJournalFile(m_pending, ++m_files, file);
-    if (!m_intents.empty())
-        m_intents.erase(IntentKey(file.bucket, file.name));
     return afterAppend(lock);
 }
 
@@ -52,9 +50,9 @@ FsStatus FileJournalWriter::bucket(const JournalBucket& bucket)
 
 void FileJournalWriter::unplaced(char bucket, std::string_view name)
 {
+    // Told of every file that failed, whether or not it got as far as its
+    // intent: a record that settles no intent settles nothing.
     std::unique_lock lock(m_mutex);
-    if (m_intents.erase(IntentKey(bucket, name)) == 0)
-        return;
     AppendJournalUnplaced(m_pending, bucket, name);
     afterAppend(lock);
 }
@@ -66,26 +64,17 @@ FsStatus FileJournalWriter::flush()
     return m_status;
 }
 
-std::string FileJournalWriter::IntentKey(char bucket, std::string_view name)
-{
-    std::string key(1, bucket);
-    key.append(name);
-    return key;
-}
-
 void FileJournalWriter::aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
                                      const FileIdentity& before)
 {
     // Framed on the placing thread, in storage of its own.
+    if (m_failed.load(std::memory_order_acquire))
+        return; // the run has said that it cannot be taken back
     thread_local std::string record;
     record.clear();
     AppendJournalIntent(record, mode, bucket, replacing, name, before);
-    {
-        std::unique_lock lock(m_mutex);
-        if (!m_status.ok())
-            return; // the run has said that it cannot be taken back
-        m_intents.insert(IntentKey(bucket, name));
-    }
+    // One lock a file: the write's. Its record is appended later, after the
+    // file is placed, so it goes out after this.
     FsStatus written;
     {
         std::unique_lock writing(m_writeMutex);
@@ -95,6 +84,7 @@ void FileJournalWriter::aboutToPlace(TransferMode mode, char bucket, std::string
         std::unique_lock lock(m_mutex);
         if (m_status.ok())
             m_status = std::move(written);
+        m_failed.store(true, std::memory_order_release);
     }
 }
 
@@ -131,8 +121,10 @@ void FileJournalWriter::writeOut(std::unique_lock<std::mutex>& lock)
     }
     lock.lock();
     m_writing = false;
-    if (!written.ok() && m_status.ok())
+    if (!written.ok() && m_status.ok()) {
         m_status = std::move(written);
+        m_failed.store(true, std::memory_order_release);
+    }
     batch.clear();
     m_spare.swap(batch);
     m_written.notify_all();

@@ -3,13 +3,13 @@
 // written out by a thread of its own, each intent at once.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <unordered_set>
 
 #include "core/journal/journal.h"
 #include "platform/unique_fd.h"
@@ -25,7 +25,9 @@ FsStatus WriteAll(int fd, std::string_view bytes);
 // earlier files on the disk within kBatchMs. An intent goes out at once,
 // one write on the placing thread before the file is placed: the kernel
 // holds it whatever becomes of the process, so a run killed right after the
-// file got its name still names it. Writes never interleave.
+// file got its name still names it. Writes never interleave, and each
+// record goes after the intent of its file: what an intent says is settled
+// by the record after it, as the reader takes them in order.
 class FileJournalWriter final : public JournalWriter, private PlacementNotice {
 public:
     explicit FileJournalWriter(posix::UniqueFd fd);
@@ -38,8 +40,6 @@ public:
     FsStatus flush() override;
 
 private:
-    static std::string IntentKey(char bucket, std::string_view name);
-
     void aboutToPlace(TransferMode mode, char bucket, std::string_view name, bool replacing,
                       const FileIdentity& before) override;
 
@@ -58,9 +58,9 @@ private:
     std::string m_pending;
     std::string m_spare;
     std::uint64_t m_files = 0;
-    // The intents written whose files are not yet recorded either way: the
-    // files in flight.
-    std::unordered_set<std::string> m_intents;
+    // A write failed (m_status says why): intents are written no more. Read
+    // by the placing threads without m_mutex.
+    std::atomic<bool> m_failed {false};
     bool m_writing = false;
     bool m_woken = false;
     bool m_closing = false;

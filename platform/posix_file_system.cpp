@@ -21,6 +21,7 @@
 #include "platform/folder_handles.h"
 #include "platform/left_temporaries.h"
 #include "platform/listing.h"
+#include "platform/name_moves.h"
 #include "platform/share_identity.h"
 #include "platform/unique_fd.h"
 #include "platform/working_folder.h"
@@ -137,6 +138,48 @@ FsStatus PosixFileSystem::createFolder(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0777) != 0)
         return posix::Failure(errno);
+    return FsStatus::success();
+}
+
+FsStatus PosixFileSystem::createNotedFolder(const std::string& path,
+                                            const std::function<void(const std::string& madeAs)>& made)
+{
+    // A folder there already (the buckets of most runs) costs one look.
+    struct stat there; // filled by the call
+    if (::lstat(path.c_str(), &there) == 0)
+        return posix::Failure(EEXIST);
+    if (errno != ENOENT)
+        return posix::Failure(errno);
+    const std::size_t slash = path.find_last_of('/');
+    const std::string parentPath = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const posix::UniqueFd parent(::open(parentPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid())
+        return posix::Failure(errno);
+    // Under a name of the process's own, which nothing else takes, until it
+    // is noted; then it takes its name, or goes again where that is taken.
+    const posix::CopyState names(*m_calls);
+    std::string hidden;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+        hidden = names.privateName();
+        error = ::mkdirat(parent.get(), hidden.c_str(), 0777) == 0 ? 0 : errno;
+    }
+    if (error != 0)
+        return posix::Failure(error);
+    made(parentPath + hidden);
+    error = posix::MoveNameNoReplace(*m_calls, parent.get(), hidden.c_str(), parent.get(), name.c_str());
+    if (error == 0)
+        return FsStatus::success();
+    ::unlinkat(parent.get(), hidden.c_str(), AT_REMOVEDIR);
+    if (error == EEXIST)
+        return posix::Failure(error);
+    // A file system that will not rename this folder: made under its own
+    // name, and noted right after (as it is there, a second note of it
+    // counts).
+    if (::mkdirat(parent.get(), name.c_str(), 0777) != 0)
+        return posix::Failure(errno);
+    made(path);
     return FsStatus::success();
 }
 

@@ -42,6 +42,8 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
+    FsStatus createNotedFolder(const std::string& path,
+                               const std::function<void(const std::string& madeAs)>& made) override;
     std::vector<std::string> leftTemporaries(const std::string& destination) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;

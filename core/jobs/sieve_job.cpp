@@ -110,14 +110,14 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
     return true;
 }
 
-void SieveJob::journalMadeFolder(char bucket, const std::string& folder)
+void SieveJob::journalMadeFolder(char bucket, const std::string& folder, const std::string& madeAs)
 {
     // Undo removes it only while it is this very folder: which folder it is
     // is looked at once more where the first look fails (a passing fault),
     // and where that fails too, the run says that it stays.
-    FsResult<FolderIdentity> made = m_fs.folderIdentity(folder);
+    FsResult<FolderIdentity> made = m_fs.folderIdentity(madeAs);
     if (!made.ok())
-        made = m_fs.folderIdentity(folder);
+        made = m_fs.folderIdentity(madeAs);
     if (made.ok())
         checkJournal(m_journal->bucket({bucket, made.value()}));
     else
@@ -157,17 +157,22 @@ RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
         return finish(RunEnd::Failed);
     if (settings.destinationMade && m_journal) {
         const std::string folder = destination.size() > 1 ? destination.substr(0, destination.size() - 1) : destination;
-        journalMadeFolder(kMadeDestination, folder);
+        journalMadeFolder(kMadeDestination, folder, folder);
     }
 
     // Bucket folders; one that cannot be made (usually: already there) shows
-    // later as failed copies or moves into it.
+    // later as failed copies or moves into it. A journaled run notes each
+    // before it has its name, so that a run killed at any moment has every
+    // folder it made on record.
     if (settings.createFolders) {
         log(LogIcon::Information, std::string(kCreatingBuckets));
         for (const char* letter = kBucketLetters; *letter != '\0'; ++letter) {
             const std::string folder = destination + *letter;
-            if (m_fs.createFolder(folder).ok() && m_journal)
-                journalMadeFolder(*letter, folder);
+            if (!m_journal)
+                m_fs.createFolder(folder);
+            else
+                m_fs.createNotedFolder(folder,
+                                       [&](const std::string& madeAs) { journalMadeFolder(*letter, folder, madeAs); });
         }
     }
 

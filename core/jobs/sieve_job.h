@@ -75,8 +75,9 @@ private:
     // from anywhere: it is refused.
     bool startJournal(const std::string& source, const std::string& destination, TransferMode mode);
     // A folder the run made (bucket `bucket`, or kMadeDestination), in the
-    // journal, so that an undo removes it once empty again.
-    void journalMadeFolder(char bucket, const std::string& folder);
+    // journal, so that an undo removes it once empty again; it is looked at
+    // as `madeAs` (the name it has until it is noted).
+    void journalMadeFolder(char bucket, const std::string& folder, const std::string& madeAs);
     // A journal that cannot be written is reported once; the run goes on.
     void checkJournal(const FsStatus& status);
     // `folders`, telling the journal of each file before it is placed.

@@ -278,6 +278,20 @@ public:
     // took the target away, say), so that no counted file is passed over.
     virtual std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) { return listFiles(folder); }
     virtual FsStatus createFolder(const std::string& path) = 0;
+    // Makes the folder `path` (its parent must be there) for a run that
+    // notes it before it has its name: first under a private name beside it,
+    // which `made` is given (to look at the folder and note it), then under
+    // its own name, never taking a name something has (EEXIST, and nothing
+    // is left). A run killed in between leaves at most the empty folder
+    // under its private name, never a folder it did not note.
+    virtual FsStatus createNotedFolder(const std::string& path,
+                                       const std::function<void(const std::string& madeAs)>& made)
+    {
+        FsStatus created = createFolder(path);
+        if (created.ok())
+            made(path);
+        return created;
+    }
     // The temporary files of this program that earlier runs left in the
     // bucket folders of `destination` (ending in '/'), as "A/NAME"; each
     // is given once by this object, however many runs ask.

@@ -277,6 +277,18 @@ FsStatus TestFileSystem::createFolder(const std::string& path)
     return m_real->createFolder(path);
 }
 
+FsStatus TestFileSystem::createNotedFolder(const std::string& path,
+                                           const std::function<void(const std::string& madeAs)>& made)
+{
+    return m_real->createNotedFolder(path, [&](const std::string& madeAs) {
+        if (beforeFolderNoted)
+            beforeFolderNoted(path, madeAs);
+        made(madeAs);
+        if (afterFolderNoted)
+            afterFolderNoted(path, madeAs);
+    });
+}
+
 FsResult<ResolvedFolder> TestFileSystem::resolveFolder(const std::string& path)
 {
     FsResult<ResolvedFolder> resolved = m_real->resolveFolder(path);

@@ -103,6 +103,11 @@ public:
     // After those: the errno to fail folderIdentity(`path`) with, 0 for
     // the real look.
     std::function<int(const std::string& path)> identityFault;
+    // A folder a journaled run makes (createNotedFolder): before it is
+    // noted, with the path it is to have and the private one it has; and
+    // once noted, before it takes its name.
+    std::function<void(const std::string& path, const std::string& madeAs)> beforeFolderNoted;
+    std::function<void(const std::string& path, const std::string& madeAs)> afterFolderNoted;
 
     // --- Files of a run. How many a run has in flight at once (1: the
     // files one by one on the run's own thread).
@@ -129,6 +134,8 @@ public:
     std::unique_ptr<FileListing> listFiles(const std::string& folder) override;
     std::unique_ptr<FileListing> listFilesAgain(const std::string& folder) override;
     FsStatus createFolder(const std::string& path) override;
+    FsStatus createNotedFolder(const std::string& path,
+                               const std::function<void(const std::string& madeAs)>& made) override;
     std::unique_ptr<RunFolders> openRun(const std::string& source, const std::string& destination) override;
     InFlight filesInFlight(const std::string& source, const std::string& destination, TransferMode mode) override;
     InFlight takeBacksInFlight(const ResolvedFolder&, const ResolvedFolder&) override

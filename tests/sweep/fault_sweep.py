@@ -66,22 +66,7 @@ KNOWN_FAULTS = [
 
 # Faults the sweep found beyond those being mended, reported to be filed;
 # each stays here until it is mended.
-REPORTED_FAULTS = [
-    # A run made the bucket folders, then the look at one made folder
-    # failed: the folder is not journaled, nothing is said, and undo leaves
-    # it.
-    ("move statx EIO@*: folders-left", "made folder not journaled when its look fails"),
-    ("copy/* statx EIO@*: folders-left", "made folder not journaled when its look fails"),
-    # A kill after a bucket folder is made and before its record is written
-    # (the record goes out at once, but after the look at the new folder):
-    # that one folder is in no journal and stays.
-    ("move journal-write SIGKILL@*: folders-left", "killed between making a folder and writing its record"),
-    ("copy/* journal-write SIGKILL@*: folders-left", "killed between making a folder and writing its record"),
-    # A link moved to another file system is placed by a copy of the link
-    # that gets no intent first: a kill between its placing and the record
-    # after it leaves the link in the bucket, unjournaled.
-    ("move * SIGKILL@*: unjournaled", "killed run: a link moved to another file system has no intent"),
-]
+REPORTED_FAULTS = []
 
 # Problem kinds a case can show.
 HANG = "hang"  # the program did not end within the bound
@@ -146,8 +131,9 @@ SCENARIOS = {
 }
 
 TEMP_PREFIX = b".quillbox-"
-# What a kill may leave, as the README says: a named temporary of a copy,
-# and an undo's private name, which the next undo finishes.
+# What a kill may leave, as the README says: a named temporary of a copy, a
+# bucket folder or a link a run made under a private name and had not noted
+# yet, and an undo's private name, which the next undo finishes.
 KILL_DEBRIS = re.compile(rb"^\.quillbox-[0-9]+-[0-9]+$")
 UNDO_DEBRIS = re.compile(rb"^\.quillbox-undo-[0-9a-f]+$")
 CANNOT_TAKE_BACK = re.compile(r"(cannot|could not) be taken back")

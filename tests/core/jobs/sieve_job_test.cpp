@@ -10,8 +10,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "core/jobs/undo_job.h"
-#include "platform/journal_files.h"
 #include "tests/core/memory_world.h"
 #include "tests/core/run_world.h"
 
@@ -257,42 +255,6 @@ TEST(CountingPass, FolderThatCannotBeListedFailsTheRunTheNoFilesWay)
         EXPECT_EQ(w.observer.started.size(), 0u);
         EXPECT_EQ(w.source.names().size(), 5u) << "nothing is touched";
         w.ExpectEndedCleanly();
-    }
-}
-
-// A bucket folder the run made is journaled by which folder it is, so that
-// an undo removes it once empty. A look at it that fails is taken once
-// more; one that fails again is said, as the folder then stays.
-TEST(MadeFolders, ALookThatFailsIsTakenAgainOrSaid)
-{
-    for (const int failing : {1, 2}) {
-        SCOPED_TRACE(failing == 1 ? "once" : "for good");
-        RunWorld w;
-        TempDir state;
-        JournalFolder journals {state / "runs"};
-        SieveJob job {w.fs, w.clock, w.observer, &journals};
-        UndoJob undo {w.fs, journals, w.clock, w.observer};
-        w.source.write("apple", "a");
-        int failed = 0;
-        w.fs.identityFault = [&](const std::string& path) {
-            if (path != w.destination / "B" || failed == failing)
-                return 0;
-            ++failed;
-            return EIO;
-        };
-        w.controls.mode.store(TransferMode::Move);
-
-        EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
-        const std::string said = "The folder " + (w.destination / "B") +
-            " was made but could not be looked at (Input/output error): "
-            "it cannot be taken back.";
-        EXPECT_EQ(w.MessagesStartingWith("The folder"),
-                  failing == 1 ? std::vector<std::string> {} : std::vector<std::string> {said});
-        EXPECT_EQ(failed, failing);
-
-        EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
-        EXPECT_EQ(w.source.names(), std::set<std::string> {"apple"});
-        EXPECT_EQ(w.destination.names(), failing == 1 ? std::set<std::string> {} : std::set<std::string> {"B"});
     }
 }
 
