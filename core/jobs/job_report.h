@@ -34,6 +34,7 @@ public:
     RunCounters& counters() { return m_counters; }
     const RunCounters& counters() const { return m_counters; }
     RunObserver& observer() { return m_observer; }
+    Clock& clock() { return m_clock; }
 
 private:
     Clock& m_clock;

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <optional>
 #include <vector>
 
@@ -78,7 +77,7 @@ bool SieveJob::startJournal(const std::string& source, const std::string& destin
         return true;
     // The journal names the folders as they can be found again from
     // anywhere, and which folders they are.
-    JournalHeader header {static_cast<std::int64_t>(std::time(nullptr)), 0, mode, {}, {}};
+    JournalHeader header {m_report.clock().wallSeconds(), 0, mode, {}, {}};
     for (auto [given, resolved] :
          {std::pair {&source, &header.source}, std::pair {&destination, &header.destination}}) {
         FsResult<ResolvedFolder> found = m_fs.resolveFolder(*given);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,7 +64,9 @@ public:
 class FakeClock final : public Clock {
 public:
     TimeOfDay time {12, 34, 56};
-    std::int64_t wall = 1'700'000'000;
+    // The machine's time when made, so that what a run journals is as new
+    // as it is to the journal store's own clock.
+    std::int64_t wall = static_cast<std::int64_t>(std::time(nullptr));
     TimeOfDay now() override { return time; }
     Instant monotonic() override { return Instant(std::chrono::nanoseconds(m_monotonicNs.load())); }
     std::int64_t wallSeconds() override { return wall; }

@@ -184,6 +184,19 @@ TEST(MemoryRun, AJournalThatCannotBeWrittenIsToldOnceAndTheRunGoesOn)
     w.ExpectEndedCleanly();
 }
 
+// A run's journal is dated by the clock the run is given, not the machine's:
+// what ages it out and what `--list-runs` tells are the same clock's.
+TEST(MemoryRun, TheJournalIsDatedByTheRunsClock)
+{
+    MemoryWorld w;
+    w.clock.wall = 1'234'567'890;
+    w.Files({"apple"});
+    EXPECT_EQ(w.Sieve(), RunEnd::Completed);
+    const std::vector<JournalSummary> runs = w.journals.list();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].header.startedAt, 1'234'567'890);
+}
+
 // What an undo of four moved files comes to, and what a second undo then
 // finds: a file that changed or whose old place is taken stays for good, a
 // Stop leaves the rest for the next undo.
