@@ -373,6 +373,12 @@ TEST(Watch, OnAShareFilesArrivingFromElsewhereAreFoundByListing)
         struct statfs fs {};
         return ::statfs(mount.c_str(), &fs) == 0 && static_cast<unsigned long>(fs.f_type) == 0x65735546UL;
     }));
+    // Written behind the mount after the system kept its length as empty
+    // (for a second): the watch asks the server, and the copy is whole.
+    w.dir.write("behind/kept", "");
+    struct stat kept {};
+    ASSERT_EQ(::stat((mount + "/kept").c_str(), &kept), 0);
+    w.dir.write("behind/kept", "kept contents");
     w.start({QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
              QStringLiteral("--settle"), QStringLiteral("0.2"), Q(mount), Q(w.dir / "out")},
             false);
@@ -384,6 +390,7 @@ TEST(Watch, OnAShareFilesArrivingFromElsewhereAreFoundByListing)
     EXPECT_EQ(ReadFile(w.out_("O/one")), "one");
     EXPECT_EQ(ReadFile(w.out_("T/three")), "three");
     EXPECT_EQ(ReadFile(w.out_("T/through")), "t");
+    EXPECT_EQ(ReadFile(w.out_("K/kept")), "kept contents");
     w.signal(SIGTERM);
     EXPECT_EQ(w.finish(), 143);
     const std::size_t first = w.err.find("is on a FUSE file system");
