@@ -217,6 +217,7 @@ void Watcher::rescan()
     const posix::UniqueFd folder(::open(m_watch->folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::vector<std::string> names;
     std::vector<FileLook> looks;
+    std::vector<bool> listed;
     for (posix::ScannedFile& file : files.value()) {
         if (IsIgnoredName(file.name, m_request.ignores))
             continue;
@@ -232,16 +233,21 @@ void Watcher::rescan()
                 continue;
             }
         }
-        if (file.listed)
-            m_queue.found(file.name, now, file.look);
-        else
-            m_queue.touched(file.name, now, file.look);
         names.push_back(std::move(file.name));
         looks.push_back(file.look);
+        listed.push_back(file.listed);
     }
     // The leases are asked for now, while the files settle, rather than
-    // when they are due: a write since breaks them.
-    m_leases.takeMany(m_watch->folder(), folder.get(), names, looks);
+    // when they are due: a write since breaks them. The files wait for
+    // the settle time meanwhile.
+    m_leases.takeMany(m_watch->folder(), folder.get(), names, looks, [&] {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (listed[i])
+                m_queue.found(names[i], now, looks[i]);
+            else
+                m_queue.touched(names[i], now, looks[i]);
+        }
+    });
     if (!m_watch->share().empty()) {
         RepeatedListing::Listing listing;
         for (std::size_t i = 0; i < names.size(); ++i)

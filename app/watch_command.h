@@ -24,9 +24,10 @@ struct WatchRequest {
     std::string source;
     std::string destination;
     Detail detail = Detail::Normal;
-    // The destination was made for the watch (create-dirs): its first run's
-    // journal records it, so that undoing every batch removes it again.
-    bool destinationMade = false;
+    // The destination is not there yet and create-dirs asks for it: the
+    // first batch makes it, and its journal records it, so that undoing
+    // every batch removes it again.
+    bool destinationToMake = false;
 };
 
 // Reads a settle time in seconds, "2", "0.2" or "1.25" (at most a day, to

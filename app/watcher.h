@@ -76,10 +76,8 @@ private:
     // time, or, where only a listing told of it, the same inode.
     bool cameBack(const std::string& name, const FileLook& look) const;
 
-    // Whether a batch's files are all taken by renames: moves into bucket
-    // folders on the source's file system, one that renames without
-    // replacing (elsewhere a move may have to copy).
-    bool takenByRename() const;
+    // The destination resolved, also while it is still to be made.
+    FsResult<ResolvedFolder> resolvedDestination();
 
     // Notes that a session begins, so that --undo --session takes back all
     // of its batches.
@@ -98,11 +96,15 @@ private:
 
     int folderGone(posix::FolderEvent::Kind kind);
 
+    // Makes the destination for the first batch, where the watch is to
+    // make it; true when made now.
+    bool makeDestination();
+
     // One run over the files of a batch. Status to end with, or -1.
     int sieve(std::vector<std::string> names, const std::vector<FileLook>& looks);
 
     const WatchRequest& m_request;
-    bool m_destinationToRecord = m_request.destinationMade;
+    bool m_destinationToMake = m_request.destinationToMake;
     JournalFolder& m_journals;
     Clock& m_clock;
     // First: SIGIO is blocked before the gate notes the signal mask, and

@@ -548,6 +548,38 @@ TEST(Watch, FolderUnmountedEndsWithStatusOne)
     EXPECT_NE(w.err.find("was unmounted"), std::string::npos) << w.err;
 }
 
+// A destination --create-dirs is to make is made for the first batch: a
+// watch that ends before one, stopped or killed, leaves nothing made. One
+// made under a linked parent is the one its session's undo removes again.
+TEST(Watch, DestinationIsMadeForTheFirstBatchAndOnlyThen)
+{
+    const QStringList watch = {QStringLiteral("--watch"), QStringLiteral("--move"), QStringLiteral("--create-dirs"),
+                               QStringLiteral("--settle"), QStringLiteral("0.2")};
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        Watcher w;
+        const std::string made = w.dir / "made";
+        w.start(watch + QStringList {Q(w.in("")), Q(made)}, false);
+        EXPECT_EQ(w.out.find("Made the destination"), std::string::npos) << w.out;
+        w.signal(signal);
+        EXPECT_EQ(w.finish(), signal == SIGTERM ? 143 : -1);
+        EXPECT_FALSE(Exists(made)) << signal;
+    }
+
+    Watcher w;
+    w.dir.mkdir("real");
+    ASSERT_EQ(::symlink((w.dir / "real").c_str(), (w.dir / "link").c_str()), 0);
+    w.dir.write("in/apple", "a");
+    w.start(watch + QStringList {Q(w.in("")), Q(w.dir / "link/made")}, false);
+    ASSERT_TRUE(w.waitFor([&] { return Exists(w.dir / "real/made/A/apple"); })) << w.out << w.err;
+    EXPECT_NE(w.out.find("Made the destination folder " + (w.dir / "link/made/") + "."), std::string::npos) << w.out;
+    w.signal(SIGTERM);
+    EXPECT_EQ(w.finish(), 143);
+    std::string undone;
+    EXPECT_EQ(w.other({QStringLiteral("--undo"), QStringLiteral("--session")}, &undone), 0) << undone;
+    EXPECT_TRUE(Exists(w.in("apple"))) << undone;
+    EXPECT_FALSE(Exists(w.dir / "real/made")) << undone;
+}
+
 // SIGTERM while a batch is being sorted: it stops between two files with
 // 143, and the batch's journal takes back what it placed.
 TEST(Watch, StopSignalMidBatchEndsBetweenFilesWithItsJournalKept)
