@@ -142,6 +142,7 @@ int Watcher::run()
         return kExitCannotWatch;
     }
     m_watch = std::move(opened.value());
+    const Clock::Instant watched = m_clock.monotonic();
     FolderProbe probe(*m_watch, m_leases);
     if (m_request.detail != Detail::Quiet)
         PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
@@ -159,7 +160,9 @@ int Watcher::run()
     }
     beginSession();
     learnTakenBack();
-    rescan();
+    // Here every change made since the folder has been watched comes as
+    // an event; on a share only this machine's own do.
+    rescan(m_watch->share().empty() ? std::optional(watched) : std::nullopt);
     // What happened while the folder was listed is known before any file
     // is due.
     if (const int status = takeEvents(); status >= 0)
@@ -201,14 +204,14 @@ int Watcher::StoppedStatus()
     return kExitWriteError;
 }
 
-void Watcher::rescan()
+void Watcher::rescan(std::optional<Clock::Instant> quietSince)
 {
     m_queue.clear();
     m_leases.releaseAll();
     // Every event since the last read is there to be read: from here on
     // a change comes as an event, so the quiet time counts from here,
     // while the folder is listed.
-    const auto now = m_clock.monotonic();
+    const auto now = quietSince.value_or(m_clock.monotonic());
     FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
     if (!files.ok())
         return; // the events that follow tell what became of the folder

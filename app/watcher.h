@@ -59,10 +59,11 @@ private:
     static int StoppedStatus();
 
     // Every file of the folder, as if each had just arrived: it is taken
-    // once it has been quiet for the settle time from now on. Its own times
-    // do not tell: a tool that copies times sets them in the past, and a
-    // share's come from another clock.
-    void rescan();
+    // once it has been quiet for the settle time from now on, or from
+    // `quietSince`, since when every change has come as an event. Its own
+    // times do not tell: a tool that copies times sets them in the past,
+    // and a share's come from another clock.
+    void rescan(std::optional<Clock::Instant> quietSince = std::nullopt);
 
     // On a share: files new or changed since the last listing are touched
     // now, as an event would have told of them.
