@@ -9,6 +9,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <sys/timerfd.h>
 
 #include "core/bucket.h"
@@ -86,12 +87,19 @@ std::string ShareKind(unsigned long type)
 
 namespace {
 
-FileLook LookOf(const struct stat& st)
+// The regular file `name` of the folder `at` as it is now, a link followed.
+// On a share it is asked of the server: what the system kept of an earlier
+// look (for a second, on FUSE by default) would hide a write made
+// elsewhere, and a copy would then read only the length kept.
+std::optional<FileLook> LookUp(int at, const char* name, bool ofServer)
 {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-            static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+    struct statx st {};
+    if (::statx(at, name, ofServer ? AT_STATX_FORCE_SYNC : AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS, &st) != 0 ||
+        !S_ISREG(st.stx_mode))
+        return std::nullopt;
+    return FileLook {static_cast<std::uint64_t>(makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino, st.stx_size,
+                     static_cast<std::int64_t>(st.stx_mtime.tv_sec) * 1'000'000'000 + st.stx_mtime.tv_nsec,
+                     static_cast<std::int64_t>(st.stx_ctime.tv_sec) * 1'000'000'000 + st.stx_ctime.tv_nsec};
 }
 
 } // namespace
@@ -202,10 +210,7 @@ std::vector<FolderEvent> FolderWatch::read()
 
 std::optional<FileLook> FolderWatch::look(const std::string& name) const
 {
-    struct stat st {};
-    if (::stat((m_folder + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    return LookOf(st);
+    return LookUp(AT_FDCWD, (m_folder + name).c_str(), !m_share.empty());
 }
 
 FsResult<std::vector<ScannedFile>> FolderWatch::scan() const
@@ -227,10 +232,10 @@ FsResult<std::vector<ScannedFile>> FolderWatch::scan() const
         // looked up.
         if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
             continue;
-        struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+        const std::optional<FileLook> look = LookUp(::dirfd(dir), entry->d_name, !m_share.empty());
+        if (!look)
             continue;
-        files.push_back({entry->d_name, LookOf(st), false});
+        files.push_back({entry->d_name, *look, false});
     }
     const int error = errno;
     ::closedir(dir);

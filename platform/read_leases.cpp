@@ -2,6 +2,7 @@
 #include "platform/read_leases.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -34,6 +35,21 @@ std::size_t RoomForLeases()
     }
     const rlim_t soft = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
     return static_cast<std::size_t>(soft > 2 * kKeptFree ? soft - kKeptFree : soft / 2);
+}
+
+// Makes the process's table of descriptors room for `count` more now, at
+// once: grown one leased file at a time, it would be copied a dozen times,
+// and each time wait for every other thread to pass a quiescent point.
+void MakeRoomForDescriptors(std::size_t count)
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < 2)
+        return;
+    const std::size_t highest = std::min<std::size_t>(count, static_cast<std::size_t>(limit.rlim_cur) - 1);
+    // The lowest free descriptor from there on: none that is open is touched.
+    const int far = ::fcntl(0, F_DUPFD_CLOEXEC, static_cast<int>(std::min<std::size_t>(highest, 1 << 30)));
+    if (far >= 0)
+        ::close(far);
 }
 
 } // namespace
@@ -99,31 +115,42 @@ ReadLeases::Answer ReadLeases::take(const std::string& folder, const std::string
 }
 
 void ReadLeases::takeMany(const std::string& folder, int opened, const std::vector<std::string>& names,
-                          const std::vector<FileLook>& looks)
+                          const std::vector<FileLook>& looks, const std::function<void()>& meanwhile)
 {
-    if (!m_signals.valid())
+    if (!m_signals.valid()) {
+        if (meanwhile)
+            meanwhile();
         return;
+    }
     const std::size_t count = std::min({names.size(), looks.size(), m_room - std::min(m_room, m_held.size())});
     // A lease is a few system calls: a second thread is worth it only for
-    // many files, on a machine with a second core.
-    const unsigned threads = count >= 2000 && std::thread::hardware_concurrency() > 1 ? 2 : 1;
-    std::vector<std::vector<std::pair<std::size_t, UniqueFd>>> granted(threads);
+    // many files, on a machine with a second core. Started before it, it
+    // leases while this thread does `meanwhile`; then both share the rest,
+    // a slice at a time.
+    const bool helped = count >= 2000 && std::thread::hardware_concurrency() > 1;
+    MakeRoomForDescriptors(m_held.size() + count + kKeptFree);
+    constexpr std::size_t kSlice = 256;
+    std::atomic<std::size_t> next {0};
+    std::vector<std::pair<std::size_t, UniqueFd>> granted[2];
     const auto work = [&](unsigned part) {
-        for (std::size_t i = part; i < count; i += threads) {
-            if (m_held.contains(names[i]))
-                continue;
-            UniqueFd fd;
-            if (open(folder, names[i], looks[i], opened, fd) == Answer::Granted)
-                granted[part].emplace_back(i, std::move(fd));
+        for (std::size_t from; (from = next.fetch_add(kSlice, std::memory_order_relaxed)) < count;) {
+            for (std::size_t i = from; i < std::min(count, from + kSlice); ++i) {
+                if (m_held.contains(names[i]))
+                    continue;
+                UniqueFd fd;
+                if (open(folder, names[i], looks[i], opened, fd) == Answer::Granted)
+                    granted[part].emplace_back(i, std::move(fd));
+            }
         }
     };
-    if (threads > 1) {
-        std::thread helper(work, 1);
-        work(0);
+    std::thread helper;
+    if (helped)
+        helper = std::thread(work, 1);
+    if (meanwhile)
+        meanwhile();
+    work(0);
+    if (helper.joinable())
         helper.join();
-    } else {
-        work(0);
-    }
     for (auto& part : granted) {
         for (auto& [i, fd] : part)
             m_held.emplace(names[i], Held {std::move(fd), looks[i].device, looks[i].inode});
@@ -150,12 +177,6 @@ void ReadLeases::releaseAllBut(const std::vector<std::string>& keep)
             held.insert(std::move(node));
     }
     m_held.swap(held); // the others go with `held`
-}
-
-void ReadLeases::unlockAll()
-{
-    for (auto& [name, held] : m_held)
-        ::fcntl(held.fd.get(), F_SETLEASE, F_UNLCK);
 }
 
 std::vector<std::string> ReadLeases::broken()

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -51,19 +52,16 @@ public:
     // the folder opened already.
     Answer take(const std::string& folder, const std::string& name, const FileLook& look, int opened = -1);
     // take() for many files of the folder `opened` (its path `folder`),
-    // shared among threads; what each answered is not told.
+    // shared among threads; what each answered is not told. `meanwhile`
+    // is run on the calling thread while the leases are being taken.
     void takeMany(const std::string& folder, int opened, const std::vector<std::string>& names,
-                  const std::vector<FileLook>& looks);
+                  const std::vector<FileLook>& looks, const std::function<void()>& meanwhile = {});
     bool holds(const std::string& name) const { return m_held.contains(name); }
     std::size_t held() const { return m_held.size(); }
     void release(const std::string& name);
     // Releases every lease but those of `keep`.
     void releaseAllBut(const std::vector<std::string>& keep);
     void releaseAll() { m_held.clear(); }
-    // Lets go of every lease but keeps their descriptors until
-    // releaseAll(): what a lease costs a rename is gone at once, what a
-    // descriptor's closing costs comes later.
-    void unlockAll();
 
     // Once fd() is readable: the names whose lease a writer is breaking.
     // Their leases are let go, so that the writer goes on at once.

@@ -106,13 +106,13 @@ int Watch(const Options& options, RealPorts& real)
     }
     if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
         return Refuse(problem);
+    // A missing destination is made for the first batch (a watch stopped
+    // before one leaves nothing made); here it is only checked.
     if (std::string problem =
-            DestinationProblem(request.destination, request.createDirs, false, request.destinationMade,
+            DestinationProblem(request.destination, request.createDirs, true, request.destinationToMake,
                                options.watchConfigGiven ? "create-dirs = yes" : "--create-dirs");
         !problem.empty())
         return Refuse(problem);
-    if (request.destinationMade && request.detail != Detail::Quiet)
-        PrintLine("Made the destination folder " + RequestFolder(request.destination, {}) + ".");
     MakeAbsolute(request);
     return RunWatch(request, real);
 }

@@ -2,6 +2,7 @@
 // The watch's batch run: one run over the files that settled together.
 #include "app/watch/watcher.h"
 
+#include <cerrno>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,40 +14,33 @@
 
 namespace quillbox::app {
 
-bool Watcher::takenByRename() const
+bool Watcher::makeDestination()
 {
-    if (m_request.mode != TransferMode::Move || !m_watch->usualLocal())
+    if (!m_destinationToMake)
         return false;
-    struct stat source {};
-    if (::stat(m_request.source.c_str(), &source) != 0)
+    if (::mkdir(m_request.destination.c_str(), 0777) != 0) {
+        // Made by someone else meanwhile: theirs. Otherwise the next batch
+        // tries again, and this one's files fail with the reason.
+        if (errno == EEXIST)
+            m_destinationToMake = false;
         return false;
-    const std::string& destination = m_request.destination;
-    struct stat st {};
-    if (::stat(destination.c_str(), &st) != 0 || st.st_dev != source.st_dev)
-        return false;
-    for (const char letter : std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZ#")) {
-        if (::stat((destination + letter).c_str(), &st) == 0 && st.st_dev != source.st_dev)
-            return false;
     }
+    m_destinationToMake = false;
+    if (m_request.detail != Detail::Quiet)
+        PrintLine("Made the destination folder " + m_request.destination + ".");
     return true;
 }
 
 int Watcher::sieve(std::vector<std::string> names, const std::vector<FileLook>& looks)
 {
-    // The batch's files stay leased while they are copied, so that a
-    // writer coming meanwhile waits until the copy is whole; no other
-    // file stays leased. A rename leaves a writer writing to the same
-    // file wherever it is, held or not, and renames a leased file at
-    // half the pace: there they all go before the run (their descriptors
-    // after it).
-    if (takenByRename())
-        m_leases.unlockAll();
-    else
-        m_leases.releaseAllBut(names);
+    // The batch's files stay leased while they are taken, copied or
+    // renamed, so that a writer coming meanwhile waits until the batch is
+    // done (a rename costs no more for it); no other file stays leased.
+    m_leases.releaseAllBut(names);
     ConsoleRun console({m_fs, m_clock, &m_journals}, m_request.detail, m_controls.stop, m_locale.timeSeparator, true);
     RunRequest batch = m_request;
     batch.only = std::move(names);
-    batch.destinationMade = std::exchange(m_destinationToRecord, false);
+    batch.destinationMade = makeDestination();
     // A stop signal now ends the batch between two files.
     m_gate.let();
     m_watch->quietLeaving(true);

@@ -127,7 +127,7 @@ int Watcher::run()
         break;
     case posix::WatchLock::Outcome::HeldElsewhere:
         std::fprintf(stderr, "quillbox: %s is watched already%s; a second watch of it is not started.\n",
-                     EscapeText(WithTrailingSeparator(m_request.source)).c_str(),
+                     EscapeText(m_request.source).c_str(),
                      holder > 0 ? (" (by process " + std::to_string(holder) + ")").c_str() : "");
         return kExitCannotWatch;
     case posix::WatchLock::Outcome::Failed:
@@ -142,10 +142,11 @@ int Watcher::run()
         return kExitCannotWatch;
     }
     m_watch = std::move(opened.value());
+    const Clock::Instant watched = m_clock.monotonic();
     FolderProbe probe(*m_watch, m_leases);
     if (m_request.detail != Detail::Quiet)
-        PrintLine("Watching " + WithTrailingSeparator(m_request.source) + ": files quiet for " +
-                  SecondsText(m_request.settle) + " s go to " + WithTrailingSeparator(m_request.destination));
+        PrintLine("Watching " + m_request.source + ": files quiet for " + SecondsText(m_request.settle) + " s go to " +
+                  m_request.destination);
     if (!m_watch->share().empty()) {
         // Said whatever the detail: it is why files may be late, or taken
         // while a far writer still writes.
@@ -154,12 +155,14 @@ int Watcher::run()
                      "quillbox: warning: %s is on a %s file system, which tells this machine of its own changes "
                      "only: files that arrive from elsewhere are found by listing the folder every %s s, and for "
                      "them the settle time is the only guard against a writer on another machine.\n",
-                     EscapeText(WithTrailingSeparator(m_request.source)).c_str(), m_watch->share().c_str(),
+                     EscapeText(m_request.source).c_str(), m_watch->share().c_str(),
                      SecondsText(RepeatedListing::interval(m_request.settle)).c_str());
     }
     beginSession();
     learnTakenBack();
-    rescan();
+    // Here every change made since the folder has been watched comes as
+    // an event; on a share only this machine's own do.
+    rescan(m_watch->share().empty() ? std::optional(watched) : std::nullopt);
     // What happened while the folder was listed is known before any file
     // is due.
     if (const int status = takeEvents(); status >= 0)
@@ -201,14 +204,14 @@ int Watcher::StoppedStatus()
     return kExitWriteError;
 }
 
-void Watcher::rescan()
+void Watcher::rescan(std::optional<Clock::Instant> quietSince)
 {
     m_queue.clear();
     m_leases.releaseAll();
     // Every event since the last read is there to be read: from here on
     // a change comes as an event, so the quiet time counts from here,
     // while the folder is listed.
-    const auto now = m_clock.monotonic();
+    const auto now = quietSince.value_or(m_clock.monotonic());
     FsResult<std::vector<posix::ScannedFile>> files = m_watch->scan();
     if (!files.ok())
         return; // the events that follow tell what became of the folder
@@ -217,6 +220,7 @@ void Watcher::rescan()
     const posix::UniqueFd folder(::open(m_watch->folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     std::vector<std::string> names;
     std::vector<FileLook> looks;
+    std::vector<bool> listed;
     for (posix::ScannedFile& file : files.value()) {
         if (IsIgnoredName(file.name, m_request.ignores))
             continue;
@@ -232,16 +236,21 @@ void Watcher::rescan()
                 continue;
             }
         }
-        if (file.listed)
-            m_queue.found(file.name, now, file.look);
-        else
-            m_queue.touched(file.name, now, file.look);
         names.push_back(std::move(file.name));
         looks.push_back(file.look);
+        listed.push_back(file.listed);
     }
     // The leases are asked for now, while the files settle, rather than
-    // when they are due: a write since breaks them.
-    m_leases.takeMany(m_watch->folder(), folder.get(), names, looks);
+    // when they are due: a write since breaks them. The files wait for
+    // the settle time meanwhile.
+    m_leases.takeMany(m_watch->folder(), folder.get(), names, looks, [&] {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (listed[i])
+                m_queue.found(names[i], now, looks[i]);
+            else
+                m_queue.touched(names[i], now, looks[i]);
+        }
+    });
     if (!m_watch->share().empty()) {
         RepeatedListing::Listing listing;
         for (std::size_t i = 0; i < names.size(); ++i)
@@ -336,8 +345,8 @@ int Watcher::folderGone(posix::FolderEvent::Kind kind)
         : kind == posix::FolderEvent::Kind::Removed            ? "was removed"
                                                                : "was unmounted";
     std::fflush(stdout);
-    std::fprintf(stderr, "quillbox: the watched folder %s %s; watching ends.\n",
-                 EscapeText(WithTrailingSeparator(m_request.source)).c_str(), what);
+    std::fprintf(stderr, "quillbox: the watched folder %s %s; watching ends.\n", EscapeText(m_request.source).c_str(),
+                 what);
     return kExitFolderGone;
 }
 

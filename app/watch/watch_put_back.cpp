@@ -11,10 +11,29 @@
 
 namespace quillbox::app {
 
+FsResult<ResolvedFolder> Watcher::resolvedDestination()
+{
+    FsResult<ResolvedFolder> resolved = m_fs.resolveFolder(m_request.destination);
+    if (!resolved.ok() || !m_destinationToMake)
+        return resolved;
+    // Not there yet: named as its runs will name it once made, by its
+    // parent's resolved path.
+    std::string path = m_request.destination;
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return resolved;
+    const FsResult<ResolvedFolder> parent = m_fs.resolveFolder(slash == 0 ? "/" : path.substr(0, slash));
+    if (parent.ok())
+        resolved.value().path = parent.value().path + path.substr(slash + 1) + "/";
+    return resolved;
+}
+
 void Watcher::beginSession()
 {
     const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
-    const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+    const FsResult<ResolvedFolder> destination = resolvedDestination();
     FsStatus begun = source.ok() ? destination.status() : source.status();
     if (begun.ok())
         begun = posix::BeginWatchSession(m_journals.folder(), source.value().path, destination.value().path);
@@ -28,7 +47,7 @@ void Watcher::learnTakenBack()
     if (m_request.mode != TransferMode::Move)
         return;
     const FsResult<ResolvedFolder> source = m_fs.resolveFolder(m_request.source);
-    const FsResult<ResolvedFolder> destination = m_fs.resolveFolder(m_request.destination);
+    const FsResult<ResolvedFolder> destination = resolvedDestination();
     if (!source.ok() || !destination.ok())
         return;
     // Only the header of a journal of other folders is read.

@@ -59,10 +59,11 @@ private:
     static int StoppedStatus();
 
     // Every file of the folder, as if each had just arrived: it is taken
-    // once it has been quiet for the settle time from now on. Its own times
-    // do not tell: a tool that copies times sets them in the past, and a
-    // share's come from another clock.
-    void rescan();
+    // once it has been quiet for the settle time from now on, or from
+    // `quietSince`, since when every change has come as an event. Its own
+    // times do not tell: a tool that copies times sets them in the past,
+    // and a share's come from another clock.
+    void rescan(std::optional<Clock::Instant> quietSince = std::nullopt);
 
     // On a share: files new or changed since the last listing are touched
     // now, as an event would have told of them.
@@ -76,10 +77,8 @@ private:
     // time, or, where only a listing told of it, the same inode.
     bool cameBack(const std::string& name, const FileLook& look) const;
 
-    // Whether a batch's files are all taken by renames: moves into bucket
-    // folders on the source's file system, one that renames without
-    // replacing (elsewhere a move may have to copy).
-    bool takenByRename() const;
+    // The destination resolved, also while it is still to be made.
+    FsResult<ResolvedFolder> resolvedDestination();
 
     // Notes that a session begins, so that --undo --session takes back all
     // of its batches.
@@ -98,11 +97,15 @@ private:
 
     int folderGone(posix::FolderEvent::Kind kind);
 
+    // Makes the destination for the first batch, where the watch is to
+    // make it; true when made now.
+    bool makeDestination();
+
     // One run over the files of a batch. Status to end with, or -1.
     int sieve(std::vector<std::string> names, const std::vector<FileLook>& looks);
 
     const WatchRequest& m_request;
-    bool m_destinationToRecord = m_request.destinationMade;
+    bool m_destinationToMake = m_request.destinationToMake;
     JournalFolder& m_journals;
     Clock& m_clock;
     // First: SIGIO is blocked before the gate notes the signal mask, and

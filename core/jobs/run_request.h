@@ -41,6 +41,10 @@ struct RunRequest {
     // The destination was made for this request just before it: the run's
     // journal records it, so that an undo removes it once empty again.
     bool destinationMade = false;
+    // A watch: the destination is not there yet and create-dirs asks for
+    // it. The first batch makes it, and its journal records it, so that
+    // undoing every batch removes it again.
+    bool destinationToMake = false;
     // When not empty, the sort takes only the files of these names (bare,
     // raw bytes): a watch's batch.
     std::vector<std::string> only;

@@ -31,20 +31,22 @@ SettleQueue::SettleQueue(std::chrono::nanoseconds settle, std::vector<std::strin
 {
 }
 
-void SettleQueue::arm(const std::string& name, Entry& entry, std::optional<Time> deadline)
+void SettleQueue::arm(File& file, std::optional<Time> deadline)
 {
+    Entry& entry = file.second;
     if (entry.deadline)
         m_deadlines.erase(*entry.deadline);
     entry.deadline.reset();
     if (deadline)
-        entry.deadline = m_deadlines.emplace(*deadline, name);
+        entry.deadline = m_deadlines.emplace(*deadline, &file);
 }
 
 void SettleQueue::queue(const std::string& name, Time at, const FileLook& look, Time lookedAt, bool found)
 {
     if (IsIgnoredName(name, m_ignores))
         return;
-    Entry& entry = m_files[name];
+    File& file = *m_files.try_emplace(name).first;
+    Entry& entry = file.second;
     if (entry.aside && entry.look.device == look.device && entry.look.inode == look.inode &&
         entry.look.size == look.size && entry.look.mtimeNs == look.mtimeNs)
         return; // touched, but its contents are what they were
@@ -52,18 +54,18 @@ void SettleQueue::queue(const std::string& name, Time at, const FileLook& look, 
     entry.look = look;
     entry.lookedAt = lookedAt;
     entry.found = found;
-    arm(name, entry, at + m_settle);
+    arm(file, at + m_settle);
 }
 
 void SettleQueue::setAside(const std::string& name, const FileLook& look)
 {
     if (IsIgnoredName(name, m_ignores))
         return;
-    Entry& entry = m_files[name];
-    entry.look = look;
-    entry.found = false;
-    entry.aside = true;
-    arm(name, entry, std::nullopt);
+    File& file = *m_files.try_emplace(name).first;
+    file.second.look = look;
+    file.second.found = false;
+    file.second.aside = true;
+    arm(file, std::nullopt);
 }
 
 void SettleQueue::forget(const std::string& name)
@@ -71,14 +73,14 @@ void SettleQueue::forget(const std::string& name)
     const auto found = m_files.find(name);
     if (found == m_files.end())
         return;
-    arm(name, found->second, std::nullopt);
+    arm(*found, std::nullopt);
     m_files.erase(found);
 }
 
 void SettleQueue::clear()
 {
-    m_files.clear();
     m_deadlines.clear();
+    m_files.clear();
 }
 
 std::optional<SettleQueue::Time> SettleQueue::nextDeadline() const
@@ -92,60 +94,72 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe, std:
 {
     // First the cheap look at each due file; the costly question of writers
     // is asked once, for the quiet ones together.
-    std::vector<std::string> quiet;
+    std::vector<File*> quiet;
+    std::vector<std::string> names;
     std::vector<FileLook> looks;
     while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
-        const std::string name = m_deadlines.begin()->second;
-        Entry& entry = m_files.at(name);
+        File& file = *m_deadlines.begin()->second;
+        Entry& entry = file.second;
         const bool trusted = entry.found || now - entry.lookedAt < fresh();
-        const std::optional<FileLook> current = trusted ? entry.look : probe.look(name);
+        const std::optional<FileLook> current = trusted ? entry.look : probe.look(file.first);
         if (!current) {
-            forget(name);
+            forget(std::string(file.first));
             continue;
         }
         if (*current != entry.look) {
             entry.look = *current;
             entry.lookedAt = now;
-            arm(name, entry, now + m_settle);
+            arm(file, now + m_settle);
             continue;
         }
-        arm(name, entry, std::nullopt);
-        quiet.push_back(name);
+        arm(file, std::nullopt);
+        quiet.push_back(&file);
+        names.push_back(file.first);
         looks.push_back(*current);
     }
     if (quiet.empty())
-        return quiet;
-    const std::vector<Writers> writers = probe.writers(quiet, looks);
-    std::vector<std::string> taken;
-    taken.reserve(quiet.size());
+        return names;
+    const std::vector<Writers> writers = probe.writers(names, looks);
+    std::size_t taken = 0;
     for (std::size_t i = 0; i < quiet.size(); ++i) {
         const Writers answer = i < writers.size() ? writers[i] : Writers::Some;
         if (answer == Writers::None) {
-            m_files.erase(quiet[i]);
-            taken.push_back(std::move(quiet[i]));
+            // Kept in place until every answer is seen.
+            if (taken != i)
+                names[taken] = std::move(names[i]);
             if (takenLooks != nullptr)
                 takenLooks->push_back(looks[i]);
+            ++taken;
             continue;
         }
-        Entry& entry = m_files.at(quiet[i]);
+        File& file = *quiet[i];
         if (answer == Writers::Some) {
             // Asked about again later, even if nothing tells of the writer
             // letting go; a change meanwhile comes as an event.
-            arm(quiet[i], entry, now + heldRetry());
+            arm(file, now + heldRetry());
             continue;
         }
         // Not the file looked at: it is looked at again, and waits anew.
-        const std::optional<FileLook> current = probe.look(quiet[i]);
+        const std::optional<FileLook> current = probe.look(file.first);
         if (!current) {
-            forget(quiet[i]);
+            forget(std::string(file.first));
             continue;
         }
-        entry.look = *current;
-        entry.lookedAt = now;
-        entry.found = false;
-        arm(quiet[i], entry, now + m_settle);
+        file.second.look = *current;
+        file.second.lookedAt = now;
+        file.second.found = false;
+        arm(file, now + m_settle);
     }
-    return taken;
+    names.resize(taken);
+    // The files taken leave the queue; when they were all it held (a
+    // folder found full at the start), at once.
+    if (taken == m_files.size()) {
+        m_files.clear();
+    } else {
+        for (const std::string& name : names)
+            m_files.erase(name);
+    }
+    return names;
 }
 
 std::chrono::nanoseconds RepeatedListing::interval(std::chrono::nanoseconds settle)

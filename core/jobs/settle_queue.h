@@ -114,7 +114,11 @@ public:
     bool contains(const std::string& name) const { return m_files.contains(name); }
 
 private:
-    using Deadlines = std::multimap<Time, std::string>;
+    struct Entry;
+    using File = std::pair<const std::string, Entry>;
+    // Each deadline leads to its file's entry itself, which stays where it
+    // is while other files come and go.
+    using Deadlines = std::multimap<Time, File*>;
     struct Entry {
         FileLook look;
         Time lookedAt;
@@ -122,7 +126,7 @@ private:
         bool aside = false;                          // set aside until it changes
         std::optional<Deadlines::iterator> deadline; // nothing: set aside, or being asked about
     };
-    void arm(const std::string& name, Entry& entry, std::optional<Time> deadline);
+    void arm(File& file, std::optional<Time> deadline);
     void queue(const std::string& name, Time at, const FileLook& look, Time lookedAt, bool found);
 
     std::chrono::nanoseconds m_settle;

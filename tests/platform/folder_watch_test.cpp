@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -246,19 +247,55 @@ TEST(ReadLeases, GrantedOnlyWhileNobodyWritesAndBrokenByAWriter)
         ::close(mappedWriter);
     EXPECT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
 
-    // Unlocked, a file is free to writers though its descriptor is kept.
-    leases.unlockAll();
-    const int unlocked = ::open((dir / "mapped").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_GE(unlocked, 0);
-    ::close(unlocked);
-    EXPECT_EQ(leases.held(), 1u);
+    // Renamed, as a batch takes it, a leased file stays leased where it
+    // went: a writer opening it there waits until the lease is let go.
+    ASSERT_EQ(::rename((dir / "mapped").c_str(), (dir / "moved").c_str()), 0);
+    EXPECT_LT(::open((dir / "moved").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
     leases.releaseAll();
-    ASSERT_EQ(leases.take(folder, "mapped", LookAt(dir / "mapped")), Answer::Granted);
+    const int released = ::open((dir / "moved").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(released, 0);
+    ::close(released);
+    ASSERT_EQ(leases.take(folder, "moved", LookAt(dir / "moved")), Answer::Granted);
 
-    leases.releaseAllBut({"mapped"});
+    leases.releaseAllBut({"moved"});
     EXPECT_EQ(leases.held(), 1u);
     leases.releaseAll();
     EXPECT_EQ(leases.held(), 0u);
+}
+
+// Many files at once, as a folder found full: leased on two threads while
+// the caller goes on with its own work, each file that nobody writes.
+TEST(ReadLeases, ManyAreTakenWhileTheCallerGoesOn)
+{
+    constexpr int kFiles = 2100; // beyond what one thread leases alone
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_max < 2 * kFiles)
+        GTEST_SKIP() << "fewer descriptors allowed than the files";
+    TempDir dir;
+    posix::ReadLeases leases;
+    ASSERT_GE(leases.fd(), 0);
+    std::vector<std::string> names;
+    std::vector<FileLook> looks;
+    for (int i = 0; i < kFiles; ++i) {
+        names.push_back("f" + std::to_string(i));
+        dir.write(names.back(), "x");
+        looks.push_back(LookAt(dir / names.back()));
+    }
+    const int writer = ::open((dir / "f7").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    const posix::UniqueFd folder(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int meanwhile = 0;
+    leases.takeMany(dir.path() + "/", folder.get(), names, looks, [&] { ++meanwhile; });
+    EXPECT_EQ(meanwhile, 1);
+    EXPECT_EQ(leases.held(), std::size_t(kFiles - 1));
+    EXPECT_FALSE(leases.holds("f7")) << "written";
+    EXPECT_TRUE(leases.holds("f0"));
+    EXPECT_TRUE(leases.holds("f" + std::to_string(kFiles - 1)));
+    EXPECT_LT(::open((dir / "f1234").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    ::close(writer);
+    leases.releaseAll();
 }
 
 // Which file systems are shares whose changes made elsewhere are not told.

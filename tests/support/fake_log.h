@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -103,6 +103,24 @@ TEST_F(SettleFixture, FilesDueTogetherAreOneBatchAskedAboutWritersOnce)
     EXPECT_EQ(batch.front(), "f0") << "in the order they became due";
     EXPECT_EQ(batch.back(), "f49");
     EXPECT_EQ(world.writerQuestions, 1);
+    EXPECT_EQ(queue.waiting(), 0u) << "every waiting file taken: the queue is empty";
+    EXPECT_FALSE(queue.nextDeadline());
+
+    // A batch that takes some of the waiting files leaves the others as
+    // they were: held, not yet due, or set aside; a name taken may arrive
+    // again.
+    arrive("taken", t0 + 4s);
+    arrive("held", t0 + 4s);
+    arrive("later", t0 + 5s);
+    queue.setAside("aside", write("aside", 1));
+    world.heldInodes.insert(world.files["held"].inode);
+    EXPECT_EQ(take(t0 + 6s), std::vector<std::string> {"taken"});
+    EXPECT_EQ(queue.waiting(), 3u);
+    EXPECT_TRUE(queue.setAside("aside"));
+    world.heldInodes.clear();
+    arrive("taken", t0 + 6s);
+    EXPECT_EQ(take(t0 + 8s), (std::vector<std::string> {"later", "held", "taken"})) << "as they became due";
+    EXPECT_EQ(queue.waiting(), 1u);
 }
 
 // What keeps a due file back, each seen only when the file is due.
