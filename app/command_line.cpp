@@ -187,7 +187,9 @@ int RunCommand(int argc, char* argv[])
     StopOnSignals(controls.stop);
 
     const RunEnd end = job.run(settings, controls);
-    if (!options.createDirs && !options.quiet && !report.outputFailed())
+    // A bucket folder can only have been missing for a file that failed (on
+    // a share each look is a round trip, so none is spent otherwise).
+    if (!options.createDirs && !options.quiet && !report.outputFailed() && console.last().filesFailed > 0)
         PrintMissingBuckets(destination, report.bucketsTakenUp());
     return ExitStatus(end, console.last());
 }
