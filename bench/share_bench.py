@@ -14,8 +14,10 @@ first in odd rounds and the other side first in even ones:
   - move onto the share:      quillbox --move   vs  mv -n SRC/a* DST/A/ ...
   - move within the share:    quillbox --move   vs  mv -n SRC/a* DST/A/ ...
   - undo of that move:        quillbox --undo   vs  mv -n DST/A/* SRC/ ...
-With --calls, the system calls of the move within the share and of its undo
-are counted (strace -c -f) against mv -n's, per file.
+With --calls, the requests sshfs sends the server (each a round trip) and
+the system calls (strace -c -f) of the copy onto the share, the move within
+it and its undo are counted per file, against cp's and mv -n's, on a mount
+of their own (sshfs telling each request slows it).
 """
 
 import argparse
@@ -166,15 +168,22 @@ class Bench:
                 shutil.rmtree(os.path.join(folder, entry))
 
     def calls(self):
-        """System calls per file of the move within the share and of its
-        undo, against mv -n's both ways."""
+        """Requests to the server and system calls per file of the copy onto
+        the share, the move within it and its undo, against cp's and mv -n's
+        (the share counts the requests sshfs sends)."""
         counts = {}
 
         def count(name, command, may_fail=False):
             with tempfile.NamedTemporaryFile("r") as report:
+                before = self.settled_requests()
                 self.timed(["strace", "-c", "-f", "-o", report.name] + command, may_fail)
-                counts[name] = parse_strace(report.read(), self.options.files)
+                requests = (self.settled_requests() - before) / self.options.files
+                counts[name] = (requests,) + parse_strace(report.read(), self.options.files)
 
+        src, dst, _, _ = self.fresh(False)
+        count("copy onto: quillbox", [self.options.program, "--copy", src, dst])
+        src, dst, _, _ = self.fresh(False)
+        count("copy onto: cp", per_bucket("cp", src, dst))
         src, dst, _, _ = self.fresh(True)
         count("move within: quillbox", [self.options.program, "--move", src, dst])
         count("undo: quillbox", [self.options.program, "--undo"], may_fail=True)
@@ -182,6 +191,17 @@ class Bench:
         count("move within: mv -n", per_bucket("mv -n", src, dst))
         count("undo: mv -n back", back("mv -n", src, dst))
         return counts
+
+    def settled_requests(self):
+        """The share's count of requests once sshfs has told them all."""
+        last, steady = -1, 0
+        deadline = time.monotonic() + 5
+        while steady < 3 and time.monotonic() < deadline:
+            now = self.share.requests
+            steady = steady + 1 if now == last else 0
+            last = now
+            time.sleep(0.05)
+        return last
 
 
 def parse_strace(text, files):
@@ -260,12 +280,16 @@ def main():
                         file=sys.stderr, flush=True)
                 text, every = table(delay, rows, options.files, options.bytes, bench.not_back)
                 out += [text, "", f"Every round at {delay} ms (s): {every}.", ""]
-                if options.calls and index == 0:
-                    counts = bench.calls()
-                    out += [f"| System calls per file, {delay} ms each way (strace -c -f) | calls | commonest |",
-                            "|---|---|---|"]
-                    out += [f"| {name} | {total:.1f} | {top} |" for name, (total, top) in counts.items()]
-                    out.append("")
+            if options.calls and index == 0:
+                # On a mount of its own that counts what sshfs sends.
+                with Share(delay_ms=delay, base=memory, count_requests=True) as counting:
+                    counting.mount()
+                    counts = Bench(options, counting, local, state).calls()
+                out += [f"| Per file, {delay} ms each way | requests to the server | system calls (strace -c -f) "
+                        "| commonest calls |", "|---|---|---|---|"]
+                out += [f"| {name} | {requests:.1f} | {total:.1f} | {top} |"
+                        for name, (requests, total, top) in counts.items()]
+                out.append("")
         finally:
             shutil.rmtree(local, ignore_errors=True)
             shutil.rmtree(state, ignore_errors=True)

@@ -35,7 +35,10 @@ fi
 
 table=$(mktemp)
 trap 'rm -f "$table"' EXIT
+# The machine may be shared: its load, before and after, goes with the table.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 python3 bench/share_bench.py "${arguments[@]}" | tee "$table"
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 section=$(mktemp)
 {
   echo "## On a real network share, against cp, rsync -a and mv -n per bucket folder"
@@ -44,6 +47,7 @@ section=$(mktemp)
   echo "- Share: sshfs $(sshfs --version 2>&1 | awk '/SSHFS version/ {print $3}') over" \
        "$(ssh -V 2>&1 | cut -d, -f1) on the loopback of a network namespace, through a relay that holds each" \
        "chunk the delay in each direction; the share's folder and the local folder on tmpfs"
+  echo "- Load average (1, 5, 15 minutes): $load_before before, $load_after after"
   echo
   cat "$table"
   echo "Medians of the rounds; each side on freshly made folders, the program first in odd rounds."

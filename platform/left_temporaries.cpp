@@ -2,7 +2,6 @@
 #include "platform/left_temporaries.h"
 
 #include <array>
-#include <atomic>
 #include <cstring>
 #include <dirent.h>
 #include <thread>
@@ -11,8 +10,10 @@ namespace quillbox::posix {
 
 namespace {
 
-constexpr int kReaders = 8;
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
+// On a share every bucket folder is read at once: each read is a few
+// round trips of waiting and almost no work.
+constexpr std::size_t kReaders = sizeof kBucketLetters - 1;
 
 bool Digits(const char*& at)
 {
@@ -53,13 +54,9 @@ std::vector<std::string> FindLeftTemporaries(const std::string& destination, boo
     const std::size_t buckets = std::strlen(kBucketLetters);
     std::vector<std::vector<std::string>> perBucket(buckets);
     if (together) {
-        std::atomic<std::size_t> next {0};
         std::array<std::thread, kReaders> readers;
-        for (std::thread& reader : readers)
-            reader = std::thread([&] {
-                for (std::size_t i = next++; i < buckets; i = next++)
-                    perBucket[i] = InBucket(destination, kBucketLetters[i]);
-            });
+        for (std::size_t i = 0; i < buckets; ++i)
+            readers[i] = std::thread([&, i] { perBucket[i] = InBucket(destination, kBucketLetters[i]); });
         for (std::thread& reader : readers)
             reader.join();
     } else {

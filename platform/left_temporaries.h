@@ -11,7 +11,7 @@ namespace quillbox::posix {
 // "A/.quillbox-PID-N", in the order of the buckets. Such a file is a copy an
 // earlier run did not finish (it was killed, or lost its connection to a
 // share): its original was not touched. With `together`, the bucket folders
-// are read several at a time, as each read is a round trip on a share.
+// are read all at once, as each read is a few round trips on a share.
 std::vector<std::string> FindLeftTemporaries(const std::string& destination, bool together);
 
 // Whether `name` is such a temporary's name.

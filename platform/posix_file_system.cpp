@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <thread>
@@ -56,12 +57,19 @@ bool JournalFolderIdentityAt(const std::string& path, bool followLink, FolderIde
 
 class PosixRunFolders final : public RunFolders {
 public:
-    PosixRunFolders(const std::string& source, const std::string& destination, SystemCalls& calls)
+    // `onShare`: whether the destination lies on a share, where the run
+    // found that out already; otherwise it is asked here.
+    PosixRunFolders(const std::string& source, const std::string& destination, SystemCalls& calls,
+                    std::optional<bool> onShare)
         : m_folders(source, destination, calls), m_state(calls)
     {
         // Told once, while the share still answers.
-        const FsResult<int> folder = m_folders.destination();
-        m_onShare = folder.ok() && posix::OnRoundTripFileSystem(folder.value());
+        if (onShare) {
+            m_onShare = *onShare;
+        } else {
+            const FsResult<int> folder = m_folders.destination();
+            m_onShare = folder.ok() && posix::OnRoundTripFileSystem(folder.value());
+        }
         m_state.toShare = m_onShare;
     }
 
@@ -193,12 +201,26 @@ std::vector<std::string> PosixFileSystem::leftTemporaries(const std::string& des
 
 std::unique_ptr<RunFolders> PosixFileSystem::openRun(const std::string& source, const std::string& destination)
 {
-    return std::make_unique<PosixRunFolders>(source, destination, *m_calls);
+    std::optional<bool> onShare;
+    {
+        const std::lock_guard lock(m_runMutex);
+        if (m_runDestination && *m_runDestination == destination)
+            onShare = m_runOnShare;
+    }
+    return std::make_unique<PosixRunFolders>(source, destination, *m_calls, onShare);
 }
 
 InFlight PosixFileSystem::filesInFlight(const std::string& source, const std::string& destination, TransferMode mode)
 {
-    if (RoundTripFolder(source) || RoundTripFolder(destination)) {
+    // Each of the run's sets of folders (one a file in flight) is told where
+    // the destination lies rather than asking the share once more.
+    const bool destinationOnShare = RoundTripFolder(destination);
+    {
+        const std::lock_guard lock(m_runMutex);
+        m_runDestination = destination;
+        m_runOnShare = destinationOnShare;
+    }
+    if (destinationOnShare || RoundTripFolder(source)) {
         // A move within one share renames: those wait for each other there.
         struct stat from, to; // filled by the calls
         if (mode == TransferMode::Move && ::stat(source.c_str(), &from) == 0 && ::stat(destination.c_str(), &to) == 0 &&

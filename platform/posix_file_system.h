@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -58,6 +59,11 @@ private:
     // The temporaries leftTemporaries gave already, by path.
     std::mutex m_toldMutex;
     std::set<std::string> m_toldTemporaries;
+    // Where the run about to start places its files, and whether that lies
+    // on a network share or user-space file system, as filesInFlight found.
+    std::mutex m_runMutex;
+    std::optional<std::string> m_runDestination;
+    bool m_runOnShare = false;
 };
 
 } // namespace quillbox

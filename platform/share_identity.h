@@ -62,6 +62,20 @@ bool ShareFolderIdentity(int fd, FolderIdentity& identity);
 // its device, inode and birth time.
 bool JournalFolderIdentity(int fd, FolderIdentity& identity);
 
+// Whether a folder a journal keeps as `journaled` lies on a share `now`
+// but was journaled as on a local disk, by device and inode numbers, as
+// journals were written on shares before the share identity: those numbers
+// cannot tell there whether it is the same folder, so such a run is not
+// taken back. kKeptAsOnLocalDisk says so.
+inline bool KeptAsOnLocalDisk(const FolderIdentity& journaled, const FolderIdentity& now)
+{
+    return now.device == kShareDevice && journaled.known() && journaled.device != kShareDevice;
+}
+inline constexpr const char* kKeptAsOnLocalDisk =
+    "it lies on a network share, and the run's journal knows it only by numbers a share does not keep "
+    "(as Quillbox 0.97.0 wrote journals there), so whether it is the folder the run used cannot be told; "
+    "nothing was changed";
+
 // A checksum of bytes given a piece at a time; never 0, so that 0 can stand
 // for none.
 class ContentChecksum {

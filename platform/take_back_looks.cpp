@@ -76,6 +76,8 @@ FsStatus OpenRunFolder(const ResolvedFolder& folder, UniqueFd& fd)
         return Failure(errno);
     if (!now.matches(folder.identity)) {
         fd.reset();
+        if (KeptAsOnLocalDisk(folder.identity, now))
+            return Failure(ESTALE, kKeptAsOnLocalDisk);
         return Failure(ESTALE, "it is no longer the folder the run used");
     }
     return FsStatus::success();

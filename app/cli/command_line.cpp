@@ -137,7 +137,9 @@ int Sort(RunRequest request, RealPorts& real)
     ConsoleRun console(real.ports(), request.detail, controls.stop, PosixLocaleFacts().timeSeparator);
     StopOnSignals(controls.stop);
     const RunEnd end = console.run(request, controls).end;
-    if (!request.createDirs && !quiet && !console.outputFailed())
+    // A bucket folder can only have been missing for a file that failed (on
+    // a share each look is a round trip, so none is spent otherwise).
+    if (!request.createDirs && !quiet && !console.outputFailed() && console.last().filesFailed > 0)
         PrintMissingBuckets(request.destination, console.bucketsTakenUp());
     return ExitStatus(end, console.last());
 }

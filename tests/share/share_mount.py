@@ -20,6 +20,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77  # CTest's SKIP_RETURN_CODE for these tests
@@ -111,7 +112,10 @@ class Share:
     With `delay_ms`, sshfs talks to sshd through the holding relay. Its
     folders are made in `base` (the system's temporary folder if None)."""
 
-    def __init__(self, delay_ms=None, base=None):
+    def __init__(self, delay_ms=None, base=None, count_requests=False):
+        self.count_requests = count_requests
+        self.requests = 0  # SFTP requests sent, with count_requests
+        self._said = []
         self.dir = tempfile.mkdtemp(prefix="quillbox-share-", dir=base)
         self.server = os.path.join(self.dir, "server")
         self.mnt = os.path.join(self.dir, "mnt")
@@ -158,11 +162,30 @@ class Share:
         ssh = f"{tool('ssh')} -F /dev/null"
         options = (f"IdentityFile={self.path('user_key')},StrictHostKeyChecking=no,"
                    f"UserKnownHostsFile=/dev/null,BatchMode=yes,LogLevel=ERROR,port={self.client_port}")
-        self.client = start([tool("sshfs"), "-f", "-o", options, "-o", "ssh_command=" + ssh,
+        debug = ["-o", "sshfs_debug"] if self.count_requests else []
+        self.client = start([tool("sshfs"), "-f", "-o", options, "-o", "ssh_command=" + ssh, *debug,
                              f"root@127.0.0.1:{self.server}", self.mnt], stderr=subprocess.PIPE)
+        if self.count_requests:
+            # sshfs_debug writes a line "[ID] KIND" for each request it sends.
+            self._said = []
+            threading.Thread(target=self._count, args=(self.client.stderr, self._said), daemon=True).start()
         wait_until(lambda: self.client.poll() is not None or mounted_at(self.mnt), 30, "the mount")
         if self.client.poll() is not None:
-            raise RuntimeError("sshfs failed: " + self.client.stderr.read().decode(errors="replace"))
+            said = b"".join(self._said) if self.count_requests else self.client.stderr.read()
+            raise RuntimeError("sshfs failed: " + said.decode(errors="replace"))
+        # The first call on a new mount waits for sshfs to settle in; no
+        # measure should pay for that.
+        os.listdir(self.mnt)
+
+    def _count(self, stream, said):
+        try:
+            for line in stream:
+                if line.startswith(b"[") and b"]" in line:
+                    self.requests += 1
+                elif len(said) < 100:
+                    said.append(line)
+        except (OSError, ValueError):
+            pass  # closed by unmount()
 
     def unmount(self):
         """Unmounts, also a mount whose connection is gone."""

@@ -192,6 +192,83 @@ def case_undo_after_remount(share, program, local):
     check(tree(f"{share.server}/originals") == files, "undo changed the originals")
 
 
+# A journal as versions before the share identity wrote it on a share: each
+# folder and file known by its device and inode numbers, as on a local disk.
+SHARE_DEVICE = (1 << 64) - 1
+MASK = (1 << 64) - 1
+
+
+def journal_checksum(data):
+    prime = 0x9E3779B97F4A7C15
+    value = (len(data) * prime) & MASK
+    at = 0
+    while at + 8 <= len(data):
+        value = ((value ^ int.from_bytes(data[at:at + 8], "little")) * prime) & MASK
+        value ^= value >> 29
+        at += 8
+    for byte in data[at:]:
+        value = ((value ^ byte) * prime) & MASK
+    value ^= value >> 32
+    return value & 0xFFFFFFFF
+
+
+def as_before_share_identity(journal):
+    """Rewrites `journal` as an earlier version wrote it: every identity of
+    the share's kind becomes the device and inode numbers of that folder or
+    file as the mount shows them now."""
+    data = bytearray(read(journal))
+    at = data.index(b"\n") + 1
+    header = None
+
+    def rewrite(offset, path):
+        if int.from_bytes(data[offset:offset + 8], "little") == SHARE_DEVICE:
+            st = os.stat(path, follow_symlinks=False)
+            data[offset:offset + 16] = st.st_dev.to_bytes(8, "little") + st.st_ino.to_bytes(8, "little")
+
+    while at + 5 <= len(data):
+        kind, length = data[at], int.from_bytes(data[at + 1:at + 5], "little")
+        payload = at + 5
+        if kind == 1:  # the header: mode, start, sequence, two folders, two paths
+            fields = payload + 17 + 48
+            source_length = int.from_bytes(data[fields:fields + 4], "little")
+            source = bytes(data[fields + 4:fields + 4 + source_length])
+            fields += 4 + source_length
+            target = bytes(data[fields + 4:fields + 4 + int.from_bytes(data[fields:fields + 4], "little")])
+            header = (source, target)
+            rewrite(payload + 17, source)
+            rewrite(payload + 41, target)
+        elif kind == 3:  # a bucket folder made: its letter, its identity
+            rewrite(payload + 1, header[1] + data[payload:payload + 1])
+        elif kind == 2:  # a file placed: number, mode, replaced, bucket, identity, name
+            bucket = header[1] + data[payload + 10:payload + 11]
+            name = bytes(data[payload + 63:payload + length])
+            rewrite(payload + 11, os.path.join(bucket, name))
+        data[payload + length:payload + length + 4] = journal_checksum(
+            bytes(data[at:payload + length])).to_bytes(4, "little")
+        at = payload + length + 4
+    with open(journal, "wb") as out:
+        out.write(data)
+
+
+def case_old_journal(share, program, local):
+    """A run on the share journaled by an earlier version, which kept what
+    a local disk keeps: undo changes nothing and says why in one line."""
+    files = make_files(f"{share.server}/within", 20, 2048, b"within")
+    ran(program.run("--move", "--create-dirs", f"{share.mnt}/within", destination(share, "sorted")), 0, "the move")
+    runs = os.path.join(program.env["XDG_STATE_HOME"], "quillbox", "runs")
+    journals = [os.path.join(runs, name) for name in os.listdir(runs)]
+    check(len(journals) == 1, f"not one journal: {journals}")
+    as_before_share_identity(journals[0])
+    placed = tree(f"{share.server}/sorted")
+    output = ran(program.run("--undo"), 1, "undo of a run journaled by an earlier version")
+    check(tree(f"{share.server}/sorted") == placed and tree(f"{share.server}/within") == {},
+          "undo of a journal it cannot trust changed files")
+    lines = [line for line in output.splitlines() if line.strip()]
+    print("undo said:\n" + output)
+    check(any("numbers a share does not keep" in line for line in lines), "undo did not say why it took nothing back:\n" + output)
+    check(not any("Could not take back" in line for line in lines), "undo named files one by one:\n" + output)
+
+
 def lost_connection(share, program, local, cut):
     """A move of large files onto the share, its connection cut (by `cut`)
     once a few files have their final names: no file is lost, the files
