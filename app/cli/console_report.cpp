@@ -28,8 +28,9 @@ std::string Duration(double seconds)
 
 } // namespace
 
-ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator, Clock& clock)
-    : m_out(out), m_progress(progress), m_timeSeparator(std::move(timeSeparator)), m_clock(clock)
+ConsoleReport::ConsoleReport(std::FILE* out, std::FILE* progress, std::string timeSeparator, Clock& clock,
+                             std::FILE* errors)
+    : m_out(out), m_progress(progress), m_errors(errors), m_timeSeparator(std::move(timeSeparator)), m_clock(clock)
 {
     if (m_progress != nullptr)
         m_ticker = std::thread([this] { tick(); });
@@ -69,8 +70,31 @@ void ConsoleReport::entryLogged(const LogEntry& entry)
         // Escaped, so that a name cannot start a line of its own.
         const std::string text = EscapeText(FormatLogEntry(entry.time, m_timeSeparator, entry.message));
         std::fwrite(text.data(), 1, text.size(), m_out);
+        if (entry.icon == LogIcon::Exclamation || entry.icon == LogIcon::Critical) {
+            if (m_kept.size() < kKept)
+                m_kept.push_back(text);
+            else
+                ++m_notKept;
+        }
     }
     std::fputc('\n', m_out);
+}
+
+void ConsoleReport::repeatKeptOnErrors()
+{
+    // A failed write loses a whole buffer of lines, which of them cannot be
+    // told: every warning and error goes out again.
+    if (std::ferror(m_out) != 0 && m_errors != nullptr && (!m_kept.empty() || m_notKept > 0)) {
+        for (const std::string& line : m_kept) {
+            std::fwrite(line.data(), 1, line.size(), m_errors);
+            std::fputc('\n', m_errors);
+        }
+        if (m_notKept > 0)
+            std::fprintf(m_errors, "... and %zu more warning(s) and error(s).\n", m_notKept);
+        std::fflush(m_errors);
+    }
+    m_kept.clear();
+    m_notKept = 0;
 }
 
 void ConsoleReport::phaseChanged(RunPhase phase, const RunFigures&)
@@ -95,6 +119,7 @@ void ConsoleReport::ended(RunEnd how, const RunFigures& last)
     m_end = how;
     m_last = last;
     std::fflush(m_out);
+    repeatKeptOnErrors();
 }
 
 void ConsoleReport::tick()

@@ -68,5 +68,41 @@ TEST(ConsoleReport, ProgressLineIsTimedByItsClock)
     std::fclose(progress);
 }
 
+// Standard output that fails (a full disk, here /dev/full) loses whole
+// buffers of lines: the run's warnings and errors, and only those, reach
+// standard error at its end, whichever of them were lost.
+TEST(ConsoleReport, WarningsAndErrorsReachStandardErrorWhenStandardOutputFails)
+{
+    FakeClock clock;
+    std::FILE* out = std::fopen("/dev/full", "w");
+    std::FILE* errors = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ASSERT_NE(errors, nullptr);
+    {
+        app::ConsoleReport report(out, nullptr, ":", clock, errors);
+        report.entryLogged({LogIcon::Information, {12, 0, 1}, "Found 3 file(s) for processing."});
+        report.entryLogged({LogIcon::Critical, {12, 0, 2}, "The journal of this run could not be written."});
+        report.entryLogged({LogIcon::Exclamation, {12, 0, 3}, "Could not copy file a."});
+        report.ended(RunEnd::Completed, {});
+    }
+    EXPECT_EQ(Contents(errors),
+              "12:00:02 - The journal of this run could not be written.\n"
+              "12:00:03 - Could not copy file a.\n");
+    std::fclose(out);
+
+    // Where standard output took every line, nothing is repeated.
+    std::FILE* good = std::tmpfile();
+    std::FILE* quiet = std::tmpfile();
+    {
+        app::ConsoleReport report(good, nullptr, ":", clock, quiet);
+        report.entryLogged({LogIcon::Critical, {12, 0, 2}, "The journal of this run could not be written."});
+        report.ended(RunEnd::Completed, {});
+    }
+    EXPECT_EQ(Contents(quiet), "");
+    std::fclose(good);
+    std::fclose(quiet);
+    std::fclose(errors);
+}
+
 } // namespace
 } // namespace quillbox::test
