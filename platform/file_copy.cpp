@@ -2,11 +2,8 @@
 #include "platform/file_copy.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -16,32 +13,12 @@
 
 #include "platform/error_text.h"
 #include "platform/file_data.h"
+#include "platform/file_identity.h"
 #include "platform/name_moves.h"
 
 namespace quillbox::posix {
 
 namespace {
-
-// The serial of the process's temporary names.
-std::atomic<unsigned long> TempSerial {0};
-
-// The process's umask, read without changing it (changing it would race
-// with any other thread that creates a file).
-mode_t ReadUmask()
-{
-    mode_t mask = 07777; // unknown: the mode is always set explicitly
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[128];
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            if (std::strncmp(line, "Umask:", 6) == 0) {
-                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
-                break;
-            }
-        }
-        std::fclose(status);
-    }
-    return mask;
-}
 
 bool AnonymousFilesRefused(int error)
 {
@@ -49,16 +26,6 @@ bool AnonymousFilesRefused(int error)
 }
 
 } // namespace
-
-CopyState::CopyState(SystemCalls& calls)
-    : calls(calls), umask(ReadUmask()), tempPrefix(".quillbox-" + std::to_string(::getpid()) + "-"), chunk(kFirstChunk)
-{
-}
-
-std::string CopyState::privateName() const
-{
-    return tempPrefix + std::to_string(TempSerial.fetch_add(1, std::memory_order_relaxed) + 1);
-}
 
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source)
 {
@@ -70,80 +37,6 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
     if (!S_ISREG(source.st.st_mode))
         return NotRegularFile();
     return FsStatus::success();
-}
-
-namespace {
-
-std::int64_t Nanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
-{
-    return seconds * 1'000'000'000 + nanoseconds;
-}
-
-bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identity, mode_t* type = nullptr)
-{
-    struct statx st {};
-    if (::statx(dir, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
-        return false;
-    if (type != nullptr)
-        *type = st.stx_mode & S_IFMT;
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
-                st.stx_ino,
-                st.stx_size,
-                Nanoseconds(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec),
-                Nanoseconds(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec),
-                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
-    return true;
-}
-
-} // namespace
-
-FileIdentity IdentityOf(const struct stat& st)
-{
-    return {static_cast<std::uint64_t>(st.st_dev),
-            static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            Nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
-            Nanoseconds(st.st_ctim.tv_sec, st.st_ctim.tv_nsec),
-            0};
-}
-
-bool IdentityOfOpen(int fd, FileIdentity& identity)
-{
-    return IdentityOfStatx(fd, "", AT_EMPTY_PATH, identity);
-}
-
-bool IdentityAt(int dir, const char* name, FileIdentity& identity)
-{
-    return IdentityOfStatx(dir, name, 0, identity);
-}
-
-bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t& type)
-{
-    return IdentityOfStatx(dir, name, 0, identity, &type);
-}
-
-bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity)
-{
-    // What a folder is known by never changes while its inode lives: what
-    // the system holds of the inode the name leads to (the name itself is
-    // looked up as ever) is enough. On a share this spares a round trip per
-    // look, as every file placed in a folder makes its attributes stale.
-    struct statx st {};
-    if (::statx(dir, name, flags | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0)
-        return false;
-    if (!S_ISDIR(st.stx_mode)) {
-        errno = ENOTDIR;
-        return false;
-    }
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino,
-                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
-    return true;
-}
-
-bool Unchanged(const struct stat& before, const struct stat& now)
-{
-    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
-        before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
@@ -175,7 +68,7 @@ void NewFile::nextTempName()
     const std::string& prefix = m_state.tempPrefix;
     const std::size_t length = std::min(prefix.size(), sizeof m_tempName - 24);
     prefix.copy(m_tempName, length);
-    const unsigned long serial = TempSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+    const unsigned long serial = NextTempSerial();
     *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, serial).ptr = '\0';
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/error_text.h"
+#include "platform/file_identity.h"
 #include "platform/name_moves.h"
 
 namespace quillbox::posix {
