@@ -12,6 +12,8 @@ class RealPorts;
 
 namespace quillbox::app {
 
+struct Options;
+
 // What --watch is asked to do, from the command line or a watch file: its
 // mode, folders, settle time, ignored names and detail; destinationMade
 // when the destination was made for the watch (create-dirs), so that its
@@ -38,5 +40,10 @@ bool ReadWatchFile(const std::string& name, WatchRequest& request, std::string& 
 // 128 + the signal), standard output failing (3), or the source folder
 // going away (1). The folders are checked and absolute already.
 int RunWatch(const WatchRequest& request, RealPorts& real);
+
+// --watch, from the command line or from a watch file: the request read
+// and its folders checked and made absolute, then RunWatch; 2 where the
+// request cannot be used.
+int WatchCommand(const Options& options, RealPorts& real);
 
 } // namespace quillbox::app
