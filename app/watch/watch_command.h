@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/jobs/run_request.h"
+#include "app/watch/watch_request.h"
 
 namespace quillbox {
 class RealPorts;
@@ -13,12 +13,6 @@ class RealPorts;
 namespace quillbox::app {
 
 struct Options;
-
-// What --watch is asked to do, from the command line or a watch file: its
-// mode, folders, settle time, ignored names and detail; destinationMade
-// when the destination was made for the watch (create-dirs), so that its
-// first batch's journal records it.
-using WatchRequest = RunRequest;
 
 // Reads a settle time in seconds, "2", "0.2" or "1.25" (at most a day, to
 // the nanosecond), whatever the locale. False when it is none.
