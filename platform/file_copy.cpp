@@ -11,6 +11,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_data.h"
 #include "platform/file_identity.h"
@@ -202,13 +203,11 @@ int NewFile::placeReplacing(const char* name)
 FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool forMove,
                      FsStatus* attributesNotKept)
 {
-    if (FsStatus created = out.create(traits, source.st.st_mode); !created.ok())
-        return created;
+    QB_TRY(out.create(traits, source.st.st_mode));
     state.copiedOfFile = 0;
     state.writeBehind = forMove;
     state.behindFrom = state.behindTo = 0;
-    if (FsStatus copied = CopyData(state, traits, source.fd.get(), out.fd(), source.st); !copied.ok())
-        return copied;
+    QB_TRY(CopyData(state, traits, source.fd.get(), out.fd(), source.st));
     FsStatus notKept;
     FsStatus set = SetAttributes(state, source.fd.get(), out.fd(), source.st, forMove, notKept);
     if (attributesNotKept != nullptr)
@@ -244,17 +243,13 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (length)
         length(static_cast<std::uint64_t>(source.st.st_size));
 
-    const FsResult<int> dir = folders.bucket(bucket);
-    if (!dir.ok())
-        return {FileStage::Transfer, dir.status()};
+    QB_TRY_ASSIGN_AT(FileStage::Transfer, const int dir, folders.bucket(bucket));
     BucketTraits& traits = folders.traits(bucket);
     for (;;) {
-        NewFile copy(state, dir.value());
+        NewFile copy(state, dir);
         FsStatus attributesNotKept;
-        if (FsStatus filled = FillNewFile(state, traits, copy, source, false, &attributesNotKept); !filled.ok())
-            return {FileStage::Transfer, std::move(filled)};
-        if (FsStatus same = CheckUnchanged(source, false); !same.ok())
-            return {FileStage::Transfer, std::move(same)};
+        QB_TRY_AT(FileStage::Transfer, FillNewFile(state, traits, copy, source, false, &attributesNotKept));
+        QB_TRY_AT(FileStage::Transfer, CheckUnchanged(source, false));
         const int error = copy.placeReplacing(name);
         if (error == 0) {
             FileOutcome done;
