@@ -4,6 +4,7 @@
 #include "app/cli/command_line.h"
 #include "app/display_check.h"
 #include "app/front_door.h"
+#include "app/watch/watch_command.h"
 
 // The program a user types: the command line itself, which links no
 // toolkit; with no command it hands over to the window's program.
@@ -14,7 +15,7 @@ int main(int argc, char* argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     // Any option means the command line: no window, no display needed.
     if (quillbox::app::WantsCommandLine(argc, argv))
-        return quillbox::app::RunCommandLine(argc, argv);
+        return quillbox::app::RunCommandLine(argc, argv, &quillbox::app::WatchCommand);
 
     // The window needs a display: without one, one line says so and how to
     // run without a window.

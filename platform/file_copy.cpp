@@ -2,11 +2,8 @@
 #include "platform/file_copy.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -14,34 +11,15 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/file_data.h"
+#include "platform/file_identity.h"
 #include "platform/name_moves.h"
 
 namespace quillbox::posix {
 
 namespace {
-
-// The serial of the process's temporary names.
-std::atomic<unsigned long> TempSerial {0};
-
-// The process's umask, read without changing it (changing it would race
-// with any other thread that creates a file).
-mode_t ReadUmask()
-{
-    mode_t mask = 07777; // unknown: the mode is always set explicitly
-    if (FILE* status = std::fopen("/proc/self/status", "re")) {
-        char line[128];
-        while (std::fgets(line, sizeof line, status) != nullptr) {
-            if (std::strncmp(line, "Umask:", 6) == 0) {
-                mask = static_cast<mode_t>(std::strtoul(line + 6, nullptr, 8));
-                break;
-            }
-        }
-        std::fclose(status);
-    }
-    return mask;
-}
 
 bool AnonymousFilesRefused(int error)
 {
@@ -49,16 +27,6 @@ bool AnonymousFilesRefused(int error)
 }
 
 } // namespace
-
-CopyState::CopyState(SystemCalls& calls)
-    : calls(calls), umask(ReadUmask()), tempPrefix(".quillbox-" + std::to_string(::getpid()) + "-"), chunk(kFirstChunk)
-{
-}
-
-std::string CopyState::privateName() const
-{
-    return tempPrefix + std::to_string(TempSerial.fetch_add(1, std::memory_order_relaxed) + 1);
-}
 
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source)
 {
@@ -70,80 +38,6 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
     if (!S_ISREG(source.st.st_mode))
         return NotRegularFile();
     return FsStatus::success();
-}
-
-namespace {
-
-std::int64_t Nanoseconds(std::int64_t seconds, std::int64_t nanoseconds)
-{
-    return seconds * 1'000'000'000 + nanoseconds;
-}
-
-bool IdentityOfStatx(int dir, const char* name, int flags, FileIdentity& identity, mode_t* type = nullptr)
-{
-    struct statx st {};
-    if (::statx(dir, name, flags | AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
-        return false;
-    if (type != nullptr)
-        *type = st.stx_mode & S_IFMT;
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)),
-                st.stx_ino,
-                st.stx_size,
-                Nanoseconds(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec),
-                Nanoseconds(st.stx_ctime.tv_sec, st.stx_ctime.tv_nsec),
-                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
-    return true;
-}
-
-} // namespace
-
-FileIdentity IdentityOf(const struct stat& st)
-{
-    return {static_cast<std::uint64_t>(st.st_dev),
-            static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            Nanoseconds(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
-            Nanoseconds(st.st_ctim.tv_sec, st.st_ctim.tv_nsec),
-            0};
-}
-
-bool IdentityOfOpen(int fd, FileIdentity& identity)
-{
-    return IdentityOfStatx(fd, "", AT_EMPTY_PATH, identity);
-}
-
-bool IdentityAt(int dir, const char* name, FileIdentity& identity)
-{
-    return IdentityOfStatx(dir, name, 0, identity);
-}
-
-bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t& type)
-{
-    return IdentityOfStatx(dir, name, 0, identity, &type);
-}
-
-bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity)
-{
-    // What a folder is known by never changes while its inode lives: what
-    // the system holds of the inode the name leads to (the name itself is
-    // looked up as ever) is enough. On a share this spares a round trip per
-    // look, as every file placed in a folder makes its attributes stale.
-    struct statx st {};
-    if (::statx(dir, name, flags | AT_STATX_DONT_SYNC, STATX_TYPE | STATX_INO | STATX_BTIME, &st) != 0)
-        return false;
-    if (!S_ISDIR(st.stx_mode)) {
-        errno = ENOTDIR;
-        return false;
-    }
-    identity = {static_cast<std::uint64_t>(::makedev(st.stx_dev_major, st.stx_dev_minor)), st.stx_ino,
-                (st.stx_mask & STATX_BTIME) != 0 ? Nanoseconds(st.stx_btime.tv_sec, st.stx_btime.tv_nsec) : 0};
-    return true;
-}
-
-bool Unchanged(const struct stat& before, const struct stat& now)
-{
-    return before.st_dev == now.st_dev && before.st_ino == now.st_ino && before.st_size == now.st_size &&
-        before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
@@ -175,7 +69,7 @@ void NewFile::nextTempName()
     const std::string& prefix = m_state.tempPrefix;
     const std::size_t length = std::min(prefix.size(), sizeof m_tempName - 24);
     prefix.copy(m_tempName, length);
-    const unsigned long serial = TempSerial.fetch_add(1, std::memory_order_relaxed) + 1;
+    const unsigned long serial = NextTempSerial();
     *std::to_chars(m_tempName + length, m_tempName + sizeof m_tempName - 1, serial).ptr = '\0';
 }
 
@@ -309,13 +203,11 @@ int NewFile::placeReplacing(const char* name)
 FsStatus FillNewFile(CopyState& state, BucketTraits& traits, NewFile& out, const SourceFile& source, bool forMove,
                      FsStatus* attributesNotKept)
 {
-    if (FsStatus created = out.create(traits, source.st.st_mode); !created.ok())
-        return created;
+    QB_TRY(out.create(traits, source.st.st_mode));
     state.copiedOfFile = 0;
     state.writeBehind = forMove;
     state.behindFrom = state.behindTo = 0;
-    if (FsStatus copied = CopyData(state, traits, source.fd.get(), out.fd(), source.st); !copied.ok())
-        return copied;
+    QB_TRY(CopyData(state, traits, source.fd.get(), out.fd(), source.st));
     FsStatus notKept;
     FsStatus set = SetAttributes(state, source.fd.get(), out.fd(), source.st, forMove, notKept);
     if (attributesNotKept != nullptr)
@@ -351,17 +243,13 @@ FileOutcome CopyFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
     if (length)
         length(static_cast<std::uint64_t>(source.st.st_size));
 
-    const FsResult<int> dir = folders.bucket(bucket);
-    if (!dir.ok())
-        return {FileStage::Transfer, dir.status()};
+    QB_TRY_ASSIGN_AT(FileStage::Transfer, const int dir, folders.bucket(bucket));
     BucketTraits& traits = folders.traits(bucket);
     for (;;) {
-        NewFile copy(state, dir.value());
+        NewFile copy(state, dir);
         FsStatus attributesNotKept;
-        if (FsStatus filled = FillNewFile(state, traits, copy, source, false, &attributesNotKept); !filled.ok())
-            return {FileStage::Transfer, std::move(filled)};
-        if (FsStatus same = CheckUnchanged(source, false); !same.ok())
-            return {FileStage::Transfer, std::move(same)};
+        QB_TRY_AT(FileStage::Transfer, FillNewFile(state, traits, copy, source, false, &attributesNotKept));
+        QB_TRY_AT(FileStage::Transfer, CheckUnchanged(source, false));
         const int error = copy.placeReplacing(name);
         if (error == 0) {
             FileOutcome done;

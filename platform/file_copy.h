@@ -1,79 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-#include <memory>
-#include <string>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include "core/ports/file_system.h"
+#include "platform/bucket_traits.h"
+#include "platform/copy_state.h"
 #include "platform/folder_handles.h"
-#include "platform/share_identity.h"
-#include "platform/system_calls.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {
-
-// What the copies of one run share: the system's calls, the umask as it was
-// when the run began, the temporary names' prefix, a buffer for
-// copies the kernel will not make itself, the stop flag of the file in hand,
-// and what copies have learnt of the media's speed.
-struct CopyState {
-    explicit CopyState(SystemCalls& calls);
-
-    SystemCalls& calls;
-    mode_t umask;
-    // ".quillbox-PID-"; the serial that follows is the whole process's, so
-    // that runs with several files in flight (a state each) never pick the
-    // same temporary name.
-    std::string tempPrefix;
-    // A name of the process's own for something to stand under for a
-    // while: tempPrefix and the next serial.
-    std::string privateName() const;
-    // An anonymous file is linked into place through /proc/self/fd where the
-    // process may not link it by its descriptor (without CAP_DAC_READ_SEARCH
-    // on older kernels).
-    bool linkThroughProc = false;
-    std::unique_ptr<char[]> buffer;
-
-    // When set, a copy in progress is abandoned (ECANCELED) between two
-    // chunks; a chunk is sized to take some 50 ms at the speed the last one
-    // went, so a stop is seen soon even on slow media.
-    const std::atomic<bool>* stop = nullptr;
-    std::size_t chunk;
-
-    // Told of each file of a run just before it is placed, where set, with
-    // the run's mode and the bucket of the file at hand.
-    PlacementNotice* notice = nullptr;
-    TransferMode placingMode = TransferMode::Copy;
-    char placingBucket = 0;
-    // Tells the notice of `name`, about to be placed, as `before` is.
-    void aboutToPlace(const char* name, bool replacing, const FileIdentity& before) const
-    {
-        if (notice != nullptr)
-            notice->aboutToPlace(placingMode, placingBucket, name, replacing, before);
-    }
-    std::uint64_t copiedOfFile = 0;
-    // A move's copy is written to the disk as it goes, a chunk behind.
-    bool writeBehind = false;
-    off_t behindFrom = 0;
-    off_t behindTo = 0;
-
-    // The copies go to a network share, where a file is known by its
-    // length, time and the checksum of the bytes a copy wrote (see
-    // ShareFileIdentity): the checksum of the last copy, where its bytes
-    // passed through the buffer (known); a copy the kernel made is not seen.
-    bool toShare = false;
-    ContentChecksum checksum;
-    bool checksumKnown = false;
-
-    // Extended attributes: the names of one file and one value (the kernel
-    // bounds both to 64 KiB), made on the first file that has any.
-    std::unique_ptr<char[]> attributeNames;
-    std::unique_ptr<char[]> attributeValue;
-};
 
 // A file opened to copy from, and what fstat said of it then.
 struct SourceFile {
@@ -86,21 +23,6 @@ struct SourceFile {
 // becoming ours; only a regular file is accepted.
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source);
 
-// Who a file is, as a run records it: of a stat (no birth time), of an open
-// file, or of a name in a folder (never following a link). The latter two
-// are taken once the file has its name, since naming it moves its change
-// time on; false where the file could not be looked at.
-FileIdentity IdentityOf(const struct stat& st);
-bool IdentityOfOpen(int fd, FileIdentity& identity);
-bool IdentityAt(int dir, const char* name, FileIdentity& identity);
-// The same, with the file's type (the S_IFMT bits of its mode).
-bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t& type);
-// Which folder `name` in `dir` is ("" with AT_EMPTY_PATH: `dir` itself);
-// `flags` as statx takes them.
-bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity);
-
-// Whether a file is still what it was: the same inode, length and change time.
-bool Unchanged(const struct stat& before, const struct stat& now);
 // Looks at the open source again; a failure when it changed since it was opened.
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept);
 

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include "core/ports/fs_try.h"
+#include "platform/copy_state.h"
 #include "platform/error_text.h"
-#include "platform/file_copy.h"
 #include "platform/write_all.h"
 
 namespace quillbox::posix {

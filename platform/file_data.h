@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <cstddef>
 #include <sys/stat.h>
 
 #include "core/ports/file_system.h"
@@ -10,9 +9,6 @@
 namespace quillbox::posix {
 
 struct CopyState;
-
-// The first chunk a copy moves before it knows the media's pace.
-inline constexpr std::size_t kFirstChunk = std::size_t {1} << 20;
 
 // Copies the data of `in` to `out` in chunks sized to take about 50 ms,
 // honouring the stop flag of `state` between them. Only a file with fewer

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
+#include "platform/file_identity.h"
 #include "platform/name_moves.h"
 
 namespace quillbox::posix {
@@ -97,14 +99,12 @@ FileOutcome MoveFileAcross(CopyState& state, BucketTraits& traits, int sourceDir
     FsStatus attributesNotKept;
     for (;;) {
         NewFile copy(state, bucketDir);
-        if (FsStatus filled = FillNewFile(state, traits, copy, source, true, &attributesNotKept); !filled.ok())
-            return {FileStage::Transfer, std::move(filled)};
+        QB_TRY_AT(FileStage::Transfer, FillNewFile(state, traits, copy, source, true, &attributesNotKept));
         // The source is about to go: the copy must be on the disk first, not
         // only in the cache, or a power cut could take both.
         if (state.calls.syncFile(copy.fd()) != 0)
             return {FileStage::Transfer, Failure(errno)};
-        if (FsStatus same = CheckUnchanged(source, true); !same.ok())
-            return {FileStage::Transfer, std::move(same)};
+        QB_TRY_AT(FileStage::Transfer, CheckUnchanged(source, true));
         const int error = copy.placeNoReplace(name);
         if (error != 0) {
             if (copy.anonymous() && LinksRefused(error)) {

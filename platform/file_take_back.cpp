@@ -14,8 +14,9 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "platform/copy_state.h"
 #include "platform/error_text.h"
-#include "platform/file_copy.h"
+#include "platform/file_identity.h"
 #include "platform/file_move.h"
 #include "platform/name_moves.h"
 #include "platform/share_identity.h"

@@ -8,7 +8,7 @@
 
 #include "core/ports/fs_try.h"
 #include "platform/error_text.h"
-#include "platform/file_copy.h"
+#include "platform/file_identity.h"
 #include "platform/share_identity.h"
 
 namespace quillbox::posix {

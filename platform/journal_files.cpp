@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 #include "platform/journal_retention.h"
 #include "platform/journal_writer.h"
@@ -195,15 +196,12 @@ private:
 
 FsResult<JournalSummary> Summarize(int folder, const std::string& id)
 {
-    FsResult<UniqueFd> fd = OpenJournal(folder, id, O_RDONLY);
-    if (!fd.ok())
-        return fd.status();
+    QB_TRY_ASSIGN(const UniqueFd fd, OpenJournal(folder, id, O_RDONLY));
     JournalSummary summary;
     summary.id = id;
     Summarizer counting(summary);
-    DescriptorBytes bytes(fd.value().get());
-    if (FsStatus read = ReadJournal(bytes, counting); !read.ok())
-        return read;
+    DescriptorBytes bytes(fd.get());
+    QB_TRY(ReadJournal(bytes, counting));
     return summary;
 }
 
@@ -249,10 +247,8 @@ std::string JournalFolder::DefaultFolder()
 
 FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHeader& header)
 {
-    FsResult<UniqueFd> folder = OpenFolder(m_folder, true);
-    if (!folder.ok())
-        return folder.status();
-    const int dir = folder.value().get();
+    QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, true));
+    const int dir = folder.get();
     const std::vector<std::uint64_t> existing = Sequences(dir);
     JournalHeader numbered = header;
     numbered.sequence = existing.empty() ? 1 : existing.front() + 1;
@@ -269,11 +265,9 @@ FsResult<std::unique_ptr<JournalWriter>> JournalFolder::startRun(const JournalHe
     // The run holds its journal from before its first record to its end,
     // so that no undo takes it back while it goes on. An undo that looked
     // at the new file first found no header in it, and leaves it at once.
-    if (FsStatus locked = LockJournal(fd.get(), true); !locked.ok())
-        return locked;
+    QB_TRY(LockJournal(fd.get(), true));
     // The header goes out at once: a run killed early still has its journal.
-    if (FsStatus written = WriteAll(fd.get(), JournalStart(numbered)); !written.ok())
-        return written;
+    QB_TRY(WriteAll(fd.get(), JournalStart(numbered)));
 
     PruneJournals(dir, existing, numbered.sequence, m_clock.wallSeconds());
     return FsResult<std::unique_ptr<JournalWriter>>(std::make_unique<FileJournalWriter>(std::move(fd)));
@@ -315,13 +309,9 @@ FsResult<JournalSummary> JournalFolder::summary(const std::string& id)
 
 FsStatus JournalFolder::read(const std::string& id, JournalVisitor& visitor)
 {
-    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
-    if (!folder.ok())
-        return folder.status();
-    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_RDONLY);
-    if (!fd.ok())
-        return fd.status();
-    DescriptorBytes bytes(fd.value().get());
+    QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, false));
+    QB_TRY_ASSIGN(const UniqueFd fd, OpenJournal(folder.get(), id, O_RDONLY));
+    DescriptorBytes bytes(fd.get());
     return ReadJournal(bytes, visitor);
 }
 
@@ -334,15 +324,10 @@ FsStatus JournalFolder::markKeptAs(const std::string& id, const JournalKeptAs& k
 
 FsResult<std::unique_ptr<JournalHold>> JournalFolder::hold(const std::string& id)
 {
-    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
-    if (!folder.ok())
-        return folder.status();
-    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_RDONLY);
-    if (!fd.ok())
-        return fd.status();
-    if (FsStatus locked = LockJournal(fd.value().get(), false); !locked.ok())
-        return locked;
-    return std::unique_ptr<JournalHold>(std::make_unique<HeldJournal>(std::move(fd.value())));
+    QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, false));
+    QB_TRY_ASSIGN(UniqueFd fd, OpenJournal(folder.get(), id, O_RDONLY));
+    QB_TRY(LockJournal(fd.get(), false));
+    return std::unique_ptr<JournalHold>(std::make_unique<HeldJournal>(std::move(fd)));
 }
 
 FsStatus JournalFolder::markTakenBack(const std::string& id)
@@ -361,15 +346,10 @@ FsStatus JournalFolder::markLeft(const std::string& id, const JournalLeft& left)
 
 FsStatus JournalFolder::append(const std::string& id, std::string_view record)
 {
-    FsResult<UniqueFd> folder = OpenFolder(m_folder, false);
-    if (!folder.ok())
-        return folder.status();
-    FsResult<UniqueFd> fd = OpenJournal(folder.value().get(), id, O_WRONLY | O_APPEND);
-    if (!fd.ok())
-        return fd.status();
-    if (FsStatus written = WriteAll(fd.value().get(), record); !written.ok())
-        return written;
-    while (::fsync(fd.value().get()) != 0) {
+    QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, false));
+    QB_TRY_ASSIGN(const UniqueFd fd, OpenJournal(folder.get(), id, O_WRONLY | O_APPEND));
+    QB_TRY(WriteAll(fd.get(), record));
+    while (::fsync(fd.get()) != 0) {
         if (errno != EINTR)
             return posix::Failure(errno);
     }

@@ -6,6 +6,7 @@
 
 #include "core/journal/journal.h"
 #include "core/ports/clock.h"
+#include "platform/journal_writer.h"
 #include "platform/system_clock.h"
 
 namespace quillbox {
@@ -20,11 +21,10 @@ namespace quillbox {
 // takes the run back.
 class JournalFolder final : public JournalStore {
 public:
-    // Records wait in memory at most this long, and at most this many bytes
-    // of them, before they are written out; a writer of its own writes them
-    // out on time even while no further record comes.
-    static constexpr long kBatchMs = 250;
-    static constexpr std::size_t kBatchBytes = 64 * 1024;
+    // How long and how many bytes of records wait in memory (see
+    // FileJournalWriter).
+    static constexpr long kBatchMs = FileJournalWriter::kBatchMs;
+    static constexpr std::size_t kBatchBytes = FileJournalWriter::kBatchBytes;
 
     // Journals are pruned by the wall time of `clock`; without one, of the
     // machine's.

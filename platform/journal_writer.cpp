@@ -5,7 +5,6 @@
 #include <chrono>
 
 #include "platform/error_text.h"
-#include "platform/journal_files.h"
 #include "platform/write_all.h"
 
 namespace quillbox {
@@ -90,7 +89,7 @@ void FileJournalWriter::aboutToPlace(TransferMode mode, char bucket, std::string
 
 FsStatus FileJournalWriter::afterAppend(std::unique_lock<std::mutex>& lock)
 {
-    if (m_pending.size() >= JournalFolder::kBatchBytes) {
+    if (m_pending.size() >= kBatchBytes) {
         // The writer is woken once a batch, not once a record.
         if (!m_woken) {
             m_woken = true;
@@ -98,7 +97,7 @@ FsStatus FileJournalWriter::afterAppend(std::unique_lock<std::mutex>& lock)
         }
         // A disk slower than the run: the run waits rather than the
         // records piling up in memory.
-        m_written.wait(lock, [this] { return m_pending.size() < 4 * JournalFolder::kBatchBytes || !m_writing; });
+        m_written.wait(lock, [this] { return m_pending.size() < 4 * kBatchBytes || !m_writing; });
     }
     return m_status;
 }
@@ -134,8 +133,8 @@ void FileJournalWriter::writeOnTime()
 {
     std::unique_lock lock(m_mutex);
     while (!m_closing) {
-        m_wake.wait_for(lock, std::chrono::milliseconds(JournalFolder::kBatchMs),
-                        [this] { return m_closing || m_pending.size() >= JournalFolder::kBatchBytes; });
+        m_wake.wait_for(lock, std::chrono::milliseconds(kBatchMs),
+                        [this] { return m_closing || m_pending.size() >= kBatchBytes; });
         writeOut(lock);
     }
     writeOut(lock);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -30,6 +31,12 @@ FsStatus WriteAll(int fd, std::string_view bytes);
 // by the record after it, as the reader takes them in order.
 class FileJournalWriter final : public JournalWriter, private PlacementNotice {
 public:
+    // Records wait in memory at most this long, and at most this many bytes
+    // of them, before they are written out; a writer of its own writes them
+    // out on time even while no further record comes.
+    static constexpr long kBatchMs = 250;
+    static constexpr std::size_t kBatchBytes = 64 * 1024;
+
     explicit FileJournalWriter(posix::UniqueFd fd);
     ~FileJournalWriter() override;
 

@@ -258,10 +258,7 @@ FsResult<ResolvedFolder> PosixFileSystem::resolveFolder(const std::string& path)
     // Not there (yet): nothing will be placed in it.
     std::string working;
     if (path.empty() || path[0] != '/') {
-        FsResult<std::string> cwd = WorkingFolder();
-        if (!cwd.ok())
-            return cwd.status();
-        working = std::move(cwd.value());
+        QB_TRY_ASSIGN(working, WorkingFolder());
     }
     folder.path = RequestFolder(path, working);
     return folder;

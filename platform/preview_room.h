@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "core/ports/file_system.h"
-#include "platform/file_preview.h"
+#include "platform/preview_state.h"
 
 namespace quillbox::posix {
 

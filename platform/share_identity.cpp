@@ -10,7 +10,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include "platform/file_copy.h"
+#include "platform/file_identity.h"
 #include "platform/unique_fd.h"
 
 namespace quillbox::posix {

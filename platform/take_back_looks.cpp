@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "platform/error_text.h"
-#include "platform/file_copy.h"
+#include "platform/file_identity.h"
 #include "platform/share_identity.h"
 #include "platform/unique_fd.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/jobs/run_request.h"
+#include "app/watch/watch_request.h"
 
 namespace quillbox {
 class RealPorts;
@@ -12,11 +12,7 @@ class RealPorts;
 
 namespace quillbox::app {
 
-// What --watch is asked to do, from the command line or a watch file: its
-// mode, folders, settle time, ignored names and detail; destinationMade
-// when the destination was made for the watch (create-dirs), so that its
-// first batch's journal records it.
-using WatchRequest = RunRequest;
+struct Options;
 
 // Reads a settle time in seconds, "2", "0.2" or "1.25" (at most a day, to
 // the nanosecond), whatever the locale. False when it is none.
@@ -38,5 +34,10 @@ bool ReadWatchFile(const std::string& name, WatchRequest& request, std::string& 
 // 128 + the signal), standard output failing (3), or the source folder
 // going away (1). The folders are checked and absolute already.
 int RunWatch(const WatchRequest& request, RealPorts& real);
+
+// --watch, from the command line or from a watch file: the request read
+// and its folders checked and made absolute, then RunWatch; 2 where the
+// request cannot be used.
+int WatchCommand(const Options& options, RealPorts& real);
 
 } // namespace quillbox::app

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Watch files: where they are and how they are read, and the settle time
-// as written on the command line or in one.
+// Watch files: where they are and how they are read, the settle time as
+// written on the command line or in one, and --watch's request checked.
 #include "app/watch/watch_command.h"
 
 #include <cerrno>
@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/cli/exit_status.h"
+#include "app/cli/folder_checks.h"
+#include "app/cli/options.h"
 #include "core/log/log_text.h"
 
 namespace quillbox::app {
@@ -120,6 +123,29 @@ bool ReadWatchFile(const std::string& name, WatchRequest& request, std::string& 
         return false;
     }
     return true;
+}
+
+int WatchCommand(const Options& options, RealPorts& real)
+{
+    RunRequest request = options.request;
+    std::string error;
+    if (options.watchConfigGiven) {
+        if (!ReadWatchFile(options.watchConfig, request, error))
+            return Refuse(error);
+    } else if (options.settleGiven && !ParseSettle(options.settle, request.settle)) {
+        return UsageError("--settle takes seconds, such as 2 or 0.5, up to a day: " + options.settle);
+    }
+    if (std::string problem = FolderProblem(request.source, "source", true); !problem.empty())
+        return Refuse(problem);
+    // A missing destination is made for the first batch (a watch stopped
+    // before one leaves nothing made); here it is only checked.
+    if (std::string problem =
+            DestinationProblem(request.destination, request.createDirs, true, request.destinationToMake,
+                               options.watchConfigGiven ? "create-dirs = yes" : "--create-dirs");
+        !problem.empty())
+        return Refuse(problem);
+    MakeAbsolute(request);
+    return RunWatch(request, real);
 }
 
 } // namespace quillbox::app

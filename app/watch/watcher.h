@@ -11,7 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/watch/watch_command.h"
+#include "app/watch/watch_request.h"
 #include "core/jobs/settle_queue.h"
 #include "core/jobs/sieve_job.h"
 #include "platform/folder_watch.h"

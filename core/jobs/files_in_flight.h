@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/jobs/in_order_workers.h"
-#include "core/jobs/sieve_job.h"
+#include "core/jobs/run_settings.h"
 #include "core/ports/file_system.h"
 
 namespace quillbox {

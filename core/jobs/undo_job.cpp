@@ -86,7 +86,7 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
         m_report.error(MovedFilesStayMessage(header.destination.path, header.source.path, away.reason));
     }
 
-    Pass pass(*this, run, workers, static_cast<std::uint64_t>(std::max(asked.claim, 1)), controls);
+    UndoPass pass(m_report, m_journals, run, workers, static_cast<std::uint64_t>(std::max(asked.claim, 1)), controls);
     m_report.counters().addFound(static_cast<std::int64_t>(pass.toTakeBack()));
     const FsStatus read = m_journals.read(run.id, pass);
     pass.drain();
@@ -128,7 +128,8 @@ UndoEnd UndoJob::run(const std::string& id, const RunControls& controls)
     return finish(RunEnd::Completed, whole ? UndoEnd::TakenBack : UndoEnd::SomeLeft);
 }
 
-void UndoJob::removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const Pass& pass, JournalLeft& left)
+void UndoJob::removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const UndoPass& pass,
+                                JournalLeft& left)
 {
     // A folder that could not be removed for a reason that may pass (an I/O
     // error, a destination away for a while) is left for a later undo; one

@@ -13,6 +13,8 @@
 
 namespace quillbox {
 
+class UndoPass;
+
 // "2026-12-07 13:15:02, Move from /a/ to /b/": a run, as a person tells it
 // from the others.
 std::string RunDescription(const JournalHeader& header);
@@ -50,16 +52,13 @@ public:
     const RunCounters& counters() const { return m_report.counters(); }
 
 private:
-    struct FileToTakeBack;
-    class Pass;
-
     void log(LogIcon icon, std::string message) { m_report.log(icon, std::move(message)); }
     UndoEnd finish(RunEnd how, UndoEnd end);
     void noteLeft(const std::string& id, const JournalLeft& left);
     // Removes the folders the run made, where still those very folders and
     // empty; those that could not be removed for a reason that may pass are
     // counted in `left`.
-    void removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const Pass& pass, JournalLeft& left);
+    void removeMadeFolders(RunTakeBack& folders, const JournalHeader& header, const UndoPass& pass, JournalLeft& left);
 
     FileSystem& m_fs;
     JournalStore& m_journals;

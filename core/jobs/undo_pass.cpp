@@ -10,9 +10,10 @@
 
 namespace quillbox {
 
-UndoJob::Pass::Pass(UndoJob& job, const JournalSummary& run, std::vector<std::unique_ptr<RunTakeBack>>& folders,
-                    std::uint64_t claim, const RunControls& controls)
-    : m_job(job)
+UndoPass::UndoPass(JobReport& report, JournalStore& journals, const JournalSummary& run,
+                   std::vector<std::unique_ptr<RunTakeBack>>& folders, std::uint64_t claim, const RunControls& controls)
+    : m_report(report)
+    , m_journals(journals)
     , m_header(run.header)
     , m_runId(run.id)
     , m_keptAs(run.keptAs)
@@ -24,9 +25,9 @@ UndoJob::Pass::Pass(UndoJob& job, const JournalSummary& run, std::vector<std::un
     m_toTakeBack[1] = m_only ? m_only->copied : run.copied;
     m_intents = m_only ? m_only->intended : run.intended;
     if (m_folders.size() > 1)
-        m_workers = std::make_unique<InOrderWorkers<FileToTakeBack>>(
+        m_workers = std::make_unique<InOrderWorkers<UndoFileToTakeBack>>(
             m_folders.size(), controls.stop,
-            [this](FileToTakeBack& item, std::size_t worker) {
+            [this](UndoFileToTakeBack& item, std::size_t worker) {
                 if (item.act)
                     item.outcome =
                         m_folders[worker]->takeBack(item.file.mode, item.file.bucket, item.file.name, item.file.placed);
@@ -34,7 +35,7 @@ UndoJob::Pass::Pass(UndoJob& job, const JournalSummary& run, std::vector<std::un
             claim);
 }
 
-bool UndoJob::Pass::file(const JournalFile& record)
+bool UndoPass::file(const JournalFile& record)
 {
     if (m_controls.stop.load(std::memory_order_relaxed))
         stopped = true;
@@ -60,7 +61,7 @@ bool UndoJob::Pass::file(const JournalFile& record)
     }
     // A file that stays goes through the workers too, to keep its place
     // in the order.
-    FileToTakeBack& item = m_workers->next();
+    UndoFileToTakeBack& item = m_workers->next();
     item.file = file;
     item.act = act;
     item.outcome = {};
@@ -68,7 +69,7 @@ bool UndoJob::Pass::file(const JournalFile& record)
     return !stopped;
 }
 
-void UndoJob::Pass::drain()
+void UndoPass::drain()
 {
     while (m_workers && !m_workers->empty()) {
         settle(m_workers->oldest());
@@ -76,7 +77,7 @@ void UndoJob::Pass::drain()
     }
 }
 
-void UndoJob::Pass::settleLinked()
+void UndoPass::settleLinked()
 {
     std::vector<JournalFile> linked;
     linked.swap(m_linked);
@@ -100,7 +101,7 @@ void UndoJob::Pass::settleLinked()
     }
 }
 
-void UndoJob::Pass::intended(const JournalIntent& intent)
+void UndoPass::intended(const JournalIntent& intent)
 {
     drain();
     // An earlier undo settled every one of them.
@@ -111,14 +112,14 @@ void UndoJob::Pass::intended(const JournalIntent& intent)
         return;
     }
     ++m_intentsSettled;
-    RunCounters& counters = m_job.m_report.counters();
+    RunCounters& counters = m_report.counters();
     counters.addProcessed();
     counters.addBytes(intent.before.size);
     m_target.assign(m_header.destination.path).append(1, intent.bucket).append(1, '/').append(intent.name);
-    m_job.m_report.observer().fileStarted(m_target);
+    m_report.observer().fileStarted(m_target);
     if (intent.mode == TransferMode::Copy && intent.replacing) {
         ++kept;
-        m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(m_target));
+        m_report.log(LogIcon::Exclamation, LeftInPlaceMessage(m_target));
         return;
     }
     const TakeBackOutcome outcome =
@@ -127,23 +128,23 @@ void UndoJob::Pass::intended(const JournalIntent& intent)
         later.addIntended();
 }
 
-void UndoJob::Pass::bucket(const JournalBucket& bucket)
+void UndoPass::bucket(const JournalBucket& bucket)
 {
     made[static_cast<unsigned char>(bucket.bucket)] = bucket.identity;
 }
 
-void UndoJob::Pass::damaged(const JournalDamage& damage)
+void UndoPass::damaged(const JournalDamage& damage)
 {
     // What came before the damage is told before it.
     drain();
     unreadable += damage.files;
-    m_job.log(LogIcon::Exclamation, DamagedRecordMessage(damage));
+    m_report.log(LogIcon::Exclamation, DamagedRecordMessage(damage));
     if (damage.files == 0)
         unknownLoss = true;
-    m_job.m_report.observer().logWindowWanted();
+    m_report.observer().logWindowWanted();
 }
 
-JournalLeft& UndoJob::Pass::left()
+JournalLeft& UndoPass::left()
 {
     if (stopped) {
         for (const JournalFile& file : m_linked)
@@ -156,13 +157,13 @@ JournalLeft& UndoJob::Pass::left()
     return later.finish();
 }
 
-std::uint64_t UndoJob::Pass::madeFolders() const
+std::uint64_t UndoPass::madeFolders() const
 {
     return static_cast<std::uint64_t>(
         std::count_if(made.begin(), made.end(), [](const auto& m) { return m.has_value(); }));
 }
 
-void UndoJob::Pass::settle(const FileToTakeBack& item)
+void UndoPass::settle(const UndoFileToTakeBack& item)
 {
     // A file Stop kept the workers from: nothing was done with it.
     if (item.skipped) {
@@ -174,16 +175,16 @@ void UndoJob::Pass::settle(const FileToTakeBack& item)
     }
 }
 
-void UndoJob::Pass::settle(const JournalFile& file, bool act, const TakeBackOutcome& outcome)
+void UndoPass::settle(const JournalFile& file, bool act, const TakeBackOutcome& outcome)
 {
-    RunCounters& counters = m_job.m_report.counters();
+    RunCounters& counters = m_report.counters();
     counters.addProcessed();
     counters.addBytes(file.placed.size);
     ++m_settled[file.mode == TransferMode::Move ? 0 : 1];
-    m_job.m_report.observer().fileStarted(target(file));
+    m_report.observer().fileStarted(target(file));
     if (file.mode == TransferMode::Copy && file.replaced) {
         ++kept;
-        m_job.log(LogIcon::Exclamation, LeftInPlaceMessage(m_target));
+        m_report.log(LogIcon::Exclamation, LeftInPlaceMessage(m_target));
         return;
     }
     if (!act) {
@@ -208,7 +209,7 @@ void UndoJob::Pass::settle(const JournalFile& file, bool act, const TakeBackOutc
     record(file, outcome);
 }
 
-const JournalFile& UndoJob::Pass::asLeft(const JournalFile& file)
+const JournalFile& UndoPass::asLeft(const JournalFile& file)
 {
     const auto kept = m_keptAs.empty() ? m_keptAs.end() : m_keptAs.find(file.number);
     // Only the change time an undo's renames moved on is taken from it.
@@ -219,7 +220,7 @@ const JournalFile& UndoJob::Pass::asLeft(const JournalFile& file)
     return m_asLeft;
 }
 
-void UndoJob::Pass::noteKeptAs(const JournalFile& file, const TakeBackOutcome& outcome)
+void UndoPass::noteKeptAs(const JournalFile& file, const TakeBackOutcome& outcome)
 {
     // The take-back renamed the file and gave it its name back: that moved
     // its change time on, which the next undo is to know as an undo's.
@@ -227,20 +228,20 @@ void UndoJob::Pass::noteKeptAs(const JournalFile& file, const TakeBackOutcome& o
         !outcome.left.sameContentOf(file.placed) || outcome.left.ctimeNs == file.placed.ctimeNs)
         return;
     // Tried twice: without it the file is lost to every later undo.
-    FsStatus noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+    FsStatus noted = m_journals.markKeptAs(m_runId, {file.number, outcome.left});
     if (!noted.ok())
-        noted = m_job.m_journals.markKeptAs(m_runId, {file.number, outcome.left});
+        noted = m_journals.markKeptAs(m_runId, {file.number, outcome.left});
     if (!noted.ok())
-        m_job.log(LogIcon::Exclamation, KeptAsNotNotedMessage(target(file), noted.reason));
+        m_report.log(LogIcon::Exclamation, KeptAsNotNotedMessage(target(file), noted.reason));
 }
 
-void UndoJob::Pass::record(const JournalFile& file, const TakeBackOutcome& outcome)
+void UndoPass::record(const JournalFile& file, const TakeBackOutcome& outcome)
 {
     if (count(outcome, target(file), file.name))
         later.add(file);
 }
 
-bool UndoJob::Pass::count(const TakeBackOutcome& outcome, const std::string& target, const std::string& name)
+bool UndoPass::count(const TakeBackOutcome& outcome, const std::string& target, const std::string& name)
 {
     switch (outcome.result) {
     case TakeBackResult::PutBack:
@@ -248,7 +249,7 @@ bool UndoJob::Pass::count(const TakeBackOutcome& outcome, const std::string& tar
         break;
     case TakeBackResult::CopyRemoved:
         ++putBack;
-        m_job.log(LogIcon::Information, CopyRemovedMessage(target, m_header.source.path + name));
+        m_report.log(LogIcon::Information, CopyRemovedMessage(target, m_header.source.path + name));
         break;
     case TakeBackResult::Removed:
         ++removed;
@@ -257,14 +258,14 @@ bool UndoJob::Pass::count(const TakeBackOutcome& outcome, const std::string& tar
         break;
     case TakeBackResult::Skipped:
         ++kept;
-        m_job.m_report.counters().addFailed();
-        m_job.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
+        m_report.counters().addFailed();
+        m_report.log(LogIcon::Exclamation, NotTakenBackMessage(target, outcome.why.reason));
         return !outcome.lasting;
     }
     return false;
 }
 
-void UndoJob::Pass::noteLinks(const JournalFile& file, const TakeBackOutcome& outcome)
+void UndoPass::noteLinks(const JournalFile& file, const TakeBackOutcome& outcome)
 {
     if (outcome.links <= 1)
         return;
@@ -274,14 +275,14 @@ void UndoJob::Pass::noteLinks(const JournalFile& file, const TakeBackOutcome& ou
         times.push_back(outcome.left.ctimeNs);
 }
 
-bool UndoJob::Pass::ChangedByTheRun(const FileIdentity& placed, std::int64_t ctimeNs) const
+bool UndoPass::ChangedByTheRun(const FileIdentity& placed, std::int64_t ctimeNs) const
 {
     const auto found = m_linkTimes.find({placed.device, placed.inode});
     return found != m_linkTimes.end() &&
         std::find(found->second.begin(), found->second.end(), ctimeNs) != found->second.end();
 }
 
-const std::string& UndoJob::Pass::target(const JournalFile& file)
+const std::string& UndoPass::target(const JournalFile& file)
 {
     m_target.assign(m_header.destination.path).append(1, file.bucket).append(1, '/').append(file.name);
     return m_target;

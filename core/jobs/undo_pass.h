@@ -15,12 +15,15 @@
 #include <vector>
 
 #include "core/jobs/in_order_workers.h"
-#include "core/jobs/undo_job.h"
+#include "core/jobs/job_report.h"
+#include "core/jobs/run_settings.h"
+#include "core/journal/journal.h"
+#include "core/ports/file_system.h"
 
 namespace quillbox {
 
 // One file of the run, as it is handed to a worker and back.
-struct UndoJob::FileToTakeBack {
+struct UndoFileToTakeBack {
     JournalFile file;
     bool act = false; // false: it stays, for a reason known before any work
     TakeBackOutcome outcome;
@@ -88,10 +91,10 @@ private:
 // One pass over a run's journal, taking back each file as its record is
 // read: on the job's thread, or by workers with several files in flight,
 // their outcomes settled in the journal's order either way.
-class UndoJob::Pass final : public JournalVisitor {
+class UndoPass final : public JournalVisitor {
 public:
-    Pass(UndoJob& job, const JournalSummary& run, std::vector<std::unique_ptr<RunTakeBack>>& folders,
-         std::uint64_t claim, const RunControls& controls);
+    UndoPass(JobReport& report, JournalStore& journals, const JournalSummary& run,
+             std::vector<std::unique_ptr<RunTakeBack>>& folders, std::uint64_t claim, const RunControls& controls);
 
     // The files this pass is to take back.
     std::uint64_t toTakeBack() const { return m_toTakeBack[0] + m_toTakeBack[1] + m_intents; }
@@ -127,7 +130,7 @@ public:
     std::array<std::optional<FolderIdentity>, 256> made {};
 
 private:
-    void settle(const FileToTakeBack& item);
+    void settle(const UndoFileToTakeBack& item);
 
     void settle(const JournalFile& file, bool act, const TakeBackOutcome& outcome);
 
@@ -154,7 +157,8 @@ private:
     // Where the run put `file`, in storage reused from file to file.
     const std::string& target(const JournalFile& file);
 
-    UndoJob& m_job;
+    JobReport& m_report;
+    JournalStore& m_journals;
     const JournalHeader& m_header;
     const std::string& m_runId;
     const std::map<std::uint64_t, FileIdentity>& m_keptAs; // by earlier undos
@@ -162,7 +166,7 @@ private:
     const JournalLeft* m_only; // where an earlier undo left some: those
     std::vector<std::unique_ptr<RunTakeBack>>& m_folders;
     const RunControls& m_controls;
-    std::unique_ptr<InOrderWorkers<FileToTakeBack>> m_workers; // several files in flight
+    std::unique_ptr<InOrderWorkers<UndoFileToTakeBack>> m_workers; // several files in flight
     std::string m_target;
     std::uint64_t m_toTakeBack[2] = {0, 0}; // moved, copied
     std::uint64_t m_settled[2] = {0, 0};

@@ -9,7 +9,16 @@
 #include <string>
 #include <string_view>
 
-#include "core/journal/journal.h"
+#include "core/ports/file_system.h"
+
+namespace quillbox {
+// The records, as core/journal/journal.h gives them.
+struct JournalFile;
+struct JournalHeader;
+struct JournalIntent;
+struct JournalKeptAs;
+struct JournalLeft;
+} // namespace quillbox
 
 namespace quillbox::journal_codec {
 

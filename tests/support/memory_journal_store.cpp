@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include "core/ports/fs_try.h"
 #include "platform/error_text.h"
 
 namespace quillbox::test {
@@ -180,8 +181,7 @@ FsResult<JournalSummary> MemoryJournalStore::summary(const std::string& id)
     JournalSummary summary;
     summary.id = id;
     Summarizer counting(summary);
-    if (FsStatus status = read(id, counting); !status.ok())
-        return status;
+    QB_TRY(read(id, counting));
     return summary;
 }
 
