@@ -8,6 +8,7 @@
 #include "core/log/log_entry.h"
 #include "core/log/log_text.h"
 #include "core/log/number_format.h"
+#include "core/log/run_messages.h"
 
 namespace quillbox::app {
 
@@ -70,7 +71,10 @@ void ConsoleReport::entryLogged(const LogEntry& entry)
         // Escaped, so that a name cannot start a line of its own.
         const std::string text = EscapeText(FormatLogEntry(entry.time, m_timeSeparator, entry.message));
         std::fwrite(text.data(), 1, text.size(), m_out);
-        if (entry.icon == LogIcon::Exclamation || entry.icon == LogIcon::Critical) {
+        // A failed write stops the run: the stop is no news then.
+        const bool stopped =
+            entry.message == kCountingStopped || entry.message == kProcessingStopped || entry.message == kUndoStopped;
+        if ((entry.icon == LogIcon::Exclamation || entry.icon == LogIcon::Critical) && !stopped) {
             if (m_kept.size() < kKept)
                 m_kept.push_back(text);
             else

@@ -70,7 +70,8 @@ TEST(ConsoleReport, ProgressLineIsTimedByItsClock)
 
 // Standard output that fails (a full disk, here /dev/full) loses whole
 // buffers of lines: the run's warnings and errors, and only those, reach
-// standard error at its end, whichever of them were lost.
+// standard error at its end, whichever of them were lost; the stop the
+// failed output caused is not repeated.
 TEST(ConsoleReport, WarningsAndErrorsReachStandardErrorWhenStandardOutputFails)
 {
     FakeClock clock;
@@ -83,7 +84,9 @@ TEST(ConsoleReport, WarningsAndErrorsReachStandardErrorWhenStandardOutputFails)
         report.entryLogged({LogIcon::Information, {12, 0, 1}, "Found 3 file(s) for processing."});
         report.entryLogged({LogIcon::Critical, {12, 0, 2}, "The journal of this run could not be written."});
         report.entryLogged({LogIcon::Exclamation, {12, 0, 3}, "Could not copy file a."});
-        report.ended(RunEnd::Completed, {});
+        // The failed output stopped the run: that is no news.
+        report.entryLogged({LogIcon::Exclamation, {12, 0, 4}, "Processing aborted by user."});
+        report.ended(RunEnd::StoppedWhileProcessing, {});
     }
     EXPECT_EQ(Contents(errors),
               "12:00:02 - The journal of this run could not be written.\n"
