@@ -121,6 +121,10 @@ int Watcher::run()
     // each other's feet.
     pid_t holder = 0;
     std::string error;
+    // The folder as these two lines have always named it: without its "/".
+    const std::string named = m_request.source.size() > 1 && m_request.source.back() == '/'
+        ? m_request.source.substr(0, m_request.source.size() - 1)
+        : m_request.source;
     switch (
         posix::WatchLock::take(posix::WatchLockFolder(m_journals.folder()), m_request.source, m_lock, holder, error)) {
     case posix::WatchLock::Outcome::Locked:
@@ -132,12 +136,12 @@ int Watcher::run()
         return kExitCannotWatch;
     case posix::WatchLock::Outcome::Failed:
         std::fprintf(stderr, "quillbox: warning: the watch of %s cannot be locked against a second one: %s\n",
-                     EscapeText(m_request.source).c_str(), EscapeText(error).c_str());
+                     EscapeText(named).c_str(), EscapeText(error).c_str());
         break;
     }
     FsResult<std::unique_ptr<posix::FolderWatch>> opened = posix::FolderWatch::open(m_request.source);
     if (!opened.ok()) {
-        std::fprintf(stderr, "quillbox: cannot watch %s: %s\n", EscapeText(m_request.source).c_str(),
+        std::fprintf(stderr, "quillbox: cannot watch %s: %s\n", EscapeText(named).c_str(),
                      opened.status().reason.c_str());
         return kExitCannotWatch;
     }
