@@ -315,13 +315,6 @@ FsStatus JournalFolder::read(const std::string& id, JournalVisitor& visitor)
     return ReadJournal(bytes, visitor);
 }
 
-FsStatus JournalFolder::markKeptAs(const std::string& id, const JournalKeptAs& kept)
-{
-    std::string record;
-    AppendJournalKeptAs(record, kept);
-    return append(id, record);
-}
-
 FsResult<std::unique_ptr<JournalHold>> JournalFolder::hold(const std::string& id)
 {
     QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, false));
@@ -330,21 +323,7 @@ FsResult<std::unique_ptr<JournalHold>> JournalFolder::hold(const std::string& id
     return std::unique_ptr<JournalHold>(std::make_unique<HeldJournal>(std::move(fd)));
 }
 
-FsStatus JournalFolder::markTakenBack(const std::string& id)
-{
-    std::string record;
-    AppendJournalTakenBack(record);
-    return append(id, record);
-}
-
-FsStatus JournalFolder::markLeft(const std::string& id, const JournalLeft& left)
-{
-    std::string record;
-    AppendJournalLeft(record, left);
-    return append(id, record);
-}
-
-FsStatus JournalFolder::append(const std::string& id, std::string_view record)
+FsStatus JournalFolder::appendRecord(const std::string& id, std::string_view record)
 {
     QB_TRY_ASSIGN(const UniqueFd folder, OpenFolder(m_folder, false));
     QB_TRY_ASSIGN(const UniqueFd fd, OpenJournal(folder.get(), id, O_WRONLY | O_APPEND));

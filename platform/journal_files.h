@@ -40,13 +40,10 @@ public:
     std::optional<JournalSummary> newestToTakeBack() override;
     FsResult<JournalSummary> summary(const std::string& id) override;
     FsStatus read(const std::string& id, JournalVisitor& visitor) override;
-    FsStatus markTakenBack(const std::string& id) override;
-    FsStatus markLeft(const std::string& id, const JournalLeft& left) override;
-    FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept) override;
     FsResult<std::unique_ptr<JournalHold>> hold(const std::string& id) override;
 
 private:
-    FsStatus append(const std::string& id, std::string_view record);
+    FsStatus appendRecord(const std::string& id, std::string_view record) override;
 
     std::string m_folder;
     SystemClock m_systemClock;

@@ -314,4 +314,25 @@ void AppendJournalLeft(std::string& out, const JournalLeft& left)
         PutU64(out, left.intended);
 }
 
+FsStatus JournalStore::markTakenBack(const std::string& id)
+{
+    std::string record;
+    AppendJournalTakenBack(record);
+    return appendRecord(id, record);
+}
+
+FsStatus JournalStore::markLeft(const std::string& id, const JournalLeft& left)
+{
+    std::string record;
+    AppendJournalLeft(record, left);
+    return appendRecord(id, record);
+}
+
+FsStatus JournalStore::markKeptAs(const std::string& id, const JournalKeptAs& kept)
+{
+    std::string record;
+    AppendJournalKeptAs(record, kept);
+    return appendRecord(id, record);
+}
+
 } // namespace quillbox

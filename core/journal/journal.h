@@ -230,22 +230,12 @@ public:
     virtual FsResult<JournalSummary> summary(const std::string& id) = 0;
     // Reads the journal of `id` through `visitor`.
     virtual FsStatus read(const std::string& id, JournalVisitor& visitor) = 0;
-    virtual FsStatus markTakenBack(const std::string& id) = 0;
-    // Notes the files an undo left for a later one.
-    virtual FsStatus markLeft(const std::string& id, const JournalLeft& left)
-    {
-        (void)id;
-        (void)left;
-        return FsStatus::success();
-    }
-    // Notes a file an undo left where it was after its own renames (see
-    // JournalKeptAs), at once.
-    virtual FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept)
-    {
-        (void)id;
-        (void)kept;
-        return FsStatus::success();
-    }
+    // What an undo notes in a run's journal, each one record appended at
+    // once: that the run is taken back; the files it left for a later one;
+    // a file it left where it was after its own renames (see JournalKeptAs).
+    FsStatus markTakenBack(const std::string& id);
+    FsStatus markLeft(const std::string& id, const JournalLeft& left);
+    FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept);
     // Holds the journal of `id` for an undo; EBUSY while the run is still
     // going (its writer holds it from the start to the end) or another undo
     // holds it. A store that cannot tell holds nothing.
@@ -253,6 +243,16 @@ public:
     {
         (void)id;
         return std::unique_ptr<JournalHold>();
+    }
+
+protected:
+    // Appends one whole record to the journal of `id`, durably, before it
+    // returns. A store that keeps no marks takes none.
+    virtual FsStatus appendRecord(const std::string& id, std::string_view record)
+    {
+        (void)id;
+        (void)record;
+        return FsStatus::success();
     }
 };
 

@@ -98,13 +98,13 @@ public:
     {
         std::string record;
         AppendJournalFile(record, ++m_number, file);
-        return m_store.append(m_id, record);
+        return m_store.appendRecord(m_id, record);
     }
     FsStatus bucket(const JournalBucket& bucket) override
     {
         std::string record;
         AppendJournalBucket(record, bucket);
-        return m_store.append(m_id, record);
+        return m_store.appendRecord(m_id, record);
     }
     FsStatus flush() override { return FsStatus::success(); }
 
@@ -196,27 +196,6 @@ FsStatus MemoryJournalStore::read(const std::string& id, JournalVisitor& visitor
     return ReadJournal(source, visitor);
 }
 
-FsStatus MemoryJournalStore::markTakenBack(const std::string& id)
-{
-    std::string record;
-    AppendJournalTakenBack(record);
-    return append(id, record);
-}
-
-FsStatus MemoryJournalStore::markLeft(const std::string& id, const JournalLeft& left)
-{
-    std::string record;
-    AppendJournalLeft(record, left);
-    return append(id, record);
-}
-
-FsStatus MemoryJournalStore::markKeptAs(const std::string& id, const JournalKeptAs& kept)
-{
-    std::string record;
-    AppendJournalKeptAs(record, kept);
-    return append(id, record);
-}
-
 FsResult<std::unique_ptr<JournalHold>> MemoryJournalStore::hold(const std::string& id)
 {
     const std::lock_guard lock(m_mutex);
@@ -229,7 +208,7 @@ FsResult<std::unique_ptr<JournalHold>> MemoryJournalStore::hold(const std::strin
     return std::unique_ptr<JournalHold>(std::make_unique<Hold>(*this, id));
 }
 
-FsStatus MemoryJournalStore::append(const std::string& id, const std::string& record)
+FsStatus MemoryJournalStore::appendRecord(const std::string& id, std::string_view record)
 {
     const std::lock_guard lock(m_mutex);
     const auto it = m_journals.find(SequenceOf(id));

@@ -32,9 +32,6 @@ public:
     std::optional<JournalSummary> newestToTakeBack() override;
     FsResult<JournalSummary> summary(const std::string& id) override;
     FsStatus read(const std::string& id, JournalVisitor& visitor) override;
-    FsStatus markTakenBack(const std::string& id) override;
-    FsStatus markLeft(const std::string& id, const JournalLeft& left) override;
-    FsStatus markKeptAs(const std::string& id, const JournalKeptAs& kept) override;
     FsResult<std::unique_ptr<JournalHold>> hold(const std::string& id) override;
 
 private:
@@ -45,7 +42,7 @@ private:
     class Writer;
     class Hold;
 
-    FsStatus append(const std::string& id, const std::string& record);
+    FsStatus appendRecord(const std::string& id, std::string_view record) override;
     void release(const std::string& id);
 
     mutable std::mutex m_mutex;

@@ -57,7 +57,6 @@ public:
     std::optional<JournalSummary> newestToTakeBack() override { return std::nullopt; }
     FsResult<JournalSummary> summary(const std::string&) override { return FsStatus {ENOENT, "none"}; }
     FsStatus read(const std::string&, JournalVisitor&) override { return {ENOENT, "none"}; }
-    FsStatus markTakenBack(const std::string&) override { return {}; }
 
     std::vector<std::string> names() const
     {
