@@ -163,46 +163,11 @@ bool CarriesJournalStart(int folder, const std::string& id)
         std::string_view(start, sizeof start) == kFirstLine;
 }
 
-// Counts what a list of runs shows.
-class Summarizer final : public JournalVisitor {
-public:
-    explicit Summarizer(JournalSummary& summary) : m_summary(summary) {}
-    void header(const JournalHeader& header) override { m_summary.header = header; }
-    bool file(const JournalFile& file) override
-    {
-        ++m_summary.files;
-        ++(file.mode == TransferMode::Move ? m_summary.moved : m_summary.copied);
-        return true;
-    }
-    void bucket(const JournalBucket&) override { ++m_summary.folders; }
-    void intended(const JournalIntent& intent) override
-    {
-        (void)intent;
-        ++m_summary.files;
-        ++m_summary.intended;
-    }
-    void takenBack() override
-    {
-        m_summary.takenBack = true;
-        m_summary.left.reset();
-    }
-    void left(const JournalLeft& left) override { m_summary.left = left; }
-    void keptAs(const JournalKeptAs& kept) override { m_summary.keptAs[kept.number] = kept.now; }
-    void damaged(const JournalDamage&) override { ++m_summary.damaged; }
-
-private:
-    JournalSummary& m_summary;
-};
-
 FsResult<JournalSummary> Summarize(int folder, const std::string& id)
 {
     QB_TRY_ASSIGN(const UniqueFd fd, OpenJournal(folder, id, O_RDONLY));
-    JournalSummary summary;
-    summary.id = id;
-    Summarizer counting(summary);
     DescriptorBytes bytes(fd.get());
-    QB_TRY(ReadJournal(bytes, counting));
-    return summary;
+    return SummarizeJournal(bytes, id);
 }
 
 // Removes the journals the retention rule lets go; only a file that carries

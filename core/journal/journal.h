@@ -210,6 +210,10 @@ struct JournalSummary {
     bool changedAnything() const { return files > 0 || damaged > 0 || folders > 0; }
 };
 
+// Reads a journal whole into what a list of runs shows of it (its `id` is
+// the store's name for it).
+FsResult<JournalSummary> SummarizeJournal(JournalBytes& bytes, const std::string& id);
+
 // Keeps a run's journal to one undo while it lives: its run still writing
 // it, or another undo holding it, keeps an undo from starting.
 class JournalHold {

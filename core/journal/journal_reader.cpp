@@ -245,4 +245,47 @@ FsStatus ReadJournal(JournalBytes& bytes, JournalVisitor& visitor)
     return FsStatus::success();
 }
 
+namespace {
+
+// Counts what a list of runs shows.
+class Summarizer final : public JournalVisitor {
+public:
+    explicit Summarizer(JournalSummary& summary) : m_summary(summary) {}
+    void header(const JournalHeader& header) override { m_summary.header = header; }
+    bool file(const JournalFile& file) override
+    {
+        ++m_summary.files;
+        ++(file.mode == TransferMode::Move ? m_summary.moved : m_summary.copied);
+        return true;
+    }
+    void bucket(const JournalBucket&) override { ++m_summary.folders; }
+    void intended(const JournalIntent&) override
+    {
+        ++m_summary.files;
+        ++m_summary.intended;
+    }
+    void takenBack() override
+    {
+        m_summary.takenBack = true;
+        m_summary.left.reset();
+    }
+    void left(const JournalLeft& left) override { m_summary.left = left; }
+    void keptAs(const JournalKeptAs& kept) override { m_summary.keptAs[kept.number] = kept.now; }
+    void damaged(const JournalDamage&) override { ++m_summary.damaged; }
+
+private:
+    JournalSummary& m_summary;
+};
+
+} // namespace
+
+FsResult<JournalSummary> SummarizeJournal(JournalBytes& bytes, const std::string& id)
+{
+    JournalSummary summary;
+    summary.id = id;
+    Summarizer counting(summary);
+    QB_TRY(ReadJournal(bytes, counting));
+    return summary;
+}
+
 } // namespace quillbox

@@ -52,30 +52,6 @@ private:
     std::size_t m_at = 0;
 };
 
-// Counts what a list of runs shows.
-class Summarizer final : public JournalVisitor {
-public:
-    explicit Summarizer(JournalSummary& summary) : m_summary(summary) {}
-    void header(const JournalHeader& header) override { m_summary.header = header; }
-    bool file(const JournalFile& file) override
-    {
-        ++m_summary.files;
-        ++(file.mode == TransferMode::Move ? m_summary.moved : m_summary.copied);
-        return true;
-    }
-    void takenBack() override
-    {
-        m_summary.takenBack = true;
-        m_summary.left.reset();
-    }
-    void left(const JournalLeft& left) override { m_summary.left = left; }
-    void keptAs(const JournalKeptAs& kept) override { m_summary.keptAs[kept.number] = kept.now; }
-    void damaged(const JournalDamage&) override { ++m_summary.damaged; }
-
-private:
-    JournalSummary& m_summary;
-};
-
 class FileNames final : public JournalVisitor {
 public:
     std::vector<std::string> files;
@@ -178,11 +154,13 @@ std::optional<JournalSummary> MemoryJournalStore::newestToTakeBack()
 
 FsResult<JournalSummary> MemoryJournalStore::summary(const std::string& id)
 {
-    JournalSummary summary;
-    summary.id = id;
-    Summarizer counting(summary);
-    QB_TRY(read(id, counting));
-    return summary;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_journals.find(SequenceOf(id)) == m_journals.end())
+            return Failure(ENOENT);
+    }
+    StringBytes source(bytes(id));
+    return SummarizeJournal(source, id);
 }
 
 FsStatus MemoryJournalStore::read(const std::string& id, JournalVisitor& visitor)
