@@ -25,7 +25,6 @@ bool AnonymousFilesRefused(int error)
 {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
-
 } // namespace
 
 FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& source)
@@ -33,7 +32,7 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
     source.fd.reset(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | extraFlags));
     if (!source.fd.valid())
         return Failure(errno);
-    if (::fstat(source.fd.get(), &source.st) != 0)
+    if (LookFresh(source.fd.get(), "", AT_EMPTY_PATH, source.st) != 0)
         return Failure(errno);
     if (!S_ISREG(source.st.st_mode))
         return NotRegularFile();
@@ -42,11 +41,12 @@ FsStatus OpenSourceFile(int dir, const char* name, int extraFlags, SourceFile& s
 
 FsStatus CheckUnchanged(const SourceFile& source, bool originalKept)
 {
-    // Only what Unchanged compares is asked for: reading the file moved its
-    // access time on, and a network file system would fetch every attribute
-    // again for that alone.
+    // Only what Unchanged compares is asked for (reading the file moved its
+    // access time on), and asked of the file system itself, as the first
+    // look was.
     struct statx now {};
-    if (::statx(source.fd.get(), "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE | STATX_CTIME, &now) != 0)
+    if (::statx(source.fd.get(), "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_INO | STATX_SIZE | STATX_CTIME, &now) !=
+        0)
         return Failure(errno);
     const struct stat& before = source.st;
     if (static_cast<dev_t>(::makedev(now.stx_dev_major, now.stx_dev_minor)) != before.st_dev ||

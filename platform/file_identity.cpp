@@ -83,4 +83,26 @@ bool Unchanged(const struct stat& before, const struct stat& now)
         before.st_ctim.tv_sec == now.st_ctim.tv_sec && before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
+int LookFresh(int dir, const char* name, int flags, struct stat& st)
+{
+    struct statx x {};
+    if (::statx(dir, name, flags | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &x) != 0)
+        return -1;
+    st = {};
+    st.st_dev = ::makedev(x.stx_dev_major, x.stx_dev_minor);
+    st.st_ino = x.stx_ino;
+    st.st_mode = x.stx_mode;
+    st.st_nlink = x.stx_nlink;
+    st.st_uid = x.stx_uid;
+    st.st_gid = x.stx_gid;
+    st.st_rdev = ::makedev(x.stx_rdev_major, x.stx_rdev_minor);
+    st.st_size = static_cast<off_t>(x.stx_size);
+    st.st_blksize = static_cast<blksize_t>(x.stx_blksize);
+    st.st_blocks = static_cast<blkcnt_t>(x.stx_blocks);
+    st.st_atim = {x.stx_atime.tv_sec, x.stx_atime.tv_nsec};
+    st.st_mtim = {x.stx_mtime.tv_sec, x.stx_mtime.tv_nsec};
+    st.st_ctim = {x.stx_ctime.tv_sec, x.stx_ctime.tv_nsec};
+    return 0;
+}
+
 } // namespace quillbox::posix

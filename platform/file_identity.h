@@ -21,6 +21,14 @@ bool IdentityAndTypeAt(int dir, const char* name, FileIdentity& identity, mode_t
 // `flags` as statx takes them.
 bool FolderIdentityAt(int dir, const char* name, int flags, FolderIdentity& identity);
 
+// A look at `name` in `dir` (flags as statx takes them) asked of its file
+// system, not taken from what the system kept of an earlier look: a
+// user-space or network file system keeps a file's length for a while, and
+// a copy read to a length gone stale would be short while a check asking
+// the same kept look saw nothing wrong. Local file systems answer as ever.
+// -1 with errno where it could not be looked at.
+int LookFresh(int dir, const char* name, int flags, struct stat& st);
+
 // Whether a file is still what it was: the same inode, length and change time.
 bool Unchanged(const struct stat& before, const struct stat& now);
 

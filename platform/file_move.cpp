@@ -316,8 +316,10 @@ FileOutcome MoveFile(CopyState& state, RunFolderHandles& folders, int sourceDir,
             return Moved(state, sourceDir, name, dir.value(), length);
     }
 
+    // Asked of the file system itself, as the copy's own look is: a length
+    // kept from an earlier look would tell a change that is none.
     struct stat seen; // filled by the call
-    if (::fstatat(sourceDir, name, &seen, AT_SYMLINK_NOFOLLOW) != 0)
+    if (LookFresh(sourceDir, name, AT_SYMLINK_NOFOLLOW, seen) != 0)
         return {FileStage::Examine, Failure(errno)};
     std::uint64_t bytes = 0;
     if (S_ISREG(seen.st_mode)) {
