@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/jobs/undo_job.h"
-#include "platform/journal_files.h"
-#include "tests/core/run_world.h"
+#include "tests/core/undo_world.h"
 
 namespace quillbox::test {
 namespace {
@@ -23,11 +21,7 @@ TEST(MadeFolders, ALookThatFailsIsTakenAgainOrSaid)
 {
     for (const int failing : {1, 2}) {
         SCOPED_TRACE(failing == 1 ? "once" : "for good");
-        RunWorld w;
-        TempDir state;
-        JournalFolder journals {state / "runs"};
-        SieveJob job {w.fs, w.clock, w.observer, &journals};
-        UndoJob undo {w.fs, journals, w.clock, w.observer};
+        UndoWorld w;
         w.source.write("apple", "a");
         int failed = 0;
         std::string bucketB; // B as it is looked at: under its private name
@@ -43,7 +37,7 @@ TEST(MadeFolders, ALookThatFailsIsTakenAgainOrSaid)
         };
         w.controls.mode.store(TransferMode::Move);
 
-        EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
+        EXPECT_EQ(w.journaled.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
         const std::string said = "The folder " + (w.destination / "B") +
             " was made but could not be looked at (Input/output error): "
             "it cannot be taken back.";
@@ -51,7 +45,7 @@ TEST(MadeFolders, ALookThatFailsIsTakenAgainOrSaid)
                   failing == 1 ? std::vector<std::string> {} : std::vector<std::string> {said});
         EXPECT_EQ(failed, failing);
 
-        EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
+        EXPECT_EQ(w.undo.run({}, w.controls), UndoEnd::TakenBack);
         EXPECT_EQ(w.source.names(), std::set<std::string> {"apple"});
         EXPECT_EQ(w.destination.names(), failing == 1 ? std::set<std::string> {} : std::set<std::string> {"B"});
     }
@@ -62,11 +56,7 @@ TEST(MadeFolders, ALookThatFailsIsTakenAgainOrSaid)
 // folder by a bucket's name that its journal does not hold.
 TEST(MadeFolders, EachIsOnRecordBeforeItHasItsName)
 {
-    RunWorld w;
-    TempDir state;
-    JournalFolder journals {state / "runs"};
-    SieveJob job {w.fs, w.clock, w.observer, &journals};
-    UndoJob undo {w.fs, journals, w.clock, w.observer};
+    UndoWorld w;
     w.source.write("apple", "a");
     w.source.write("zebra", "z");
     std::uint64_t noted = 0;
@@ -75,18 +65,18 @@ TEST(MadeFolders, EachIsOnRecordBeforeItHasItsName)
         EXPECT_TRUE(Exists(madeAs));
         EXPECT_TRUE(madeAs.find("/.quillbox-") != std::string::npos) << madeAs;
         // What a kill now would leave: the journal on disk names it.
-        const std::vector<JournalSummary> runs = journals.list();
+        const std::vector<JournalSummary> runs = w.journals.list();
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_EQ(runs.front().folders, ++noted);
     };
     w.controls.mode.store(TransferMode::Move);
 
-    EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
+    EXPECT_EQ(w.journaled.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
     EXPECT_EQ(noted, 27u);
     EXPECT_EQ(w.destination.names().size(), 27u) << "every bucket under its name, nothing private left";
     EXPECT_TRUE(Exists(w.destination / "Z/zebra"));
 
-    EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
+    EXPECT_EQ(w.undo.run({}, w.controls), UndoEnd::TakenBack);
     EXPECT_EQ(w.source.names(), (std::set<std::string> {"apple", "zebra"}));
     EXPECT_EQ(w.destination.names(), std::set<std::string> {});
 }
@@ -97,11 +87,7 @@ TEST(MadeFolders, EachIsOnRecordBeforeItHasItsName)
 // A bucket there before the run is neither made again nor noted.
 TEST(MadeFolders, OneMadeMeanwhileByAnotherIsNotTakenOver)
 {
-    RunWorld w;
-    TempDir state;
-    JournalFolder journals {state / "runs"};
-    SieveJob job {w.fs, w.clock, w.observer, &journals};
-    UndoJob undo {w.fs, journals, w.clock, w.observer};
+    UndoWorld w;
     w.source.write("apple", "a");
     w.source.write("berry", "b");
     w.destination.mkdir("A");
@@ -116,12 +102,12 @@ TEST(MadeFolders, OneMadeMeanwhileByAnotherIsNotTakenOver)
     };
     w.controls.mode.store(TransferMode::Move);
 
-    EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
+    EXPECT_EQ(w.journaled.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
     EXPECT_EQ(w.destination.names().size(), 27u) << "no private folder left";
     EXPECT_EQ(ReadFile(w.destination / "B/theirs"), "kept");
     EXPECT_TRUE(Exists(w.destination / "B/berry"));
 
-    EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
+    EXPECT_EQ(w.undo.run({}, w.controls), UndoEnd::TakenBack);
     EXPECT_EQ(w.source.names(), (std::set<std::string> {"apple", "berry"}));
     EXPECT_EQ(w.destination.names(), (std::set<std::string> {"A", "B"}));
     EXPECT_EQ(ReadFile(w.destination / "B/theirs"), "kept");
@@ -132,11 +118,7 @@ TEST(MadeFolders, OneMadeMeanwhileByAnotherIsNotTakenOver)
 // and noted right after: made all the same, and taken back.
 TEST(MadeFolders, OneThatCannotBeRenamedIsMadeUnderItsNameAndNoted)
 {
-    RunWorld w;
-    TempDir state;
-    JournalFolder journals {state / "runs"};
-    SieveJob job {w.fs, w.clock, w.observer, &journals};
-    UndoJob undo {w.fs, journals, w.clock, w.observer};
+    UndoWorld w;
     w.source.write("apple", "a");
     w.fs.noReplaceError = EIO; // a copy places its files by a link
     int noted = 0;
@@ -146,13 +128,13 @@ TEST(MadeFolders, OneThatCannotBeRenamedIsMadeUnderItsNameAndNoted)
     };
     w.controls.mode.store(TransferMode::Copy);
 
-    EXPECT_EQ(job.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
+    EXPECT_EQ(w.journaled.run(RunSettings {w.sourcePath, w.destinationPath, true}, w.controls), RunEnd::Completed);
     EXPECT_EQ(noted, 27);
     EXPECT_EQ(w.destination.names().size(), 27u) << "every bucket under its name, nothing private left";
     EXPECT_EQ(ReadFile(w.destination / "A/apple"), "a");
 
     w.fs.noReplaceError = 0;
-    EXPECT_EQ(undo.run({}, w.controls), UndoEnd::TakenBack);
+    EXPECT_EQ(w.undo.run({}, w.controls), UndoEnd::TakenBack);
     EXPECT_EQ(w.destination.names(), std::set<std::string> {});
 }
 
