@@ -97,8 +97,20 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe, std:
     std::vector<File*> quiet;
     std::vector<std::string> names;
     std::vector<FileLook> looks;
-    while (!m_deadlines.empty() && m_deadlines.begin()->first <= now) {
-        File& file = *m_deadlines.begin()->second;
+    // The due files leave the deadlines together: when they are all there
+    // were (a folder found full at the start), with no tree to rebalance.
+    std::vector<File*> due;
+    const auto dueEnd = m_deadlines.upper_bound(now);
+    for (auto it = m_deadlines.begin(); it != dueEnd; ++it) {
+        it->second->second.deadline.reset();
+        due.push_back(it->second);
+    }
+    m_deadlines.erase(m_deadlines.begin(), dueEnd);
+    quiet.reserve(due.size());
+    names.reserve(due.size());
+    looks.reserve(due.size());
+    for (File* dueFile : due) {
+        File& file = *dueFile;
         Entry& entry = file.second;
         const bool trusted = entry.found || now - entry.lookedAt < fresh();
         const std::optional<FileLook> current = trusted ? entry.look : probe.look(file.first);
@@ -112,7 +124,6 @@ std::vector<std::string> SettleQueue::takeDue(Time now, SettleProbe& probe, std:
             arm(file, now + m_settle);
             continue;
         }
-        arm(file, std::nullopt);
         quiet.push_back(&file);
         names.push_back(file.first);
         looks.push_back(*current);

@@ -22,12 +22,13 @@ constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 // the names in the order `only` has (that of a listing a moment before) is
 // matched name by name, with no lookup; out of order, a name is looked up in
 // `index`, made the first time it is needed, and the matching goes on from
-// there.
+// there. Each name given is noted in `given`, where not null: where it
+// stands in `only`, and whether it may be a link.
 class OnlyListing final : public FileListing {
 public:
     OnlyListing(std::unique_ptr<FileListing> all, const std::vector<std::string>& only,
-                std::unordered_map<std::string_view, std::size_t>& index)
-        : m_all(std::move(all)), m_only(only), m_index(index)
+                std::unordered_map<std::string_view, std::size_t>& index, std::vector<ListedName>* given)
+        : m_all(std::move(all)), m_only(only), m_index(index), m_given(given)
     {
     }
     const std::string& next() override
@@ -36,29 +37,60 @@ public:
             const std::string& name = m_all->next();
             if (name.empty())
                 return name;
-            if (m_next < m_only.size() && m_only[m_next] == name) {
-                ++m_next;
-                return name;
-            }
+            if (m_next < m_only.size() && m_only[m_next] == name)
+                return given(m_next);
             if (m_index.empty()) {
                 m_index.reserve(m_only.size());
                 for (std::size_t i = 0; i < m_only.size(); ++i)
                     m_index.emplace(m_only[i], i);
             }
-            if (const auto found = m_index.find(name); found != m_index.end()) {
-                m_next = found->second + 1;
-                return name;
-            }
+            if (const auto found = m_index.find(name); found != m_index.end())
+                return given(found->second);
         }
     }
     const FsStatus& status() const override { return m_all->status(); }
     bool lastMayBeLink() const override { return m_all->lastMayBeLink(); }
 
 private:
+    const std::string& given(std::size_t at)
+    {
+        m_next = at + 1;
+        if (m_given != nullptr)
+            m_given->push_back({at, m_all->lastMayBeLink()});
+        return m_only[at];
+    }
+
     std::unique_ptr<FileListing> m_all;
     const std::vector<std::string>& m_only;
     std::unordered_map<std::string_view, std::size_t>& m_index;
+    std::vector<ListedName>* m_given;
     std::size_t m_next = 0;
+};
+
+// The names of `only` an earlier listing gave, in its order.
+class GivenListing final : public FileListing {
+public:
+    GivenListing(const std::vector<std::string>& only, const std::vector<ListedName>& given)
+        : m_only(only), m_given(given)
+    {
+    }
+    const std::string& next() override
+    {
+        if (m_next == m_given.size())
+            return m_none;
+        m_last = m_given[m_next++];
+        return m_only[m_last.at];
+    }
+    const FsStatus& status() const override { return m_status; }
+    bool lastMayBeLink() const override { return m_last.mayBeLink; }
+
+private:
+    const std::vector<std::string>& m_only;
+    const std::vector<ListedName>& m_given;
+    std::size_t m_next = 0;
+    ListedName m_last;
+    const std::string m_none;
+    const FsStatus m_status;
 };
 
 } // namespace
@@ -137,13 +169,15 @@ std::unique_ptr<FileListing> SieveJob::restricted(std::unique_ptr<FileListing> l
 {
     if (m_only == nullptr)
         return listing;
-    return std::make_unique<OnlyListing>(std::move(listing), *m_only, m_onlyIndex);
+    m_counted.clear();
+    return std::make_unique<OnlyListing>(std::move(listing), *m_only, m_onlyIndex, &m_counted);
 }
 
 RunEnd SieveJob::run(const RunSettings& settings, const RunControls& controls)
 {
     m_only = settings.only.empty() ? nullptr : &settings.only;
     m_onlyIndex.clear();
+    m_counted.clear();
     m_report.begin(kSievingTitle);
 
     const std::string source = WithTrailingSeparator(settings.source);
@@ -225,7 +259,10 @@ RunEnd SieveJob::processFiles(const std::string& source, const std::string& dest
     {
         // The folders are held for this pass only: released before the run
         // reports its end.
-        const auto listing = restricted(m_fs.listFilesAgain(source));
+        // A run over named files (a watch's batch, just looked at) takes
+        // those the counting pass found, without listing the folder again.
+        const std::unique_ptr<FileListing> listing =
+            m_only == nullptr ? m_fs.listFilesAgain(source) : std::make_unique<GivenListing>(*m_only, m_counted);
         InFlight inFlight = m_fs.filesInFlight(source, destination, controls.mode.load());
         inFlight.workers = std::clamp(inFlight.workers, 1, kMostWorkers);
         const bool stopped = inFlight.workers == 1
@@ -372,6 +409,7 @@ RunEnd SieveJob::finish(RunEnd how)
     m_failedJournal.reset();
     m_only = nullptr; // the caller's, no longer there to point at
     m_onlyIndex.clear();
+    m_counted = {};
     m_report.finish(how);
     return how;
 }

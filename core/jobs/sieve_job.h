@@ -24,6 +24,13 @@ namespace quillbox {
 // in flight (FileSystem::filesInFlight), the files are handled by workers of
 // the run's own, and everything the observer and the journal are told still
 // comes from the run's thread, in listing order.
+// A name of a run's own list that a listing of the folder gave: where it
+// stands in the list, and whether it may be a link.
+struct ListedName {
+    std::size_t at = 0;
+    bool mayBeLink = false;
+};
+
 class SieveJob {
 public:
     // With a journal store, every run keeps a journal of what it placed, so
@@ -78,6 +85,8 @@ private:
     const std::vector<std::string>* m_only = nullptr;
     // Where each of them stands, made once a listing gives them out of order.
     std::unordered_map<std::string_view, std::size_t> m_onlyIndex;
+    // Those the counting pass found, in its order.
+    std::vector<ListedName> m_counted;
 };
 
 } // namespace quillbox

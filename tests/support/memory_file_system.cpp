@@ -334,11 +334,13 @@ void MemoryFileSystem::remove(Folder& folder, const std::string& name)
 std::unique_ptr<FileListing> MemoryFileSystem::listFiles(const std::string& path)
 {
     // A folder that cannot be opened has no files to sort.
+    ++listings;
     return std::make_unique<Listing>(names(path), FsStatus::success(), -1, afterCounted);
 }
 
 std::unique_ptr<FileListing> MemoryFileSystem::listFilesAgain(const std::string& path)
 {
+    ++listings;
     if (!hasFolder(path))
         return std::make_unique<Listing>(std::vector<std::string> {}, Failure(ENOENT), 0, nullptr);
     return std::make_unique<Listing>(names(path), Failure(listingError), failListingAgainAfter, nullptr);

@@ -50,6 +50,8 @@ public:
     // `listingError` after this many names; negative: never.
     int failListingAgainAfter = -1;
     int listingError = 5; // EIO
+    // Listings made so far, by either pass.
+    int listings = 0;
     // After each name the counting listing (listFiles) yields: 1, 2...
     std::function<void(int counted)> afterCounted;
     // Before each file a run copies or moves: its name and index (1, 2...).

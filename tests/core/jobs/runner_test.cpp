@@ -95,7 +95,9 @@ TEST(Runner, ASortPlacesEveryFileInTheRequestsModeAndKeepsAJournal)
 }
 
 // A watch's batch takes the files its request names, and no other; the
-// destination made for the watch is recorded by its first batch only.
+// destination made for the watch is recorded by its first batch only. It
+// lists the folder once (on a share, a listing of a big folder costs many
+// round trips): it takes what its counting pass found.
 TEST(Runner, AWatchBatchTakesOnlyItsNamesAndRecordsAMadeDestination)
 {
     RunnerWorld w;
@@ -107,6 +109,7 @@ TEST(Runner, AWatchBatchTakesOnlyItsNamesAndRecordsAMadeDestination)
     batch.only = {"c1", "a1", "gone"};
     batch.destinationMade = true;
     EXPECT_EQ(w.Run(batch).end, RunEnd::Completed);
+    EXPECT_EQ(w.fs.listings, 1);
     EXPECT_EQ(w.fs.names(w.source), (std::vector<std::string> {"a1", "b1", "c1", "d1"}));
     EXPECT_EQ(w.fs.filesInBuckets(w.destination), 2u);
     EXPECT_EQ(w.journals.files("run-1"), (std::vector<std::string> {"A/a1 copy", "C/c1 copy"}));
@@ -116,6 +119,26 @@ TEST(Runner, AWatchBatchTakesOnlyItsNamesAndRecordsAMadeDestination)
     batch.destinationMade = false;
     EXPECT_EQ(w.Run(batch).end, RunEnd::Completed);
     EXPECT_FALSE(w.DestinationRecorded("run-2"));
+    w.ExpectEndedCleanly();
+}
+
+// A file of a batch that goes between the counting pass and the taking
+// (another program took it): the batch says it could not take it, and
+// takes the others.
+TEST(Runner, AWatchBatchSaysSoOfAFileGoneBetweenItsPasses)
+{
+    RunnerWorld w;
+    w.Files({"a1", "b1", "c1"});
+    w.fs.afterCounted = [&](int counted) {
+        if (counted == 3)
+            w.fs.removeFile(w.source + "/b1");
+    };
+    RunRequest batch = w.Request(RunKind::Watch);
+    batch.only = {"a1", "b1", "c1"};
+    EXPECT_EQ(w.Run(batch).end, RunEnd::Completed);
+    EXPECT_EQ(w.Count("Error while sieving: [2] - No such file or directory."), 1u);
+    EXPECT_EQ(w.fs.filesInBuckets(w.destination), 2u);
+    EXPECT_EQ(w.journals.files("run-1"), (std::vector<std::string> {"A/a1 copy", "C/c1 copy"}));
     w.ExpectEndedCleanly();
 }
 
