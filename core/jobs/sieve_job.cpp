@@ -8,6 +8,7 @@
 
 #include "core/bucket.h"
 #include "core/jobs/files_in_flight.h"
+#include "core/jobs/named_listings.h"
 #include "core/log/number_format.h"
 #include "core/log/run_messages.h"
 
@@ -17,81 +18,6 @@ namespace {
 
 constexpr char kBucketLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ#";
 // However many files in flight a file system asks for.
-
-// A listing that passes over every name not in `only`. A listing that gives
-// the names in the order `only` has (that of a listing a moment before) is
-// matched name by name, with no lookup; out of order, a name is looked up in
-// `index`, made the first time it is needed, and the matching goes on from
-// there. Each name given is noted in `given`, where not null: where it
-// stands in `only`, and whether it may be a link.
-class OnlyListing final : public FileListing {
-public:
-    OnlyListing(std::unique_ptr<FileListing> all, const std::vector<std::string>& only,
-                std::unordered_map<std::string_view, std::size_t>& index, std::vector<ListedName>* given)
-        : m_all(std::move(all)), m_only(only), m_index(index), m_given(given)
-    {
-    }
-    const std::string& next() override
-    {
-        for (;;) {
-            const std::string& name = m_all->next();
-            if (name.empty())
-                return name;
-            if (m_next < m_only.size() && m_only[m_next] == name)
-                return given(m_next);
-            if (m_index.empty()) {
-                m_index.reserve(m_only.size());
-                for (std::size_t i = 0; i < m_only.size(); ++i)
-                    m_index.emplace(m_only[i], i);
-            }
-            if (const auto found = m_index.find(name); found != m_index.end())
-                return given(found->second);
-        }
-    }
-    const FsStatus& status() const override { return m_all->status(); }
-    bool lastMayBeLink() const override { return m_all->lastMayBeLink(); }
-
-private:
-    const std::string& given(std::size_t at)
-    {
-        m_next = at + 1;
-        if (m_given != nullptr)
-            m_given->push_back({at, m_all->lastMayBeLink()});
-        return m_only[at];
-    }
-
-    std::unique_ptr<FileListing> m_all;
-    const std::vector<std::string>& m_only;
-    std::unordered_map<std::string_view, std::size_t>& m_index;
-    std::vector<ListedName>* m_given;
-    std::size_t m_next = 0;
-};
-
-// The names of `only` an earlier listing gave, in its order.
-class GivenListing final : public FileListing {
-public:
-    GivenListing(const std::vector<std::string>& only, const std::vector<ListedName>& given)
-        : m_only(only), m_given(given)
-    {
-    }
-    const std::string& next() override
-    {
-        if (m_next == m_given.size())
-            return m_none;
-        m_last = m_given[m_next++];
-        return m_only[m_last.at];
-    }
-    const FsStatus& status() const override { return m_status; }
-    bool lastMayBeLink() const override { return m_last.mayBeLink; }
-
-private:
-    const std::vector<std::string>& m_only;
-    const std::vector<ListedName>& m_given;
-    std::size_t m_next = 0;
-    ListedName m_last;
-    const std::string m_none;
-    const FsStatus m_status;
-};
 
 } // namespace
 

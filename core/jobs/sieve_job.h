@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/jobs/job_report.h"
+#include "core/jobs/named_listings.h"
 #include "core/jobs/run_observer.h"
 #include "core/jobs/run_settings.h"
 #include "core/journal/journal.h"
@@ -24,13 +25,6 @@ namespace quillbox {
 // in flight (FileSystem::filesInFlight), the files are handled by workers of
 // the run's own, and everything the observer and the journal are told still
 // comes from the run's thread, in listing order.
-// A name of a run's own list that a listing of the folder gave: where it
-// stands in the list, and whether it may be a link.
-struct ListedName {
-    std::size_t at = 0;
-    bool mayBeLink = false;
-};
-
 class SieveJob {
 public:
     // With a journal store, every run keeps a journal of what it placed, so
